@@ -1,0 +1,16 @@
+#include "TestEnvironment.h"
+
+#include <QApplication>
+#include <cstdlib>
+#include <gtest/gtest.h>
+
+int main(int argc, char** argv)
+{
+    testing::InitGoogleTest(&argc, argv);
+    TestSupport::setUpProcessEnvironment();
+    // GUI tests never need a display.
+    if (!std::getenv("QT_QPA_PLATFORM"))
+        setenv("QT_QPA_PLATFORM", "offscreen", 1);
+    QApplication app(argc, argv);
+    return RUN_ALL_TESTS();
+}

@@ -1,0 +1,26 @@
+#pragma once
+
+#include <string>
+
+namespace TestSupport
+{
+
+// Gives the test process a private working directory with its own HOME,
+// XDG_CONFIG_HOME and CFFIXED_USER_HOME, so tests never touch the developer's
+// settings and can run in parallel. Removed again at exit.
+void setUpProcessEnvironment();
+
+// The private directory made by setUpProcessEnvironment().
+const std::string& testDirectory();
+
+// Source and build trees, from the environment ctest gives each test.
+std::string sourceDirectory();
+std::string binaryDirectory();
+// Where the stand-in command-line tools are built.
+std::string toolsDirectory();
+
+// Runs a command line through /bin/sh and returns its exit status (-1 when it
+// could not run); its standard output goes to *output when given.
+int runCommand(const std::string& command, std::string* output = nullptr);
+
+} // namespace TestSupport

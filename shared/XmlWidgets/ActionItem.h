@@ -1,0 +1,128 @@
+#pragma once
+
+#include "XmlObject.h"
+
+#include <QList>
+#include <QPointer>
+#include <QString>
+#include <QStringList>
+#include <QThread>
+#include <QUrl>
+
+class TiXmlElement;
+class CCommandThread;
+
+// One "action" element of a page definition: reacts to a signal of its owner by
+// running one step (a slot on named widgets, a comparison, a value copy, a program,
+// an open request, a message, a question or a file chooser) framed by nested
+// pre/success/failure/post actions. The owner (the object whose element contains
+// the action) deletes it; it has no Qt parent.
+class CActionItem : public QThread, public CXmlObject
+{
+    Q_OBJECT
+
+public:
+    enum MessageBoxSeverity
+    {
+        Information = 0,
+        Warning = 1,
+        Error = 2
+    };
+
+    explicit CActionItem(CXmlObject* parent);
+    ~CActionItem() override;
+
+    int parse(TiXmlElement* element, QString& error) override;
+    bool performAction(const QString& slot, const CActionItem* action) override;
+    int initSignal(const QString& signal, const CActionItem* action, TiXmlElement* element,
+                   QString& error) override;
+    int initActions(QString& error) override;
+
+    virtual void cmdAction();
+    virtual void openFileAction();
+    virtual void messageBoxAction();
+    virtual void questionAction();
+    virtual void browseFileAction();
+    virtual void browseDirectoryAction();
+
+    // Read access for owners, custom actions and diagnostics.
+    const QString& signalName() const { return m_sSignal; }
+    const QString& slotName() const { return m_sSlot; }
+    bool lastResult() const { return m_bResult; }
+    const QList<CXmlObject*>& targets() const { return m_lTargets; }
+    const QList<CXmlObject*>& sources() const { return m_lSources; }
+
+signals:
+    void preAction();
+    void successAction();
+    void failureAction();
+    void postAction();
+    void internalActionDone(bool res);
+    void actionDone(bool res = true);
+
+public slots:
+    void doAction();
+
+protected slots:
+    void preActionDone();
+    void mainActionDone(bool res);
+    void successActionDone();
+    void failureActionDone();
+    void postActionDone();
+    void successActionStart();
+    void failureActionStart();
+    void postActionStart();
+
+protected:
+    // The thread body; runs the command synchronously on the calling thread.
+    void run() override;
+
+    // Sets up a slot that acts on the objects named by "widget".
+    int setWidgetAction(TiXmlElement* element, const QString& signal, const QString& slot,
+                        const QString& widget, QString& error);
+    // Registers this action with its owner's signal; 1 when the owner refuses.
+    int registerWithOwner(QString& error);
+    // The widget that dialogs of this action are shown over (the root's widget).
+    QWidget* dialogParent() const;
+    // Caption of message and question boxes.
+    QString messageTitle() const;
+    // Converted and translated caption-like attribute.
+    QString captionAttribute(TiXmlElement* element, const char* name) const;
+
+    QList<CXmlObject*> m_lTargets;
+    QList<CXmlObject*> m_lSources;
+    QList<CActionItem*> m_lPreActions;
+    QList<CActionItem*> m_lPostActions;
+    QList<CActionItem*> m_lSuccessActions;
+    QList<CActionItem*> m_lFailureActions;
+    bool m_bResult;
+    QString m_sSignal;
+    QString m_sObject;
+    QString m_sSource;
+    QString m_sSlot;
+    QString m_sValue;
+    bool m_bHasValue;
+    QString m_sCmd;
+    QStringList m_sCmdArgs;
+    bool m_bCmdWait;
+    bool m_bCmdElevate;
+    QString m_sFile;
+    QUrl m_sUrl;
+    MessageBoxSeverity m_MsgSeverity;
+    QString m_sMsgTitle;
+    QString m_sMsgText;
+    QString m_sDefaultAnswer;
+    QString m_sFilter;
+    QString m_sCaption;
+
+private:
+    // Nested actions of the running phase that have not reported back yet, so that
+    // a phase with several nested actions moves on once, after the last of them.
+    int m_iPendingPre;
+    int m_iPendingSuccess;
+    int m_iPendingFailure;
+    int m_iPendingPost;
+    // The command run in progress; it outlives this action if the page tree is
+    // discarded meanwhile and deletes itself when the program is done.
+    QPointer<CCommandThread> m_pCommandThread;
+};

@@ -1,0 +1,128 @@
+#pragma once
+
+#include "CustomWidgetObsoleteException.h"
+#include "utils/Version.h"
+
+#include <QByteArray>
+#include <QList>
+#include <QString>
+#include <memory>
+
+class TiXmlElement;
+class QPixmap;
+class CActionItem;
+
+// Base of every object built from an element of a page definition.
+//
+// Every parse-like step returns a parse result: 0 success, 1 error (message in
+// the caller's error string, the parent stops), 2 skip the element and go on.
+// The framework never throws.
+class CXmlObject
+{
+public:
+    enum ParseResult
+    {
+        ParseSuccess = 0,
+        ParseError = 1,
+        ParseSkip = 2
+    };
+
+    // Registers the new object in parent's children list (parent may be null for a root).
+    explicit CXmlObject(CXmlObject* parent);
+    // Leaves its parent's children list, detaches its own children (they are
+    // owned elsewhere) and deletes its actions.
+    virtual ~CXmlObject();
+
+    CXmlObject(const CXmlObject&) = delete;
+    CXmlObject& operator=(const CXmlObject&) = delete;
+
+    // Common attributes, version limits and the element's "action" children.
+    virtual int parse(TiXmlElement* element, QString& error);
+    // Carries out a named action slot; false when not handled.
+    virtual bool performAction(const QString& slot, const CActionItem* action);
+    virtual void setValue(const QString& value);
+    virtual QString getValue() const;
+    virtual void setDefaultValue(const QString& value);
+    virtual QString getDefaultValue() const;
+    virtual bool isEmpty() const;
+    // Connects this object's named signal to action->doAction(); unknown names connect nothing.
+    virtual int initSignal(const QString& signal, const CActionItem* action, TiXmlElement* element,
+                           QString& error);
+    // First phase of initialisation: children in order, stop at the first 1.
+    virtual int initActions(QString& error);
+    // Second phase: apply the default, mark initialised, then the children.
+    virtual void initValues();
+    // initActions, then initValues when that succeeded; returns the initActions result.
+    virtual int init(QString& error);
+    virtual void resetChanged(bool recursive);
+    // Raises a change notification once the object is initialised.
+    virtual void changed();
+    // Marks this object changed and passes the notification to the parent.
+    virtual void changeNotification(CXmlObject* child, CXmlObject* source);
+    // Shows (or clears, with an empty text) mouse-over help; the main window overrides it.
+    virtual void onMouseOverWidgetImpl(const QString& text);
+
+    const QString& name() const { return m_sName; }
+    const QString& property() const { return m_sProperty; }
+    const QString& language() const { return m_sLanguage; }
+    CXmlObject* parentObject() const { return m_pParent; }
+    const QList<CXmlObject*>& childObjects() const { return m_lChildren; }
+    const QList<CActionItem*>& actions() const { return m_lActions; }
+    bool isChanged() const { return m_bChanged; }
+    bool isInitialized() const { return m_bInitialized; }
+    bool hasDefault() const { return m_bHasDefault; }
+    bool allowEmpty() const { return m_bAllowEmpty; }
+
+    // Every object of the subtree named exactly name, depth-first, each child
+    // before its descendants; the object itself only when it is a root.
+    QList<CXmlObject*> findChildObjects(const QString& name) const;
+    // Follows parent pointers to the top.
+    CXmlObject* rootObject() const;
+
+    // Attribute text (UTF-8) with "%OS%" and "%LANGUAGE%" substituted; null gives "".
+    QString convertAttribute(const char* value) const;
+    // As convertAttribute, falling back to the "en_US" file when only that one exists.
+    QString convertFileAttribute(const char* value) const;
+    // Caption text through the application's translator (generic object context).
+    QString translate(const char* text) const;
+    // The element's text decoded from Base64; empty without text.
+    QByteArray elementData(TiXmlElement* element) const;
+    // 2 without element text, 0 when the decoded data loads as PNG, else 1.
+    int readPixmap(TiXmlElement* element, QPixmap& pixmap) const;
+    // Whether an "os" list (already converted) includes this platform.
+    bool isSupportedOS(const QString& list) const;
+
+    // Deprecation record of the loaded definition; meaningful on the root only.
+    void setLoadedXmlDeprecated(const std::shared_ptr<CustomWidgetObsoleteException>& pException);
+    const std::shared_ptr<CustomWidgetObsoleteException>& loadedXmlDeprecated() const
+    {
+        return m_pLoadedXmlDeprecated;
+    }
+
+    // The tool's own page-definition version; empty disables "versionmin"/"versionmax".
+    static orbilib::utils::CVersion m_gCurrentXmlVersion;
+
+    // Elements nested deeper than this below the element handed to the root's
+    // parse are refused, so a hostile definition cannot exhaust the stack.
+    static const int m_gMaxElementDepth;
+
+    // Reads a "t"/"true"/"f"/"false" value (any case); false for anything else.
+    static bool parseBoolean(const QString& value, bool& result);
+
+protected:
+    // How deep element is below the root of its document (the document node is 0).
+    static int elementDepth(const TiXmlElement* element);
+
+    CXmlObject* m_pParent;
+    QString m_sName;
+    QString m_sLanguage;
+    QString m_sProperty;
+    QString m_sDefaultValue;
+    QList<CXmlObject*> m_lChildren;
+    QList<CActionItem*> m_lActions;
+    bool m_bChanged = false;
+    bool m_bInitialized = false;
+    bool m_bHasDefault = false;
+    bool m_bAllowEmpty = false;
+    std::shared_ptr<CustomWidgetObsoleteException> m_pLoadedXmlDeprecated;
+};

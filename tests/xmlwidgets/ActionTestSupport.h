@@ -1,0 +1,129 @@
+#pragma once
+
+// Fixtures shared by the action tests: a root that owns a window, a recording
+// object that logs every slot performed on it, and helpers that load a page
+// definition and answer modal dialogs.
+
+#include "ActionItem.h"
+#include "WidgetFactory.h"
+#include "XmlContainer.h"
+#include "XmlWidget.h"
+
+#include <QApplication>
+#include <QObject>
+#include <QStringList>
+#include <QTimer>
+#include <QWidget>
+#include <functional>
+#include <memory>
+#include <tinyxml.h>
+
+namespace ActionTest
+{
+
+// Every slot performed on a recorder, as "name:slot", in order.
+inline QStringList& journal()
+{
+    static QStringList entries;
+    return entries;
+}
+
+// The root of a test tree: a container whose widget is a plain window.
+class CTestRoot : public CXmlContainer
+{
+public:
+    CTestRoot() : CXmlContainer(nullptr), m_pWindow(new QWidget) {}
+    ~CTestRoot() override { delete m_pWindow; }
+    QWidget* widget() const override { return m_pWindow; }
+
+private:
+    QWidget* m_pWindow;
+};
+
+// A value-holding object without an on-screen widget. performAction logs the slot
+// and fails exactly for the slot "fail"; the signal "fire" triggers actions.
+class CRecorder : public QObject, public CXmlWidget
+{
+    Q_OBJECT
+
+public:
+    explicit CRecorder(CXmlObject* parent) : CXmlWidget(parent) {}
+    QWidget* widget() const override { return nullptr; }
+    bool performAction(const QString& slot, const CActionItem*) override
+    {
+        journal().append(name() + ":" + slot);
+        return slot != QLatin1String("fail");
+    }
+    void setValue(const QString& value) override
+    {
+        journal().append(name() + "=" + value);
+        m_sValue = value;
+    }
+    QString getValue() const override { return m_sValue; }
+    int initSignal(const QString& signal, const CActionItem* action, TiXmlElement*,
+                   QString&) override
+    {
+        if (signal == QLatin1String("fire"))
+            connect(this, &CRecorder::fire, action, &CActionItem::doAction);
+        return 0;
+    }
+
+signals:
+    void fire();
+
+private:
+    QString m_sValue;
+};
+
+// Adds the element "recorder" to the built-in kinds.
+class CTestFactory : public CWidgetFactory
+{
+public:
+    CXmlWidget* createCustomWidget(const QString& name, CXmlContainer* container,
+                                   QString& error) override
+    {
+        if (name == QLatin1String("recorder"))
+            return new CRecorder(container);
+        return CWidgetFactory::createCustomWidget(name, container, error);
+    }
+};
+
+// Parses and initialises a definition; result holds the parse result of the first
+// failing phase (0 when both succeeded) and error its message.
+inline std::unique_ptr<CTestRoot> load(const char* xml, int& result, QString& error)
+{
+    TiXmlDocument document;
+    document.Parse(xml);
+    auto root = std::make_unique<CTestRoot>();
+    if (document.Error() || !document.RootElement())
+    {
+        result = 1;
+        error = QString::fromUtf8(document.ErrorDesc());
+        return root;
+    }
+    result = root->parse(document.RootElement(), error);
+    if (result == 0)
+        result = root->init(error);
+    return root;
+}
+
+template <typename T> T* find(CXmlObject* root, const char* name)
+{
+    const QList<CXmlObject*> found = root->findChildObjects(QString::fromUtf8(name));
+    return found.isEmpty() ? nullptr : dynamic_cast<T*>(found.first());
+}
+
+// Calls answer with the next modal dialog as soon as it is shown.
+inline void answerModal(std::function<void(QWidget*)> answer)
+{
+    QTimer::singleShot(0,
+                       [answer]()
+                       {
+                           if (QWidget* modal = QApplication::activeModalWidget())
+                               answer(modal);
+                           else
+                               answerModal(answer);
+                       });
+}
+
+} // namespace ActionTest

@@ -1,0 +1,8 @@
+#include "HLine.h"
+
+CHLine::CHLine(CXmlObject* parentObject, QWidget* parentWidget)
+    : CLine(parentObject, parentWidget, QFrame::HLine)
+{
+}
+
+CHLine::~CHLine() = default;

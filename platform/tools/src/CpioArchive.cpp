@@ -70,7 +70,7 @@ struct SArchiveReader
 std::string errorOf(archive* a)
 {
     const char* text = archive_error_string(a);
-    return text ? text : "unknown error";
+    return text ? text : "the data is truncated or damaged";
 }
 
 void collectTree(const std::string& sDisk, const std::string& sMember,

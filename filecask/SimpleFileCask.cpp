@@ -1,0 +1,58 @@
+#include <filecask/SimpleFileCask.h>
+
+#include <filecask/StdIStreamWrapper.h>
+#include <filecask/StdOStreamWrapper.h>
+
+#include <iterator>
+
+namespace Preference
+{
+
+SimpleFileCask::SimpleFileCask(AccessRights rights, const std::wstring& path)
+    : FileCask(rights, path)
+{
+}
+
+SimpleFileCask::~SimpleFileCask() = default;
+
+bool SimpleFileCask::Load()
+{
+    m_sData.clear();
+    std::shared_ptr<IStreamWrapper> input = GetIStream();
+    auto* wrapper = dynamic_cast<StdIStreamWrapper*>(input.get());
+    if (!wrapper || !wrapper->GetStream() || !wrapper->GetStream()->good())
+        return false;
+    std::istream& stream = *wrapper->GetStream();
+    m_sData.assign(std::istreambuf_iterator<char>(stream), std::istreambuf_iterator<char>());
+    return !m_sData.empty();
+}
+
+bool SimpleFileCask::Save()
+{
+    std::shared_ptr<OStreamWrapper> output = GetOStream();
+    auto* wrapper = dynamic_cast<StdOStreamWrapper*>(output.get());
+    if (!wrapper || !wrapper->GetStream() || !wrapper->GetStream()->good())
+        return false;
+    std::ostream& stream = *wrapper->GetStream();
+    stream.write(m_sData.data(), static_cast<std::streamsize>(m_sData.size()));
+    // Report bytes that never reached the file (a full disk) as a failed save.
+    return static_cast<bool>(stream.flush());
+}
+
+unsigned int SimpleFileCask::GetCount() const
+{
+    return 1;
+}
+
+std::string SimpleFileCask::GetData(unsigned int index) const
+{
+    return index == 0 ? m_sData : std::string();
+}
+
+void SimpleFileCask::SetData(unsigned int index, const std::string& data)
+{
+    if (index == 0)
+        m_sData = data;
+}
+
+} // namespace Preference

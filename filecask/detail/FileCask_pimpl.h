@@ -1,0 +1,25 @@
+#pragma once
+
+#include <filecask/FileCask.h>
+#include <filecask/FileLocker.h>
+
+#include <boost/filesystem/path.hpp>
+
+#include <memory>
+
+namespace Preference
+{
+namespace detail
+{
+
+class FileCask_pimpl
+{
+public:
+    FileCask::AccessRights m_lAccessRights;
+    boost::filesystem::path m_sPath;
+    // Made on the first TryLock, once the file exists, and kept.
+    std::shared_ptr<FileLocker> m_pLocker;
+};
+
+} // namespace detail
+} // namespace Preference

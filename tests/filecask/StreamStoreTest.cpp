@@ -172,13 +172,18 @@ TEST(StreamStore, FailedWritesAreReportedAsFailedSaves)
         signal(SIGXFSZ, SIG_IGN);
         rlimit limit = {100, 100};
         setrlimit(RLIMIT_FSIZE, &limit);
-        FileCask cask(FileCask::PrivateAccess, L"limited.bin");
-        SimpleFileCask simple(FileCask::PrivateAccess, L"limited-simple.bin");
-        cask.SetData(0, std::string(5000, 'x'));
-        simple.SetData(0, std::string(5000, 'x'));
-        if (!cask.TryLock(-1) || !simple.TryLock(-1))
-            _exit(3);
-        _exit((cask.Save() ? 1 : 0) + (simple.Save() ? 4 : 0));
+        int result = 0;
+        {
+            FileCask cask(FileCask::PrivateAccess, L"limited.bin");
+            SimpleFileCask simple(FileCask::PrivateAccess, L"limited-simple.bin");
+            cask.SetData(0, std::string(5000, 'x'));
+            simple.SetData(0, std::string(5000, 'x'));
+            if (!cask.TryLock(-1) || !simple.TryLock(-1))
+                result = 3;
+            else
+                result = (cask.Save() ? 1 : 0) + (simple.Save() ? 4 : 0);
+        }
+        _exit(result);
     }
     int status = 0;
     waitpid(child, &status, 0);

@@ -1,0 +1,46 @@
+#pragma once
+
+#include "PlistStore_pimpl.h"
+
+#include <string>
+
+namespace Preference
+{
+namespace detail
+{
+
+// A store kept in one property-list file of its own, "<directory>/<id>.plist".
+// Every change is written to the file at once; the file is held open under an
+// exclusive advisory lock while the store's counted lock is held.
+class LegacyPlistStore_pimpl : public PlistStore_pimpl
+{
+public:
+    LegacyPlistStore_pimpl(CFStringRef directory, CFStringRef applicationId);
+    ~LegacyPlistStore_pimpl() override;
+
+    bool TryLock(int timeout) override;
+    void UnLock() override;
+    bool Reload() override;
+    bool Commit() override;
+    CFTypePtr ReadPreference(const CFStringPtr& name) override;
+    bool WritePreference(const CFStringPtr& name, CFPropertyListRef value) override;
+
+    // What a new, empty file receives, so that it is a valid property list.
+    static const char* EmptyDocument();
+
+private:
+    // The file's root dictionary; empty when the file is missing, unreadable,
+    // not a valid property list or not a dictionary.
+    CFTypePtr ReadFile() const;
+    // One attempt at opening and locking the file; true when m_nFile holds it.
+    // Sets retry when another process holds the lock.
+    bool OpenLocked(bool& retry);
+
+    static Guard& LegacyGuard();
+
+    std::string m_sPath;
+    int m_nFile;
+};
+
+} // namespace detail
+} // namespace Preference

@@ -1,0 +1,372 @@
+#include "PlistStore_pimpl.h"
+
+#include "StringConversion.h"
+
+#include <boost/date_time/posix_time/posix_time_types.hpp>
+
+namespace Preference
+{
+namespace detail
+{
+
+class PlistStore_pimpl::Frame
+{
+public:
+    explicit Frame(PlistStore_pimpl& store)
+        : m_store(store), m_bAcquired(store.CountedTryLock(store.GetLockTimeout())),
+          m_bActive(store.IsLocked())
+    {
+        // Without pending changes of our own, see what others wrote meanwhile.
+        if (m_bActive && (!m_store.m_bLoaded || !m_store.m_bDirty))
+            m_store.Reload();
+    }
+    ~Frame()
+    {
+        if (m_bAcquired)
+            m_store.CountedUnLock();
+    }
+    Frame(const Frame&) = delete;
+    Frame& operator=(const Frame&) = delete;
+
+    bool IsActive() const { return m_bActive; }
+
+private:
+    PlistStore_pimpl& m_store;
+    bool m_bAcquired;
+    bool m_bActive;
+};
+
+namespace
+{
+
+bool IsDictionary(CFTypeRef object)
+{
+    return object && CFGetTypeID(object) == CFDictionaryGetTypeID();
+}
+
+CFStringPtr Copy(CFStringRef string)
+{
+    return CFStringPtr(CFStringCreateCopy(kCFAllocatorDefault, string));
+}
+
+} // namespace
+
+PlistStore_pimpl::PlistStore_pimpl(CFStringRef applicationId, CFStringRef user, CFStringRef host)
+    : PlistStore_pimpl(applicationId, user, host, PreferenceGuard())
+{
+}
+
+PlistStore_pimpl::PlistStore_pimpl(CFStringRef applicationId, CFStringRef user, CFStringRef host,
+                                   Guard& guard)
+    : m_gGuard(guard), m_pApplicationId(Copy(applicationId)), m_pUser(Copy(user)),
+      m_pHost(Copy(host)), m_bLoaded(false), m_bDirty(false)
+{
+}
+
+PlistStore_pimpl::~PlistStore_pimpl() = default;
+
+PlistStore_pimpl::Guard& PlistStore_pimpl::PreferenceGuard()
+{
+    // Shared by every instance in the process, whatever its domain.
+    static Guard _CFPreferenceGuard;
+    return _CFPreferenceGuard;
+}
+
+bool PlistStore_pimpl::TryLock(int timeout)
+{
+    if (timeout < 0)
+    {
+        m_gGuard.lock();
+        return true;
+    }
+    return m_gGuard.timed_lock(boost::posix_time::milliseconds(timeout));
+}
+
+void PlistStore_pimpl::UnLock()
+{
+    Commit();
+    m_gGuard.unlock();
+}
+
+int PlistStore_pimpl::GetLockTimeout() const
+{
+    return 1000;
+}
+
+bool PlistStore_pimpl::Reload()
+{
+    CFPreferencesSynchronize(m_pApplicationId.get(), m_pUser.get(), m_pHost.get());
+    m_bLoaded = true;
+    return true;
+}
+
+bool PlistStore_pimpl::Commit()
+{
+    if (m_bDirty)
+    {
+        CFPreferencesSynchronize(m_pApplicationId.get(), m_pUser.get(), m_pHost.get());
+        m_bDirty = false;
+    }
+    return true;
+}
+
+CFTypePtr PlistStore_pimpl::ReadPreference(const CFStringPtr& name)
+{
+    return AdoptCFType(
+        CFPreferencesCopyValue(name.get(), m_pApplicationId.get(), m_pUser.get(), m_pHost.get()));
+}
+
+bool PlistStore_pimpl::WritePreference(const CFStringPtr& name, CFPropertyListRef value)
+{
+    CFPreferencesSetValue(name.get(), value, m_pApplicationId.get(), m_pUser.get(), m_pHost.get());
+    return true;
+}
+
+std::vector<CFStringPtr> PlistStore_pimpl::NormalizeAndSplitPath(const std::wstring& path)
+{
+    std::string utf8 = ToUtf8(path);
+    for (char& c : utf8)
+        if (c == '\\')
+            c = '/';
+    std::vector<CFStringPtr> names;
+    std::size_t start = 0;
+    while (start < utf8.size())
+    {
+        const std::size_t end = utf8.find('/', start);
+        const std::size_t stop = end == std::string::npos ? utf8.size() : end;
+        if (stop > start)
+            names.push_back(ToCFString(utf8.substr(start, stop - start)));
+        start = stop + 1;
+    }
+    return names;
+}
+
+PlistStore_pimpl::Chain
+PlistStore_pimpl::FindExistingDictionaries(const std::vector<CFStringPtr>& names)
+{
+    Chain chain;
+    if (names.empty())
+        return chain;
+    chain.top = ReadPreference(names[0]);
+    if (!IsDictionary(chain.top.get()))
+        return chain;
+    chain.dictionaries.push_back(static_cast<CFDictionaryRef>(chain.top.get()));
+    for (std::size_t i = 1; i < names.size(); ++i)
+    {
+        const void* next = nullptr;
+        if (!CFDictionaryGetValueIfPresent(chain.dictionaries.back(), names[i].get(), &next) ||
+            !IsDictionary(next))
+            break;
+        chain.dictionaries.push_back(static_cast<CFDictionaryRef>(next));
+    }
+    return chain;
+}
+
+std::vector<CFMutableDictionaryPtr>
+PlistStore_pimpl::CloneExistingDictionaries(const std::vector<CFStringPtr>& names,
+                                            const Chain& chain)
+{
+    std::vector<CFMutableDictionaryPtr> copies;
+    copies.reserve(names.size());
+    for (std::size_t i = 0; i < names.size(); ++i)
+    {
+        if (i < chain.dictionaries.size())
+            copies.push_back(AdoptCFDictionary(
+                CFDictionaryCreateMutableCopy(kCFAllocatorDefault, 0, chain.dictionaries[i])));
+        else
+            copies.push_back(AdoptCFDictionary(
+                CFDictionaryCreateMutable(kCFAllocatorDefault, 0, &kCFTypeDictionaryKeyCallBacks,
+                                          &kCFTypeDictionaryValueCallBacks)));
+    }
+    for (std::size_t i = 1; i < copies.size(); ++i)
+        CFDictionarySetValue(copies[i - 1].get(), names[i].get(), copies[i].get());
+    return copies;
+}
+
+bool PlistStore_pimpl::WriteValue(const std::wstring& key, const std::wstring& name,
+                                  CFPropertyListRef value)
+{
+    Frame frame(*this);
+    if (!frame.IsActive())
+        return false;
+    const std::vector<CFStringPtr> names = NormalizeAndSplitPath(key);
+    // A value needs a key to live in.
+    if (names.empty())
+        return false;
+    const CFStringPtr valueName = ToCFString(name);
+    const Chain chain = FindExistingDictionaries(names);
+    const std::vector<CFMutableDictionaryPtr> copies = CloneExistingDictionaries(names, chain);
+    CFDictionarySetValue(copies.back().get(), valueName.get(), value);
+    const bool written = WritePreference(names[0], copies.front().get());
+    m_bDirty = true;
+    return written;
+}
+
+bool PlistStore_pimpl::Write(const std::wstring& key, const std::wstring& name,
+                             const std::wstring& value)
+{
+    const CFStringPtr text = ToCFString(value);
+    return WriteValue(key, name, text.get());
+}
+
+bool PlistStore_pimpl::Write(const std::wstring& key, const std::wstring& name, int value)
+{
+    const std::int32_t number = value;
+    const CFTypePtr object =
+        AdoptCFType(CFNumberCreate(kCFAllocatorDefault, kCFNumberSInt32Type, &number));
+    return WriteValue(key, name, object.get());
+}
+
+CFTypeRef PlistStore_pimpl::FindValue(const std::wstring& key, const std::wstring& name,
+                                      Chain& chain)
+{
+    if (!m_bLoaded && !Reload())
+        return nullptr;
+    const std::vector<CFStringPtr> names = NormalizeAndSplitPath(key);
+    if (names.empty())
+        return nullptr;
+    chain = FindExistingDictionaries(names);
+    if (chain.dictionaries.size() != names.size())
+        return nullptr;
+    const CFStringPtr valueName = ToCFString(name);
+    const void* value = nullptr;
+    if (!CFDictionaryGetValueIfPresent(chain.dictionaries.back(), valueName.get(), &value))
+        return nullptr;
+    return value;
+}
+
+bool PlistStore_pimpl::Read(const std::wstring& key, const std::wstring& name, std::wstring& value,
+                            const std::wstring& defaultValue)
+{
+    value = defaultValue;
+    Chain chain;
+    const CFTypeRef found = FindValue(key, name, chain);
+    if (!found || CFGetTypeID(found) != CFStringGetTypeID())
+        return false;
+    value = ToWideString(static_cast<CFStringRef>(found));
+    return true;
+}
+
+bool PlistStore_pimpl::Read(const std::wstring& key, const std::wstring& name, int& value,
+                            int defaultValue)
+{
+    value = defaultValue;
+    Chain chain;
+    const CFTypeRef found = FindValue(key, name, chain);
+    if (!found || CFGetTypeID(found) != CFNumberGetTypeID())
+        return false;
+    int number = 0;
+    // Fractions and numbers beyond 32 bits are not the integers this store writes.
+    if (!CFNumberGetValue(static_cast<CFNumberRef>(found), kCFNumberIntType, &number))
+        return false;
+    value = number;
+    return true;
+}
+
+bool PlistStore_pimpl::RemoveEntry(const std::vector<CFStringPtr>& names, std::size_t count,
+                                   const Chain& chain, CFStringRef entry)
+{
+    const void* present = nullptr;
+    if (count == 0 || chain.dictionaries.size() < count ||
+        !CFDictionaryGetValueIfPresent(chain.dictionaries[count - 1], entry, &present))
+        return true;
+    const std::vector<CFStringPtr> parentNames(names.begin(), names.begin() + count);
+    Chain parent;
+    parent.top = chain.top;
+    parent.dictionaries.assign(chain.dictionaries.begin(), chain.dictionaries.begin() + count);
+    const std::vector<CFMutableDictionaryPtr> copies =
+        CloneExistingDictionaries(parentNames, parent);
+    CFDictionaryRemoveValue(copies.back().get(), entry);
+    m_bDirty = true;
+    return WritePreference(names[0], copies.front().get());
+}
+
+bool PlistStore_pimpl::DeleteValue(const std::wstring& key, const std::wstring& name)
+{
+    Frame frame(*this);
+    if (!frame.IsActive())
+        return false;
+    const std::vector<CFStringPtr> names = NormalizeAndSplitPath(key);
+    const Chain chain = FindExistingDictionaries(names);
+    if (names.empty() || chain.dictionaries.size() != names.size())
+        return true;
+    const CFStringPtr valueName = ToCFString(name);
+    return RemoveEntry(names, names.size(), chain, valueName.get());
+}
+
+bool PlistStore_pimpl::DeleteKey(const std::wstring& key)
+{
+    Frame frame(*this);
+    if (!frame.IsActive())
+        return false;
+    const std::vector<CFStringPtr> names = NormalizeAndSplitPath(key);
+    if (names.empty())
+        return false;
+    m_bDirty = true;
+    if (names.size() == 1)
+        return WritePreference(names[0], nullptr);
+    const Chain chain = FindExistingDictionaries(names);
+    return RemoveEntry(names, names.size() - 1, chain, names.back().get());
+}
+
+bool PlistStore_pimpl::DeleteEmptyKey(const std::wstring& key)
+{
+    Frame frame(*this);
+    if (!frame.IsActive())
+        return false;
+    const std::vector<CFStringPtr> names = NormalizeAndSplitPath(key);
+    const Chain chain = FindExistingDictionaries(names);
+    if (names.empty() || chain.dictionaries.size() != names.size())
+        return true;
+    const CFDictionaryRef dictionary = chain.dictionaries.back();
+    const CFIndex count = CFDictionaryGetCount(dictionary);
+    std::vector<const void*> values(static_cast<std::size_t>(count));
+    CFDictionaryGetKeysAndValues(dictionary, nullptr, values.data());
+    for (const void* value : values)
+        if (IsDictionary(value))
+            return false;
+    m_bDirty = true;
+    if (names.size() == 1)
+        return WritePreference(names[0], nullptr);
+    return RemoveEntry(names, names.size() - 1, chain, names.back().get());
+}
+
+void PlistStore_pimpl::ListEntries(const std::wstring& key, std::vector<std::wstring>& names,
+                                   bool keys)
+{
+    Frame frame(*this);
+    if (!frame.IsActive())
+        return;
+    const std::vector<CFStringPtr> path = NormalizeAndSplitPath(key);
+    const Chain chain = FindExistingDictionaries(path);
+    if (path.empty() || chain.dictionaries.size() != path.size())
+        return;
+    const CFDictionaryRef dictionary = chain.dictionaries.back();
+    const auto count = static_cast<std::size_t>(CFDictionaryGetCount(dictionary));
+    std::vector<const void*> entryNames(count);
+    std::vector<const void*> values(count);
+    CFDictionaryGetKeysAndValues(dictionary, entryNames.data(), values.data());
+    for (std::size_t i = 0; i < count; ++i)
+    {
+        if (!entryNames[i] || CFGetTypeID(entryNames[i]) != CFStringGetTypeID() || !values[i])
+            continue;
+        const CFTypeID type = CFGetTypeID(values[i]);
+        const bool wanted = keys ? type == CFDictionaryGetTypeID()
+                                 : type == CFStringGetTypeID() || type == CFNumberGetTypeID();
+        if (wanted)
+            names.push_back(ToWideString(static_cast<CFStringRef>(entryNames[i])));
+    }
+}
+
+void PlistStore_pimpl::ListKeys(const std::wstring& key, std::vector<std::wstring>& names)
+{
+    ListEntries(key, names, true);
+}
+
+void PlistStore_pimpl::ListValues(const std::wstring& key, std::vector<std::wstring>& names)
+{
+    ListEntries(key, names, false);
+}
+
+} // namespace detail
+} // namespace Preference

@@ -1,0 +1,31 @@
+#include <preference/LegacyPlistStore.h>
+
+#include "../detail/LegacyPlistStore_pimpl.h"
+
+#include <boost/make_shared.hpp>
+
+namespace Preference
+{
+
+LegacyPlistStore::LegacyPlistStore(CFStringRef directory, CFStringRef applicationId)
+    : PreferenceBaseDecorator(
+          boost::make_shared<detail::LegacyPlistStore_pimpl>(directory, applicationId))
+{
+}
+
+LegacyPlistStore::~LegacyPlistStore() = default;
+
+PreferenceFactory LegacyPlistStore::GetFactory(CFStringRef directory, CFStringRef applicationId)
+{
+    const CFStringPtr directoryCopy(CFStringCreateCopy(kCFAllocatorDefault, directory));
+    const CFStringPtr id(CFStringCreateCopy(kCFAllocatorDefault, applicationId));
+    return [directoryCopy, id]() { return Create(directoryCopy, id); };
+}
+
+boost::shared_ptr<PreferenceBase> Create(const CFStringPtr& directory,
+                                         const CFStringPtr& applicationId)
+{
+    return boost::make_shared<LegacyPlistStore>(directory.get(), applicationId.get());
+}
+
+} // namespace Preference

@@ -57,6 +57,15 @@ CActionItem::~CActionItem()
 
 int CActionItem::parse(TiXmlElement* element, QString& error)
 {
+    const QString signal = QString::fromUtf8(element->Attribute("signal"));
+    qDebug().noquote() << "CActionItem::parse(" + signal + ") begin";
+    const int result = parseAction(element, error);
+    qDebug().noquote() << "CActionItem::parse(" + signal + ") end";
+    return result;
+}
+
+int CActionItem::parseAction(TiXmlElement* element, QString& error)
+{
     int result = CXmlObject::parse(element, error);
     if (result != 0)
         return result;
@@ -64,7 +73,6 @@ int CActionItem::parse(TiXmlElement* element, QString& error)
     const char* widgetAttribute = element->Attribute("widget");
     m_sSignal = convertAttribute(element->Attribute("signal"));
     m_sSlot = convertAttribute(element->Attribute("slot"));
-    qDebug().noquote() << "CActionItem::parse(" + m_sSignal + ") begin";
 
     if (m_sSignal.isEmpty())
     {

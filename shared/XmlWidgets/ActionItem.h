@@ -77,6 +77,8 @@ protected:
     // The thread body; runs the command synchronously on the calling thread.
     void run() override;
 
+    // The attributes of the action element, after the common object parse.
+    int parseAction(TiXmlElement* element, QString& error);
     // Sets up a slot that acts on the objects named by "widget".
     int setWidgetAction(TiXmlElement* element, const QString& signal, const QString& slot,
                         const QString& widget, QString& error);

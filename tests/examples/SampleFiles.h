@@ -1,0 +1,22 @@
+#pragma once
+
+#include <string>
+
+// Where the sample installers and their sources are, and small helpers the
+// sample tests share.
+namespace SampleFiles
+{
+
+std::string samplesDirectory();
+std::string samplePath(const std::string& sName);
+std::string definitionPath();
+std::string toolPath(const std::string& sTool);
+
+std::string readFile(const std::string& sPath);
+void writeFile(const std::string& sPath, const std::string& sContent);
+bool exists(const std::string& sPath);
+
+// One argument for /bin/sh, single-quoted.
+std::string quote(const std::string& sArgument);
+
+} // namespace SampleFiles

@@ -1,6 +1,8 @@
 #include "CpioArchive.h"
 
+#include "DirectoryChange.h"
 #include "SafeTarget.h"
+#include "SecureExtractor.h"
 #include "ToolError.h"
 
 #include <algorithm>
@@ -18,36 +20,6 @@ namespace PlatformTools
 {
 namespace
 {
-// Enters a directory and returns to the previous one when it goes out of scope.
-class CDirectoryChange
-{
-public:
-    explicit CDirectoryChange(const std::string& sDirectory)
-        : m_iSaved(::open(".", O_RDONLY | O_DIRECTORY | O_CLOEXEC))
-    {
-        if (m_iSaved < 0)
-            throw CToolError::fromErrno("cannot open the working directory");
-        if (::chdir(sDirectory.c_str()) != 0)
-        {
-            ::close(m_iSaved);
-            throw CToolError::fromErrno("cannot enter " + sDirectory);
-        }
-    }
-    ~CDirectoryChange()
-    {
-        if (::fchdir(m_iSaved) != 0)
-        {
-            // Nothing sensible is left to do; later relative paths would be wrong.
-        }
-        ::close(m_iSaved);
-    }
-    CDirectoryChange(const CDirectoryChange&) = delete;
-    CDirectoryChange& operator=(const CDirectoryChange&) = delete;
-
-private:
-    int m_iSaved;
-};
-
 struct SArchiveReader
 {
     archive* p;
@@ -98,99 +70,7 @@ void collectTree(const std::string& sDisk, const std::string& sMember,
 
 void CCpioArchive::extract(int inputFd, const std::string& sDirectory, std::ostream* pVerbose)
 {
-    SArchiveReader reader(inputFd);
-    char resolved[4096];
-    if (!::realpath(sDirectory.c_str(), resolved))
-        throw CToolError::fromErrno("cannot use the directory " + sDirectory);
-    const std::string sRoot = resolved;
-    CDirectoryChange change(sRoot);
-    archive* disk = archive_write_disk_new();
-    archive_write_disk_set_options(
-        disk, ARCHIVE_EXTRACT_TIME | ARCHIVE_EXTRACT_PERM | ARCHIVE_EXTRACT_SECURE_NODOTDOT |
-                  ARCHIVE_EXTRACT_SECURE_SYMLINKS | ARCHIVE_EXTRACT_SECURE_NOABSOLUTEPATHS);
-    std::string sFirstError;
-    std::vector<std::string> links;
-    auto refuse = [&](const std::string& sMessage)
-    {
-        if (sFirstError.empty())
-            sFirstError = sMessage;
-        if (pVerbose)
-            *pVerbose << sMessage << '\n';
-    };
-    try
-    {
-        for (;;)
-        {
-            archive_entry* entry = nullptr;
-            const int rc = archive_read_next_header(reader.p, &entry);
-            if (rc == ARCHIVE_EOF)
-                break;
-            if (rc < ARCHIVE_WARN)
-                throw CToolError("damaged archive: " + errorOf(reader.p));
-            const char* rawName = archive_entry_pathname(entry);
-            const std::string sRaw = rawName ? rawName : "";
-            std::string sName;
-            try
-            {
-                sName = CSafeTarget::normalizeMemberName(sRaw);
-                const char* hardlink = archive_entry_hardlink(entry);
-                if (hardlink)
-                    CSafeTarget::normalizeMemberName(hardlink);
-                const char* symlink = archive_entry_symlink(entry);
-                if (archive_entry_filetype(entry) == AE_IFLNK &&
-                    !CSafeTarget::linkTargetStaysInside(sName, symlink ? symlink : ""))
-                    throw CToolError("refusing the symbolic link " + sRaw + " -> " +
-                                     (symlink ? symlink : "") +
-                                     " that points outside the destination");
-            }
-            catch (const CToolError& error)
-            {
-                refuse(error.what());
-                continue;
-            }
-            if (pVerbose)
-                *pVerbose << sRaw << '\n';
-            if (archive_write_header(disk, entry) < ARCHIVE_WARN)
-            {
-                refuse(sRaw + ": " + errorOf(disk));
-                continue;
-            }
-            if (archive_entry_filetype(entry) == AE_IFLNK)
-                links.push_back(sName);
-            const void* block;
-            size_t size;
-            la_int64_t offset;
-            int dataRc;
-            while ((dataRc = archive_read_data_block(reader.p, &block, &size, &offset)) ==
-                   ARCHIVE_OK)
-                if (archive_write_data_block(disk, block, size, offset) < ARCHIVE_WARN)
-                {
-                    refuse(sRaw + ": " + errorOf(disk));
-                    break;
-                }
-            if (dataRc < ARCHIVE_WARN)
-                throw CToolError("damaged archive at " + sRaw + ": " + errorOf(reader.p));
-            if (archive_write_finish_entry(disk) < ARCHIVE_WARN)
-                refuse(sRaw + ": " + errorOf(disk));
-        }
-        if (archive_write_close(disk) < ARCHIVE_WARN)
-            refuse(errorOf(disk));
-    }
-    catch (...)
-    {
-        archive_write_free(disk);
-        throw;
-    }
-    archive_write_free(disk);
-    for (const std::string& sLink : links)
-        if (!CSafeTarget::resolvesInside(sRoot, sLink))
-        {
-            ::unlink((sRoot + "/" + sLink).c_str());
-            refuse("refusing the symbolic link " + sLink +
-                   " that resolves outside the destination");
-        }
-    if (!sFirstError.empty())
-        throw CToolError(sFirstError);
+    CSecureExtractor::extract(inputFd, sDirectory, CSecureExtractor::Cpio, pVerbose);
 }
 
 std::vector<std::string> CCpioArchive::list(int inputFd)

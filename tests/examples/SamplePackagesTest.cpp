@@ -6,6 +6,7 @@
 #include <sstream>
 #include <string>
 #include <sys/stat.h>
+#include <tinyxml.h>
 #include <vector>
 
 namespace
@@ -117,6 +118,38 @@ TEST(SamplePackages, FlatPackageExpandsAndFlattensAgain)
     run(tool("xar") + " -t -f " + quote(sFlat), &sListing);
     EXPECT_NE(lines(sListing).size(), 0u);
     EXPECT_NE(sListing.find("Scripts\n"), std::string::npos);
+}
+
+// The Distribution's first script block takes the values publishing puts before its
+// "</script>" and stays well-formed XML with them.
+TEST(SamplePackages, DistributionScriptReadsPublishedValues)
+{
+    const std::string sExpanded = TestSupport::testDirectory() + "/expanded";
+    ASSERT_EQ(run(tool("pkgutil") + " --expand " +
+                  quote(SampleFiles::samplePath("TessarySample.pkg")) + " " + quote(sExpanded)),
+              0);
+    std::string sDistribution = SampleFiles::readFile(sExpanded + "/Distribution");
+    const std::size_t end = sDistribution.find("</script>");
+    ASSERT_NE(end, std::string::npos);
+    sDistribution.insert(end, "var ts_properties = new Array();\n"
+                              "ts_properties[\"SENTINEL_INSTALL_DIR\"] = \"Applications\";\n");
+    TiXmlDocument doc;
+    doc.Parse(sDistribution.c_str());
+    ASSERT_FALSE(doc.Error()) << doc.ErrorDesc();
+
+    const std::size_t begin = sDistribution.find("<script>") + 8;
+    const std::string sScript =
+        sDistribution.substr(begin, sDistribution.find("</script>") - begin) +
+        "var my = {result: {}};\n"
+        "console.log(sentinel_volume_check() + ' ' + my.result.type + ' ' +\n"
+        "            sentinel_menu_bar_selected());\n";
+    SampleFiles::writeFile(TestSupport::testDirectory() + "/distribution.js", sScript);
+    if (TestSupport::runCommand("command -v node >/dev/null") != 0)
+        GTEST_SKIP() << "node is not installed";
+    std::string sOutput;
+    run("node " + quote(TestSupport::testDirectory() + "/distribution.js"), &sOutput);
+    // A relative install location is refused; the menu bar default stays on.
+    EXPECT_EQ(sOutput, "false Fatal true\n");
 }
 
 TEST(SamplePackages, BundlesCarryDefinitionInfoAndTheFileTheyMayLeaveOut)

@@ -1,0 +1,592 @@
+#include "Internal.h"
+
+#include <cmath>
+#include <cstring>
+#include <memory>
+#include <mutex>
+#include <plist/plist.h>
+
+namespace
+{
+// Deeper nesting than any real property list; bounds the recursion below.
+constexpr int kMaxDepth = 512;
+
+std::mutex& libplistMutex()
+{
+    static std::mutex mutex;
+    return mutex;
+}
+
+struct PlistDeleter
+{
+    void operator()(void* node) const
+    {
+        if (node)
+            plist_free(static_cast<plist_t>(node));
+    }
+};
+using PlistHolder = std::unique_ptr<void, PlistDeleter>;
+
+// Characters an XML 1.0 document cannot carry, even escaped.
+bool xmlSafe(const std::u16string& s)
+{
+    for (char16_t c : s)
+        if ((c < 0x20 && c != '\t' && c != '\n' && c != '\r') || c == 0xFFFE || c == 0xFFFF)
+            return false;
+    return true;
+}
+
+struct Validator
+{
+    CFPropertyListFormat format;
+    std::vector<CFTypeRef> path;
+    std::string problem;
+
+    bool check(CFTypeRef value)
+    {
+        if (!value || !cf::object(value, "CFPropertyListIsValid"))
+            return fail("a NULL or foreign object");
+        const CFTypeID type = CFGetTypeID(value);
+        switch (type)
+        {
+        case cf::kStringTypeID:
+        case cf::kDataTypeID:
+            return true;
+        case cf::kNumberTypeID:
+        case cf::kBooleanTypeID:
+        case cf::kDateTypeID:
+            return format != kCFPropertyListOpenStepFormat ||
+                   fail("a " + cf::typeName(type) + " in the OpenStep format");
+        case cf::kArrayTypeID:
+        case cf::kDictionaryTypeID:
+            break;
+        default:
+            return fail("a " + cf::typeName(type) + ", which is not a property list type");
+        }
+        for (CFTypeRef outer : path)
+            if (outer == value)
+                return fail("a container that contains itself");
+        if (static_cast<int>(path.size()) >= kMaxDepth)
+            return fail("containers nested too deeply");
+        path.push_back(value);
+        bool ok = true;
+        if (type == cf::kArrayTypeID)
+        {
+            auto array = static_cast<CFArrayRef>(value);
+            const CFIndex count = CFArrayGetCount(array);
+            for (CFIndex i = 0; ok && i < count; ++i)
+                ok = check(CFArrayGetValueAtIndex(array, i));
+        }
+        else
+        {
+            auto dict = static_cast<CFDictionaryRef>(value);
+            const CFIndex count = CFDictionaryGetCount(dict);
+            std::vector<const void*> keys(static_cast<size_t>(count)),
+                values(static_cast<size_t>(count));
+            CFDictionaryGetKeysAndValues(dict, keys.data(), values.data());
+            for (CFIndex i = 0; ok && i < count; ++i)
+            {
+                if (!cf::isType(keys[static_cast<size_t>(i)], cf::kStringTypeID))
+                    ok = fail("a dictionary key that is not a string");
+                else
+                    ok = check(values[static_cast<size_t>(i)]);
+            }
+        }
+        path.pop_back();
+        return ok;
+    }
+
+    bool fail(const std::string& what)
+    {
+        if (problem.empty())
+            problem = "The property list holds " + what + ".";
+        return false;
+    }
+};
+
+// Converts a valid property list into a libplist tree.
+plist_t toPlist(CFTypeRef value, bool forXml, std::string& problem)
+{
+    const CFTypeID type = CFGetTypeID(value);
+    switch (type)
+    {
+    case cf::kStringTypeID:
+    {
+        std::string text;
+        const auto string = static_cast<CFStringRef>(value);
+        if (!cf::utf8Of(string, text) || text.find('\0') != std::string::npos ||
+            (forXml && !xmlSafe(cf::utf16Of(string))))
+        {
+            problem = "A string holds characters a property list file cannot store.";
+            return nullptr;
+        }
+        return plist_new_string(text.c_str());
+    }
+    case cf::kNumberTypeID:
+    {
+        auto number = static_cast<CFNumberRef>(value);
+        if (cf::numberIsFloat(number))
+            return plist_new_real(cf::numberAsDouble(number));
+        return plist_new_uint(static_cast<uint64_t>(cf::numberAsInt64(number)));
+    }
+    case cf::kBooleanTypeID:
+        return plist_new_bool(CFBooleanGetValue(static_cast<CFBooleanRef>(value)) ? 1 : 0);
+    case cf::kDataTypeID:
+    {
+        auto data = static_cast<CFDataRef>(value);
+        return plist_new_data(reinterpret_cast<const char*>(CFDataGetBytePtr(data)),
+                              static_cast<uint64_t>(CFDataGetLength(data)));
+    }
+    case cf::kDateTypeID:
+    {
+        const double at = CFDateGetAbsoluteTime(static_cast<CFDateRef>(value));
+        double seconds = std::floor(at);
+        double micro = std::round((at - seconds) * 1e6);
+        if (micro >= 1e6)
+        {
+            seconds += 1;
+            micro -= 1e6;
+        }
+        return plist_new_date(static_cast<int32_t>(seconds), static_cast<int32_t>(micro));
+    }
+    case cf::kArrayTypeID:
+    {
+        auto array = static_cast<CFArrayRef>(value);
+        PlistHolder node(plist_new_array());
+        for (CFIndex i = 0, n = CFArrayGetCount(array); i < n; ++i)
+        {
+            plist_t item = toPlist(CFArrayGetValueAtIndex(array, i), forXml, problem);
+            if (!item)
+                return nullptr;
+            plist_array_append_item(node.get(), item);
+        }
+        return node.release();
+    }
+    case cf::kDictionaryTypeID:
+    {
+        auto dict = static_cast<CFDictionaryRef>(value);
+        const CFIndex count = CFDictionaryGetCount(dict);
+        std::vector<const void*> keys(static_cast<size_t>(count)),
+            values(static_cast<size_t>(count));
+        CFDictionaryGetKeysAndValues(dict, keys.data(), values.data());
+        PlistHolder node(plist_new_dict());
+        for (size_t i = 0; i < keys.size(); ++i)
+        {
+            std::string key;
+            const auto keyString = static_cast<CFStringRef>(keys[i]);
+            if (!cf::utf8Of(keyString, key) || key.find('\0') != std::string::npos ||
+                (forXml && !xmlSafe(cf::utf16Of(keyString))))
+            {
+                problem = "A dictionary key holds characters a property list file cannot store.";
+                return nullptr;
+            }
+            plist_t item = toPlist(values[i], forXml, problem);
+            if (!item)
+                return nullptr;
+            plist_dict_set_item(node.get(), key.c_str(), item);
+        }
+        return node.release();
+    }
+    default:
+        problem = "The property list holds a " + cf::typeName(type) + ".";
+        return nullptr;
+    }
+}
+
+CFTypeRef createString(const char* text, std::string& problem)
+{
+    CFStringRef s = cf::createString(std::string(text ? text : ""));
+    if (!s)
+        problem = "The property list holds a string that is not valid UTF-8.";
+    return s;
+}
+
+CFTypeRef fromPlist(plist_t node, CFOptionFlags mutability, int depth, std::string& problem)
+{
+    if (depth > kMaxDepth)
+    {
+        problem = "The property list is nested too deeply.";
+        return nullptr;
+    }
+    switch (plist_get_node_type(node))
+    {
+    case PLIST_BOOLEAN:
+    {
+        uint8_t value = 0;
+        plist_get_bool_val(node, &value);
+        return value ? kCFBooleanTrue : kCFBooleanFalse;
+    }
+    case PLIST_UINT:
+    {
+        // libplist keeps integers as 64 bits; negative ones are two's complement.
+        uint64_t raw = 0;
+        plist_get_uint_val(node, &raw);
+        const int64_t value = static_cast<int64_t>(raw);
+        return CFNumberCreate(nullptr, kCFNumberSInt64Type, &value);
+    }
+    case PLIST_REAL:
+    {
+        double value = 0;
+        plist_get_real_val(node, &value);
+        return CFNumberCreate(nullptr, kCFNumberFloat64Type, &value);
+    }
+    case PLIST_STRING:
+    case PLIST_KEY:
+    {
+        char* text = nullptr;
+        if (plist_get_node_type(node) == PLIST_STRING)
+            plist_get_string_val(node, &text);
+        else
+            plist_get_key_val(node, &text);
+        CFTypeRef result = createString(text, problem);
+        std::free(text);
+        return result;
+    }
+    case PLIST_DATA:
+    {
+        char* bytes = nullptr;
+        uint64_t length = 0;
+        plist_get_data_val(node, &bytes, &length);
+        CFTypeRef result;
+        if (mutability == kCFPropertyListMutableContainersAndLeaves)
+        {
+            CFMutableDataRef data = CFDataCreateMutable(nullptr, 0);
+            CFDataAppendBytes(data, reinterpret_cast<const UInt8*>(bytes),
+                              static_cast<CFIndex>(length));
+            result = data;
+        }
+        else
+            result = CFDataCreate(nullptr, reinterpret_cast<const UInt8*>(bytes),
+                                  static_cast<CFIndex>(length));
+        std::free(bytes);
+        return result;
+    }
+    case PLIST_DATE:
+    {
+        int32_t seconds = 0, micro = 0;
+        plist_get_date_val(node, &seconds, &micro);
+        return CFDateCreate(nullptr, static_cast<double>(seconds) + micro * 1e-6);
+    }
+    case PLIST_UID:
+    {
+        // Keyed-archiver references read as Apple's XML writes them.
+        uint64_t uid = 0;
+        plist_get_uid_val(node, &uid);
+        const int64_t value = static_cast<int64_t>(uid);
+        CFNumberRef number = CFNumberCreate(nullptr, kCFNumberSInt64Type, &value);
+        const void* keys[] = {CFSTR("CF$UID")};
+        const void* values[] = {number};
+        CFTypeRef result =
+            mutability != kCFPropertyListImmutable
+                ? static_cast<CFTypeRef>(CFDictionaryCreateMutable(
+                      nullptr, 0, &kCFTypeDictionaryKeyCallBacks, &kCFTypeDictionaryValueCallBacks))
+                : nullptr;
+        if (result)
+            CFDictionarySetValue(static_cast<CFMutableDictionaryRef>(const_cast<void*>(result)),
+                                 keys[0], values[0]);
+        else
+            result = CFDictionaryCreate(nullptr, keys, values, 1, &kCFTypeDictionaryKeyCallBacks,
+                                        &kCFTypeDictionaryValueCallBacks);
+        CFRelease(number);
+        return result;
+    }
+    case PLIST_ARRAY:
+    {
+        CFMutableArrayRef array = CFArrayCreateMutable(nullptr, 0, &kCFTypeArrayCallBacks);
+        for (uint32_t i = 0, n = plist_array_get_size(node); i < n; ++i)
+        {
+            CFTypeRef item =
+                fromPlist(plist_array_get_item(node, i), mutability, depth + 1, problem);
+            if (!item)
+            {
+                CFRelease(array);
+                return nullptr;
+            }
+            CFArrayAppendValue(array, item);
+            CFRelease(item);
+        }
+        if (mutability != kCFPropertyListImmutable)
+            return array;
+        CFArrayRef frozen = CFArrayCreateCopy(nullptr, array);
+        CFRelease(array);
+        return frozen;
+    }
+    case PLIST_DICT:
+    {
+        CFMutableDictionaryRef dict = CFDictionaryCreateMutable(
+            nullptr, 0, &kCFTypeDictionaryKeyCallBacks, &kCFTypeDictionaryValueCallBacks);
+        plist_dict_iter it = nullptr;
+        plist_dict_new_iter(node, &it);
+        bool ok = true;
+        while (ok && it)
+        {
+            char* key = nullptr;
+            plist_t item = nullptr;
+            plist_dict_next_item(node, it, &key, &item);
+            if (!key || !item)
+            {
+                std::free(key);
+                break;
+            }
+            CFTypeRef keyString = createString(key, problem);
+            std::free(key);
+            CFTypeRef value = keyString ? fromPlist(item, mutability, depth + 1, problem) : nullptr;
+            if (value)
+                CFDictionarySetValue(dict, keyString, value);
+            ok = value != nullptr;
+            if (keyString)
+                CFRelease(keyString);
+            if (value)
+                CFRelease(value);
+        }
+        std::free(it);
+        if (!ok)
+        {
+            CFRelease(dict);
+            return nullptr;
+        }
+        if (mutability != kCFPropertyListImmutable)
+            return dict;
+        CFDictionaryRef frozen = CFDictionaryCreateCopy(nullptr, dict);
+        CFRelease(dict);
+        return frozen;
+    }
+    default:
+        problem = "The property list holds a value of an unknown kind.";
+        return nullptr;
+    }
+}
+
+// libplist parses XML without recursion but frees recursively; refuse nesting
+// that could exhaust the stack before handing the text over.
+bool xmlNestingAcceptable(const char* text, size_t size)
+{
+    int depth = 0;
+    for (size_t i = 0; i + 1 < size; ++i)
+    {
+        if (text[i] != '<')
+            continue;
+        const bool closing = text[i + 1] == '/';
+        const size_t nameStart = i + (closing ? 2 : 1);
+        auto named = [&](const char* name)
+        {
+            const size_t n = std::strlen(name);
+            return nameStart + n <= size && std::memcmp(text + nameStart, name, n) == 0;
+        };
+        if (!named("array") && !named("dict"))
+            continue;
+        size_t end = nameStart;
+        while (end < size && text[end] != '>')
+            ++end;
+        if (end < size && text[end - 1] == '/')
+            continue;
+        depth += closing ? -1 : 1;
+        if (depth > kMaxDepth)
+            return false;
+    }
+    return true;
+}
+
+CFPropertyListRef parse(CFDataRef data, CFOptionFlags options, CFPropertyListFormat* format,
+                        std::string& problem)
+{
+    if (!cf::isType(data, cf::kDataTypeID) || CFDataGetLength(data) == 0)
+    {
+        problem = "Cannot parse a NULL or zero-length data.";
+        return nullptr;
+    }
+    const auto* bytes = reinterpret_cast<const char*>(CFDataGetBytePtr(data));
+    const size_t size = static_cast<size_t>(CFDataGetLength(data));
+    if (size > UINT32_MAX)
+    {
+        problem = "The property list is too large.";
+        return nullptr;
+    }
+    const bool binary = size >= 8 && std::memcmp(bytes, "bplist00", 8) == 0;
+    if (!binary && !xmlNestingAcceptable(bytes, size))
+    {
+        problem = "The property list is nested too deeply.";
+        return nullptr;
+    }
+    plist_t root = nullptr;
+    {
+        std::lock_guard<std::mutex> lock(libplistMutex());
+        if (binary)
+            plist_from_bin(bytes, static_cast<uint32_t>(size), &root);
+        else
+            plist_from_xml(bytes, static_cast<uint32_t>(size), &root);
+    }
+    PlistHolder holder(root);
+    if (!root)
+    {
+        problem = binary ? "The data is not a valid binary property list."
+                         : "The data is not a valid XML property list.";
+        return nullptr;
+    }
+    CFPropertyListRef result = fromPlist(root, options, 0, problem);
+    if (result && format)
+        *format = binary ? kCFPropertyListBinaryFormat_v1_0 : kCFPropertyListXMLFormat_v1_0;
+    return result;
+}
+
+CFDataRef serialize(CFPropertyListRef plist, CFPropertyListFormat format, std::string& problem)
+{
+    if (format != kCFPropertyListXMLFormat_v1_0 && format != kCFPropertyListBinaryFormat_v1_0)
+    {
+        problem = "Only the XML and binary property list formats can be written.";
+        return nullptr;
+    }
+    Validator validator{format, {}, {}};
+    if (!validator.check(plist))
+    {
+        problem = validator.problem;
+        return nullptr;
+    }
+    PlistHolder root(toPlist(plist, format == kCFPropertyListXMLFormat_v1_0, problem));
+    if (!root)
+        return nullptr;
+    char* out = nullptr;
+    uint32_t length = 0;
+    {
+        std::lock_guard<std::mutex> lock(libplistMutex());
+        if (format == kCFPropertyListXMLFormat_v1_0)
+            plist_to_xml(root.get(), &out, &length);
+        else
+            plist_to_bin(root.get(), &out, &length);
+    }
+    if (!out)
+    {
+        problem = "The property list could not be serialized.";
+        return nullptr;
+    }
+    CFDataRef data =
+        CFDataCreate(nullptr, reinterpret_cast<const UInt8*>(out), static_cast<CFIndex>(length));
+    if (format == kCFPropertyListXMLFormat_v1_0)
+        plist_to_xml_free(out);
+    else
+        plist_to_bin_free(out);
+    return data;
+}
+
+CFTypeRef deepCopy(CFTypeRef value, CFOptionFlags mutability)
+{
+    const CFTypeID type = CFGetTypeID(value);
+    if (type == cf::kDataTypeID)
+        return mutability == kCFPropertyListMutableContainersAndLeaves
+                   ? CFDataCreateMutableCopy(nullptr, 0, static_cast<CFDataRef>(value))
+                   : CFDataCreateCopy(nullptr, static_cast<CFDataRef>(value));
+    if (type == cf::kArrayTypeID)
+    {
+        auto array = static_cast<CFArrayRef>(value);
+        CFMutableArrayRef copy = CFArrayCreateMutable(nullptr, 0, &kCFTypeArrayCallBacks);
+        for (CFIndex i = 0, n = CFArrayGetCount(array); i < n; ++i)
+        {
+            CFTypeRef item = deepCopy(CFArrayGetValueAtIndex(array, i), mutability);
+            CFArrayAppendValue(copy, item);
+            CFRelease(item);
+        }
+        if (mutability != kCFPropertyListImmutable)
+            return copy;
+        CFArrayRef frozen = CFArrayCreateCopy(nullptr, copy);
+        CFRelease(copy);
+        return frozen;
+    }
+    if (type == cf::kDictionaryTypeID)
+    {
+        auto dict = static_cast<CFDictionaryRef>(value);
+        const CFIndex count = CFDictionaryGetCount(dict);
+        std::vector<const void*> keys(static_cast<size_t>(count)),
+            values(static_cast<size_t>(count));
+        CFDictionaryGetKeysAndValues(dict, keys.data(), values.data());
+        CFMutableDictionaryRef copy = CFDictionaryCreateMutable(
+            nullptr, 0, &kCFTypeDictionaryKeyCallBacks, &kCFTypeDictionaryValueCallBacks);
+        for (size_t i = 0; i < keys.size(); ++i)
+        {
+            CFTypeRef item = deepCopy(values[i], mutability);
+            CFDictionarySetValue(copy, keys[i], item);
+            CFRelease(item);
+        }
+        if (mutability != kCFPropertyListImmutable)
+            return copy;
+        CFDictionaryRef frozen = CFDictionaryCreateCopy(nullptr, copy);
+        CFRelease(copy);
+        return frozen;
+    }
+    // Strings, numbers, booleans and dates are immutable and can be shared.
+    return CFRetain(value);
+}
+} // namespace
+
+extern "C"
+{
+
+    CFPropertyListRef CFPropertyListCreateFromXMLData(CFAllocatorRef, CFDataRef xmlData,
+                                                      CFOptionFlags mutabilityOption,
+                                                      CFStringRef* errorString)
+    {
+        if (errorString)
+            *errorString = nullptr;
+        std::string problem;
+        CFPropertyListRef result = parse(xmlData, mutabilityOption, nullptr, problem);
+        if (!result && errorString)
+            *errorString = cf::createString(problem);
+        return result;
+    }
+
+    CFPropertyListRef CFPropertyListCreateWithData(CFAllocatorRef, CFDataRef data,
+                                                   CFOptionFlags options,
+                                                   CFPropertyListFormat* format, CFErrorRef* error)
+    {
+        if (error)
+            *error = nullptr;
+        std::string problem;
+        CFPropertyListRef result = parse(data, options, format, problem);
+        if (!result)
+            cf::setError(error, kCFErrorDomainCocoa, kCFPropertyListReadCorruptError, problem);
+        return result;
+    }
+
+    CFDataRef CFPropertyListCreateXMLData(CFAllocatorRef, CFPropertyListRef propertyList)
+    {
+        std::string problem;
+        CFDataRef data = serialize(propertyList, kCFPropertyListXMLFormat_v1_0, problem);
+        if (!data)
+            cf::warn("CFPropertyListCreateXMLData: " + problem);
+        return data;
+    }
+
+    CFDataRef CFPropertyListCreateData(CFAllocatorRef, CFPropertyListRef propertyList,
+                                       CFPropertyListFormat format, CFOptionFlags,
+                                       CFErrorRef* error)
+    {
+        if (error)
+            *error = nullptr;
+        std::string problem;
+        CFDataRef data = serialize(propertyList, format, problem);
+        if (!data)
+            cf::setError(error, kCFErrorDomainCocoa, kCFPropertyListWriteStreamError, problem);
+        return data;
+    }
+
+    CFPropertyListRef CFPropertyListCreateDeepCopy(CFAllocatorRef, CFPropertyListRef propertyList,
+                                                   CFOptionFlags mutabilityOption)
+    {
+        Validator validator{kCFPropertyListBinaryFormat_v1_0, {}, {}};
+        if (!validator.check(propertyList))
+        {
+            cf::warn("CFPropertyListCreateDeepCopy: " + validator.problem);
+            return nullptr;
+        }
+        return deepCopy(propertyList, mutabilityOption);
+    }
+
+    Boolean CFPropertyListIsValid(CFPropertyListRef plist, CFPropertyListFormat format)
+    {
+        if (format != kCFPropertyListOpenStepFormat && format != kCFPropertyListXMLFormat_v1_0 &&
+            format != kCFPropertyListBinaryFormat_v1_0)
+            return false;
+        Validator validator{format, {}, {}};
+        return validator.check(plist);
+    }
+
+} // extern "C"

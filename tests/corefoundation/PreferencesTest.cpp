@@ -1,0 +1,326 @@
+#include "TestEnvironment.h"
+
+#include <CoreFoundation/CoreFoundation.h>
+
+#include <cstdlib>
+#include <fstream>
+#include <gtest/gtest.h>
+#include <sstream>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+
+namespace
+{
+CFStringRef str(const std::string& text)
+{
+    return CFStringCreateWithCString(nullptr, text.c_str(), kCFStringEncodingUTF8);
+}
+
+std::string home()
+{
+    return TestSupport::testDirectory() + "/home";
+}
+
+std::string userFile(const std::string& app)
+{
+    return home() + "/.config/Preferences/" + app + ".plist";
+}
+
+bool exists(const std::string& path)
+{
+    struct stat st;
+    return stat(path.c_str(), &st) == 0;
+}
+
+void writeText(const std::string& path, const std::string& text)
+{
+    std::ofstream(path, std::ios::binary) << text;
+}
+
+// Python's plistlib reads the file and prints the value of key (repr), or fails.
+std::string readWithPlistlib(const std::string& path, const std::string& key)
+{
+    std::string out;
+    const int rc = TestSupport::runCommand("python3 -c 'import plistlib,sys; "
+                                           "print(repr(plistlib.load(open(sys.argv[1],\"rb\"))"
+                                           ".get(sys.argv[2])))' '" +
+                                               path + "' '" + key + "'",
+                                           &out);
+    if (rc != 0)
+        return "<plistlib failed>";
+    while (!out.empty() && out.back() == '\n')
+        out.pop_back();
+    return out;
+}
+
+std::string copyText(CFStringRef key, CFStringRef app, CFStringRef user, CFStringRef host)
+{
+    CFPropertyListRef value = CFPreferencesCopyValue(key, app, user, host);
+    if (!value)
+        return "<absent>";
+    std::string text = "<not a string>";
+    if (CFGetTypeID(value) == CFStringGetTypeID())
+        text = CFStringGetCStringPtr(static_cast<CFStringRef>(value), kCFStringEncodingUTF8);
+    CFRelease(value);
+    return text;
+}
+
+std::string machineId()
+{
+    std::ifstream in("/etc/machine-id");
+    std::string id;
+    if (!(in >> id))
+    {
+        char name[256] = "";
+        gethostname(name, sizeof name - 1);
+        id = name;
+    }
+    return id;
+}
+} // namespace
+
+TEST(CFPreferences, DomainsLiveInTheirOwnFiles)
+{
+    const CFStringRef app = CFSTR("com.example.Domains");
+    CFPreferencesSetValue(CFSTR("k"), CFSTR("user"), app, kCFPreferencesCurrentUser,
+                          kCFPreferencesAnyHost);
+    CFPreferencesSetValue(CFSTR("k"), CFSTR("all"), app, kCFPreferencesAnyUser,
+                          kCFPreferencesAnyHost);
+    CFPreferencesSetValue(CFSTR("k"), CFSTR("host"), app, kCFPreferencesCurrentUser,
+                          kCFPreferencesCurrentHost);
+    // Nothing reaches the disk before synchronizing.
+    EXPECT_FALSE(exists(userFile("com.example.Domains")));
+    EXPECT_EQ(copyText(CFSTR("k"), app, kCFPreferencesCurrentUser, kCFPreferencesAnyHost), "user");
+    EXPECT_TRUE(CFPreferencesSynchronize(app, kCFPreferencesCurrentUser, kCFPreferencesAnyHost));
+    EXPECT_TRUE(CFPreferencesSynchronize(app, kCFPreferencesAnyUser, kCFPreferencesAnyHost));
+    EXPECT_TRUE(
+        CFPreferencesSynchronize(app, kCFPreferencesCurrentUser, kCFPreferencesCurrentHost));
+
+    EXPECT_EQ(readWithPlistlib(userFile("com.example.Domains"), "k"), "'user'");
+    EXPECT_EQ(readWithPlistlib(TestSupport::testDirectory() +
+                                   "/system-preferences/com.example.Domains.plist",
+                               "k"),
+              "'all'");
+    EXPECT_EQ(readWithPlistlib(home() + "/.config/Preferences/ByHost/com.example.Domains." +
+                                   machineId() + ".plist",
+                               "k"),
+              "'host'");
+    struct stat st;
+    ASSERT_EQ(stat(userFile("com.example.Domains").c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 077, 0u) << "per-user settings are private";
+
+    // The application search list prefers the current user's value.
+    CFPropertyListRef appValue = CFPreferencesCopyAppValue(CFSTR("k"), app);
+    EXPECT_TRUE(CFEqual(appValue, CFSTR("host")));
+    CFRelease(appValue);
+
+    // A NULL value removes the key.
+    CFPreferencesSetValue(CFSTR("k"), nullptr, app, kCFPreferencesCurrentUser,
+                          kCFPreferencesAnyHost);
+    EXPECT_TRUE(CFPreferencesSynchronize(app, kCFPreferencesCurrentUser, kCFPreferencesAnyHost));
+    EXPECT_EQ(readWithPlistlib(userFile("com.example.Domains"), "k"), "None");
+    EXPECT_EQ(copyText(CFSTR("k"), app, kCFPreferencesCurrentUser, kCFPreferencesAnyHost),
+              "<absent>");
+}
+
+TEST(CFPreferences, FixedUserHomeWinsOverXdgConfigHome)
+{
+    const std::string base = TestSupport::testDirectory();
+    setenv("XDG_CONFIG_HOME", (base + "/xdg").c_str(), 1);
+    setenv("CFFIXED_USER_HOME", (base + "/fixed").c_str(), 1);
+    const CFStringRef app = CFSTR("com.example.Home");
+    CFPreferencesSetValue(CFSTR("where"), CFSTR("fixed"), app, kCFPreferencesCurrentUser,
+                          kCFPreferencesAnyHost);
+    CFPreferencesSynchronize(app, kCFPreferencesCurrentUser, kCFPreferencesAnyHost);
+    EXPECT_EQ(readWithPlistlib(base + "/fixed/.config/Preferences/com.example.Home.plist", "where"),
+              "'fixed'");
+
+    unsetenv("CFFIXED_USER_HOME");
+    CFPreferencesSetValue(CFSTR("where"), CFSTR("xdg"), app, kCFPreferencesCurrentUser,
+                          kCFPreferencesAnyHost);
+    CFPreferencesSynchronize(app, kCFPreferencesCurrentUser, kCFPreferencesAnyHost);
+    EXPECT_EQ(readWithPlistlib(base + "/xdg/Preferences/com.example.Home.plist", "where"), "'xdg'");
+
+    unsetenv("XDG_CONFIG_HOME");
+    setenv("HOME", (base + "/plain").c_str(), 1);
+    CFPreferencesSetValue(CFSTR("where"), CFSTR("home"), app, kCFPreferencesCurrentUser,
+                          kCFPreferencesAnyHost);
+    CFPreferencesSynchronize(app, kCFPreferencesCurrentUser, kCFPreferencesAnyHost);
+    EXPECT_EQ(readWithPlistlib(base + "/plain/.config/Preferences/com.example.Home.plist", "where"),
+              "'home'");
+}
+
+TEST(CFPreferences, SynchronizeMergesWithChangesMadeElsewhere)
+{
+    const CFStringRef app = CFSTR("com.example.Merge");
+    const std::string path = userFile("com.example.Merge");
+    CFPreferencesSetValue(CFSTR("old"), CFSTR("1"), app, kCFPreferencesCurrentUser,
+                          kCFPreferencesAnyHost);
+    CFPreferencesSetValue(CFSTR("gone"), CFSTR("1"), app, kCFPreferencesCurrentUser,
+                          kCFPreferencesAnyHost);
+    ASSERT_TRUE(CFPreferencesSynchronize(app, kCFPreferencesCurrentUser, kCFPreferencesAnyHost));
+
+    // Another program rewrites the file meanwhile.
+    ASSERT_EQ(TestSupport::runCommand(
+                  "python3 -c 'import plistlib,sys; plistlib.dump({\"old\": \"1\", \"gone\": \"1\","
+                  " \"theirs\": 7}, open(sys.argv[1], \"wb\"))' '" +
+                  path + "'"),
+              0);
+    CFPreferencesSetValue(CFSTR("mine"), CFSTR("2"), app, kCFPreferencesCurrentUser,
+                          kCFPreferencesAnyHost);
+    CFPreferencesSetValue(CFSTR("gone"), nullptr, app, kCFPreferencesCurrentUser,
+                          kCFPreferencesAnyHost);
+    ASSERT_TRUE(CFPreferencesSynchronize(app, kCFPreferencesCurrentUser, kCFPreferencesAnyHost));
+    EXPECT_EQ(readWithPlistlib(path, "theirs"), "7");
+    EXPECT_EQ(readWithPlistlib(path, "mine"), "'2'");
+    EXPECT_EQ(readWithPlistlib(path, "gone"), "None");
+    CFPropertyListRef theirs = CFPreferencesCopyValue(
+        CFSTR("theirs"), app, kCFPreferencesCurrentUser, kCFPreferencesAnyHost);
+    ASSERT_NE(theirs, nullptr);
+    int value = 0;
+    EXPECT_TRUE(CFNumberGetValue(static_cast<CFNumberRef>(theirs), kCFNumberIntType, &value));
+    EXPECT_EQ(value, 7);
+    CFRelease(theirs);
+
+    // Values are copied when set: later changes by the caller do not leak in.
+    CFMutableDictionaryRef dict = CFDictionaryCreateMutable(
+        nullptr, 0, &kCFTypeDictionaryKeyCallBacks, &kCFTypeDictionaryValueCallBacks);
+    CFPreferencesSetValue(CFSTR("dict"), dict, app, kCFPreferencesCurrentUser,
+                          kCFPreferencesAnyHost);
+    CFDictionarySetValue(dict, CFSTR("later"), CFSTR("x"));
+    CFPropertyListRef stored = CFPreferencesCopyValue(CFSTR("dict"), app, kCFPreferencesCurrentUser,
+                                                      kCFPreferencesAnyHost);
+    EXPECT_EQ(CFDictionaryGetCount(static_cast<CFDictionaryRef>(stored)), 0);
+    CFRelease(stored);
+    CFRelease(dict);
+}
+
+TEST(CFPreferences, ConcurrentProcessesKeepEveryKey)
+{
+    const CFStringRef app = CFSTR("com.example.Shared");
+    constexpr int kChildren = 6, kRounds = 15;
+    std::vector<pid_t> children;
+    for (int c = 0; c < kChildren; ++c)
+    {
+        pid_t pid = fork();
+        ASSERT_GE(pid, 0);
+        if (pid == 0)
+        {
+            bool ok = true;
+            for (int r = 0; r < kRounds; ++r)
+            {
+                CFStringRef key = str("child" + std::to_string(c) + "-" + std::to_string(r));
+                CFPreferencesSetValue(key, key, app, kCFPreferencesCurrentUser,
+                                      kCFPreferencesAnyHost);
+                ok = CFPreferencesSynchronize(app, kCFPreferencesCurrentUser,
+                                              kCFPreferencesAnyHost) &&
+                     ok;
+                CFRelease(key);
+            }
+            _exit(ok ? 0 : 1);
+        }
+        children.push_back(pid);
+    }
+    for (pid_t pid : children)
+    {
+        int status = 0;
+        ASSERT_EQ(waitpid(pid, &status, 0), pid);
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    }
+    ASSERT_TRUE(CFPreferencesSynchronize(app, kCFPreferencesCurrentUser, kCFPreferencesAnyHost));
+    CFArrayRef keys =
+        CFPreferencesCopyKeyList(app, kCFPreferencesCurrentUser, kCFPreferencesAnyHost);
+    ASSERT_NE(keys, nullptr);
+    EXPECT_EQ(CFArrayGetCount(keys), kChildren * kRounds);
+    CFRelease(keys);
+    EXPECT_EQ(readWithPlistlib(userFile("com.example.Shared"), "child5-14"), "'child5-14'");
+}
+
+TEST(CFPreferences, ThreadsOfOneProcessShareTheCache)
+{
+    const CFStringRef app = CFSTR("com.example.Threads");
+    std::vector<std::thread> threads;
+    for (int t = 0; t < 4; ++t)
+        threads.emplace_back(
+            [t, app]
+            {
+                for (int i = 0; i < 20; ++i)
+                {
+                    CFStringRef key = str("t" + std::to_string(t) + "-" + std::to_string(i));
+                    CFPreferencesSetValue(key, kCFBooleanTrue, app, kCFPreferencesCurrentUser,
+                                          kCFPreferencesAnyHost);
+                    CFPreferencesSynchronize(app, kCFPreferencesCurrentUser, kCFPreferencesAnyHost);
+                    CFRelease(CFPreferencesCopyValue(key, app, kCFPreferencesCurrentUser,
+                                                     kCFPreferencesAnyHost));
+                    CFRelease(key);
+                }
+            });
+    for (auto& thread : threads)
+        thread.join();
+    EXPECT_EQ(readWithPlistlib(userFile("com.example.Threads"), "t3-19"), "True");
+    EXPECT_EQ(readWithPlistlib(userFile("com.example.Threads"), "t0-0"), "True");
+}
+
+TEST(CFPreferences, DamagedFilesReadAsEmptyAndAreKept)
+{
+    const CFStringRef app = CFSTR("com.example.Damaged");
+    const std::string path = userFile("com.example.Damaged");
+    mkdir((home() + "/.config/Preferences").c_str(), 0700);
+    for (const std::string& garbage :
+         {std::string("<?xml version=\"1.0\"?><plist><dict><key>a</key>"),
+          std::string("bplist00\x01\x02garbage", 17), std::string(""),
+          std::string("<plist version=\"1.0\"><string>not a dictionary</string></plist>")})
+    {
+        writeText(path, garbage);
+        ASSERT_TRUE(
+            CFPreferencesSynchronize(app, kCFPreferencesCurrentUser, kCFPreferencesAnyHost));
+        EXPECT_EQ(CFPreferencesCopyValue(CFSTR("a"), app, kCFPreferencesCurrentUser,
+                                         kCFPreferencesAnyHost),
+                  nullptr);
+    }
+    writeText(path, "damaged");
+    CFPreferencesSetValue(CFSTR("fresh"), CFSTR("yes"), app, kCFPreferencesCurrentUser,
+                          kCFPreferencesAnyHost);
+    ASSERT_TRUE(CFPreferencesSynchronize(app, kCFPreferencesCurrentUser, kCFPreferencesAnyHost));
+    EXPECT_EQ(readWithPlistlib(path, "fresh"), "'yes'");
+    std::ifstream kept(path + ".damaged");
+    std::stringstream content;
+    content << kept.rdbuf();
+    EXPECT_EQ(content.str(), "damaged");
+}
+
+TEST(CFPreferences, RefusesWhatItCannotStore)
+{
+    const CFStringRef app = CFSTR("com.example.Refuse");
+    // Keys that are not strings make the value invalid for a property list.
+    int32_t one = 1;
+    CFNumberRef number = CFNumberCreate(nullptr, kCFNumberSInt32Type, &one);
+    const void* keys[] = {number};
+    const void* values[] = {number};
+    CFDictionaryRef bad = CFDictionaryCreate(
+        nullptr, keys, values, 1, &kCFTypeDictionaryKeyCallBacks, &kCFTypeDictionaryValueCallBacks);
+    CFPreferencesSetValue(CFSTR("bad"), bad, app, kCFPreferencesCurrentUser, kCFPreferencesAnyHost);
+    EXPECT_EQ(
+        CFPreferencesCopyValue(CFSTR("bad"), app, kCFPreferencesCurrentUser, kCFPreferencesAnyHost),
+        nullptr);
+    CFRelease(bad);
+    CFRelease(number);
+
+    // Application ids that would leave the preferences directory name no domain.
+    CFPreferencesSetValue(CFSTR("k"), CFSTR("v"), CFSTR("../escape"), kCFPreferencesCurrentUser,
+                          kCFPreferencesAnyHost);
+    EXPECT_FALSE(CFPreferencesSynchronize(CFSTR("../escape"), kCFPreferencesCurrentUser,
+                                          kCFPreferencesAnyHost));
+    EXPECT_FALSE(exists(home() + "/.config/escape.plist"));
+
+    // A directory that cannot be created: Synchronize reports it and keeps the change.
+    const std::string blocker = TestSupport::testDirectory() + "/blocker";
+    writeText(blocker, "a regular file");
+    setenv("TESSARY_ANY_USER_PREFERENCES", (blocker + "/Preferences").c_str(), 1);
+    CFPreferencesSetValue(CFSTR("k"), CFSTR("v"), app, kCFPreferencesAnyUser,
+                          kCFPreferencesAnyHost);
+    EXPECT_FALSE(CFPreferencesSynchronize(app, kCFPreferencesAnyUser, kCFPreferencesAnyHost));
+    EXPECT_EQ(copyText(CFSTR("k"), app, kCFPreferencesAnyUser, kCFPreferencesAnyHost), "v");
+}

@@ -1,0 +1,2 @@
+#include <CoreFoundation/CoreFoundation.h>
+#include <gtest/gtest.h>

@@ -1,0 +1,224 @@
+#include "ToolTestSupport.h"
+
+#include "TestEnvironment.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <fcntl.h>
+#include <filesystem>
+#include <fstream>
+#include <openssl/sha.h>
+#include <sstream>
+#include <stdexcept>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#include <zlib.h>
+
+namespace fs = std::filesystem;
+
+namespace ToolTest
+{
+
+SResult run(const std::string& sTool, const std::vector<std::string>& lArgs,
+            const std::string& sDirectory, const std::string& sInput, bool bSystem)
+{
+    const std::string sBase = TestSupport::testDirectory() + "/.run";
+    fs::create_directories(sBase);
+    const std::string sIn = sBase + "/in", sOut = sBase + "/out", sErr = sBase + "/err";
+    writeFile(sIn, sInput);
+    const std::string sProgram = bSystem ? sTool : TestSupport::toolsDirectory() + "/" + sTool;
+    std::vector<char*> argv;
+    argv.push_back(const_cast<char*>(sProgram.c_str()));
+    for (const std::string& sArg : lArgs)
+        argv.push_back(const_cast<char*>(sArg.c_str()));
+    argv.push_back(nullptr);
+    const pid_t pid = fork();
+    if (pid == 0)
+    {
+        const int in = open(sIn.c_str(), O_RDONLY);
+        const int out = open(sOut.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        const int err = open(sErr.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        if (in < 0 || out < 0 || err < 0 || dup2(in, 0) < 0 || dup2(out, 1) < 0 ||
+            dup2(err, 2) < 0 || chdir(sDirectory.c_str()) != 0)
+            _exit(126);
+        if (bSystem)
+            execvp(argv[0], argv.data());
+        else
+            execv(argv[0], argv.data());
+        _exit(127);
+    }
+    SResult result;
+    int status = 0;
+    if (pid > 0 && waitpid(pid, &status, 0) == pid && WIFEXITED(status))
+        result.status = WEXITSTATUS(status);
+    result.out = readFile(sOut);
+    result.err = readFile(sErr);
+    return result;
+}
+
+bool haveProgram(const std::string& sName)
+{
+    return run("sh", {"-c", "command -v \"$0\" >/dev/null", sName}, ".", "", true).status == 0;
+}
+
+std::string readFile(const std::string& sPath)
+{
+    std::ifstream in(sPath, std::ios::binary);
+    std::ostringstream data;
+    data << in.rdbuf();
+    return data.str();
+}
+
+void writeFile(const std::string& sPath, const std::string& sData, int mode)
+{
+    if (fs::path(sPath).has_parent_path())
+        fs::create_directories(fs::path(sPath).parent_path());
+    std::ofstream out(sPath, std::ios::binary | std::ios::trunc);
+    out << sData;
+    out.close();
+    if (!out)
+        throw std::runtime_error("cannot write " + sPath);
+    chmod(sPath.c_str(), static_cast<mode_t>(mode));
+}
+
+std::string dataDirectory()
+{
+    return TestSupport::sourceDirectory() + "/tests/tools/data";
+}
+
+std::map<std::string, std::string> snapshot(const std::string& sDirectory)
+{
+    std::map<std::string, std::string> result;
+    for (auto it = fs::recursive_directory_iterator(sDirectory);
+         it != fs::recursive_directory_iterator(); ++it)
+    {
+        const std::string sRelative = fs::relative(it->path(), sDirectory).string();
+        struct stat st;
+        lstat(it->path().c_str(), &st);
+        char mode[8];
+        std::snprintf(mode, sizeof mode, "%o", static_cast<unsigned>(st.st_mode & 0777));
+        if (S_ISLNK(st.st_mode))
+            result[sRelative] = "L " + fs::read_symlink(it->path()).string();
+        else if (S_ISDIR(st.st_mode))
+            result[sRelative] = std::string("D ") + mode;
+        else
+            result[sRelative] = std::string("F ") + mode + " " + readFile(it->path());
+    }
+    return result;
+}
+
+std::string gzip(const std::string& sData)
+{
+    z_stream stream = {};
+    deflateInit2(&stream, Z_DEFAULT_COMPRESSION, Z_DEFLATED, 31, 8, Z_DEFAULT_STRATEGY);
+    std::string out(deflateBound(&stream, sData.size()) + 32, '\0');
+    stream.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(sData.data()));
+    stream.avail_in = static_cast<uInt>(sData.size());
+    stream.next_out = reinterpret_cast<Bytef*>(out.data());
+    stream.avail_out = static_cast<uInt>(out.size());
+    deflate(&stream, Z_FINISH);
+    out.resize(stream.total_out);
+    deflateEnd(&stream);
+    return out;
+}
+
+std::string gunzip(const std::string& sData)
+{
+    z_stream stream = {};
+    inflateInit2(&stream, 15 + 32);
+    std::string out;
+    char buffer[65536];
+    stream.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(sData.data()));
+    stream.avail_in = static_cast<uInt>(sData.size());
+    int rc;
+    do
+    {
+        stream.next_out = reinterpret_cast<Bytef*>(buffer);
+        stream.avail_out = sizeof buffer;
+        rc = inflate(&stream, Z_NO_FLUSH);
+        out.append(buffer, sizeof buffer - stream.avail_out);
+    } while (rc == Z_OK);
+    inflateEnd(&stream);
+    return rc == Z_STREAM_END ? out : std::string();
+}
+
+std::string sha1Hex(const std::string& sData)
+{
+    unsigned char digest[SHA_DIGEST_LENGTH];
+    SHA1(reinterpret_cast<const unsigned char*>(sData.data()), sData.size(), digest);
+    std::string hex;
+    char two[3];
+    for (unsigned char c : digest)
+    {
+        std::snprintf(two, sizeof two, "%02x", c);
+        hex += two;
+    }
+    return hex;
+}
+
+std::string
+odc(const std::vector<std::pair<std::pair<std::string, unsigned>, std::string>>& lEntries)
+{
+    std::string out;
+    char header[128];
+    unsigned inode = 1;
+    auto add = [&](const std::string& sName, unsigned mode, const std::string& sData)
+    {
+        std::snprintf(header, sizeof header, "070707%06o%06o%06o%06o%06o%06o%06o%011o%06o%011o", 0u,
+                      inode++, mode, 0u, 0u, 1u, 0u, 0u, static_cast<unsigned>(sName.size() + 1),
+                      static_cast<unsigned>(sData.size()));
+        out += header;
+        out += sName;
+        out += '\0';
+        out += sData;
+    };
+    for (const auto& entry : lEntries)
+        add(entry.first.first, entry.first.second, entry.second);
+    add("TRAILER!!!", 0, "");
+    return out;
+}
+
+std::string xarFile(int id, const std::string& sName, const std::string& sData, std::size_t offset,
+                    const std::string& sExtra)
+{
+    const std::string sSum = sha1Hex(sData);
+    return "<file id=\"" + std::to_string(id) + "\"><data><length>" + std::to_string(sData.size()) +
+           "</length><offset>" + std::to_string(offset + 20) + "</offset><size>" +
+           std::to_string(sData.size()) +
+           "</size><encoding style=\"application/octet-stream\"/>"
+           "<archived-checksum style=\"sha1\">" +
+           sSum + "</archived-checksum><extracted-checksum style=\"sha1\">" + sSum +
+           "</extracted-checksum></data><type>file</type><name>" + sName + "</name>" + sExtra +
+           "</file>";
+}
+
+std::string xar(const std::string& sFiles, const std::string& sHeap)
+{
+    const std::string sToc = "<?xml version=\"1.0\" encoding=\"UTF-8\"?><xar><toc>"
+                             "<checksum style=\"sha1\"><offset>0</offset><size>20</size>"
+                             "</checksum>" +
+                             sFiles + "</toc></xar>";
+    uLongf size = compressBound(static_cast<uLong>(sToc.size()));
+    std::string compressed(size, '\0');
+    compress(reinterpret_cast<Bytef*>(compressed.data()), &size,
+             reinterpret_cast<const Bytef*>(sToc.data()), static_cast<uLong>(sToc.size()));
+    compressed.resize(size);
+    unsigned char digest[SHA_DIGEST_LENGTH];
+    SHA1(reinterpret_cast<const unsigned char*>(compressed.data()), compressed.size(), digest);
+    std::string header = "xar!";
+    auto put = [&](unsigned long long value, int bytes)
+    {
+        for (int i = bytes - 1; i >= 0; --i)
+            header += static_cast<char>((value >> (8 * i)) & 0xff);
+    };
+    put(28, 2);
+    put(1, 2);
+    put(compressed.size(), 8);
+    put(sToc.size(), 8);
+    put(1, 4);
+    return header + compressed + std::string(reinterpret_cast<char*>(digest), sizeof digest) +
+           sHeap;
+}
+
+} // namespace ToolTest

@@ -207,8 +207,20 @@ bool LegacyPlistStore_pimpl::WritePreference(const CFStringPtr& name, CFProperty
 
     const CFTypePtr data =
         AdoptCFType(CFPropertyListCreateXMLData(kCFAllocatorDefault, changed.get()));
+    if (!data)
+        return false;
+    const auto* bytes =
+        reinterpret_cast<const char*>(CFDataGetBytePtr(static_cast<CFDataRef>(data.get())));
+    const auto size = static_cast<std::size_t>(CFDataGetLength(static_cast<CFDataRef>(data.get())));
+    if (m_nFile >= 0)
+    {
+        // Through the locked descriptor: a write that replaced the file would
+        // leave our lock on the old one while others lock the new one.
+        return ::ftruncate(m_nFile, 0) == 0 && ::lseek(m_nFile, 0, SEEK_SET) == 0 &&
+               WriteAll(m_nFile, bytes, size) && ::fsync(m_nFile) == 0;
+    }
     const CFTypePtr url = FileUrl(m_sPath);
-    if (!data || !url)
+    if (!url)
         return false;
     SInt32 error = 0;
     const bool written = CFURLWriteDataAndPropertiesToResource(

@@ -59,7 +59,8 @@ PlistStore_pimpl::PlistStore_pimpl(CFStringRef applicationId, CFStringRef user, 
 PlistStore_pimpl::PlistStore_pimpl(CFStringRef applicationId, CFStringRef user, CFStringRef host,
                                    Guard& guard)
     : m_gGuard(guard), m_pApplicationId(Copy(applicationId)), m_pUser(Copy(user)),
-      m_pHost(Copy(host)), m_bLoaded(false), m_bDirty(false)
+      m_pHost(Copy(host)), m_bLoaded(false), m_bDirty(false),
+      m_lDomainLock(applicationId, user, host)
 {
 }
 
@@ -75,16 +76,22 @@ PlistStore_pimpl::Guard& PlistStore_pimpl::PreferenceGuard()
 bool PlistStore_pimpl::TryLock(int timeout)
 {
     if (timeout < 0)
-    {
         m_gGuard.lock();
-        return true;
+    else if (!m_gGuard.timed_lock(boost::posix_time::milliseconds(timeout)))
+        return false;
+    if (!m_lDomainLock.Acquire(timeout))
+    {
+        m_gGuard.unlock();
+        return false;
     }
-    return m_gGuard.timed_lock(boost::posix_time::milliseconds(timeout));
+    return true;
 }
 
 void PlistStore_pimpl::UnLock()
 {
+    // The merge into the domain happens while other processes are kept out.
     Commit();
+    m_lDomainLock.Release();
     m_gGuard.unlock();
 }
 

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "CFTypePtr.h"
+#include "DomainFileLock.h"
 
 #include <preference/CFStringPtr.h>
 #include <preference/PreferenceBase.h>
@@ -96,6 +97,7 @@ private:
     CFStringPtr m_pHost;
     bool m_bLoaded;
     bool m_bDirty;
+    DomainFileLock m_lDomainLock;
 };
 
 } // namespace detail

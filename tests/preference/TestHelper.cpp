@@ -1,0 +1,96 @@
+// Runs one side of the cross-process tests:
+//   write <application id> <name prefix> <count>
+//       writes <count> values named <prefix><i> under "Shared\Values" of the
+//       current user's domain through PlistStore, one locked write each;
+//   legacy-write <directory> <application id> <name prefix> <count>
+//       the same through LegacyPlistStore;
+//   probe <file>
+//       prints "busy" when another process holds the file's lock, else "free";
+//   hold <file>
+//       takes an exclusive advisory lock on the file, prints "locked" and keeps
+//       it until its standard input closes.
+#include <preference/LegacyPlistStore.h>
+#include <preference/PlistStore.h>
+
+#include <cstdio>
+#include <fcntl.h>
+#include <string>
+#include <sys/file.h>
+#include <unistd.h>
+
+namespace
+{
+
+Preference::CFStringPtr CFString(const char* text)
+{
+    return Preference::CFStringPtr(
+        CFStringCreateWithCString(kCFAllocatorDefault, text, kCFStringEncodingUTF8));
+}
+
+int WriteValues(Preference::PreferenceBase& store, const char* prefix, int count)
+{
+    const std::string text(prefix);
+    const std::wstring name(text.begin(), text.end());
+    for (int i = 0; i < count; ++i)
+        if (!store.Write(L"Shared\\Values", name + std::to_wstring(i), i))
+        {
+            std::fprintf(stderr, "write %d of %s failed\n", i, prefix);
+            return 1;
+        }
+    return 0;
+}
+
+int Probe(const char* path)
+{
+    const int file = open(path, O_RDONLY);
+    if (file < 0)
+    {
+        std::perror(path);
+        return 1;
+    }
+    std::printf(flock(file, LOCK_EX | LOCK_NB) == 0 ? "free\n" : "busy\n");
+    close(file);
+    return 0;
+}
+
+int Hold(const char* path)
+{
+    const int file = open(path, O_RDWR | O_CREAT, 0644);
+    if (file < 0 || flock(file, LOCK_EX) != 0)
+    {
+        std::perror(path);
+        return 1;
+    }
+    std::printf("locked\n");
+    std::fflush(stdout);
+    char c;
+    while (read(0, &c, 1) > 0)
+    {
+    }
+    close(file);
+    return 0;
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    const std::string command = argc > 1 ? argv[1] : "";
+    if (command == "write" && argc == 5)
+    {
+        Preference::PlistStore store(CFString(argv[2]).get(), kCFPreferencesCurrentUser,
+                                     kCFPreferencesAnyHost);
+        return WriteValues(store, argv[3], std::stoi(argv[4]));
+    }
+    if (command == "legacy-write" && argc == 6)
+    {
+        Preference::LegacyPlistStore store(CFString(argv[2]).get(), CFString(argv[3]).get());
+        return WriteValues(store, argv[4], std::stoi(argv[5]));
+    }
+    if (command == "probe" && argc == 3)
+        return Probe(argv[2]);
+    if (command == "hold" && argc == 3)
+        return Hold(argv[2]);
+    std::fprintf(stderr, "usage: %s write|legacy-write|probe|hold ...\n", argv[0]);
+    return 2;
+}

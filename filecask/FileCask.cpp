@@ -7,6 +7,7 @@
 #include "detail/Utf8.h"
 
 #include <boost/filesystem/operations.hpp>
+#include <boost/make_shared.hpp>
 
 #include <fstream>
 #include <sys/stat.h>
@@ -107,7 +108,7 @@ bool FileCask::TryLock(int timeoutMs)
         if (!boost::filesystem::exists(m_pImpl->m_sPath, ec) &&
             !CreateFileAndSetPermissions(m_pImpl->m_lAccessRights, m_pImpl->m_sPath))
             return false;
-        m_pImpl->m_pLocker = std::make_shared<FileLocker>(GetPreferenceFilePath());
+        m_pImpl->m_pLocker = boost::make_shared<FileLocker>(GetPreferenceFilePath());
     }
     return m_pImpl->m_pLocker->TryLock(timeoutMs);
 }
@@ -123,17 +124,17 @@ bool FileCask::IsLocked() const
     return m_pImpl->m_pLocker && m_pImpl->m_pLocker->IsLocked();
 }
 
-std::shared_ptr<IStreamWrapper> FileCask::GetIStream()
+boost::shared_ptr<IStreamWrapper> FileCask::GetIStream()
 {
     auto* file = new std::ifstream(m_pImpl->m_sPath.string(), std::ios::binary | std::ios::in);
-    return std::make_shared<StdIStreamWrapper>(file, true);
+    return boost::make_shared<StdIStreamWrapper>(file, true);
 }
 
-std::shared_ptr<OStreamWrapper> FileCask::GetOStream()
+boost::shared_ptr<OStreamWrapper> FileCask::GetOStream()
 {
     auto* file = new std::ofstream(m_pImpl->m_sPath.string(),
                                    std::ios::binary | std::ios::out | std::ios::trunc);
-    return std::make_shared<StdOStreamWrapper>(file, true);
+    return boost::make_shared<StdOStreamWrapper>(file, true);
 }
 
 } // namespace Preference

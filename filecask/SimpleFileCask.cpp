@@ -18,7 +18,7 @@ SimpleFileCask::~SimpleFileCask() = default;
 bool SimpleFileCask::Load()
 {
     m_sData.clear();
-    std::shared_ptr<IStreamWrapper> input = GetIStream();
+    boost::shared_ptr<IStreamWrapper> input = GetIStream();
     auto* wrapper = dynamic_cast<StdIStreamWrapper*>(input.get());
     if (!wrapper || !wrapper->GetStream() || !wrapper->GetStream()->good())
         return false;
@@ -29,7 +29,7 @@ bool SimpleFileCask::Load()
 
 bool SimpleFileCask::Save()
 {
-    std::shared_ptr<OStreamWrapper> output = GetOStream();
+    boost::shared_ptr<OStreamWrapper> output = GetOStream();
     auto* wrapper = dynamic_cast<StdOStreamWrapper*>(output.get());
     if (!wrapper || !wrapper->GetStream() || !wrapper->GetStream()->good())
         return false;

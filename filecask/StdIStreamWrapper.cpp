@@ -16,7 +16,7 @@ StdIStreamWrapper::StdIStreamWrapper(std::istream& stream)
 {
 }
 
-StdIStreamWrapper::StdIStreamWrapper(const std::shared_ptr<std::istream>& stream)
+StdIStreamWrapper::StdIStreamWrapper(const boost::shared_ptr<std::istream>& stream)
     : m_pStream(stream.get()), m_pShared(stream), m_pOwnedFile(nullptr)
 {
 }

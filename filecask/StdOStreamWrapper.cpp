@@ -10,7 +10,7 @@ StdOStreamWrapper::StdOStreamWrapper(std::ostream& stream)
 {
 }
 
-StdOStreamWrapper::StdOStreamWrapper(const std::shared_ptr<std::ostream>& stream)
+StdOStreamWrapper::StdOStreamWrapper(const boost::shared_ptr<std::ostream>& stream)
     : m_pStream(stream.get()), m_pShared(stream), m_pOwnedFile(nullptr)
 {
 }

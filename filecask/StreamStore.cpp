@@ -22,7 +22,7 @@ bool StreamStore::Load()
 {
     std::vector<std::string>& records = m_pImpl->m_lRecords;
     records.clear();
-    std::shared_ptr<IStreamWrapper> input = GetIStream();
+    boost::shared_ptr<IStreamWrapper> input = GetIStream();
     if (!input)
         return false;
     std::string version;
@@ -44,7 +44,7 @@ bool StreamStore::Load()
 
 bool StreamStore::Save()
 {
-    std::shared_ptr<OStreamWrapper> output = GetOStream();
+    boost::shared_ptr<OStreamWrapper> output = GetOStream();
     if (!output)
         return false;
     const std::vector<std::string>& records = m_pImpl->m_lRecords;

@@ -5,6 +5,8 @@
 
 #include <boost/filesystem/path.hpp>
 
+#include <boost/shared_ptr.hpp>
+
 #include <memory>
 
 namespace Preference
@@ -18,7 +20,7 @@ public:
     FileCask::AccessRights m_lAccessRights;
     boost::filesystem::path m_sPath;
     // Made on the first TryLock, once the file exists, and kept.
-    std::shared_ptr<FileLocker> m_pLocker;
+    boost::shared_ptr<FileLocker> m_pLocker;
 };
 
 } // namespace detail

@@ -1,7 +1,14 @@
 // Runs file-lock and store operations in a process of its own, for the tests
 // that need real competing processes. Reports on standard output, line by line.
+#include <filecask/FileCask.h>
 #include <filecask/FileLocker.h>
+#include <filecask/XmlStore.h>
 
+#include <boost/make_shared.hpp>
+
+#include <tinyxml.h>
+
+#include <cstdlib>
 #include <iostream>
 #include <string>
 
@@ -26,6 +33,40 @@ int lockFile(const std::string& path, bool tryZero)
     std::cout << "unlocked" << std::endl;
     return 0;
 }
+// Whether the record file, read as it is now, holds a valid document.
+bool fileParses(const std::string& path)
+{
+    Preference::FileCask raw(Preference::FileCask::PrivateAccess, widen(path));
+    if (!raw.Load())
+        return false;
+    TiXmlDocument document;
+    document.Parse(raw.GetData(0).c_str());
+    return !document.Error() && document.RootElement() &&
+           document.RootElement()->FirstChildElement("Preferences");
+}
+
+// add PATH M: adds 1 to the integer "Counter"/"value" M times, each time in a
+// scoped lock of its own, checking under the lock that the file parses.
+int addToCounter(const std::string& path, int times)
+{
+    auto cask =
+        boost::make_shared<Preference::FileCask>(Preference::FileCask::PrivateAccess, widen(path));
+    Preference::XmlStore store(cask, 0, false);
+    for (int i = 0; i < times; ++i)
+    {
+        auto lock = store.GetScopedLock();
+        if (!store.IsLocked())
+            return 3;
+        if (!fileParses(path))
+            return 4;
+        int value = 0;
+        if (!store.Read(L"Counter", L"value", value, 0))
+            return 5;
+        if (!store.Write(L"Counter", L"value", value + 1))
+            return 6;
+    }
+    return 0;
+}
 } // namespace
 
 int main(int argc, char** argv)
@@ -33,6 +74,8 @@ int main(int argc, char** argv)
     if (argc < 3)
         return 64;
     const std::string command = argv[1];
+    if (command == "add" && argc > 3)
+        return addToCounter(argv[2], std::atoi(argv[3]));
     if (command == "lock")
         return lockFile(argv[2], argc > 3 && std::string(argv[3]) == "try0");
     return 64;

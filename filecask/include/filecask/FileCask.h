@@ -38,9 +38,9 @@ public:
     void UnLock() override;
     bool IsLocked() const override;
     // The file opened for binary reading; a file that cannot be opened shows as failed reads.
-    std::shared_ptr<IStreamWrapper> GetIStream() override;
+    boost::shared_ptr<IStreamWrapper> GetIStream() override;
     // The file opened for binary writing and truncated; failures show as failed writes.
-    std::shared_ptr<OStreamWrapper> GetOStream() override;
+    boost::shared_ptr<OStreamWrapper> GetOStream() override;
 
 private:
     std::unique_ptr<detail::FileCask_pimpl> m_pImpl;

@@ -4,7 +4,9 @@
 #include <filecask/IStreamWrapper.h>
 #include <filecask/filecask_export.h>
 
+#include <boost/shared_ptr.hpp>
 #include <fstream>
+
 #include <memory>
 
 namespace Preference
@@ -17,7 +19,7 @@ public:
     // On a stream the wrapper does not own.
     explicit StdIStreamWrapper(std::istream& stream);
     // On a stream the wrapper shares.
-    explicit StdIStreamWrapper(const std::shared_ptr<std::istream>& stream);
+    explicit StdIStreamWrapper(const boost::shared_ptr<std::istream>& stream);
     // On a file stream, closed and deleted with the wrapper when owned.
     StdIStreamWrapper(std::ifstream* stream, bool owned);
     ~StdIStreamWrapper() override;
@@ -32,7 +34,7 @@ public:
 
 private:
     std::istream* m_pStream;
-    std::shared_ptr<std::istream> m_pShared;
+    boost::shared_ptr<std::istream> m_pShared;
     std::ifstream* m_pOwnedFile;
 };
 

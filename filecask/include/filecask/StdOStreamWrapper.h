@@ -4,7 +4,9 @@
 #include <filecask/OStreamWrapper.h>
 #include <filecask/filecask_export.h>
 
+#include <boost/shared_ptr.hpp>
 #include <fstream>
+
 #include <memory>
 
 namespace Preference
@@ -17,7 +19,7 @@ public:
     // On a stream the wrapper does not own.
     explicit StdOStreamWrapper(std::ostream& stream);
     // On a stream the wrapper shares.
-    explicit StdOStreamWrapper(const std::shared_ptr<std::ostream>& stream);
+    explicit StdOStreamWrapper(const boost::shared_ptr<std::ostream>& stream);
     // On a file stream, closed and deleted with the wrapper when owned.
     StdOStreamWrapper(std::ofstream* stream, bool owned);
     ~StdOStreamWrapper() override;
@@ -30,7 +32,7 @@ public:
 
 private:
     std::ostream* m_pStream;
-    std::shared_ptr<std::ostream> m_pShared;
+    boost::shared_ptr<std::ostream> m_pShared;
     std::ofstream* m_pOwnedFile;
 };
 

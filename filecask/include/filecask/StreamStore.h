@@ -4,6 +4,8 @@
 #include <filecask/OStreamWrapper.h>
 #include <filecask/filecask_export.h>
 
+#include <boost/shared_ptr.hpp>
+
 #include <memory>
 #include <string>
 
@@ -36,8 +38,8 @@ public:
     virtual bool TryLock(int timeoutMs) = 0;
     virtual void UnLock() = 0;
     virtual bool IsLocked() const = 0;
-    virtual std::shared_ptr<IStreamWrapper> GetIStream() = 0;
-    virtual std::shared_ptr<OStreamWrapper> GetOStream() = 0;
+    virtual boost::shared_ptr<IStreamWrapper> GetIStream() = 0;
+    virtual boost::shared_ptr<OStreamWrapper> GetOStream() = 0;
 
 private:
     std::unique_ptr<detail::StreamStore_pimpl> m_pImpl;

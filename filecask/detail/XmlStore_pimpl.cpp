@@ -1,0 +1,365 @@
+#include "XmlStore_pimpl.h"
+
+#include "Utf8.h"
+
+#include <boost/make_shared.hpp>
+
+#include <stdexcept>
+#include <tinyxml.h>
+
+namespace Preference
+{
+namespace detail
+{
+
+const char* const ROOT = "Root";
+const char* const SUB_ROOT = "Preferences";
+const char* const KEY = "key";
+const char* const VALUE = "value";
+const char* const NAME = "name";
+const char* const DATA = "data";
+
+namespace
+{
+// Deeper documents than this are refused before parsing: the parser recurses
+// once per level, and a hostile file must not exhaust the stack.
+const int kMaxDepth = 2000;
+
+// Takes the store's counted lock for one operation and gives it back on every
+// way out.
+class OperationLock
+{
+public:
+    explicit OperationLock(ILockable& store)
+        : m_store(store), m_bTaken(store.CountedTryLock(store.GetLockTimeout()))
+    {
+    }
+    ~OperationLock()
+    {
+        if (m_bTaken)
+            m_store.CountedUnLock();
+    }
+    OperationLock(const OperationLock&) = delete;
+    OperationLock& operator=(const OperationLock&) = delete;
+
+private:
+    ILockable& m_store;
+    bool m_bTaken;
+};
+
+// "a\\b/c", "/a/b/c/" and "a//b\\c" all name the same key.
+std::vector<std::string> SplitPath(const std::wstring& path)
+{
+    std::vector<std::string> names;
+    std::wstring name;
+    for (wchar_t c : path)
+    {
+        if (c == L'\\' || c == L'/')
+        {
+            if (!name.empty())
+                names.push_back(ToUtf8(name));
+            name.clear();
+        }
+        else
+        {
+            name += c;
+        }
+    }
+    if (!name.empty())
+        names.push_back(ToUtf8(name));
+    return names;
+}
+
+TiXmlElement* FindChild(TiXmlElement* parent, const char* element, const std::string& name)
+{
+    for (TiXmlElement* child = parent->FirstChildElement(element); child;
+         child = child->NextSiblingElement(element))
+    {
+        const char* attribute = child->Attribute(NAME);
+        if (attribute && name == attribute)
+            return child;
+    }
+    return nullptr;
+}
+
+// Whether elements open deeper than the limit: every "<name" opens a level,
+// every "</" and "/>" closes one.
+bool NestsTooDeep(const std::string& text)
+{
+    int depth = 0;
+    const std::size_t size = text.size();
+    for (std::size_t i = 0; i + 1 < size; ++i)
+    {
+        const char c = text[i];
+        const char next = text[i + 1];
+        if ((c == '<' && next == '/') || (c == '/' && next == '>'))
+            --depth;
+        else if (c == '<' && next != '?' && next != '!' && ++depth > kMaxDepth)
+            return true;
+    }
+    return false;
+}
+} // namespace
+
+XmlStore_pimpl::XmlStore_pimpl(const boost::shared_ptr<StreamStore>& store, int recordIndex,
+                               bool pretty)
+    : m_pStreamStore(store), m_lRecordIndex(recordIndex), m_bPretty(pretty)
+{
+    if (!store)
+        throw std::invalid_argument("XmlStore: the stream store is missing");
+    if (recordIndex < 0)
+        throw std::invalid_argument("XmlStore: the record index must not be negative");
+}
+
+XmlStore_pimpl::~XmlStore_pimpl() = default;
+
+void XmlStore_pimpl::ResetData()
+{
+    auto document = boost::make_shared<TiXmlDocument>();
+    document->LinkEndChild(new TiXmlDeclaration("1.0", "utf-8", "yes"));
+    auto* root = new TiXmlElement(ROOT);
+    root->LinkEndChild(new TiXmlElement(SUB_ROOT));
+    document->LinkEndChild(root);
+    m_pDocument = document;
+}
+
+std::string XmlStore_pimpl::Serialize()
+{
+    if (!m_pDocument)
+        ResetData();
+    TiXmlPrinter printer;
+    if (!m_bPretty)
+    {
+        printer.SetIndent("");
+        printer.SetLineBreak("");
+    }
+    m_pDocument->Accept(&printer);
+    return printer.Str();
+}
+
+bool XmlStore_pimpl::Deserialize(const std::string& text)
+{
+    auto document = boost::make_shared<TiXmlDocument>();
+    const bool tooDeep = NestsTooDeep(text);
+    if (!tooDeep)
+        document->Parse(text.c_str(), nullptr, TIXML_ENCODING_UTF8);
+    m_pDocument = document;
+    if (tooDeep || document->Error() || !document->RootElement() ||
+        !document->RootElement()->FirstChildElement(SUB_ROOT))
+        ResetData();
+    return m_pDocument->RootElement() != nullptr;
+}
+
+bool XmlStore_pimpl::TryLock(int timeout)
+{
+    return m_pStreamStore->TryLock(timeout);
+}
+
+void XmlStore_pimpl::UnLock()
+{
+    Commit();
+    m_pStreamStore->UnLock();
+}
+
+int XmlStore_pimpl::GetLockTimeout() const
+{
+    return -1;
+}
+
+bool XmlStore_pimpl::IsLocked() const
+{
+    return m_pStreamStore->IsLocked();
+}
+
+bool XmlStore_pimpl::Reload()
+{
+    m_bLoaded = false;
+    m_bDirty = false;
+    ResetData();
+    {
+        OperationLock lock(*this);
+        if (!IsLocked())
+            return false;
+        m_pStreamStore->Load();
+    }
+    const bool parsed = Deserialize(m_pStreamStore->GetData(static_cast<unsigned>(m_lRecordIndex)));
+    m_bLoaded = true;
+    if (!parsed)
+        m_bDirty = true;
+    return parsed;
+}
+
+bool XmlStore_pimpl::Commit()
+{
+    if (!m_bDirty)
+        return true;
+    m_pStreamStore->SetData(static_cast<unsigned>(m_lRecordIndex), Serialize());
+    OperationLock lock(*this);
+    if (!IsLocked())
+        return false;
+    const bool saved = m_pStreamStore->Save();
+    if (saved)
+        m_bDirty = false;
+    return saved;
+}
+
+void XmlStore_pimpl::ReloadUnlessDirty()
+{
+    if (!m_bLoaded || !m_bDirty)
+        Reload();
+}
+
+void XmlStore_pimpl::RefreshForReading()
+{
+    if (!m_bLoaded)
+    {
+        Reload();
+        return;
+    }
+    // A caller holding the file lock means to read what the file holds now, as
+    // in a read-modify-write; without pending changes that may differ from the
+    // last reload, since other processes write between our locks.
+    if (!m_bDirty && GetLockCount() > 0 && IsLocked())
+        Reload();
+}
+
+TiXmlElement* XmlStore_pimpl::Preferences() const
+{
+    TiXmlElement* root = m_pDocument ? m_pDocument->RootElement() : nullptr;
+    return root ? root->FirstChildElement(SUB_ROOT) : nullptr;
+}
+
+TiXmlElement* XmlStore_pimpl::Walk(const std::vector<std::string>& path, bool create) const
+{
+    TiXmlElement* element = Preferences();
+    for (const std::string& name : path)
+    {
+        if (!element)
+            return nullptr;
+        TiXmlElement* child = FindChild(element, KEY, name);
+        if (!child && create)
+        {
+            auto* added = new TiXmlElement(KEY);
+            added->SetAttribute(NAME, name);
+            child = element->LinkEndChild(added)->ToElement();
+        }
+        element = child;
+    }
+    return element;
+}
+
+bool XmlStore_pimpl::Write(const std::wstring& key, const std::wstring& name,
+                           const std::wstring& value)
+{
+    const std::vector<std::string> path = SplitPath(key);
+    const std::string valueName = ToUtf8(name);
+    const std::string data = ToUtf8(value);
+    OperationLock lock(*this);
+    if (!IsLocked())
+        return false;
+    ReloadUnlessDirty();
+    if (!Preferences())
+        return false;
+    TiXmlElement* keyElement = Walk(path, true);
+    TiXmlElement* valueElement = FindChild(keyElement, VALUE, valueName);
+    if (!valueElement)
+    {
+        auto* added = new TiXmlElement(VALUE);
+        added->SetAttribute(NAME, valueName);
+        valueElement = keyElement->LinkEndChild(added)->ToElement();
+    }
+    valueElement->SetAttribute(DATA, data);
+    m_bDirty = true;
+    return true;
+}
+
+bool XmlStore_pimpl::Read(const std::wstring& key, const std::wstring& name, std::wstring& value,
+                          const std::wstring& defaultValue)
+{
+    value = defaultValue;
+    const std::vector<std::string> path = SplitPath(key);
+    const std::string valueName = ToUtf8(name);
+    RefreshForReading();
+    if (!m_bLoaded)
+        return false;
+    TiXmlElement* keyElement = Walk(path, false);
+    if (!keyElement)
+        return false;
+    TiXmlElement* valueElement = FindChild(keyElement, VALUE, valueName);
+    // A value without data is damaged, not empty: it reads as absent.
+    const char* data = valueElement ? valueElement->Attribute(DATA) : nullptr;
+    if (!data)
+        return false;
+    value = FromUtf8(data);
+    return true;
+}
+
+bool XmlStore_pimpl::DeleteValue(const std::wstring& key, const std::wstring& name)
+{
+    const std::vector<std::string> path = SplitPath(key);
+    const std::string valueName = ToUtf8(name);
+    OperationLock lock(*this);
+    if (!IsLocked())
+        return false;
+    ReloadUnlessDirty();
+    if (!Preferences())
+        return false;
+    TiXmlElement* keyElement = Walk(path, false);
+    if (!keyElement)
+        return true;
+    if (TiXmlElement* valueElement = FindChild(keyElement, VALUE, valueName))
+    {
+        keyElement->RemoveChild(valueElement);
+        m_bDirty = true;
+    }
+    return true;
+}
+
+bool XmlStore_pimpl::DeleteKey(const std::wstring& key)
+{
+    const std::vector<std::string> path = SplitPath(key);
+    // An empty path names the whole tree, which is not a key to remove.
+    if (path.empty())
+        return false;
+    OperationLock lock(*this);
+    if (!IsLocked())
+        return false;
+    ReloadUnlessDirty();
+    TiXmlElement* keyElement = Walk(path, false);
+    if (!keyElement)
+        return true;
+    keyElement->Parent()->RemoveChild(keyElement);
+    m_bDirty = true;
+    return true;
+}
+
+void XmlStore_pimpl::List(const std::wstring& key, const char* element,
+                          std::vector<std::wstring>& names)
+{
+    const std::vector<std::string> path = SplitPath(key);
+    RefreshForReading();
+    if (!m_bLoaded)
+        return;
+    TiXmlElement* keyElement = Walk(path, false);
+    if (!keyElement)
+        return;
+    for (TiXmlElement* child = keyElement->FirstChildElement(element); child;
+         child = child->NextSiblingElement(element))
+    {
+        if (const char* name = child->Attribute(NAME))
+            names.push_back(FromUtf8(name));
+    }
+}
+
+void XmlStore_pimpl::ListKeys(const std::wstring& key, std::vector<std::wstring>& names)
+{
+    List(key, KEY, names);
+}
+
+void XmlStore_pimpl::ListValues(const std::wstring& key, std::vector<std::wstring>& names)
+{
+    List(key, VALUE, names);
+}
+
+} // namespace detail
+} // namespace Preference

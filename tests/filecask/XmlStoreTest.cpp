@@ -1,0 +1,275 @@
+#include "ChildProcess.h"
+
+#include <filecask/FileCask.h>
+#include <filecask/SimpleFileCask.h>
+#include <filecask/XmlStore.h>
+
+#include <boost/make_shared.hpp>
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <iterator>
+#include <sys/wait.h>
+#include <tinyxml.h>
+
+using Preference::FileCask;
+using Preference::SimpleFileCask;
+using Preference::XmlStore;
+
+namespace
+{
+const char kDeclaration[] = "<?xml version=\"1.0\" encoding=\"utf-8\" standalone=\"yes\" ?>";
+
+std::string readAll(const std::string& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+void writeAll(const std::string& path, const std::string& bytes)
+{
+    std::ofstream(path, std::ios::binary | std::ios::trunc) << bytes;
+}
+
+std::string number(unsigned int value)
+{
+    return std::string{static_cast<char>(value >> 24), static_cast<char>(value >> 16),
+                       static_cast<char>(value >> 8), static_cast<char>(value)};
+}
+
+std::string byteString(const std::string& text)
+{
+    return number(static_cast<unsigned int>(text.size())) + text;
+}
+
+std::string recordFile(const std::string& document)
+{
+    return byteString("1.0.0.0") + number(1) + byteString(document);
+}
+
+std::wstring wide(const std::string& text)
+{
+    return std::wstring(text.begin(), text.end());
+}
+
+std::unique_ptr<XmlStore> storeOn(const std::string& path, int index = 0, bool pretty = false)
+{
+    return std::make_unique<XmlStore>(
+        boost::make_shared<FileCask>(FileCask::PrivateAccess, wide(path)), index, pretty);
+}
+
+// The document of record index of the file, as another reader sees it.
+std::string documentIn(const std::string& path, unsigned int index = 0)
+{
+    FileCask cask(FileCask::PrivateAccess, wide(path));
+    if (!cask.Load())
+        return "<unreadable>";
+    return cask.GetData(index);
+}
+} // namespace
+
+TEST(XmlStore, FirstWriteCreatesTheRecordFileWithTheDocumentAtItsIndex)
+{
+    auto store = storeOn("new/settings.dat", 2);
+    ASSERT_TRUE(store->Write(L"Software\\Ombrel\\Tessary", L"LastOpenedDir", L"/srv/a&b\"<c>"));
+
+    const std::string document =
+        std::string(kDeclaration) +
+        "<Root><Preferences><key name=\"Software\"><key name=\"Ombrel\"><key name=\"Tessary\">"
+        "<value name=\"LastOpenedDir\" data='/srv/a&amp;b&quot;&lt;c&gt;' /></key></key></key>"
+        "</Preferences></Root>";
+    EXPECT_EQ(readAll("new/settings.dat"),
+              byteString("1.0.0.0") + number(3) + number(0) + number(0) + byteString(document));
+
+    auto again = storeOn("new/settings.dat", 2);
+    std::wstring value;
+    EXPECT_TRUE(again->Read(L"/Software//Ombrel/Tessary/", L"LastOpenedDir", value, L""));
+    EXPECT_EQ(value, L"/srv/a&b\"<c>");
+    EXPECT_EQ(again->GetStreamStore()->GetCount(), 3u);
+}
+
+TEST(XmlStore, SimpleFileHoldsExactlyThePrettyDocument)
+{
+    XmlStore store(boost::make_shared<SimpleFileCask>(FileCask::PrivateAccess, L"plain.xml"), 0,
+                   true);
+    ASSERT_TRUE(store.Write(L"A", L"n", 7));
+    EXPECT_EQ(readAll("plain.xml"), std::string(kDeclaration) +
+                                        "\n<Root>\n    <Preferences>\n        <key name=\"A\">\n"
+                                        "            <value name=\"n\" data=\"7\" />\n"
+                                        "        </key>\n    </Preferences>\n</Root>\n");
+    int n = 0;
+    XmlStore reader(boost::make_shared<SimpleFileCask>(FileCask::PrivateAccess, L"plain.xml"), 0,
+                    false);
+    EXPECT_TRUE(reader.Read(L"A", L"n", n, 0));
+    EXPECT_EQ(n, 7);
+}
+
+TEST(XmlStore, KeysAndValuesKeepTheirOrderAndDeleteQuietly)
+{
+    auto store = storeOn("tree.dat");
+    ASSERT_TRUE(store->Write(L"K/Sub", L"second", L"2"));
+    ASSERT_TRUE(store->Write(L"K/Sub", L"first", L"1"));
+    ASSERT_TRUE(store->Write(L"K/Other", L"x", L"3"));
+    ASSERT_TRUE(store->Write(L"K", L"own", L"4"));
+    ASSERT_TRUE(store->Write(L"K/Sub", L"second", L"22"));
+    EXPECT_NE(documentIn("tree.dat")
+                  .find("<key name=\"Sub\"><value name=\"second\" data=\"22\" />"
+                        "<value name=\"first\" data=\"1\" /></key>"),
+              std::string::npos);
+
+    std::vector<std::wstring> names{L"kept"};
+    store->ListKeys(L"K", names);
+    EXPECT_EQ(names, (std::vector<std::wstring>{L"kept", L"Sub", L"Other"}));
+    names.clear();
+    store->ListValues(L"\\K\\Sub", names);
+    EXPECT_EQ(names, (std::vector<std::wstring>{L"second", L"first"}));
+    names.clear();
+    store->ListKeys(L"Missing", names);
+    EXPECT_TRUE(names.empty());
+
+    std::wstring text;
+    EXPECT_FALSE(store->Read(L"k/sub", L"first", text, L"dflt")) << "names regard case";
+    EXPECT_EQ(text, L"dflt");
+
+    const std::string before = documentIn("tree.dat");
+    EXPECT_TRUE(store->DeleteKey(L"K/Missing"));
+    EXPECT_TRUE(store->DeleteValue(L"K/Sub", L"missing"));
+    EXPECT_TRUE(store->DeleteValue(L"No/Such", L"key"));
+    EXPECT_EQ(documentIn("tree.dat"), before);
+    EXPECT_FALSE(store->DeleteKey(L"//")) << "the whole tree is not a key";
+
+    EXPECT_TRUE(store->DeleteValue(L"K/Sub", L"second"));
+    EXPECT_TRUE(store->DeleteKey(L"K/Other"));
+    auto reader = storeOn("tree.dat");
+    names.clear();
+    reader->ListKeys(L"K", names);
+    EXPECT_EQ(names, (std::vector<std::wstring>{L"Sub"}));
+    EXPECT_FALSE(reader->Read(L"K/Sub", L"second", text, L""));
+    EXPECT_TRUE(reader->Read(L"K/Sub", L"first", text, L""));
+    EXPECT_EQ(text, L"1");
+}
+
+TEST(XmlStore, ChangesInAScopedLockReachTheFileOnceAtItsEnd)
+{
+    auto store = storeOn("batch.dat");
+    ASSERT_TRUE(store->Write(L"K", L"v", 0));
+    {
+        auto lock = store->GetScopedLock();
+        ASSERT_TRUE(store->IsLocked());
+        for (int i = 1; i <= 100; ++i)
+            ASSERT_TRUE(store->Write(L"K", L"v", i));
+        EXPECT_NE(documentIn("batch.dat").find("data=\"0\""), std::string::npos)
+            << "written before the lock ended";
+    }
+    EXPECT_FALSE(store->IsLocked());
+    EXPECT_NE(documentIn("batch.dat").find("data=\"100\""), std::string::npos);
+}
+
+TEST(XmlStore, AnotherStoresChangesAreSeenAfterItsReload)
+{
+    auto first = storeOn("shared.dat");
+    auto second = storeOn("shared.dat");
+    ASSERT_TRUE(first->Write(L"K", L"v", L"one"));
+    std::wstring text;
+    ASSERT_TRUE(second->Read(L"K", L"v", text, L""));
+    ASSERT_TRUE(first->Write(L"K", L"v", L"two"));
+    ASSERT_TRUE(second->Read(L"K", L"v", text, L""));
+    EXPECT_EQ(text, L"one") << "unlocked reads see the last reload";
+    {
+        // Inside its lock a store reads what the file holds now.
+        auto lock = second->GetScopedLock();
+        ASSERT_TRUE(second->Read(L"K", L"v", text, L""));
+        EXPECT_EQ(text, L"two");
+    }
+    ASSERT_TRUE(first->Write(L"K", L"v", L"three"));
+    ASSERT_TRUE(second->Reload());
+    ASSERT_TRUE(second->Read(L"K", L"v", text, L""));
+    EXPECT_EQ(text, L"three");
+}
+
+TEST(XmlStore, DamagedFilesReadAsEmptyAndTheNextChangeRepairsThem)
+{
+    const std::string valid = recordFile(std::string(kDeclaration) +
+                                         "<Root><Preferences><key name=\"K\"><value name=\"v\" "
+                                         "data=\"old\" /></key></Preferences></Root>");
+    std::string deep;
+    for (int i = 0; i < 100000; ++i)
+        deep += "<key name=\"a\">";
+    const std::string damaged[] = {
+        "",
+        valid.substr(0, 10),
+        valid.substr(0, valid.size() - 5),
+        byteString("1.0.0.1") + number(1) + byteString("<Root><Preferences/></Root>"),
+        byteString("1.0.0.0") + number(1) + number(5000) + "<Root>",
+        byteString("1.0.0.0") + number(1) + number(0xFFFFFFF0u) + "<R",
+        recordFile("this is not XML"),
+        recordFile("<Root><Settings/></Root>"),
+        recordFile("<Root><Preferences><key name=\"K\"></Root>"),
+        recordFile(deep),
+    };
+    int n = 0;
+    for (const std::string& bytes : damaged)
+    {
+        SCOPED_TRACE("damaged file " + std::to_string(n));
+        const std::string path = "damaged" + std::to_string(n++) + ".dat";
+        writeAll(path, bytes);
+        auto store = storeOn(path);
+        std::wstring text;
+        EXPECT_FALSE(store->Read(L"K", L"v", text, L"default"));
+        EXPECT_EQ(text, L"default");
+        std::vector<std::wstring> names;
+        store->ListKeys(L"", names);
+        EXPECT_TRUE(names.empty());
+        EXPECT_EQ(readAll(path), bytes) << "reading must not rewrite the file";
+
+        ASSERT_TRUE(store->Write(L"K", L"v", L"new"));
+        EXPECT_EQ(readAll(path), recordFile(std::string(kDeclaration) +
+                                            "<Root><Preferences><key name=\"K\"><value "
+                                            "name=\"v\" data=\"new\" /></key></Preferences>"
+                                            "</Root>"));
+    }
+
+    // The same file intact, as another implementation wrote it, reads in full.
+    writeAll("valid.dat", valid);
+    std::wstring text;
+    EXPECT_TRUE(storeOn("valid.dat")->Read(L"K", L"v", text, L""));
+    EXPECT_EQ(text, L"old");
+}
+
+TEST(XmlStore, ProcessesAddingInScopedLocksLoseNoUpdate)
+{
+    const int processes = 4;
+    const int times = 60;
+    {
+        auto store = storeOn("counter.dat");
+        ASSERT_TRUE(store->Write(L"Counter", L"value", 0));
+    }
+    std::vector<std::unique_ptr<ChildProcess>> children;
+    for (int i = 0; i < processes; ++i)
+        children.push_back(std::make_unique<ChildProcess>(std::vector<std::string>{
+            helperProgram(), "add", "counter.dat", std::to_string(times)}));
+
+    // Meanwhile this process keeps reading the file under the lock: it must
+    // always parse, and the count never goes back.
+    auto watcher = storeOn("counter.dat");
+    int last = 0;
+    for (int i = 0; i < 50; ++i)
+    {
+        auto lock = watcher->GetScopedLock();
+        int value = -1;
+        ASSERT_TRUE(watcher->Reload());
+        ASSERT_TRUE(watcher->Read(L"Counter", L"value", value, -1));
+        EXPECT_GE(value, last);
+        last = value;
+    }
+    for (auto& child : children)
+    {
+        const int status = child->wait();
+        ASSERT_TRUE(WIFEXITED(status));
+        EXPECT_EQ(WEXITSTATUS(status), 0) << "3 lock, 4 unparsable file, 5 read, 6 write failed";
+    }
+    int value = 0;
+    ASSERT_TRUE(watcher->Reload());
+    ASSERT_TRUE(watcher->Read(L"Counter", L"value", value, 0));
+    EXPECT_EQ(value, processes * times);
+}

@@ -9,6 +9,8 @@
 CPageHolder::CPageHolder(CXmlObject* parentObject, QWidget* parentWidget)
     : QStackedWidget(parentWidget), CXmlContainer(parentObject)
 {
+    // The main window receives pageAdded queued, which needs the type registered.
+    qRegisterMetaType<CPage*>("CPage*");
     connect(this, &QStackedWidget::currentChanged, this, &CPageHolder::onPageChanged);
 }
 

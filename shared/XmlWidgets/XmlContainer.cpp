@@ -97,6 +97,7 @@ int CXmlContainer::parse(TiXmlElement* element, QString& error)
         const QString name = QString::fromUtf8(child->Value());
         // Null is how actions (already handled by CXmlObject::parse) and unknown
         // elements pass: skipped, not failed.
+        const quint64 firstNewSerial = nextCreationSerial();
         CXmlWidget* object = createWidget(name, error);
         if (!object)
             continue;
@@ -105,7 +106,9 @@ int CXmlContainer::parse(TiXmlElement* element, QString& error)
             childResult = addWidget(name, object, child, error);
         if (childResult == ParseSuccess)
             continue;
-        delete object;
+        // Pre-built objects handed out by an override stay with their owner.
+        if (object->creationSerial() >= firstNewSerial)
+            delete object;
         if (childResult == ParseError)
             return ParseError;
     }

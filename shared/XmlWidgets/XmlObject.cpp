@@ -19,6 +19,7 @@
 #endif
 
 orbilib::utils::CVersion CXmlObject::m_gCurrentXmlVersion;
+quint64 CXmlObject::m_gNextCreationSerial = 0;
 
 // Real definitions nest a handful of levels; this leaves ample room while
 // keeping TinyXML's and our own recursion far from the stack's end.
@@ -52,7 +53,8 @@ QString message(const char* text)
 }
 } // namespace
 
-CXmlObject::CXmlObject(CXmlObject* parent) : m_pParent(parent), m_sLanguage(currentLanguage())
+CXmlObject::CXmlObject(CXmlObject* parent)
+    : m_pParent(parent), m_sLanguage(currentLanguage()), m_nCreationSerial(m_gNextCreationSerial++)
 {
     if (m_pParent)
         m_pParent->m_lChildren.append(this);

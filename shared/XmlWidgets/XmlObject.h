@@ -67,7 +67,8 @@ public:
     const QString& language() const { return m_sLanguage; }
     CXmlObject* parentObject() const { return m_pParent; }
     const QList<CXmlObject*>& childObjects() const { return m_lChildren; }
-    const QList<CActionItem*>& actions() const { return m_lActions; }
+    // Named apart from QWidget::actions(), which every widget kind also inherits.
+    const QList<CActionItem*>& actionItems() const { return m_lActions; }
     bool isChanged() const { return m_bChanged; }
     bool isInitialized() const { return m_bInitialized; }
     bool hasDefault() const { return m_bHasDefault; }
@@ -106,6 +107,13 @@ public:
     // parse are refused, so a hostile definition cannot exhaust the stack.
     static const int m_gMaxElementDepth;
 
+    // Objects are numbered as they are constructed, so a container can tell an
+    // object its createWidget made just now from one that existed before (the
+    // main window hands out its pre-built page holder): only the former is its
+    // to delete when parsing or placing fails.
+    quint64 creationSerial() const { return m_nCreationSerial; }
+    static quint64 nextCreationSerial() { return m_gNextCreationSerial; }
+
     // Reads a "t"/"true"/"f"/"false" value (any case); false for anything else.
     static bool parseBoolean(const QString& value, bool& result);
 
@@ -125,4 +133,8 @@ protected:
     bool m_bHasDefault = false;
     bool m_bAllowEmpty = false;
     std::shared_ptr<CustomWidgetObsoleteException> m_pLoadedXmlDeprecated;
+
+private:
+    quint64 m_nCreationSerial;
+    static quint64 m_gNextCreationSerial;
 };

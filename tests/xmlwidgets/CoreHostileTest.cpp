@@ -1,0 +1,100 @@
+#include "Container.h"
+#include "FrameworkTestSupport.h"
+#include "XmlDefinitionReader.h"
+
+using namespace FrameworkTest;
+
+namespace
+{
+class CoreHostile : public FrameworkFixture
+{
+};
+
+QString nested(int levels, const QString& open, const QString& close)
+{
+    QString text;
+    text.reserve(levels * (open.size() + close.size()));
+    for (int i = 0; i < levels; ++i)
+        text += open;
+    for (int i = 0; i < levels; ++i)
+        text += close;
+    return text;
+}
+} // namespace
+
+TEST_F(CoreHostile, DeepNestingIsRefusedBeforeTinyXmlRecurses)
+{
+    const QString deep = nested(100000, "<container layout='vertical'>", "</container>");
+    auto d = load(wrap(deep));
+    EXPECT_EQ(d->readResult, 1);
+    EXPECT_EQ(d->error, "Elements are nested deeper than 128 levels.");
+
+    // Just within the limit (the root counts as one level) everything loads.
+    d = load(wrap(nested(127, "<container layout='vertical'>", "</container>")));
+    EXPECT_TRUE(d->ok()) << d->error.toStdString();
+    d = load(wrap(nested(128, "<container layout='vertical'>", "</container>")));
+    EXPECT_EQ(d->readResult, 1);
+}
+
+TEST_F(CoreHostile, DepthScanFollowsTinyXmlsReading)
+{
+    const struct
+    {
+        const char* xml;
+        int depth;
+    } cases[] = {
+        {"<a><b/><c></c></a>", 2},
+        {"<a><!-- <b><b><b> --></a>", 1},
+        {"<a><![CDATA[<b><b>]]></a>", 1},
+        {"<a x='</a>'><b y=\"></b>\"><c/></b></a>", 2},
+        {"<?xml version='1.0' foo='>'?><a><b></b></a>", 2},
+        {"<!DOCTYPE a><a>text < 3 <b>x</b></a>", 1}, // "< 3 <b>" is one unknown node
+        {"</x></x><a><b><c>", 3}, // stray closing tags never lower the count below zero
+        {"<\xc3\xa4><\xc3\xb6/></\xc3\xa4>", 1},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(CXmlDefinitionReader::nestingDepth(c.xml), c.depth) << c.xml;
+}
+
+TEST_F(CoreHostile, DeepTreesBuiltInMemoryAreRefusedByTheParse)
+{
+    TiXmlDocument document;
+    TiXmlElement* element = new TiXmlElement("root");
+    element->SetAttribute("layout", "vertical");
+    document.LinkEndChild(element);
+    for (int i = 0; i < 200; ++i)
+    {
+        auto* child = new TiXmlElement("container");
+        child->SetAttribute("layout", "vertical");
+        element->LinkEndChild(child);
+        element = child;
+    }
+    CTestRoot root;
+    QString error;
+    EXPECT_EQ(root.parse(document.RootElement(), error), 1);
+    EXPECT_EQ(error, "Elements are nested deeper than 128 levels.");
+}
+
+TEST_F(CoreHostile, WideAndOddDefinitionsLoadOrFailWithAMessage)
+{
+    QString siblings;
+    for (int i = 0; i < 5000; ++i)
+        siblings += QStringLiteral("<testfield name='f%1'/><unknown%1 a='b'/>").arg(i);
+    auto d = load(wrap(siblings));
+    ASSERT_TRUE(d->ok()) << d->error.toStdString();
+    EXPECT_EQ(d->root->childObjects().size(), 5000);
+
+    const QString huge(4 * 1024 * 1024, QLatin1Char('x'));
+    d = load(wrap(
+        QStringLiteral("<testfield name='big' default='%1' tooltip='%1' style='%1'/>").arg(huge)));
+    ASSERT_TRUE(d->ok());
+    EXPECT_EQ(d->find("big")->getValue().size(), huge.size());
+
+    for (const char* bad : {"", "<", "<root", "<root version='1.8'>", "text only",
+                            "<root version='1.8'></wrong>", "<a b='c></a>"})
+    {
+        d = load(bad);
+        EXPECT_EQ(d->readResult, 1) << bad;
+        EXPECT_FALSE(d->error.isEmpty());
+    }
+}

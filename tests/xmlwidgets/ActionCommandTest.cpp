@@ -192,7 +192,7 @@ TEST_F(ActionCommandTest, DiscardingTheTreeDuringARunNeitherBlocksNorCrashes)
         QTest::qWait(20);
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     EXPECT_EQ(threadsBefore, threadCount());
-    EXPECT_TRUE(journal().isEmpty());
+    EXPECT_TRUE(journal().isEmpty()) << journal().join(",").toStdString();
 }
 
 TEST_F(ActionCommandTest, ElevationGoesThroughPkexecAndFailsWithoutIt)

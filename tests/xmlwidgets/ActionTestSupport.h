@@ -47,7 +47,8 @@ class CRecorder : public QObject, public CXmlWidget
     Q_OBJECT
 
 public:
-    explicit CRecorder(CXmlObject* parent) : CXmlWidget(parent) {}
+    // Owned by the container's window, as objects without a widget of their own are.
+    explicit CRecorder(CXmlContainer* parent) : QObject(parent->widget()), CXmlWidget(parent) {}
     QWidget* widget() const override { return nullptr; }
     bool performAction(const QString& slot, const CActionItem*) override
     {

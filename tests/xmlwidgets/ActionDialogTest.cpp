@@ -1,0 +1,219 @@
+#include "ActionTestSupport.h"
+#include "TestEnvironment.h"
+
+#include <QAbstractButton>
+#include <QDesktopServices>
+#include <QDir>
+#include <QFile>
+#include <QFileDialog>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QSignalSpy>
+#include <gtest/gtest.h>
+
+using namespace ActionTest;
+
+namespace
+{
+QString testPath(const QString& name)
+{
+    return QDir(QString::fromStdString(TestSupport::testDirectory())).filePath(name);
+}
+
+// Takes the desktop's open requests instead of launching applications.
+class CUrlCatcher : public QObject
+{
+    Q_OBJECT
+
+public:
+    QList<QUrl> m_lOpened;
+
+public slots:
+    void open(const QUrl& url) { m_lOpened.append(url); }
+};
+
+class ActionDialogTest : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        CXmlContainer::m_pStaticWidgetFactory = &m_factory;
+        journal().clear();
+    }
+
+    // Loads one action of the recorder "btn" with success and failure branches
+    // into the journal, next to the recorder "field"; the window is "Root title".
+    CActionItem* loadAction(const QString& attributes)
+    {
+        const QByteArray xml = (R"(<page><recorder name="field"/><recorder name="btn">)"
+                                R"(<action name="act" signal="fire" )" +
+                                attributes +
+                                R"(><action signal="success" widget="field" slot="success"/>)"
+                                R"(<action signal="failure" widget="field" slot="failure"/>)"
+                                R"(</action></recorder></page>)")
+                                   .toUtf8();
+        QString error;
+        int result = -1;
+        m_root = load(xml.constData(), result, error);
+        EXPECT_EQ(0, result) << error.toStdString();
+        m_root->widget()->setWindowTitle("Root title");
+        return find<CActionItem>(m_root.get(), "act");
+    }
+
+    // Fires the action; returns the outcome reported (false when none came).
+    bool run()
+    {
+        QSignalSpy done(find<CActionItem>(m_root.get(), "act"), &CActionItem::actionDone);
+        emit find<CRecorder>(m_root.get(), "btn")->fire();
+        return done.count() == 1 && done.first().first().toBool();
+    }
+
+    CXmlObject* field() { return find<CXmlObject>(m_root.get(), "field"); }
+
+    CTestFactory m_factory;
+    std::unique_ptr<CTestRoot> m_root;
+};
+
+TEST_F(ActionDialogTest, MessageBoxShowsItsTextOverTheWindowAndSucceeds)
+{
+    loadAction(R"(slot="messagebox" severity="Warning" msg="Disk is %OS%")");
+    QString title, text;
+    QMessageBox::Icon icon = QMessageBox::NoIcon;
+    QWidget* parent = nullptr;
+    answerModal(
+        [&](QWidget* modal)
+        {
+            auto* box = qobject_cast<QMessageBox*>(modal);
+            ASSERT_NE(nullptr, box);
+            title = box->windowTitle();
+            text = box->text();
+            icon = box->icon();
+            parent = box->parentWidget();
+            box->button(QMessageBox::Ok)->click();
+        });
+    EXPECT_TRUE(run());
+    EXPECT_EQ("Root title", title);
+    EXPECT_EQ("Disk is Mac", text);
+    EXPECT_EQ(QMessageBox::Warning, icon);
+    EXPECT_EQ(m_root->widget(), parent);
+    EXPECT_EQ(QStringList({"field:success"}), journal());
+}
+
+TEST_F(ActionDialogTest, QuestionSucceedsOnYesAndDefaultsAsDeclared)
+{
+    struct Case
+    {
+        const char* attributes;
+        QMessageBox::StandardButton expectedDefault;
+        QMessageBox::StandardButton answer;
+        bool result;
+    } cases[] = {
+        {R"(slot="question" title="Ask" severity="error" msg="Go?" defaultAnswer="yes")",
+         QMessageBox::Yes, QMessageBox::Yes, true},
+        {R"(slot="question" title="Ask" severity="error" msg="Go?")", QMessageBox::No,
+         QMessageBox::Yes, true},
+        {R"(slot="question" title="Ask" severity="information" msg="Go?" defaultAnswer="yes")",
+         QMessageBox::Yes, QMessageBox::No, false},
+    };
+    for (const Case& c : cases)
+    {
+        loadAction(QString::fromUtf8(c.attributes));
+        QMessageBox::StandardButton defaultButton = QMessageBox::NoButton;
+        QString title;
+        answerModal(
+            [&](QWidget* modal)
+            {
+                auto* box = qobject_cast<QMessageBox*>(modal);
+                ASSERT_NE(nullptr, box);
+                defaultButton = box->standardButton(box->defaultButton());
+                title = box->windowTitle();
+                box->button(c.answer)->click();
+            });
+        EXPECT_EQ(c.result, run()) << c.attributes;
+        EXPECT_EQ(c.expectedDefault, defaultButton) << c.attributes;
+        EXPECT_EQ("Ask", title);
+    }
+}
+
+TEST_F(ActionDialogTest, OpenHandsFilesAndAddressesToTheDesktop)
+{
+    CUrlCatcher catcher;
+    QDesktopServices::setUrlHandler("file", &catcher, "open");
+    QDesktopServices::setUrlHandler("https", &catcher, "open");
+    QFile(testPath("readme.txt")).open(QIODevice::WriteOnly);
+
+    loadAction(R"(slot="open" file="readme.txt")");
+    EXPECT_TRUE(run());
+    loadAction(R"(slot="open" url="https://example.com/%LANGUAGE%/" file="readme.txt")");
+    EXPECT_TRUE(run());
+    loadAction(R"(slot="open" file="missing.txt")");
+    EXPECT_FALSE(run());
+
+    EXPECT_EQ(QList<QUrl>({QUrl::fromLocalFile(testPath("readme.txt")),
+                           QUrl("https://example.com/" + m_root->language() + "/")}),
+              catcher.m_lOpened);
+    QDesktopServices::unsetUrlHandler("file");
+    QDesktopServices::unsetUrlHandler("https");
+}
+
+TEST_F(ActionDialogTest, BrowseFileFillsTheFieldOnlyWhenAFileIsChosen)
+{
+    ASSERT_TRUE(QDir().mkpath(testPath("docs")));
+    QFile(testPath("docs/plan.txt")).open(QIODevice::WriteOnly);
+
+    loadAction(R"x(slot="browsefile" widget="field" title="Pick a plan" filter="Text (*.txt)")x");
+    field()->setValue(testPath("docs"));
+    QString caption, directory;
+    QStringList filters;
+    answerModal(
+        [&](QWidget* modal)
+        {
+            auto* dialog = qobject_cast<QFileDialog*>(modal);
+            ASSERT_NE(nullptr, dialog);
+            caption = dialog->windowTitle();
+            directory = dialog->directory().absolutePath();
+            filters = dialog->nameFilters();
+            dialog->selectFile(testPath("docs/plan.txt"));
+            static_cast<QDialog*>(dialog)->accept();
+        });
+    EXPECT_TRUE(run());
+    EXPECT_EQ("Pick a plan", caption);
+    EXPECT_EQ(testPath("docs"), directory);
+    EXPECT_EQ(QStringList({"Text (*.txt)"}), filters);
+    EXPECT_EQ(QDir::toNativeSeparators(testPath("docs/plan.txt")), field()->getValue());
+
+    answerModal([](QWidget* modal) { qobject_cast<QDialog*>(modal)->reject(); });
+    EXPECT_FALSE(run());
+    EXPECT_EQ(QDir::toNativeSeparators(testPath("docs/plan.txt")), field()->getValue());
+}
+
+TEST_F(ActionDialogTest, BrowseDirOffersFoldersStartingAtTheFieldsValue)
+{
+    ASSERT_TRUE(QDir().mkpath(testPath("root/target")));
+    loadAction(R"(slot="browsedir" widget="field" title="Where to?")");
+    field()->setValue(testPath("root"));
+    QString caption, directory;
+    bool foldersOnly = false;
+    answerModal(
+        [&](QWidget* modal)
+        {
+            auto* dialog = qobject_cast<QFileDialog*>(modal);
+            ASSERT_NE(nullptr, dialog);
+            caption = dialog->windowTitle();
+            directory = dialog->directory().absolutePath();
+            foldersOnly = dialog->testOption(QFileDialog::ShowDirsOnly);
+            dialog->selectFile(testPath("root/target"));
+            static_cast<QDialog*>(dialog)->accept();
+        });
+    EXPECT_TRUE(run());
+    EXPECT_EQ("Where to?", caption);
+    EXPECT_EQ(testPath("root"), directory);
+    EXPECT_TRUE(foldersOnly);
+    EXPECT_EQ(QDir::toNativeSeparators(testPath("root/target")), field()->getValue());
+    EXPECT_EQ(QStringList({"field=" + testPath("root"), "field=" + testPath("root/target"),
+                           "field:success"}),
+              journal());
+}
+} // namespace
+
+#include "ActionDialogTest.moc"

@@ -30,33 +30,6 @@ std::string attribute(const TiXmlElement* e, const char* name)
     return value ? value : "";
 }
 
-// Lower-cased items of a comma list; white space before a comma belongs to the comma.
-std::vector<std::string> commaItems(const std::string& sList)
-{
-    std::vector<std::string> items(1);
-    for (char c : lower(sList))
-    {
-        if (c == ',')
-        {
-            while (!items.back().empty() &&
-                   std::isspace(static_cast<unsigned char>(items.back().back())))
-                items.back().pop_back();
-            items.emplace_back();
-        }
-        else
-            items.back() += c;
-    }
-    return items;
-}
-
-bool supportedOs(const std::string& sValue)
-{
-    if (sValue.empty() || lower(sValue) == "any" || sValue == "*")
-        return true;
-    const auto items = commaItems(sValue);
-    return std::find(items.begin(), items.end(), "mac") != items.end();
-}
-
 bool isAction(const TiXmlElement* e)
 {
     const std::string name = lower(e->Value());
@@ -97,25 +70,12 @@ protected:
     // command-line flags: the "os", "package" and "showflag" rules.
     bool kept(const TiXmlElement* e, const std::string& sPackageOs, const Names& flags) const
     {
-        if (!supportedOs(attribute(e, "os")))
+        if (!SampleFiles::supportedOs(attribute(e, "os")))
             return false;
         if (isAction(e))
             return true; // actions pass the "os" test only
-        const std::string sPackage = attribute(e, "package");
-        if (!sPackage.empty())
-        {
-            if (sPackageOs.empty())
-            {
-                if (!supportedOs(sPackage))
-                    return false;
-            }
-            else
-            {
-                const auto items = commaItems(sPackage);
-                if (std::find(items.begin(), items.end(), sPackageOs) == items.end())
-                    return false;
-            }
-        }
+        if (!SampleFiles::packageAccepts(attribute(e, "package"), sPackageOs))
+            return false;
         const std::string sFlag = lower(attribute(e, "showflag"));
         return sFlag.empty() || flags.count(sFlag) > 0;
     }

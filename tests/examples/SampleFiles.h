@@ -19,4 +19,9 @@ bool exists(const std::string& sPath);
 // One argument for /bin/sh, single-quoted.
 std::string quote(const std::string& sArgument);
 
+// The element filters of the program: an "os" list names this platform ("mac"), and
+// a "package" list names the opened package's system (or this platform with none).
+bool supportedOs(const std::string& sList);
+bool packageAccepts(const std::string& sList, const std::string& sPackageOs);
+
 } // namespace SampleFiles

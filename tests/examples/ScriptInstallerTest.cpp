@@ -145,24 +145,6 @@ TEST_F(ScriptInstaller, CustomizedCopyStillInstallsWithItsSettings)
               "# Preset by your administrator. Changes here are lost on reinstallation.\n"
               "scan_exclusions = /srv/it's here\n"
               "server = console.example.org\n");
-
-    // Customizing the customized copy again replaces the block.
-    const std::string sAgain = TestSupport::testDirectory() + "/again.package";
-    std::string sTwice = customized(SampleFiles::readFile(sCopy),
-                                    {{"SENTINEL_SERVER", "b"}, {"TS_MODIFICATION", "1"}});
-    // Drop the first block and its lines from the count, as the packager does.
-    const std::size_t begin = sTwice.find("## BEGIN KORVA CUSTOMIZATION\n");
-    const std::size_t end = sTwice.find("## END KORVA CUSTOMIZATION\n") + 27;
-    sTwice.erase(begin, end - begin);
-    const std::size_t skip = sTwice.find("skip_lines=\"");
-    const int n = std::stoi(sTwice.substr(skip + 12));
-    sTwice.replace(skip, sTwice.find('\n', skip) - skip,
-                   "skip_lines=\"" + std::to_string(n - 5) + "\"");
-    SampleFiles::writeFile(sAgain, sTwice);
-    ASSERT_EQ(install(sAgain, &sOutput), 0) << sOutput;
-    EXPECT_EQ(SampleFiles::readFile(m_sRoot + "/etc/sentinel-managed.conf"),
-              "# Preset by your administrator. Changes here are lost on reinstallation.\n"
-              "server = b\n");
 }
 
 TEST_F(ScriptInstaller, RefusesACopyWhoseLineCountIsWrong)

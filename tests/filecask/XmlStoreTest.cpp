@@ -4,13 +4,18 @@
 #include <filecask/SimpleFileCask.h>
 #include <filecask/XmlStore.h>
 
+#include <preference/Preference.h>
+
 #include <boost/make_shared.hpp>
 #include <gtest/gtest.h>
 
+#include <csignal>
 #include <fstream>
 #include <iterator>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <tinyxml.h>
+#include <unistd.h>
 
 using Preference::FileCask;
 using Preference::SimpleFileCask;
@@ -272,4 +277,64 @@ TEST(XmlStore, ProcessesAddingInScopedLocksLoseNoUpdate)
     ASSERT_TRUE(watcher->Reload());
     ASSERT_TRUE(watcher->Read(L"Counter", L"value", value, 0));
     EXPECT_EQ(value, processes * times);
+}
+
+TEST(XmlStore, AFailedSaveKeepsTheChangesForTheNextCommit)
+{
+    const pid_t child = fork();
+    ASSERT_NE(child, -1);
+    if (child == 0)
+    {
+        int result = 0;
+        {
+            signal(SIGXFSZ, SIG_IGN);
+            auto store = storeOn("limited.dat");
+            {
+                auto lock = store->GetScopedLock();
+                rlimit limit = {200, RLIM_INFINITY};
+                setrlimit(RLIMIT_FSIZE, &limit);
+                store->Write(L"K", L"big", std::wstring(1000, L'x'));
+                if (store->Commit())
+                    result = 1;
+                limit.rlim_cur = RLIM_INFINITY;
+                setrlimit(RLIMIT_FSIZE, &limit);
+            }
+            if (documentIn("limited.dat").find(std::string(1000, 'x')) == std::string::npos)
+                result += 2;
+        }
+        _exit(result);
+    }
+    int status = 0;
+    waitpid(child, &status, 0);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 0) << "1: failure reported as success, 2: changes lost";
+}
+
+TEST(XmlStore, ServesAsTheApplicationStoreThroughTheSelector)
+{
+    Preference::Initialize();
+    Preference::SetGlobalOverride(Preference::ScopeApplication,
+                                  [] {
+                                      return boost::shared_ptr<Preference::PreferenceBase>(
+                                          storeOn("app/settings.dat").release());
+                                  });
+    auto store = Preference::Get(Preference::ScopeApplication);
+    ASSERT_TRUE(store);
+    EXPECT_EQ(store->GetLockTimeout(), -1);
+    EXPECT_TRUE(store->TestWrite(L"Software\\Ombrel\\Tessary"));
+    ASSERT_TRUE(store->Write(L"Software\\Ombrel\\Tessary", L"LastOpenedDir", L"/srv"));
+
+    Preference::detail::IPreference::Container pairs;
+    pairs.Set(L"b", L"2");
+    pairs.Set(L"a", L"1");
+    ASSERT_TRUE(store->Write(L"Cache", pairs));
+    Preference::detail::IPreference::Container back;
+    auto fresh = storeOn("app/settings.dat");
+    ASSERT_TRUE(fresh->Read(L"Cache", back));
+    const std::map<std::wstring, std::wstring> expected{{L"a", L"1"}, {L"b", L"2"}};
+    EXPECT_EQ(back.GetMap(), expected);
+    std::vector<std::wstring> names;
+    fresh->ListValues(L"Software/Ombrel/Tessary", names);
+    EXPECT_EQ(names, std::vector<std::wstring>{L"LastOpenedDir"}) << "the write test left nothing";
+    Preference::UnInitialize();
 }

@@ -128,6 +128,58 @@ TEST_P(SampleDefinitionLoad, LoadsWithItsDefaultsForEachInstaller)
     }
 }
 
+// The definition's own actions keep related fields in step as the administrator works.
+TEST_F(SampleDefinitionLoad, ActionsKeepRelatedFieldsInStep)
+{
+    const auto root = load("mac", {});
+    auto object = [&](const char* name) { return root->findChildObjects(name).value(0); };
+    auto widget = [&](const char* name)
+    {
+        CXmlWidget* w = dynamic_cast<CXmlWidget*>(object(name));
+        return w ? w->widget() : nullptr;
+    };
+    ASSERT_TRUE(object("UseTls") && widget("CaCertificate") && widget("RelayAddress"));
+
+    // Turning TLS off moves the port to the plain one and makes the CA file pointless.
+    ASSERT_TRUE(object("UseTls")->performAction("unclick", nullptr));
+    EXPECT_EQ(value(*root, "ServerPort"), "8080");
+    EXPECT_FALSE(widget("CaCertificate")->isEnabled());
+    ASSERT_TRUE(object("UseTls")->performAction("click", nullptr));
+    EXPECT_EQ(value(*root, "ServerPort"), "8443");
+    EXPECT_TRUE(widget("CaCertificate")->isEnabled());
+
+    EXPECT_FALSE(widget("RelayAddress")->isEnabled());
+    object("UseRelay")->performAction("click", nullptr);
+    EXPECT_TRUE(widget("RelayAddress")->isEnabled());
+    EXPECT_TRUE(widget("CheckRelay")->isEnabled());
+
+    object("ServerAddress")->setValue("console.example.org");
+    EXPECT_EQ(value(*root, "ReviewServer"), "console.example.org");
+    object("UpdateFromServer")->performAction("click", nullptr);
+    EXPECT_EQ(value(*root, "UpdateSource"), "console.example.org");
+    EXPECT_FALSE(widget("UpdateSource")->isEnabled());
+
+    EXPECT_FALSE(widget("TokenHint")->isHidden());
+    object("EnrollmentToken")->setValue("ABCDEFGH12345678");
+    EXPECT_TRUE(widget("TokenHint")->isHidden());
+
+    EXPECT_TRUE(widget("ManualStartNote")->isHidden());
+    object("StartMode")->setValue("manual");
+    EXPECT_FALSE(widget("ManualStartNote")->isHidden());
+
+    object("ScanSchedule")->setValue("never");
+    EXPECT_FALSE(widget("ScanDay")->isEnabled());
+    EXPECT_FALSE(widget("ScanHour")->isEnabled());
+    object("ScanSchedule")->setValue("daily");
+    EXPECT_FALSE(widget("ScanDay")->isEnabled());
+    EXPECT_TRUE(widget("ScanHour")->isEnabled());
+
+    EXPECT_FALSE(widget("ProxyDetails")->isEnabled());
+    object("ProxyMode")->setValue("manual");
+    EXPECT_TRUE(widget("ProxyDetails")->isEnabled());
+    EXPECT_TRUE(root->isChanged());
+}
+
 INSTANTIATE_TEST_SUITE_P(Installers, SampleDefinitionLoad, ::testing::Values("mac", "linux", ""));
 
 } // namespace

@@ -93,7 +93,7 @@ std::map<std::string, std::string> snapshot(const std::string& sDirectory)
     for (auto it = fs::recursive_directory_iterator(sDirectory);
          it != fs::recursive_directory_iterator(); ++it)
     {
-        const std::string sRelative = fs::relative(it->path(), sDirectory).string();
+        const std::string sRelative = it->path().lexically_relative(sDirectory).string();
         struct stat st;
         lstat(it->path().c_str(), &st);
         char mode[8];
@@ -143,18 +143,23 @@ std::string gunzip(const std::string& sData)
     return rc == Z_STREAM_END ? out : std::string();
 }
 
-std::string sha1Hex(const std::string& sData)
+std::string toHex(const std::string& sBytes)
 {
-    unsigned char digest[SHA_DIGEST_LENGTH];
-    SHA1(reinterpret_cast<const unsigned char*>(sData.data()), sData.size(), digest);
     std::string hex;
     char two[3];
-    for (unsigned char c : digest)
+    for (unsigned char c : sBytes)
     {
         std::snprintf(two, sizeof two, "%02x", c);
         hex += two;
     }
     return hex;
+}
+
+std::string sha1Hex(const std::string& sData)
+{
+    unsigned char digest[SHA_DIGEST_LENGTH];
+    SHA1(reinterpret_cast<const unsigned char*>(sData.data()), sData.size(), digest);
+    return toHex(std::string(reinterpret_cast<char*>(digest), sizeof digest));
 }
 
 std::string

@@ -32,6 +32,7 @@ std::map<std::string, std::string> snapshot(const std::string& sDirectory);
 std::string gzip(const std::string& sData);
 std::string gunzip(const std::string& sData);
 std::string sha1Hex(const std::string& sData);
+std::string toHex(const std::string& sBytes);
 
 // An odc cpio archive; a mode with S_IFLNK takes the data as the link target.
 std::string

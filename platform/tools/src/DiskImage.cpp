@@ -319,7 +319,7 @@ void CDiskImage::extractUdif(const std::string& sDirectory) const
              it != fs::recursive_directory_iterator(); ++it)
             if (it->is_symlink())
             {
-                const std::string sRelative = fs::relative(it->path(), sDirectory).string();
+                const std::string sRelative = it->path().lexically_relative(sDirectory).string();
                 if (!CSafeTarget::resolvesInside(sDirectory, sRelative))
                     throw CToolError("the image holds the link " + sRelative +
                                      " that points outside the mount point");

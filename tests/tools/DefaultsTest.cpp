@@ -1,0 +1,90 @@
+#include "ToolTestSupport.h"
+
+#include <gtest/gtest.h>
+
+using namespace ToolTest;
+
+namespace
+{
+const char* const kXml = R"(<?xml version="1.0" encoding="UTF-8"?>
+<!DOCTYPE plist PUBLIC "-//Apple//DTD PLIST 1.0//EN" "http://www.apple.com/DTDs/PropertyList-1.0.dtd">
+<plist version="1.0">
+<dict>
+	<key>CFBundleName</key>
+	<string>Ombrel Agent – Ünïcode</string>
+	<key>CFBundleShortVersionString</key>
+	<string>8.1.2</string>
+	<key>Count</key>
+	<integer>-42</integer>
+	<key>Enabled</key>
+	<true/>
+	<key>List</key>
+	<array>
+		<string>one</string>
+		<string>two words</string>
+	</array>
+</dict>
+</plist>
+)";
+} // namespace
+
+TEST(Defaults, ReadsXmlAndBinaryPropertyLists)
+{
+    writeFile("xml/Info.plist", kXml);
+    if (!ToolTest::haveProgram("python3"))
+        GTEST_SKIP() << "python3 is needed to write a binary property list";
+    const SResult converted =
+        run("python3",
+            {"-c",
+             "import plistlib,sys; d=plistlib.load(open(sys.argv[1],'rb')); "
+             "plistlib.dump(d, open(sys.argv[2],'wb'), fmt=plistlib.FMT_BINARY)",
+             "xml/Info.plist", "bin/Info.plist"},
+            ".", "", true);
+    ASSERT_EQ(run("mkdir", {"-p", "bin"}, ".", "", true).status, 0);
+    const SResult again = run("python3",
+                              {"-c",
+                               "import plistlib,sys; d=plistlib.load(open(sys.argv[1],'rb')); "
+                               "plistlib.dump(d, open(sys.argv[2],'wb'), fmt=plistlib.FMT_BINARY)",
+                               "xml/Info.plist", "bin/Info.plist"},
+                              ".", "", true);
+    ASSERT_EQ(again.status, 0) << converted.err << again.err;
+    ASSERT_EQ(readFile("bin/Info.plist").substr(0, 6), "bplist");
+
+    for (const char* dir : {"xml", "bin"})
+    {
+        SCOPED_TRACE(dir);
+        // The product names the file without ".plist", as Apple's tool accepts.
+        const std::string path = std::string(dir) + "/Info";
+        SResult result = run("defaults", {"read", path, "CFBundleName"});
+        EXPECT_EQ(result.status, 0) << result.err;
+        EXPECT_EQ(result.out, "Ombrel Agent – Ünïcode\n");
+        result = run("defaults", {"read", path + ".plist", "CFBundleShortVersionString"});
+        EXPECT_EQ(result.status, 0) << result.err;
+        EXPECT_EQ(result.out, "8.1.2\n");
+        EXPECT_EQ(run("defaults", {"read", path, "Count"}).out, "-42\n");
+        EXPECT_EQ(run("defaults", {"read", path, "Enabled"}).out, "1\n");
+        EXPECT_EQ(run("defaults", {"read", path, "List"}).out,
+                  "(\n    one,\n    \"two words\"\n)\n");
+    }
+}
+
+TEST(Defaults, MissingFileOrKeyExitsWithOne)
+{
+    writeFile("Info.plist", kXml);
+    SResult result = run("defaults", {"read", "Info", "Missing"});
+    EXPECT_EQ(result.status, 1);
+    EXPECT_EQ(result.out, "");
+    EXPECT_NE(result.err.find("The domain/default pair of (Info, Missing) does not exist"),
+              std::string::npos)
+        << result.err;
+
+    result = run("defaults", {"read", "nowhere/Info", "CFBundleName"});
+    EXPECT_EQ(result.status, 1);
+    EXPECT_NE(result.err.find("The domain/default pair of (nowhere/Info, CFBundleName) does not "
+                              "exist"),
+              std::string::npos);
+
+    writeFile("broken.plist", "<plist><dict><key>CFBundleName</key>");
+    EXPECT_EQ(run("defaults", {"read", "broken", "CFBundleName"}).status, 1);
+    EXPECT_EQ(run("defaults", {"write", "Info", "K", "V"}).status, 1);
+}

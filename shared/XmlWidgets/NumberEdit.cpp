@@ -1,13 +1,20 @@
 #include "NumberEdit.h"
 
 #include <QIntValidator>
+#include <QLocale>
 #include <limits>
 
 CNumberEdit::CNumberEdit(CXmlObject* parentObject, QWidget* parentWidget)
     : CLineEdit(parentObject, parentWidget)
 {
-    setValidator(
-        new QIntValidator(std::numeric_limits<int>::min(), std::numeric_limits<int>::max(), this));
+    auto* pValidator =
+        new QIntValidator(std::numeric_limits<int>::min(), std::numeric_limits<int>::max(), this);
+    // The user's locale would let group separators ("1,000") through; the value is
+    // a plain integer.
+    QLocale plain = QLocale::c();
+    plain.setNumberOptions(QLocale::RejectGroupSeparator);
+    pValidator->setLocale(plain);
+    setValidator(pValidator);
 }
 
 CNumberEdit::~CNumberEdit() = default;

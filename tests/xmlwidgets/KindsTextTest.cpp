@@ -10,6 +10,7 @@
 #include "TextEdit.h"
 
 #include <QIntValidator>
+#include <QLocale>
 #include <QSignalSpy>
 #include <QTest>
 
@@ -80,6 +81,8 @@ TEST_F(KindsTextTest, LineEditChangesRaiseBothSignalsAndActions)
 
 TEST_F(KindsTextTest, NumberEditAcceptsOnlyIntegers)
 {
+    // A locale with group separators must not let them into the value.
+    QLocale::setDefault(QLocale(QLocale::English, QLocale::UnitedStates));
     auto d = load(wrap(QStringLiteral("<numberedit name=\"n\">"
                                       "<action signal=\"textchanged\" slot=\"setvalue\" "
                                       "widget=\"copy\"/></numberedit>"
@@ -95,6 +98,8 @@ TEST_F(KindsTextTest, NumberEditAcceptsOnlyIntegers)
     number->clear();
     QTest::keyClicks(number, QStringLiteral("abc"));
     EXPECT_TRUE(number->getValue().isEmpty());
+    QTest::keyClicks(number, QStringLiteral("1,234 5.6"));
+    EXPECT_EQ(number->getValue(), QStringLiteral("123456"));
 
     // With a mask, the mask decides what may be typed.
     auto* zip = d->find<CNumberEdit>("zip");

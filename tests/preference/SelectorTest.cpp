@@ -165,9 +165,30 @@ TEST_F(Selector, ReloadAllReloadsEachHeldStoreOnceAtTheNextGet)
     selector->Get(3);
     EXPECT_EQ(threeBefore + 1, three->m_nReloads);
 
-    // Another thread's first Get builds fresh stores and has nothing to reload.
-    const StorePtr other = OnOtherThread([&] { return selector->Get(3); });
+    // A thread that already holds its stores reloads them at its next Get.
+    std::atomic<int> step(0);
+    int reloadsSeen = -1;
+    StorePtr other;
+    std::thread thread(
+        [&]
+        {
+            other = selector->Get(3);
+            const auto& store = static_cast<MemoryStore&>(*other);
+            const int before = store.m_nReloads;
+            step = 1;
+            while (step != 2)
+                std::this_thread::yield();
+            selector->Get(3);
+            selector->Get(3);
+            reloadsSeen = store.m_nReloads - before;
+        });
+    while (step != 1)
+        std::this_thread::yield();
+    selector->ReloadAll();
+    step = 2;
+    thread.join();
     EXPECT_NE(StorePtr(three), other);
+    EXPECT_EQ(1, reloadsSeen);
 }
 
 TEST_F(Selector, StoresOutliveTheSelectorAndANewSelectorStartsAfresh)

@@ -5,6 +5,7 @@
 #include <fstream>
 #include <gtest/gtest.h>
 #include <string>
+#include <vector>
 
 namespace
 {
@@ -67,6 +68,34 @@ CFMutableDictionaryRef sample()
     CFDictionarySetValue(inner, CFSTR("empty"), CFSTR(""));
     put("inner", inner);
     return d;
+}
+
+// A binary property list of objects chained by one-element arrays, n deep;
+// the last array refers back to the first when cyclic.
+std::string arrayChain(uint32_t n, bool cyclic)
+{
+    auto be = [](uint64_t v, int width)
+    {
+        std::string out;
+        for (int i = width - 1; i >= 0; --i)
+            out.push_back(static_cast<char>((v >> (8 * i)) & 0xFF));
+        return out;
+    };
+    std::string body = "bplist00";
+    std::vector<uint32_t> offsets;
+    for (uint32_t i = 0; i < n; ++i)
+    {
+        offsets.push_back(static_cast<uint32_t>(body.size()));
+        body += '\xA1' + be(cyclic && i + 1 == n ? 0 : i + 1, 4);
+    }
+    offsets.push_back(static_cast<uint32_t>(body.size()));
+    body += '\x08'; // false
+    const uint64_t table = body.size();
+    for (uint32_t offset : offsets)
+        body += be(offset, 4);
+    body +=
+        std::string(6, '\0') + '\x04' + '\x04' + be(offsets.size(), 8) + be(0, 8) + be(table, 8);
+    return body;
 }
 
 const char* const kPythonSample =
@@ -190,7 +219,22 @@ TEST(CFPropertyList, ReportsUnreadableData)
         CFRelease(data);
     }
 
-    // Absurd nesting is refused instead of exhausting the stack.
+    // Absurd nesting and cycles are refused instead of exhausting the stack.
+    for (const std::string& binary : {arrayChain(300000, false), arrayChain(3, true)})
+    {
+        CFDataRef data = CFDataCreate(nullptr, reinterpret_cast<const UInt8*>(binary.data()),
+                                      static_cast<CFIndex>(binary.size()));
+        EXPECT_EQ(CFPropertyListCreateFromXMLData(nullptr, data, 0, nullptr), nullptr);
+        CFRelease(data);
+    }
+    const std::string shallow = arrayChain(20, false);
+    CFDataRef shallowData = CFDataCreate(nullptr, reinterpret_cast<const UInt8*>(shallow.data()),
+                                         static_cast<CFIndex>(shallow.size()));
+    CFPropertyListRef chain = CFPropertyListCreateFromXMLData(nullptr, shallowData, 0, nullptr);
+    EXPECT_NE(chain, nullptr);
+    if (chain)
+        CFRelease(chain);
+    CFRelease(shallowData);
     std::string deep = "<plist version=\"1.0\">";
     for (int i = 0; i < 200000; ++i)
         deep += "<array>";

@@ -387,6 +387,106 @@ bool xmlNestingAcceptable(const char* text, size_t size)
     return true;
 }
 
+uint64_t readBigEndian(const unsigned char* p, size_t n)
+{
+    uint64_t value = 0;
+    for (size_t i = 0; i < n; ++i)
+        value = (value << 8) | p[i];
+    return value;
+}
+
+// libplist parses binary property lists recursively; walk the object graph
+// without recursion first and refuse nesting (or structure) it could choke on.
+bool binaryNestingAcceptable(const unsigned char* bytes, size_t size)
+{
+    if (size < 8 + 32)
+        return false;
+    const unsigned char* trailer = bytes + size - 32;
+    const size_t offsetSize = trailer[6], refSize = trailer[7];
+    const uint64_t count = readBigEndian(trailer + 8, 8);
+    const uint64_t top = readBigEndian(trailer + 16, 8);
+    const uint64_t table = readBigEndian(trailer + 24, 8);
+    if (offsetSize < 1 || offsetSize > 8 || refSize < 1 || refSize > 8 || count == 0 ||
+        top >= count || table >= size - 32 || count > (size - 32 - table) / offsetSize)
+        return false;
+    auto offsetOf = [&](uint64_t object)
+    { return readBigEndian(bytes + table + object * offsetSize, offsetSize); };
+    // Children of a container object as (first reference position, number of references).
+    auto children = [&](uint64_t object, uint64_t& first, uint64_t& n)
+    {
+        n = 0;
+        const uint64_t offset = offsetOf(object);
+        if (offset >= table)
+            return false;
+        const unsigned char marker = bytes[offset];
+        const unsigned type = marker >> 4;
+        if (type != 0xA && type != 0xC && type != 0xD)
+            return true;
+        uint64_t entries = marker & 0x0F;
+        first = offset + 1;
+        if (entries == 0x0F)
+        {
+            if (first >= table || (bytes[first] >> 4) != 0x1)
+                return false;
+            const size_t width = size_t(1) << (bytes[first] & 0x0F);
+            if (width > 8 || first + 1 + width > table)
+                return false;
+            entries = readBigEndian(bytes + first + 1, width);
+            first += 1 + width;
+        }
+        n = type == 0xD ? entries * 2 : entries;
+        return entries <= table && n <= (table - first) / refSize;
+    };
+    // Iterative depth-first walk; height[] memoises finished objects so shared
+    // subtrees are visited once. 0 = unvisited, -1 = on the current path.
+    std::vector<int> height(static_cast<size_t>(count), 0);
+    struct Frame
+    {
+        uint64_t object, first, n, next;
+        int best;
+    };
+    std::vector<Frame> stack;
+    auto push = [&](uint64_t object)
+    {
+        Frame frame{object, 0, 0, 0, 0};
+        if (!children(object, frame.first, frame.n))
+            return false;
+        height[object] = -1;
+        stack.push_back(frame);
+        return static_cast<int>(stack.size()) <= kMaxDepth;
+    };
+    if (!push(top))
+        return false;
+    while (!stack.empty())
+    {
+        Frame& frame = stack.back();
+        if (frame.next == frame.n)
+        {
+            height[frame.object] = frame.best + 1;
+            const int finished = height[frame.object];
+            stack.pop_back();
+            if (!stack.empty() && finished > stack.back().best)
+                stack.back().best = finished;
+            continue;
+        }
+        const uint64_t child = readBigEndian(bytes + frame.first + frame.next * refSize, refSize);
+        ++frame.next;
+        if (child >= count || height[child] < 0)
+            return false; // out of range, or a cycle
+        if (height[child] > 0)
+        {
+            if (height[child] > frame.best)
+                frame.best = height[child];
+            if (frame.best + static_cast<int>(stack.size()) > kMaxDepth)
+                return false;
+            continue;
+        }
+        if (!push(child))
+            return false;
+    }
+    return true;
+}
+
 CFPropertyListRef parse(CFDataRef data, CFOptionFlags options, CFPropertyListFormat* format,
                         std::string& problem)
 {
@@ -403,9 +503,12 @@ CFPropertyListRef parse(CFDataRef data, CFOptionFlags options, CFPropertyListFor
         return nullptr;
     }
     const bool binary = size >= 8 && std::memcmp(bytes, "bplist00", 8) == 0;
-    if (!binary && !xmlNestingAcceptable(bytes, size))
+    if (binary ? !binaryNestingAcceptable(reinterpret_cast<const unsigned char*>(bytes), size)
+               : !xmlNestingAcceptable(bytes, size))
     {
-        problem = "The property list is nested too deeply.";
+        problem = binary ? "The data is not a valid binary property list, or is nested too "
+                           "deeply."
+                         : "The property list is nested too deeply.";
         return nullptr;
     }
     plist_t root = nullptr;

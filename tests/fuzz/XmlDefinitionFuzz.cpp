@@ -1,0 +1,129 @@
+// Feeds arbitrary bytes through the way a page definition is loaded: reading
+// (with the nesting limit), parsing into a root that stands in for the main
+// window, and initialising. Any crash, sanitizer report or hang is a finding;
+// load failures with a message are the expected outcome for most inputs.
+
+#include "ActionItem.h"
+#include "GalleryObsoleteException.h"
+#include "Page.h"
+#include "PageHolder.h"
+#include "WidgetFactory.h"
+#include "XmlContainer.h"
+#include "XmlDefinitionReader.h"
+
+#include <QApplication>
+#include <QLabel>
+#include <QWidget>
+#include <cstdint>
+#include <cstdlib>
+#include <tinyxml.h>
+
+namespace
+{
+// Like the main window: the root container with a page holder made in advance.
+class CFuzzRoot : public QWidget, public CXmlContainer
+{
+public:
+    CFuzzRoot() : CXmlContainer(nullptr), m_pHolder(new CPageHolder(this, this)) {}
+
+    QWidget* widget() const override { return const_cast<CFuzzRoot*>(this); }
+    CXmlWidget* createWidget(const QString& name, QString& error) override
+    {
+        if (name == QLatin1String("pageholder"))
+            return m_pHolder;
+        return CXmlContainer::createWidget(name, error);
+    }
+    int addWidget(const QString& name, CXmlWidget* object, TiXmlElement* element,
+                  QString& error) override
+    {
+        if (name == QLatin1String("pageholder"))
+            return 0;
+        return CXmlContainer::addWidget(name, object, element, error);
+    }
+
+private:
+    CPageHolder* m_pHolder;
+};
+
+class CFuzzFactory : public CWidgetFactory
+{
+public:
+    CActionItem* createCustomAction(const QString& name, CXmlObject* owner, QString&) override
+    {
+        if (name != QLatin1String("galleryaction"))
+            return nullptr;
+        markObsolete(owner, std::make_shared<GalleryObsoleteException>());
+        return new CActionItem(owner);
+    }
+};
+
+// Actions that start programs, open files or addresses, or show modal dialogs
+// would act on the machine or wait for a user; they are taken out before the
+// definition is parsed. Everything else stays.
+bool isOutsideAction(const TiXmlElement* element)
+{
+    const QString slot = QString::fromUtf8(element->Attribute("slot"))
+                             .replace(QLatin1String("%OS%"), QLatin1String("Mac"))
+                             .replace(QLatin1String("%LANGUAGE%"), QLatin1String("en_US"));
+    static const QStringList outside = {"cmd",      "open",       "messagebox",
+                                        "question", "browsefile", "browsedir"};
+    return element->Attribute("slot") && outside.contains(slot);
+}
+
+void removeOutsideActions(TiXmlNode* node)
+{
+    // Iterative: depth is bounded by the reader, but the harness need not rely on it.
+    QList<TiXmlNode*> pending{node};
+    while (!pending.isEmpty())
+    {
+        TiXmlNode* current = pending.takeLast();
+        TiXmlElement* child = current->FirstChildElement();
+        while (child)
+        {
+            TiXmlElement* next = child->NextSiblingElement();
+            if (isOutsideAction(child))
+                current->RemoveChild(child);
+            else
+                pending.append(child);
+            child = next;
+        }
+    }
+}
+} // namespace
+
+extern "C" int LLVMFuzzerInitialize(int* argc, char*** argv)
+{
+    setenv("QT_QPA_PLATFORM", "offscreen", 0);
+    // Kept for the whole run and never destroyed: Qt's platform objects stay
+    // reachable, so the leak checker reports only what the inputs leak.
+    static QApplication* application = new QApplication(*argc, *argv);
+    Q_UNUSED(application);
+    static CFuzzFactory factory;
+    CXmlObject::m_gCurrentXmlVersion = std::wstring(L"1.8");
+    CXmlContainer::m_pStaticWidgetFactory = &factory;
+    // Load fonts and styles once, so their caches do not count against the first input.
+    QLabel warmUp(QStringLiteral("Warm up"));
+    warmUp.sizeHint();
+    return 0;
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
+{
+    TiXmlDocument document;
+    QString error;
+    const QByteArray bytes(reinterpret_cast<const char*>(data), int(size));
+    if (CXmlDefinitionReader::read(bytes, document, error) != 0)
+    {
+        if (error.isEmpty())
+            std::abort(); // a failure must always say why
+        return 0;
+    }
+    removeOutsideActions(&document);
+    {
+        CFuzzRoot root;
+        if (root.parse(document.RootElement(), error) == 0)
+            root.init(error);
+    }
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    return 0;
+}

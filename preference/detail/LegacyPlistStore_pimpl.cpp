@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
+#include <stdexcept>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -45,11 +46,23 @@ bool WriteAll(int file, const char* data, std::size_t size)
 
 } // namespace
 
+namespace
+{
+
+CFStringRef CheckedDirectory(CFStringRef directory)
+{
+    if (!directory)
+        throw std::invalid_argument("LegacyPlistStore: the directory is null");
+    return directory;
+}
+
+} // namespace
+
 LegacyPlistStore_pimpl::LegacyPlistStore_pimpl(CFStringRef directory, CFStringRef applicationId)
     : PlistStore_pimpl(applicationId, kCFPreferencesAnyUser, kCFPreferencesCurrentHost,
                        LegacyGuard()),
-      m_sPath(ToUtf8(ToWideString(directory)) + "/" + ToUtf8(ToWideString(applicationId)) +
-              ".plist"),
+      m_sPath(ToUtf8(ToWideString(CheckedDirectory(directory))) + "/" +
+              ToUtf8(ToWideString(applicationId)) + ".plist"),
       m_nFile(-1)
 {
 }

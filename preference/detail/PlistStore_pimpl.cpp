@@ -4,6 +4,9 @@
 
 #include <boost/date_time/posix_time/posix_time_types.hpp>
 
+#include <stdexcept>
+#include <string>
+
 namespace Preference
 {
 namespace detail
@@ -44,8 +47,10 @@ bool IsDictionary(CFTypeRef object)
     return object && CFGetTypeID(object) == CFDictionaryGetTypeID();
 }
 
-CFStringPtr Copy(CFStringRef string)
+CFStringPtr Copy(CFStringRef string, const char* what)
 {
+    if (!string)
+        throw std::invalid_argument(std::string("PlistStore: the ") + what + " is null");
     return CFStringPtr(CFStringCreateCopy(kCFAllocatorDefault, string));
 }
 
@@ -58,8 +63,8 @@ PlistStore_pimpl::PlistStore_pimpl(CFStringRef applicationId, CFStringRef user, 
 
 PlistStore_pimpl::PlistStore_pimpl(CFStringRef applicationId, CFStringRef user, CFStringRef host,
                                    Guard& guard)
-    : m_gGuard(guard), m_pApplicationId(Copy(applicationId)), m_pUser(Copy(user)),
-      m_pHost(Copy(host)), m_bLoaded(false), m_bDirty(false),
+    : m_gGuard(guard), m_pApplicationId(Copy(applicationId, "application id")),
+      m_pUser(Copy(user, "user")), m_pHost(Copy(host, "host")), m_bLoaded(false), m_bDirty(false),
       m_lDomainLock(applicationId, user, host)
 {
 }

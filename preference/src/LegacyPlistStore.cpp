@@ -6,6 +6,16 @@
 
 namespace Preference
 {
+namespace
+{
+
+// A null string stays null; the store built from it reports it.
+CFStringRef CopyOrNull(CFStringRef string)
+{
+    return string ? CFStringCreateCopy(kCFAllocatorDefault, string) : nullptr;
+}
+
+} // namespace
 
 LegacyPlistStore::LegacyPlistStore(CFStringRef directory, CFStringRef applicationId)
     : PreferenceBaseDecorator(
@@ -17,8 +27,8 @@ LegacyPlistStore::~LegacyPlistStore() = default;
 
 PreferenceFactory LegacyPlistStore::GetFactory(CFStringRef directory, CFStringRef applicationId)
 {
-    const CFStringPtr directoryCopy(CFStringCreateCopy(kCFAllocatorDefault, directory));
-    const CFStringPtr id(CFStringCreateCopy(kCFAllocatorDefault, applicationId));
+    const CFStringPtr directoryCopy(CopyOrNull(directory));
+    const CFStringPtr id(CopyOrNull(applicationId));
     return [directoryCopy, id]() { return Create(directoryCopy, id); };
 }
 

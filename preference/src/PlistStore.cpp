@@ -6,6 +6,16 @@
 
 namespace Preference
 {
+namespace
+{
+
+// A null string stays null; the store built from it reports it.
+CFStringRef CopyOrNull(CFStringRef string)
+{
+    return string ? CFStringCreateCopy(kCFAllocatorDefault, string) : nullptr;
+}
+
+} // namespace
 
 PlistStore::PlistStore(CFStringRef applicationId, CFStringRef user, CFStringRef host)
     : PreferenceBaseDecorator(
@@ -18,9 +28,9 @@ PlistStore::~PlistStore() = default;
 PreferenceFactory PlistStore::GetFactory(CFStringRef applicationId, CFStringRef user,
                                          CFStringRef host)
 {
-    const CFStringPtr id(CFStringCreateCopy(kCFAllocatorDefault, applicationId));
-    const CFStringPtr userCopy(CFStringCreateCopy(kCFAllocatorDefault, user));
-    const CFStringPtr hostCopy(CFStringCreateCopy(kCFAllocatorDefault, host));
+    const CFStringPtr id(CopyOrNull(applicationId));
+    const CFStringPtr userCopy(CopyOrNull(user));
+    const CFStringPtr hostCopy(CopyOrNull(host));
     return [id, userCopy, hostCopy]() { return Create(id, userCopy, hostCopy); };
 }
 

@@ -91,6 +91,9 @@ TEST_F(PlistStoreTest, WritesCreateNestedDictionariesReadableAtOnce)
         EXPECT_STREQ("wstring_convert: to_bytes error", error.what());
     }
     EXPECT_EQ(0, m_store.GetLockCount());
+
+    EXPECT_THROW(PlistStore::GetFactory(CFSTR("com.ombrel.Test"), nullptr, kCFPreferencesAnyHost)(),
+                 std::invalid_argument);
 }
 
 TEST_F(PlistStoreTest, ListingsSeparateKeysValuesAndOtherTypes)

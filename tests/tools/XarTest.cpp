@@ -1,5 +1,6 @@
 #include "TestEnvironment.h"
 #include "ToolTestSupport.h"
+#include "XarReader.h"
 
 #include <filesystem>
 #include <gtest/gtest.h>
@@ -90,6 +91,35 @@ TEST(Xar, ExtractsOnlyMembersMatchingAPattern)
 
     EXPECT_EQ(run("xar", {"-x", "-f", "../a.xar", "^Nothing$"}, "out").status, 0);
     EXPECT_NE(run("xar", {"-x", "-f", "../a.xar", "(unclosed"}, "out").status, 0);
+}
+
+TEST(Xar, CompressionOptionsChooseTheEncoding)
+{
+    writeFile("src/Payload", "payload payload payload payload");
+    writeFile("src/Bom", "bom bom bom bom bom bom bom bom");
+    auto encodings = [](const std::string& sArchive)
+    {
+        std::map<std::string, std::string> result;
+        const PlatformTools::CXarReader reader(sArchive);
+        for (const auto& entry : reader.entries())
+            result[entry.sPath] = entry.sEncoding;
+        return result;
+    };
+    ASSERT_EQ(
+        run("xar", {"-c", "-f", "../a.xar", "--no-compress", "^Payload$", "Payload", "Bom"}, "src")
+            .status,
+        0);
+    EXPECT_EQ(encodings("a.xar"),
+              (std::map<std::string, std::string>{{"Bom", "application/x-gzip"},
+                                                  {"Payload", "application/octet-stream"}}));
+    ASSERT_EQ(run("xar", {"-cf", "../b.xar", "--compression=none", "Payload", "Bom"}, "src").status,
+              0);
+    EXPECT_EQ(encodings("b.xar"),
+              (std::map<std::string, std::string>{{"Bom", "application/octet-stream"},
+                                                  {"Payload", "application/octet-stream"}}));
+    fs::create_directory("out");
+    ASSERT_EQ(run("xar", {"-xf", "b.xar", "-C", "out"}).status, 0);
+    EXPECT_EQ(snapshot("out"), snapshot("src"));
 }
 
 TEST(Xar, TakesTheFirstOfRepeatedNameElements)

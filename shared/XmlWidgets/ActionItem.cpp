@@ -428,20 +428,28 @@ void CActionItem::openFileAction()
 
 void CActionItem::messageBoxAction()
 {
-    QMessageBox box(iconFor(m_MsgSeverity), messageTitle(), m_sMsgText, QMessageBox::Ok,
-                    dialogParent());
-    box.exec();
-    emit internalActionDone(true);
+    QPointer<CActionItem> self(this);
+    QPointer<QMessageBox> box = new QMessageBox(iconFor(m_MsgSeverity), messageTitle(), m_sMsgText,
+                                                QMessageBox::Ok, dialogParent());
+    box->exec();
+    // The box's event loop may have discarded the page tree, and with it the box
+    // (a child of the root widget) and this action.
+    delete box;
+    if (self)
+        emit internalActionDone(true);
 }
 
 void CActionItem::questionAction()
 {
-    QMessageBox box(iconFor(m_MsgSeverity), messageTitle(), m_sMsgText,
-                    QMessageBox::Yes | QMessageBox::No, dialogParent());
-    box.setDefaultButton(m_sDefaultAnswer == QLatin1String("yes") ? QMessageBox::Yes
-                                                                  : QMessageBox::No);
-    const bool yes = box.exec() == QMessageBox::Yes;
-    emit internalActionDone(yes);
+    QPointer<CActionItem> self(this);
+    QPointer<QMessageBox> box = new QMessageBox(iconFor(m_MsgSeverity), messageTitle(), m_sMsgText,
+                                                QMessageBox::Yes | QMessageBox::No, dialogParent());
+    box->setDefaultButton(m_sDefaultAnswer == QLatin1String("yes") ? QMessageBox::Yes
+                                                                   : QMessageBox::No);
+    const bool yes = box->exec() == QMessageBox::Yes && box;
+    delete box;
+    if (self)
+        emit internalActionDone(yes);
 }
 
 void CActionItem::browseFileAction()
@@ -452,9 +460,12 @@ void CActionItem::browseFileAction()
         emit internalActionDone(false);
         return;
     }
+    QPointer<CActionItem> self(this);
     CXmlObject* field = m_lSources.first();
     const QString chosen =
         QFileDialog::getOpenFileName(dialogParent(), m_sCaption, field->getValue(), m_sFilter);
+    if (!self)
+        return;
     if (!chosen.isEmpty())
         field->setValue(QDir::toNativeSeparators(chosen));
     emit internalActionDone(!chosen.isEmpty());
@@ -467,10 +478,13 @@ void CActionItem::browseDirectoryAction()
         emit internalActionDone(false);
         return;
     }
+    QPointer<CActionItem> self(this);
     CXmlObject* field = m_lSources.first();
     // A folder chooser has no use for a file-name filter; it shows folders only.
     const QString chosen =
         QFileDialog::getExistingDirectory(dialogParent(), m_sCaption, field->getValue());
+    if (!self)
+        return;
     if (!chosen.isEmpty())
         field->setValue(QDir::toNativeSeparators(chosen));
     emit internalActionDone(!chosen.isEmpty());
@@ -478,7 +492,10 @@ void CActionItem::browseDirectoryAction()
 
 void CActionItem::doAction()
 {
-    qDebug().noquote() << "CActionItem::doAction(" + m_sSignal + ") begin";
+    // A run may discard the page tree with this action (from a dialog's event loop),
+    // so the log line at the end must not read a member.
+    const QString signal = m_sSignal;
+    qDebug().noquote() << "CActionItem::doAction(" + signal + ") begin";
     if (m_lPreActions.isEmpty())
     {
         m_iPendingPre = 0;
@@ -489,7 +506,7 @@ void CActionItem::doAction()
         m_iPendingPre = m_lPreActions.size();
         emit preAction();
     }
-    qDebug().noquote() << "CActionItem::doAction(" + m_sSignal + ") end";
+    qDebug().noquote() << "CActionItem::doAction(" + signal + ") end";
 }
 
 void CActionItem::preActionDone()
@@ -497,10 +514,16 @@ void CActionItem::preActionDone()
     if (m_iPendingPre > 0 && --m_iPendingPre > 0)
         return;
 
+    // A target's slot may run an event loop (a dialog) in which the page tree, this
+    // action included, is discarded; then nothing of this run may be touched again.
+    QPointer<CActionItem> self(this);
+    const QList<CXmlObject*> targets = m_lTargets;
     bool result = true;
     bool selfTarget = false;
-    for (CXmlObject* target : qAsConst(m_lTargets))
+    for (CXmlObject* target : targets)
     {
+        if (!self)
+            return;
         if (!result)
             break;
         if (target == this)
@@ -527,6 +550,8 @@ void CActionItem::preActionDone()
             result = target->performAction(m_sSlot, this);
         }
     }
+    if (!self)
+        return;
     // An action that is its own target reports through internalActionDone once its
     // body is done; if the body refused to start, nothing would ever report.
     if (!selfTarget || !result)

@@ -99,6 +99,18 @@ TEST_F(ActionDialogTest, MessageBoxShowsItsTextOverTheWindowAndSucceeds)
     EXPECT_EQ(QStringList({"field:success"}), journal());
 }
 
+TEST_F(ActionDialogTest, DiscardingTheTreeWhileABoxIsOpenIsSafe)
+{
+    for (const char* slot : {"messagebox", "question"})
+    {
+        loadAction(QString(R"(slot="%1" severity="error" msg="Busy")").arg(slot));
+        answerModal([this](QWidget*) { m_root.reset(); });
+        emit find<CRecorder>(m_root.get(), "btn")->fire();
+        EXPECT_EQ(nullptr, m_root);
+        EXPECT_TRUE(journal().isEmpty());
+    }
+}
+
 TEST_F(ActionDialogTest, QuestionSucceedsOnYesAndDefaultsAsDeclared)
 {
     struct Case

@@ -4,6 +4,7 @@
 
 #include <boost/make_shared.hpp>
 
+#include <cstring>
 #include <stdexcept>
 #include <tinyxml.h>
 
@@ -70,18 +71,6 @@ std::vector<std::string> SplitPath(const std::wstring& path)
     return names;
 }
 
-TiXmlElement* FindChild(TiXmlElement* parent, const char* element, const std::string& name)
-{
-    for (TiXmlElement* child = parent->FirstChildElement(element); child;
-         child = child->NextSiblingElement(element))
-    {
-        const char* attribute = child->Attribute(NAME);
-        if (attribute && name == attribute)
-            return child;
-    }
-    return nullptr;
-}
-
 // Whether elements open deeper than the limit: every "<name" opens a level,
 // every "</" and "/>" closes one.
 bool NestsTooDeep(const std::string& text)
@@ -120,6 +109,7 @@ void XmlStore_pimpl::ResetData()
     auto* root = new TiXmlElement(ROOT);
     root->LinkEndChild(new TiXmlElement(SUB_ROOT));
     document->LinkEndChild(root);
+    ForgetChildIndex();
     m_pDocument = document;
 }
 
@@ -143,11 +133,45 @@ bool XmlStore_pimpl::Deserialize(const std::string& text)
     const bool tooDeep = NestsTooDeep(text);
     if (!tooDeep)
         document->Parse(text.c_str(), nullptr, TIXML_ENCODING_UTF8);
+    ForgetChildIndex();
     m_pDocument = document;
     if (tooDeep || document->Error() || !document->RootElement() ||
         !document->RootElement()->FirstChildElement(SUB_ROOT))
         ResetData();
     return m_pDocument->RootElement() != nullptr;
+}
+
+TiXmlElement* XmlStore_pimpl::FindChild(TiXmlElement* parent, const char* element,
+                                        const std::string& name) const
+{
+    const auto indexKey = std::make_pair(parent, std::strcmp(element, KEY) == 0);
+    auto index = m_mapChildIndex.find(indexKey);
+    if (index == m_mapChildIndex.end())
+    {
+        ChildIndex children;
+        for (TiXmlElement* child = parent->FirstChildElement(element); child;
+             child = child->NextSiblingElement(element))
+        {
+            // The first of equally named elements is the one that counts.
+            if (const char* attribute = child->Attribute(NAME))
+                children.emplace(attribute, child);
+        }
+        index = m_mapChildIndex.emplace(indexKey, std::move(children)).first;
+    }
+    const auto found = index->second.find(name);
+    return found == index->second.end() ? nullptr : found->second;
+}
+
+TiXmlElement* XmlStore_pimpl::AddChild(TiXmlElement* parent, const char* element,
+                                       const std::string& name) const
+{
+    auto* added = new TiXmlElement(element);
+    added->SetAttribute(NAME, name);
+    parent->LinkEndChild(added);
+    const auto index = m_mapChildIndex.find(std::make_pair(parent, std::strcmp(element, KEY) == 0));
+    if (index != m_mapChildIndex.end())
+        index->second.emplace(name, added);
+    return added;
 }
 
 bool XmlStore_pimpl::TryLock(int timeout)
@@ -238,11 +262,7 @@ TiXmlElement* XmlStore_pimpl::Walk(const std::vector<std::string>& path, bool cr
             return nullptr;
         TiXmlElement* child = FindChild(element, KEY, name);
         if (!child && create)
-        {
-            auto* added = new TiXmlElement(KEY);
-            added->SetAttribute(NAME, name);
-            child = element->LinkEndChild(added)->ToElement();
-        }
+            child = AddChild(element, KEY, name);
         element = child;
     }
     return element;
@@ -263,11 +283,7 @@ bool XmlStore_pimpl::Write(const std::wstring& key, const std::wstring& name,
     TiXmlElement* keyElement = Walk(path, true);
     TiXmlElement* valueElement = FindChild(keyElement, VALUE, valueName);
     if (!valueElement)
-    {
-        auto* added = new TiXmlElement(VALUE);
-        added->SetAttribute(NAME, valueName);
-        valueElement = keyElement->LinkEndChild(added)->ToElement();
-    }
+        valueElement = AddChild(keyElement, VALUE, valueName);
     valueElement->SetAttribute(DATA, data);
     m_bDirty = true;
     return true;
@@ -309,6 +325,7 @@ bool XmlStore_pimpl::DeleteValue(const std::wstring& key, const std::wstring& na
         return true;
     if (TiXmlElement* valueElement = FindChild(keyElement, VALUE, valueName))
     {
+        ForgetChildIndex();
         keyElement->RemoveChild(valueElement);
         m_bDirty = true;
     }
@@ -328,6 +345,7 @@ bool XmlStore_pimpl::DeleteKey(const std::wstring& key)
     TiXmlElement* keyElement = Walk(path, false);
     if (!keyElement)
         return true;
+    ForgetChildIndex();
     keyElement->Parent()->RemoveChild(keyElement);
     m_bDirty = true;
     return true;

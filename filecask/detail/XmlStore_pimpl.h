@@ -6,7 +6,10 @@
 
 #include <boost/shared_ptr.hpp>
 
+#include <map>
 #include <string>
+#include <unordered_map>
+#include <utility>
 #include <vector>
 
 class TiXmlDocument;
@@ -70,6 +73,14 @@ private:
     // null when a key is missing.
     TiXmlElement* Walk(const std::vector<std::string>& path, bool create) const;
     void List(const std::wstring& key, const char* element, std::vector<std::wstring>& names);
+    // The first child "key" or "value" element with the name, or null.
+    TiXmlElement* FindChild(TiXmlElement* parent, const char* element,
+                            const std::string& name) const;
+    // Appends a new named child element and returns it.
+    TiXmlElement* AddChild(TiXmlElement* parent, const char* element,
+                           const std::string& name) const;
+    // Called whenever elements are removed or the document is replaced.
+    void ForgetChildIndex() const { m_mapChildIndex.clear(); }
 
     boost::shared_ptr<StreamStore> m_pStreamStore;
     int m_lRecordIndex;
@@ -77,6 +88,10 @@ private:
     bool m_bLoaded = false;
     bool m_bDirty = false;
     bool m_bPretty;
+    // Name lookups of children, built per parent on first use, so that many
+    // values under one key are found without scanning all of them each time.
+    typedef std::unordered_map<std::string, TiXmlElement*> ChildIndex;
+    mutable std::map<std::pair<const TiXmlElement*, bool>, ChildIndex> m_mapChildIndex;
 };
 
 } // namespace detail

@@ -152,6 +152,23 @@ TEST(XmlStore, KeysAndValuesKeepTheirOrderAndDeleteQuietly)
     EXPECT_FALSE(reader->Read(L"K/Sub", L"second", text, L""));
     EXPECT_TRUE(reader->Read(L"K/Sub", L"first", text, L""));
     EXPECT_EQ(text, L"1");
+
+    // Removed names can come back, in one lock, after what remained.
+    {
+        auto lock = store->GetScopedLock();
+        ASSERT_TRUE(store->Write(L"K/Sub", L"second", L"again"));
+        ASSERT_TRUE(store->Write(L"K/Other", L"x", L"back"));
+        ASSERT_TRUE(store->DeleteKey(L"K/Sub"));
+        ASSERT_TRUE(store->Write(L"K/Sub/Deeper", L"y", L"5"));
+    }
+    names.clear();
+    ASSERT_TRUE(reader->Reload());
+    reader->ListKeys(L"K", names);
+    EXPECT_EQ(names, (std::vector<std::wstring>{L"Other", L"Sub"}));
+    EXPECT_FALSE(reader->Read(L"K/Sub", L"first", text, L""));
+    EXPECT_TRUE(reader->Read(L"K/Sub/Deeper", L"y", text, L""));
+    EXPECT_TRUE(reader->Read(L"K/Other", L"x", text, L""));
+    EXPECT_EQ(text, L"back");
 }
 
 TEST(XmlStore, ChangesInAScopedLockReachTheFileOnceAtItsEnd)

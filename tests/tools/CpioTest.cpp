@@ -72,7 +72,7 @@ TEST(Cpio, RefusesHostileMembers)
         {"write-through-link", odc({{{"lnk", 0120777}, "."},
                                     {{"up", 0120777}, "lnk/.."},
                                     {{"up/escaped", 0100644}, "x"}})},
-        {"hardlink-out", odc({{{"../escaped", 0100644}, ""}})},
+        {"dotdot-inside", odc({{{"./a/../../escaped", 0100644}, "x"}})},
     };
     for (const auto& hostile : cases)
     {
@@ -82,7 +82,9 @@ TEST(Cpio, RefusesHostileMembers)
         const SResult result =
             run("cpio", {"-i", "-F", "../../" + hostile.first + ".cpio"}, "box/" + hostile.first);
         EXPECT_NE(result.status, 0);
-        EXPECT_NE(result.err.find("cpio: "), std::string::npos);
+        EXPECT_TRUE(result.err.find("refusing") != std::string::npos ||
+                    result.err.find("through symlink") != std::string::npos)
+            << result.err;
         EXPECT_FALSE(fs::exists("box/escaped"));
         EXPECT_FALSE(fs::exists("escaped"));
         EXPECT_FALSE(fs::exists("box/escaped-link"));

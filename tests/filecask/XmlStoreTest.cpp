@@ -355,3 +355,26 @@ TEST(XmlStore, ServesAsTheApplicationStoreThroughTheSelector)
     EXPECT_EQ(names, std::vector<std::wstring>{L"LastOpenedDir"}) << "the write test left nothing";
     Preference::UnInitialize();
 }
+
+TEST(XmlStore, KeepsTextAndPathsAsUtf8)
+{
+    const std::wstring path = L"d\u00e9j\u00e0/store.dat";
+    auto store = std::make_unique<XmlStore>(
+        boost::make_shared<FileCask>(FileCask::PrivateAccess, path), 0, false);
+    ASSERT_TRUE(store->Write(L"Cl\u00e9", L"\u540d\u524d", L"\u00fcber \U0001F600\n<tab>\t"));
+    EXPECT_NE(readAll("d\xc3\xa9j\xc3\xa0/store.dat")
+                  .find("<key name=\"Cl\xc3\xa9\"><value name=\"\xe5\x90\x8d\xe5\x89\x8d\""),
+              std::string::npos);
+    auto reader = std::make_unique<XmlStore>(
+        boost::make_shared<FileCask>(FileCask::PrivateAccess, path), 0, false);
+    std::wstring text;
+    ASSERT_TRUE(reader->Read(L"Cl\u00e9", L"\u540d\u524d", text, L""));
+    EXPECT_EQ(text, L"\u00fcber \U0001F600\n<tab>\t");
+
+    // Text that has no UTF-8 form is refused with the conversion error, and
+    // the store stays usable.
+    const std::wstring lone(1, static_cast<wchar_t>(0xD800));
+    EXPECT_THROW(store->Write(L"K", L"v", lone), std::range_error);
+    EXPECT_FALSE(store->IsLocked());
+    EXPECT_TRUE(store->Write(L"K", L"v", L"fine"));
+}

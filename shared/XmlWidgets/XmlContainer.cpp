@@ -204,10 +204,11 @@ int CXmlContainer::addWidget(const QString& /*name*/, CXmlWidget* object, TiXmlE
             m_pGridLayout->setRowStretch(row, rowStretch);
         if (columnStretch > 0)
             m_pGridLayout->setColumnStretch(column, columnStretch);
+        // Beyond Qt's largest widget size the layout arithmetic would overflow.
         if (minimumHeight > 0)
-            m_pGridLayout->setRowMinimumHeight(row, minimumHeight);
+            m_pGridLayout->setRowMinimumHeight(row, qMin(minimumHeight, QWIDGETSIZE_MAX));
         if (minimumWidth > 0)
-            m_pGridLayout->setColumnMinimumWidth(column, minimumWidth);
+            m_pGridLayout->setColumnMinimumWidth(column, qMin(minimumWidth, QWIDGETSIZE_MAX));
         return ParseSuccess;
     }
     error = message("No layout specified.");

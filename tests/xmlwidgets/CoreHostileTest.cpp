@@ -73,6 +73,8 @@ TEST_F(CoreHostile, DeepTreesBuiltInMemoryAreRefusedByTheParse)
     QString error;
     EXPECT_EQ(root.parse(document.RootElement(), error), 1);
     EXPECT_EQ(error, "Elements are nested deeper than 128 levels.");
+    EXPECT_EQ(root.parse(nullptr, error), 1);
+    EXPECT_EQ(error, "No element to read the object from.");
 }
 
 TEST_F(CoreHostile, WideAndOddDefinitionsLoadOrFailWithAMessage)

@@ -29,6 +29,9 @@ void makeExpandedPackage(const std::string& sRoot)
 TEST(Pkgutil, FlattenThenExpandGivesTheSameTree)
 {
     makeExpandedPackage("expanded");
+    // A product archive carries its component packages as folders with their own Scripts.
+    writeFile("expanded/Agent.pkg/Scripts/postinstall", "#!/bin/sh\n", 0755);
+    writeFile("expanded/Agent.pkg/Payload", gzip(odc({{{".", 040755}, ""}})));
     SResult result = run("pkgutil", {"--flatten", "expanded", "out.pkg"});
     ASSERT_EQ(result.status, 0) << result.err;
     result = run("pkgutil", {"--expand", "out.pkg", "again"});
@@ -36,6 +39,9 @@ TEST(Pkgutil, FlattenThenExpandGivesTheSameTree)
     EXPECT_EQ(snapshot("again"), snapshot("expanded"));
     EXPECT_TRUE(fs::is_directory("again/Scripts"));
     EXPECT_TRUE(fs::is_regular_file("again/Payload"));
+    const SResult list = run("xar", {"-t", "-f", "out.pkg"});
+    EXPECT_NE(list.out.find("\nAgent.pkg/Scripts\n"), std::string::npos) << list.out;
+    EXPECT_EQ(list.out.find("Agent.pkg/Scripts/"), std::string::npos) << list.out;
 
     result = run("pkgutil", {"--flatten", "again", "second.pkg"});
     ASSERT_EQ(result.status, 0) << result.err;

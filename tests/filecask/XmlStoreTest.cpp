@@ -9,11 +9,13 @@
 #include <boost/make_shared.hpp>
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <csignal>
 #include <fstream>
 #include <iterator>
 #include <sys/resource.h>
 #include <sys/wait.h>
+#include <thread>
 #include <tinyxml.h>
 #include <unistd.h>
 
@@ -294,6 +296,33 @@ TEST(XmlStore, ProcessesAddingInScopedLocksLoseNoUpdate)
     ASSERT_TRUE(watcher->Reload());
     ASSERT_TRUE(watcher->Read(L"Counter", L"value", value, 0));
     EXPECT_EQ(value, processes * times);
+}
+
+TEST(XmlStore, ThreadsWithTheirOwnStoresLoseNoUpdate)
+{
+    // The file lock is reentrant per thread only: threads still exclude each other.
+    std::vector<std::thread> threads;
+    std::atomic<int> failures{0};
+    for (int t = 0; t < 4; ++t)
+        threads.emplace_back(
+            [&failures]
+            {
+                auto store = storeOn("threads.dat");
+                for (int i = 0; i < 50; ++i)
+                {
+                    auto lock = store->GetScopedLock();
+                    int value = 0;
+                    store->Read(L"Counter", L"value", value, 0);
+                    if (!store->Write(L"Counter", L"value", value + 1))
+                        ++failures;
+                }
+            });
+    for (std::thread& thread : threads)
+        thread.join();
+    EXPECT_EQ(failures, 0);
+    int value = 0;
+    ASSERT_TRUE(storeOn("threads.dat")->Read(L"Counter", L"value", value, 0));
+    EXPECT_EQ(value, 200);
 }
 
 TEST(XmlStore, AFailedSaveKeepsTheChangesForTheNextCommit)

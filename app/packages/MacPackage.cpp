@@ -1,0 +1,51 @@
+#include "MacPackage.h"
+
+#include "ToolRunner.h"
+
+#include <QDebug>
+#include <QDir>
+#include <QFile>
+
+namespace
+{
+const int kToolLimitMs = 30000;
+}
+
+CMacPackage::CMacPackage(const QFileInfo& file) : CPackage(file)
+{
+    qDebug() << "CMacPackage::CMacPackage(" << file.absoluteFilePath() << ") begin";
+    const QDir bundle(file.absoluteFilePath());
+    QFile config(bundle.absoluteFilePath(QStringLiteral("Contents/Resources/AdminConfig.xml")));
+    if (config.exists() && config.open(QIODevice::ReadOnly))
+    {
+        m_xml = config.readAll();
+        config.close();
+        const QString info = bundle.absoluteFilePath(QStringLiteral("Contents/Info"));
+        bool finished = false;
+        const QByteArray name = readDefault(info, QStringLiteral("CFBundleName"), &finished);
+        if (finished)
+            m_sProduct = QString::fromUtf8(name);
+        const QByteArray version =
+            readDefault(info, QStringLiteral("CFBundleShortVersionString"), &finished);
+        if (finished)
+            m_version.parse(QString::fromLatin1(version).toStdWString());
+    }
+    else
+        qDebug() << "CMacPackage: no readable" << config.fileName();
+    qDebug() << "CMacPackage::CMacPackage(" << file.absoluteFilePath() << ") end";
+}
+
+bool CMacPackage::isValid()
+{
+    return !m_version.isEmpty() && !m_sProduct.isEmpty() && !m_xml.isEmpty();
+}
+
+QByteArray CMacPackage::readDefault(const QString& plistPath, const QString& key, bool* finished)
+{
+    const CToolRunner::Result result =
+        CToolRunner::run(QStringLiteral("defaults"), {QStringLiteral("read"), plistPath, key},
+                         QString(), kToolLimitMs);
+    if (finished)
+        *finished = result.finished;
+    return result.finished ? CToolRunner::cleanOutput(result.output) : QByteArray();
+}

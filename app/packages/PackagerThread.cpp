@@ -1,0 +1,308 @@
+#include "PackagerThread.h"
+
+#include <QDebug>
+#include <QFile>
+#include <QMutexLocker>
+
+#include <cstring>
+
+namespace
+{
+// Lines and payload pieces are read in at most this many bytes.
+const qint64 kChunkSize = 10240;
+
+bool startsWith(const QByteArray& line, const char* marker)
+{
+    const int length = int(std::strlen(marker));
+    return line.size() >= length && qstrnicmp(line.constData(), marker, uint(length)) == 0;
+}
+
+bool isEndOfStub(const QByteArray& line)
+{
+    return line.size() >= 14 && startsWith(line, "## END OF STUB");
+}
+
+// What the writer does with one line of the stub.
+enum class LineAction
+{
+    BeginBlock,  // an old customization block starts: dropped
+    EndBlock,    // the old block ends: dropped
+    SkipLines,   // the payload offset: rewritten
+    EndOfHeader, // the new block goes before it
+    Skipped,     // inside an old block: dropped
+    Copied       // written unchanged
+};
+
+LineAction classify(const QByteArray& line, bool skipping)
+{
+    if (line.size() >= 28 && startsWith(line, "## BEGIN KORVA CUSTOMIZATION"))
+        return LineAction::BeginBlock;
+    if (line.size() >= 26 && startsWith(line, "## END KORVA CUSTOMIZATION"))
+        return LineAction::EndBlock;
+    if (line.size() >= 10 && startsWith(line, "skip_line"))
+        return LineAction::SkipLines;
+    if (line.size() >= 16 && startsWith(line, "## END OF HEADER"))
+        return LineAction::EndOfHeader;
+    if (skipping)
+        return LineAction::Skipped;
+    return LineAction::Copied;
+}
+
+const char* const kSkipLinesFormat = "skip_lines=\"%1\"\n";
+
+QByteArray skipLinesLine(const QByteArray& line, qint64 lineDelta)
+{
+    QByteArray number = line.mid(11);
+    number.replace('"', QByteArray());
+    bool ok = false;
+    qint64 value = number.simplified().toLongLong(&ok, 10);
+    if (!ok)
+        value = 0;
+    return QString::fromLatin1(kSkipLinesFormat).arg(value + lineDelta).toLatin1();
+}
+
+// Reads one line of at most kChunkSize - 1 bytes; false on a read error.
+bool readLine(QFile& file, QByteArray& line)
+{
+    line.resize(int(kChunkSize));
+    const qint64 read = file.readLine(line.data(), kChunkSize);
+    if (read < 0)
+    {
+        line.clear();
+        return file.atEnd();
+    }
+    line.resize(int(read));
+    return true;
+}
+} // namespace
+
+CPackagerThread::CPackagerThread(QObject* parent) : QThread(parent), m_bRunning(false) {}
+
+CPackagerThread::~CPackagerThread()
+{
+    stop();
+    wait();
+}
+
+void CPackagerThread::addProperty(const QString& name, const QString& value)
+{
+    m_lProperties.append(qMakePair(name, value));
+}
+
+void CPackagerThread::clearProperties()
+{
+    m_lProperties.clear();
+}
+
+void CPackagerThread::writePackage(const QString& src, const QString& dst)
+{
+    qDebug() << "CPackagerThread::writePackage(" << src << ") begin";
+    m_sSource = src;
+    m_sDestination = dst;
+    {
+        // Set here rather than in run() so that a stop() right after this call counts.
+        QMutexLocker locker(&m_lock);
+        m_bRunning = true;
+    }
+    start(QThread::InheritPriority);
+    qDebug() << "CPackagerThread::writePackage(" << src << ") end";
+}
+
+void CPackagerThread::stop()
+{
+    qDebug() << "CPackagerThread::stop()";
+    QMutexLocker locker(&m_lock);
+    m_bRunning = false;
+}
+
+bool CPackagerThread::isRunning()
+{
+    QMutexLocker locker(&m_lock);
+    return m_bRunning;
+}
+
+QByteArray CPackagerThread::customizationBlock() const
+{
+    QByteArray block("## BEGIN KORVA CUSTOMIZATION\n");
+    for (const QPair<QString, QString>& property : m_lProperties)
+    {
+        QString value = property.second;
+        value.replace(QLatin1Char('\''), QLatin1String("'\"'\"'"));
+        block += "export " + property.first.toUtf8() + "='" + value.toUtf8() + "'\n";
+    }
+    block += "## END KORVA CUSTOMIZATION\n";
+    return block;
+}
+
+QByteArray CPackagerThread::readPackageXml(const QString& path, QString& displayName,
+                                           QString& version)
+{
+    qDebug() << "CPackagerThread::readPackageXml(" << path << ") begin";
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+    {
+        qDebug() << "CPackagerThread::readPackageXml() cannot open" << path << file.errorString();
+        return QByteArray();
+    }
+    QByteArray collected;
+    bool inside = false;
+    QByteArray line;
+    while (!file.atEnd())
+    {
+        if (!readLine(file, line))
+        {
+            qDebug() << "CPackagerThread::readPackageXml() read failed:" << file.errorString();
+            return QByteArray();
+        }
+        if (line.size() >= 19 && startsWith(line, "# SoftwareVersion "))
+            version = QString::fromUtf8(line.mid(18, line.size() - 19));
+        else if (line.size() >= 18 && startsWith(line, "# DisplayName en "))
+            displayName = QString::fromUtf8(line.mid(17, line.size() - 18));
+        else if (isEndOfStub(line))
+            break;
+        else if (!inside && line.size() >= 22 && startsWith(line, "## BEGIN OF XML CONFIG"))
+            inside = true;
+        else if (inside && line.size() >= 20 && startsWith(line, "## END OF XML CONFIG"))
+            break;
+        else if (inside)
+            collected += line.mid(1);
+    }
+    qDebug() << "CPackagerThread::readPackageXml(" << path << ") end";
+    return collected;
+}
+
+void CPackagerThread::run()
+{
+    qDebug() << "CPackagerThread::run() begin";
+    QFile source(m_sSource);
+    if (!source.open(QIODevice::ReadOnly))
+    {
+        qDebug() << "CPackagerThread: cannot open" << m_sSource << source.errorString();
+        emit openFileError(m_sSource);
+        return;
+    }
+    QFile destination(m_sDestination);
+    if (!destination.open(QIODevice::ReadWrite | QIODevice::Truncate | QIODevice::Unbuffered))
+    {
+        qDebug() << "CPackagerThread: cannot open" << m_sDestination << destination.errorString();
+        emit openFileError(m_sDestination);
+        return;
+    }
+    const qint64 total = source.size();
+    emit progress(source.pos(), total);
+
+    const QByteArray block = customizationBlock();
+    const qint64 blockLines = block.count('\n');
+
+    // The stub is read once ahead to learn how many lines the copy gains or loses,
+    // wherever an old block stands relative to skip_lines and whatever line breaks
+    // the values hold.
+    qint64 lineDelta = 0;
+    {
+        bool skipping = false;
+        QByteArray line;
+        while (!source.atEnd())
+        {
+            if (!readLine(source, line))
+            {
+                emit fileReadError(m_sSource);
+                return;
+            }
+            const qint64 lines = line.count('\n');
+            const LineAction action = classify(line, skipping);
+            switch (action)
+            {
+            case LineAction::BeginBlock:
+                skipping = true;
+                lineDelta -= lines;
+                break;
+            case LineAction::EndBlock:
+                skipping = false;
+                lineDelta -= lines;
+                break;
+            case LineAction::SkipLines:
+                lineDelta += 1 - lines;
+                break;
+            case LineAction::EndOfHeader:
+                lineDelta += blockLines;
+                break;
+            case LineAction::Skipped:
+                lineDelta -= lines;
+                break;
+            case LineAction::Copied:
+                break;
+            }
+            if (action == LineAction::Copied && isEndOfStub(line))
+                break;
+        }
+        if (!source.seek(0))
+        {
+            emit fileReadError(m_sSource);
+            return;
+        }
+    }
+
+    bool binary = false;
+    bool skipping = false;
+    QByteArray buffer;
+    buffer.reserve(int(kChunkSize));
+    while (!source.atEnd())
+    {
+        if (!isRunning())
+        {
+            qDebug() << "CPackagerThread::run() stopped";
+            break;
+        }
+        if (binary)
+        {
+            buffer.resize(int(kChunkSize));
+            const qint64 read = source.read(buffer.data(), kChunkSize);
+            if (read < 0)
+            {
+                emit fileReadError(m_sSource);
+                break;
+            }
+            if (destination.write(buffer.constData(), read) != read)
+                emit fileWriteError(m_sDestination);
+        }
+        else
+        {
+            if (!readLine(source, buffer))
+            {
+                emit fileReadError(m_sSource);
+                break;
+            }
+            QByteArray out;
+            switch (classify(buffer, skipping))
+            {
+            case LineAction::BeginBlock:
+                skipping = true;
+                break;
+            case LineAction::EndBlock:
+                skipping = false;
+                break;
+            case LineAction::SkipLines:
+                out = skipLinesLine(buffer, lineDelta);
+                break;
+            case LineAction::EndOfHeader:
+                out = block + buffer;
+                break;
+            case LineAction::Skipped:
+                break;
+            case LineAction::Copied:
+                binary = isEndOfStub(buffer);
+                out = buffer;
+                break;
+            }
+            if (!out.isEmpty() && destination.write(out) != out.size())
+                emit fileWriteError(m_sDestination);
+        }
+        emit progress(source.pos(), total);
+    }
+    // Buffered bytes reach the disk here; a full disk shows up now at the latest.
+    if (!destination.flush())
+        emit fileWriteError(m_sDestination);
+    destination.close();
+    source.close();
+    qDebug() << "CPackagerThread::run() end";
+}

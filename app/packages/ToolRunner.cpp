@@ -1,0 +1,104 @@
+#include "ToolRunner.h"
+
+#include <QDebug>
+#include <QProcess>
+
+namespace
+{
+const int kKillWaitMs = 10000;
+
+void stopProcess(QProcess& process)
+{
+    if (process.state() == QProcess::NotRunning)
+        return;
+    process.kill();
+    process.waitForFinished(kKillWaitMs);
+}
+
+CToolRunner::Result collect(QProcess& process, bool finished)
+{
+    CToolRunner::Result result;
+    result.started = true;
+    result.finished = finished;
+    if (finished)
+    {
+        result.crashed = process.exitStatus() != QProcess::NormalExit;
+        result.exitCode = process.exitCode();
+        result.output = process.readAllStandardOutput();
+    }
+    const QByteArray errors = process.readAllStandardError().trimmed();
+    if (!finished)
+        qDebug() << process.program() << "did not finish in time; killed";
+    else if (result.crashed || result.exitCode != 0)
+        qDebug() << process.program() << "failed with exit code" << result.exitCode
+                 << (result.crashed ? "(crashed)" : "") << errors;
+    return result;
+}
+
+void prepare(QProcess& process, const QString& program, const QStringList& arguments,
+             const QString& workingDirectory)
+{
+    process.setProgram(program);
+    process.setArguments(arguments);
+    if (!workingDirectory.isEmpty())
+        process.setWorkingDirectory(workingDirectory);
+    process.setStandardInputFile(QProcess::nullDevice());
+}
+} // namespace
+
+CToolRunner::Result CToolRunner::run(const QString& program, const QStringList& arguments,
+                                     const QString& workingDirectory, int msecs)
+{
+    QProcess process;
+    prepare(process, program, arguments, workingDirectory);
+    process.start(QIODevice::ReadOnly);
+    if (!process.waitForStarted(msecs))
+    {
+        qDebug() << program << "could not be started:" << process.errorString();
+        stopProcess(process);
+        return Result();
+    }
+    const bool finished = process.waitForFinished(msecs);
+    if (!finished)
+        stopProcess(process);
+    return collect(process, finished);
+}
+
+CToolRunner::Result CToolRunner::runCancelable(const QString& program, const QStringList& arguments,
+                                               const CancelTest& cancel)
+{
+    QProcess process;
+    prepare(process, program, arguments, QString());
+    process.start(QIODevice::ReadOnly);
+    if (!process.waitForStarted(-1))
+    {
+        qDebug() << program << "could not be started:" << process.errorString();
+        return Result();
+    }
+    bool finished = false;
+    while (!(finished = process.waitForFinished(1000)))
+    {
+        if (process.state() == QProcess::NotRunning)
+        {
+            finished = true;
+            break;
+        }
+        if (cancel && cancel())
+        {
+            qDebug() << program << "canceled";
+            break;
+        }
+    }
+    if (!finished)
+        stopProcess(process);
+    return collect(process, finished);
+}
+
+QByteArray CToolRunner::cleanOutput(const QByteArray& output)
+{
+    QByteArray text = output;
+    const int nul = text.indexOf('\0');
+    if (nul >= 0)
+        text.truncate(nul);
+    return text.trimmed();
+}

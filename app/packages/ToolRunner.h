@@ -1,0 +1,40 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+#include <QStringList>
+
+#include <functional>
+
+// Runs one of the system's command-line tools by name, with separate arguments and
+// no shell, and waits for it within a limit. A tool that outlives its limit is
+// killed, so it writes nothing after the caller has moved on.
+class CToolRunner
+{
+public:
+    struct Result
+    {
+        bool started = false;
+        // Ended by itself within the limit (crashed or not).
+        bool finished = false;
+        bool crashed = false;
+        int exitCode = -1;
+        QByteArray output;
+
+        // Finished normally with exit code 0.
+        bool succeeded() const { return finished && !crashed && exitCode == 0; }
+    };
+
+    typedef std::function<bool()> CancelTest;
+
+    // Waits at most msecs for the start and again at most msecs for the end;
+    // a negative limit waits for ever.
+    static Result run(const QString& program, const QStringList& arguments,
+                      const QString& workingDirectory, int msecs);
+    // Waits in slices of a second until the tool ends or cancel() says to stop.
+    static Result runCancelable(const QString& program, const QStringList& arguments,
+                                const CancelTest& cancel);
+
+    // The tool's output cut at its first NUL byte and trimmed of white space.
+    static QByteArray cleanOutput(const QByteArray& output);
+};

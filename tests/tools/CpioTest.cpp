@@ -59,6 +59,10 @@ TEST(Cpio, CreatesOdcArchivesFromANameList)
 
     EXPECT_NE(run("cpio", {"-o", "-H", "tar"}, "src", names).status, 0);
     EXPECT_NE(run("cpio", {"-o"}, "src", "./missing\n").status, 0);
+    if (fs::exists("/dev/full"))
+    {
+        EXPECT_NE(run("cpio", {"-o", "-F", "/dev/full"}, "src", names).status, 0);
+    }
 }
 
 TEST(Cpio, RefusesHostileMembers)

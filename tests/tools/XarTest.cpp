@@ -4,7 +4,9 @@
 
 #include <filesystem>
 #include <gtest/gtest.h>
+#include <openssl/sha.h>
 #include <unistd.h>
+#include <zlib.h>
 
 using namespace ToolTest;
 namespace fs = std::filesystem;
@@ -137,6 +139,40 @@ TEST(Xar, TakesTheFirstOfRepeatedNameElements)
     EXPECT_EQ(readFile("out/Distribution"), data);
 }
 
+TEST(Xar, HonoursAHeaderThatNamesItsAlgorithm)
+{
+    // Another xar fork writes 3 ("other") and the algorithm's name after the usual 28 bytes.
+    const std::string data = "named algorithm";
+    const std::string toc = "<?xml version=\"1.0\"?><xar><toc><checksum style=\"sha256\">"
+                            "<offset>0</offset><size>32</size></checksum>" +
+                            xarFile(1, "f", data, 12) + "</toc></xar>";
+    uLongf size = compressBound(static_cast<uLong>(toc.size()));
+    std::string compressed(size, '\0');
+    compress(reinterpret_cast<Bytef*>(compressed.data()), &size,
+             reinterpret_cast<const Bytef*>(toc.data()), static_cast<uLong>(toc.size()));
+    compressed.resize(size);
+    unsigned char digest[SHA256_DIGEST_LENGTH];
+    SHA256(reinterpret_cast<const unsigned char*>(compressed.data()), compressed.size(), digest);
+    std::string header = "xar!";
+    auto put = [&](unsigned long long value, int bytes)
+    {
+        for (int i = bytes - 1; i >= 0; --i)
+            header += static_cast<char>((value >> (8 * i)) & 0xff);
+    };
+    put(28 + 8, 2);
+    put(1, 2);
+    put(compressed.size(), 8);
+    put(toc.size(), 8);
+    put(3, 4);
+    header += std::string("sha256\0\0", 8);
+    writeFile("named.xar", header + compressed +
+                               std::string(reinterpret_cast<char*>(digest), sizeof digest) + data);
+    fs::create_directory("out");
+    const SResult result = run("xar", {"-x", "-f", "../named.xar"}, "out");
+    ASSERT_EQ(result.status, 0) << result.err;
+    EXPECT_EQ(readFile("out/f"), data);
+}
+
 TEST(Xar, HostileMembersWriteNothingOutside)
 {
     const std::string data = "evil";
@@ -219,4 +255,9 @@ TEST(Xar, ReportsUsageErrors)
     EXPECT_NE(run("xar", {"-c", "-f", "out.xar", "missing"}).status, 0);
     EXPECT_FALSE(fs::exists("out.xar"));
     EXPECT_NE(run("xar", {"-c", "-f", "out.xar", "../x"}).status, 0);
+    // An archive that cannot be written: its folder is a regular file.
+    writeFile("plain", "plain");
+    const SResult result = run("xar", {"-c", "-f", "plain/out.xar", "plain"});
+    EXPECT_NE(result.status, 0);
+    EXPECT_NE(result.err.find("plain/out.xar"), std::string::npos) << result.err;
 }

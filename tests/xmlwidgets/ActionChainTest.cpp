@@ -152,4 +152,27 @@ TEST_F(ActionChainTest, ClicksCallTargetSlotsThatFailOnlyWithoutAWidget)
     EXPECT_FALSE(find<QLineEdit>(m_root.get(), "field")->isEnabled());
     EXPECT_EQ(QStringList({"rec:known", "rec:nowidget"}), journal());
 }
+
+TEST_F(ActionChainTest, EntrySelectedWhileLoadingRunsWithoutTargetsThenDrivesActions)
+{
+    bool boxShown = false;
+    answerModal(
+        [&](QWidget* modal)
+        {
+            boxShown = true;
+            modal->close();
+        });
+    loadTree(R"(<page layout="vertical"><recorder name="rec"/><combobox name="combo">
+        <entry title="A" value="a">
+          <action signal="selected" slot="messagebox" severity="error" msg="Too early"/>
+        </entry>
+        <entry title="B" value="b"><action signal="selected" slot="setvalue" widget="rec"/></entry>
+        </combobox></page>)");
+    QCoreApplication::processEvents();
+    EXPECT_FALSE(boxShown);
+    EXPECT_TRUE(journal().isEmpty());
+
+    QTest::keyClick(find<QWidget>(m_root.get(), "combo"), Qt::Key_Down);
+    EXPECT_EQ(QStringList({"rec=b"}), journal());
+}
 } // namespace

@@ -224,4 +224,14 @@ TEST_F(Hdiutil, DetachTouchesOnlyWhatItAttached)
     writeFile("mnt/precious", "keep me too");
     EXPECT_EQ(run("hdiutil", {"detach", "mnt"}).status, 1);
     EXPECT_EQ(readFile("mnt/precious"), "keep me too");
+
+    // The record of the vanished directory does not block attaching at that path again.
+    fs::remove_all("mnt");
+    fs::remove_all("moved");
+    fs::create_directory("mnt");
+    SResult again = run("hdiutil", {"attach", "image.iso", "-mountpoint", "mnt"});
+    ASSERT_EQ(again.status, 0) << again.err;
+    EXPECT_EQ(readFile("mnt/a.txt"), "a");
+    EXPECT_EQ(run("hdiutil", {"detach", "mnt"}).status, 0);
+    EXPECT_EQ(records(), 0u);
 }

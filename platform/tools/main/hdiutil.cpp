@@ -111,6 +111,11 @@ int attach(const std::vector<std::string>& lArgs)
 
     CAttachRegistry registry;
     CAttachRegistry::Record record;
+    // The mount point is empty, so a record for it is left over from a directory that was
+    // emptied or removed without a detach; nothing of that attachment remains to protect.
+    if (registry.find(sReal, record))
+        registry.remove(sReal);
+    record = CAttachRegistry::Record();
     record.sMountPoint = sReal;
     record.sImage = realPath(sImage);
     record.bCreatedMountPoint = bCreated;

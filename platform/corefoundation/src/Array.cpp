@@ -60,11 +60,7 @@ struct __CFArray : __CFRuntimeBase
     {
         std::string text = "(\n";
         for (const void* value : m_values)
-            text += "    " +
-                    (m_callBacks.copyDescription == CFCopyDescription
-                         ? cf::describe(value)
-                         : std::to_string(reinterpret_cast<uintptr_t>(value))) +
-                    ",\n";
+            text += "    " + cf::describeWith(m_callBacks.copyDescription, value) + ",\n";
         return text + ")";
     }
 

@@ -148,11 +148,13 @@ struct __CFDictionary : __CFRuntimeBase
     {
         std::string text = "{\n";
         for (const Entry& entry : m_entries)
-            text += "    " + cf::describe(m_keyCallBacks.hash == hashValue ? entry.key : nullptr) +
-                    " = " +
-                    cf::describe(m_valueCallBacks.retain == retainValue ? entry.value : nullptr) +
-                    ";\n";
+            text += "    " + describeWith(m_keyCallBacks.copyDescription, entry.key) + " = " +
+                    describeWith(m_valueCallBacks.copyDescription, entry.value) + ";\n";
         return text + "}";
+    }
+    static std::string describeWith(CFDictionaryCopyDescriptionCallBack callBack, const void* value)
+    {
+        return cf::describeWith(callBack, value);
     }
 
     CFDictionaryKeyCallBacks m_keyCallBacks{0, nullptr, nullptr, nullptr, nullptr, nullptr};

@@ -69,6 +69,8 @@ template <typename T> const T* as(CFTypeRef cf, CFTypeID typeID, const char* cal
 void warn(const std::string& message);
 
 std::string describe(CFTypeRef cf);
+// Through a collection's copyDescription callback, or the pointer without one.
+std::string describeWith(CFStringRef (*copyDescription)(const void*), const void* value);
 std::string typeName(CFTypeID typeID);
 CFHashCode hashBytes(const void* data, size_t size);
 

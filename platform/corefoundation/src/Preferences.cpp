@@ -392,11 +392,18 @@ bool writePending(const Location& location, Domain& domain)
     }
     FileState state;
     CFMutableDictionaryRef merged = readDomainFile(path, state);
-    bool ok = state != FileState::Unreadable;
-    if (ok && state == FileState::Damaged)
+    if (state == FileState::Unreadable)
+    {
+        // Keep the cached view and the pending changes for a later attempt.
+        flock(lockFd, LOCK_UN);
+        close(lockFd);
+        CFRelease(merged);
+        return false;
+    }
+    bool ok = true;
+    if (state == FileState::Damaged)
         rename(path.c_str(), (path + ".damaged").c_str());
     applyPending(merged, domain.pending);
-    if (ok)
     {
         CFErrorRef error = nullptr;
         CFDataRef data =
@@ -467,12 +474,20 @@ void setValue(CFStringRef key, CFPropertyListRef value, const Location& location
 // An immutable private copy, so later changes by the caller do not leak in.
 CFPropertyListRef storableCopy(CFStringRef key, CFPropertyListRef value)
 {
-    if (!CFPropertyListIsValid(value, kCFPropertyListXMLFormat_v1_0))
+    // Refuse here what the file could not hold, so one bad value cannot block
+    // every later synchronization of the domain.
+    CFErrorRef error = nullptr;
+    CFDataRef probe =
+        CFPropertyListCreateData(nullptr, value, kCFPropertyListXMLFormat_v1_0, 0, &error);
+    if (!probe)
     {
         cf::warn("CFPreferencesSetValue: the value for \"" + cf::utf8OrEmpty(key) +
-                 "\" is not a valid property list; ignored");
+                 "\" cannot be stored and is ignored: " + cf::describe(error));
+        if (error)
+            CFRelease(error);
         return nullptr;
     }
+    CFRelease(probe);
     return CFPropertyListCreateDeepCopy(nullptr, value, kCFPropertyListImmutable);
 }
 

@@ -115,6 +115,21 @@ std::string describe(CFTypeRef cf)
     return base ? base->describe() : "<invalid>";
 }
 
+std::string describeWith(CFStringRef (*copyDescription)(const void*), const void* value)
+{
+    if (!copyDescription)
+    {
+        char buffer[32];
+        std::snprintf(buffer, sizeof buffer, "%p", value);
+        return buffer;
+    }
+    CFStringRef text = copyDescription(value);
+    std::string result = utf8OrEmpty(text);
+    if (text)
+        CFRelease(text);
+    return result;
+}
+
 CFHashCode hashBytes(const void* data, size_t size)
 {
     // FNV-1a: cheap and good enough for dictionary buckets.

@@ -230,21 +230,22 @@ bool writeFileAtomically(const std::string& path, const void* data, size_t size,
         err = errno;
         return false;
     }
-    bool ok = writeAll(fd, data, size);
-    if (ok && exists)
+    bool ok = true;
+    if (exists)
     {
         // Replacing a file keeps its permissions and, where allowed, its owner.
         ok = fchmod(fd, st.st_mode & 07777) == 0;
         if (ok && geteuid() == 0 && (st.st_uid != 0 || st.st_gid != 0))
             (void)!fchown(fd, st.st_uid, st.st_gid);
     }
-    else if (ok)
+    else
     {
         struct stat created;
-        // The umask already applied to 0666; narrow further when asked.
+        // The umask already applied to 0666; narrow further, before any data is written.
         if (fstat(fd, &created) == 0 && (created.st_mode & ~mode & 07777))
             ok = fchmod(fd, created.st_mode & mode & 07777) == 0;
     }
+    ok = ok && writeAll(fd, data, size);
     ok = ok && fsync(fd) == 0;
     int savedErrno = errno;
     if (close(fd) != 0 && ok)

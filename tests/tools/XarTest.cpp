@@ -18,6 +18,7 @@ void makeSampleTree(const std::string& sRoot)
     writeFile(sRoot + "/top.txt", "top\n");
     writeFile(sRoot + "/dir/sub/tool", "#!/bin/sh\necho hi\n", 0755);
     writeFile(sRoot + "/dir/empty", "");
+    writeFile(sRoot + "/dir/with space & <markup> \"ünïcode\".txt", "names survive the XML");
     std::string binary;
     for (unsigned long i = 0; i < 300000; ++i)
         binary += static_cast<char>((i * 7919) % 251);

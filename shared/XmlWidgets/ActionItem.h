@@ -38,6 +38,10 @@ public:
                    QString& error) override;
     int initActions(QString& error) override;
 
+    // The bodies of the slots without "widget"; each reports its outcome through
+    // internalActionDone. cmdAction runs the program on the calling thread (run()
+    // calls it); the "cmd" slot runs the same command on a detached CCommandThread
+    // instead, so that discarding the page tree never has to wait for a program.
     virtual void cmdAction();
     virtual void openFileAction();
     virtual void messageBoxAction();

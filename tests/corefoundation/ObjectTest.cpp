@@ -274,3 +274,84 @@ TEST(CFNumbers, ConversionsReportLoss)
     for (CFNumberRef o : {n, f, t, h, neg})
         CFRelease(o);
 }
+
+TEST(CFObjects, ArraysHonourCallbacksAndBounds)
+{
+    CFStringRef a = str("a"), b = str("b");
+    CFMutableArrayRef raw = CFArrayCreateMutable(nullptr, 0, nullptr);
+    CFArrayAppendValue(raw, a);
+    EXPECT_EQ(CFGetRetainCount(a), 1);
+    CFStringRef a2 = str("a");
+    EXPECT_FALSE(CFArrayContainsValue(raw, CFRangeMake(0, 1), a2)); // identity only
+    CFRelease(raw);
+
+    CFMutableArrayRef array = CFArrayCreateMutable(nullptr, 0, &kCFTypeArrayCallBacks);
+    CFArrayAppendValue(array, a);
+    CFArrayInsertValueAtIndex(array, 0, b);
+    CFArraySetValueAtIndex(array, 1, b);
+    EXPECT_EQ(CFGetRetainCount(a), 1) << "replaced values are released";
+    EXPECT_EQ(CFGetRetainCount(b), 3);
+    EXPECT_TRUE(CFArrayContainsValue(array, CFRangeMake(0, 2), CFSTR("b")));
+    EXPECT_EQ(CFArrayGetValueAtIndex(array, 2), nullptr); // out of bounds, no crash
+    CFArrayInsertValueAtIndex(array, 5, a);               // ignored
+    EXPECT_EQ(CFArrayGetCount(array), 2);
+
+    CFArrayRef copy = CFArrayCreateCopy(nullptr, array);
+    EXPECT_TRUE(CFEqual(copy, array));
+    CFArrayAppendValue(const_cast<CFMutableArrayRef>(copy), a); // immutable: refused
+    EXPECT_EQ(CFArrayGetCount(copy), 2);
+    CFArrayRemoveValueAtIndex(array, 0);
+    EXPECT_EQ(CFArrayGetCount(array), 1);
+    EXPECT_FALSE(CFEqual(copy, array));
+    CFRelease(copy);
+    CFRelease(array);
+    EXPECT_EQ(CFGetRetainCount(b), 1);
+    for (CFStringRef o : {a, a2, b})
+        CFRelease(o);
+}
+
+TEST(CFObjects, DataBytesAndErrors)
+{
+    CFMutableDataRef data = CFDataCreateMutable(nullptr, 0);
+    const UInt8 bytes[] = {1, 2, 3};
+    CFDataAppendBytes(data, bytes, 3);
+    CFDataSetLength(data, 5);
+    ASSERT_EQ(CFDataGetLength(data), 5);
+    EXPECT_EQ(CFDataGetBytePtr(data)[2], 3);
+    EXPECT_EQ(CFDataGetBytePtr(data)[4], 0);
+    CFDataRef frozen = CFDataCreateCopy(nullptr, data);
+    CFDataGetMutableBytePtr(data)[0] = 9;
+    EXPECT_EQ(CFDataGetBytePtr(frozen)[0], 1) << "copies do not share bytes";
+    EXPECT_EQ(CFDataGetMutableBytePtr(const_cast<CFMutableDataRef>(frozen)), nullptr);
+    CFRelease(frozen);
+    CFRelease(data);
+
+    // Partial conversion never splits a character and reports what it used.
+    CFStringRef s = str("a\xC3\xA9z");
+    UInt8 buffer[8];
+    CFIndex used = 0;
+    EXPECT_EQ(
+        CFStringGetBytes(s, CFRangeMake(0, 3), kCFStringEncodingUTF8, 0, false, buffer, 2, &used),
+        1);
+    EXPECT_EQ(used, 1);
+    EXPECT_EQ(CFStringGetBytes(s, CFRangeMake(0, 3), kCFStringEncodingASCII, '?', false, buffer,
+                               sizeof buffer, &used),
+              3);
+    EXPECT_EQ(std::string(reinterpret_cast<char*>(buffer), static_cast<size_t>(used)), "a?z");
+    EXPECT_EQ(CFStringGetBytes(s, CFRangeMake(0, 3), kCFStringEncodingASCII, 0, false, buffer,
+                               sizeof buffer, &used),
+              1);
+    CFStringRef tail = CFStringCreateWithSubstring(nullptr, s, CFRangeMake(1, 2));
+    EXPECT_TRUE(CFStringHasSuffix(s, tail));
+    EXPECT_FALSE(CFStringHasPrefix(s, tail));
+    CFRelease(tail);
+    CFRelease(s);
+
+    CFErrorRef error = CFErrorCreate(nullptr, kCFErrorDomainPOSIX, 2, nullptr);
+    CFStringRef description = CFErrorCopyDescription(error);
+    char text[128];
+    ASSERT_TRUE(CFStringGetCString(description, text, sizeof text, kCFStringEncodingUTF8));
+    EXPECT_NE(std::string(text).find("NSPOSIXErrorDomain error 2"), std::string::npos);
+    CFRelease(description);
+    CFRelease(error);
+}

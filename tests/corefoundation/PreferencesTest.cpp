@@ -2,6 +2,7 @@
 
 #include <CoreFoundation/CoreFoundation.h>
 
+#include <csignal>
 #include <cstdlib>
 #include <fstream>
 #include <gtest/gtest.h>
@@ -323,4 +324,125 @@ TEST(CFPreferences, RefusesWhatItCannotStore)
                           kCFPreferencesAnyHost);
     EXPECT_FALSE(CFPreferencesSynchronize(app, kCFPreferencesAnyUser, kCFPreferencesAnyHost));
     EXPECT_EQ(copyText(CFSTR("k"), app, kCFPreferencesAnyUser, kCFPreferencesAnyHost), "v");
+}
+
+TEST(CFPreferences, KilledWriterLeavesAValidFileAndNoLock)
+{
+    const CFStringRef app = CFSTR("com.example.Killed");
+    const std::string path = userFile("com.example.Killed");
+    pid_t pid = fork();
+    ASSERT_GE(pid, 0);
+    if (pid == 0)
+    {
+        // Large values make each write long, so the kill likely lands mid-write.
+        CFStringRef big = str(std::string(1 << 20, 'x'));
+        for (int i = 0;; ++i)
+        {
+            CFStringRef key = str("k" + std::to_string(i % 8));
+            CFPreferencesSetValue(key, big, app, kCFPreferencesCurrentUser, kCFPreferencesAnyHost);
+            CFPreferencesSynchronize(app, kCFPreferencesCurrentUser, kCFPreferencesAnyHost);
+            CFRelease(key);
+        }
+    }
+    while (!exists(path))
+        usleep(1000);
+    usleep(100000);
+    kill(pid, SIGKILL);
+    int status = 0;
+    waitpid(pid, &status, 0);
+
+    EXPECT_EQ(readWithPlistlib(path, "missing"), "None") << "the file stays a valid plist";
+    // What a writer killed mid-write leaves behind: its temporary file.
+    writeText(home() + "/.config/Preferences/.com.example.Killed.plist." + std::to_string(pid) +
+                  ".0.1.tmp",
+              "partial");
+    CFPreferencesSetValue(CFSTR("after"), CFSTR("ok"), app, kCFPreferencesCurrentUser,
+                          kCFPreferencesAnyHost);
+    ASSERT_TRUE(CFPreferencesSynchronize(app, kCFPreferencesCurrentUser, kCFPreferencesAnyHost));
+    EXPECT_EQ(readWithPlistlib(path, "after"), "'ok'");
+    std::string leftovers;
+    TestSupport::runCommand("ls -a '" + home() + "/.config/Preferences' | grep -c tmp", &leftovers);
+    EXPECT_EQ(leftovers, "0\n") << "the dead writer's temporary file is cleaned up";
+    CFPropertyListRef k0 =
+        CFPreferencesCopyValue(CFSTR("k0"), app, kCFPreferencesCurrentUser, kCFPreferencesAnyHost);
+    ASSERT_NE(k0, nullptr);
+    EXPECT_EQ(CFStringGetLength(static_cast<CFStringRef>(k0)), 1 << 20);
+    CFRelease(k0);
+}
+
+TEST(CFPreferences, AppValuesFollowTheSearchList)
+{
+    const CFStringRef app = CFSTR("com.example.App");
+    CFPreferencesSetValue(CFSTR("shared"), CFSTR("system"), app, kCFPreferencesAnyUser,
+                          kCFPreferencesAnyHost);
+    CFPreferencesSetValue(CFSTR("global"), CFSTR("YES"), kCFPreferencesAnyApplication,
+                          kCFPreferencesCurrentUser, kCFPreferencesAnyHost);
+    CFPreferencesSynchronize(app, kCFPreferencesAnyUser, kCFPreferencesAnyHost);
+    CFPreferencesSynchronize(kCFPreferencesAnyApplication, kCFPreferencesCurrentUser,
+                             kCFPreferencesAnyHost);
+    EXPECT_TRUE(exists(userFile(".GlobalPreferences")));
+
+    CFPropertyListRef shared = CFPreferencesCopyAppValue(CFSTR("shared"), app);
+    EXPECT_TRUE(CFEqual(shared, CFSTR("system")));
+    CFRelease(shared);
+    CFPreferencesSetAppValue(CFSTR("shared"), CFSTR("mine"), app);
+    EXPECT_TRUE(CFPreferencesAppSynchronize(app));
+    EXPECT_EQ(readWithPlistlib(userFile("com.example.App"), "shared"), "'mine'");
+    shared = CFPreferencesCopyAppValue(CFSTR("shared"), app);
+    EXPECT_TRUE(CFEqual(shared, CFSTR("mine")));
+    CFRelease(shared);
+
+    Boolean valid = false;
+    EXPECT_TRUE(CFPreferencesGetAppBooleanValue(CFSTR("global"), app, &valid));
+    EXPECT_TRUE(valid);
+    CFPreferencesSetAppValue(CFSTR("count"), CFSTR("42"), app);
+    EXPECT_EQ(CFPreferencesGetAppIntegerValue(CFSTR("count"), app, &valid), 42);
+    EXPECT_TRUE(valid);
+    CFPreferencesSetAppValue(CFSTR("count"), CFSTR("4x"), app);
+    EXPECT_EQ(CFPreferencesGetAppIntegerValue(CFSTR("count"), app, &valid), 0);
+    EXPECT_FALSE(valid);
+    EXPECT_FALSE(CFPreferencesGetAppBooleanValue(CFSTR("absent"), app, &valid));
+    EXPECT_FALSE(valid);
+}
+
+TEST(CFPreferences, MultipleValuesPathsAndNamedHosts)
+{
+    const std::string absolute = TestSupport::testDirectory() + "/elsewhere/custom";
+    CFStringRef app = str(absolute);
+    const void* keys[] = {CFSTR("a"), CFSTR("b")};
+    const void* values[] = {CFSTR("1"), CFSTR("2")};
+    CFDictionaryRef set = CFDictionaryCreate(
+        nullptr, keys, values, 2, &kCFTypeDictionaryKeyCallBacks, &kCFTypeDictionaryValueCallBacks);
+    CFPreferencesSetMultiple(set, nullptr, app, kCFPreferencesCurrentUser, kCFPreferencesAnyHost);
+    CFArrayRef remove = CFArrayCreate(nullptr, keys, 1, &kCFTypeArrayCallBacks);
+    CFPreferencesSetMultiple(nullptr, remove, app, kCFPreferencesCurrentUser,
+                             kCFPreferencesAnyHost);
+    ASSERT_TRUE(CFPreferencesSynchronize(app, kCFPreferencesCurrentUser, kCFPreferencesAnyHost));
+    EXPECT_EQ(readWithPlistlib(absolute + ".plist", "b"), "'2'");
+    EXPECT_EQ(readWithPlistlib(absolute + ".plist", "a"), "None");
+    CFDictionaryRef all =
+        CFPreferencesCopyMultiple(nullptr, app, kCFPreferencesCurrentUser, kCFPreferencesAnyHost);
+    EXPECT_EQ(CFDictionaryGetCount(all), 1);
+    CFRelease(all);
+
+    CFPreferencesSetValue(CFSTR("h"), kCFBooleanTrue, CFSTR("com.example.Host"),
+                          kCFPreferencesAnyUser, CFSTR("otherhost"));
+    CFPreferencesSynchronize(CFSTR("com.example.Host"), kCFPreferencesAnyUser, CFSTR("otherhost"));
+    EXPECT_EQ(readWithPlistlib(TestSupport::testDirectory() +
+                                   "/system-preferences/ByHost/com.example.Host.otherhost.plist",
+                               "h"),
+              "True");
+
+    // A string XML cannot hold is refused at once instead of blocking later writes.
+    CFPreferencesSetValue(CFSTR("bell"), CFSTR("\a"), app, kCFPreferencesCurrentUser,
+                          kCFPreferencesAnyHost);
+    EXPECT_EQ(CFPreferencesCopyValue(CFSTR("bell"), app, kCFPreferencesCurrentUser,
+                                     kCFPreferencesAnyHost),
+              nullptr);
+    CFPreferencesSetValue(CFSTR("c"), CFSTR("3"), app, kCFPreferencesCurrentUser,
+                          kCFPreferencesAnyHost);
+    EXPECT_TRUE(CFPreferencesSynchronize(app, kCFPreferencesCurrentUser, kCFPreferencesAnyHost));
+    CFRelease(remove);
+    CFRelease(set);
+    CFRelease(app);
 }

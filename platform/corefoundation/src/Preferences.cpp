@@ -26,10 +26,12 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <dirent.h>
 #include <fcntl.h>
 #include <map>
 #include <pthread.h>
 #include <pwd.h>
+#include <signal.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -363,6 +365,29 @@ Domain& domainAt(const Location& location)
     return domain;
 }
 
+// Temporary files of writers that died mid-write ("." name "." pid ...
+// ".tmp", see writeFileAtomically); called under the domain lock, so no live
+// writer of this domain is using one.
+void removeStaleTemporaries(const std::string& path)
+{
+    const std::string directory = parentOf(path);
+    const std::string prefix = "." + path.substr(path.rfind('/') + 1) + ".";
+    DIR* dir = opendir(directory.c_str());
+    if (!dir)
+        return;
+    while (struct dirent* entry = readdir(dir))
+    {
+        const std::string name = entry->d_name;
+        if (name.compare(0, prefix.size(), prefix) != 0 || name.size() < prefix.size() + 4 ||
+            name.compare(name.size() - 4, 4, ".tmp") != 0)
+            continue;
+        const long pid = std::strtol(name.c_str() + prefix.size(), nullptr, 10);
+        if (pid > 0 && pid != getpid() && kill(static_cast<pid_t>(pid), 0) != 0 && errno == ESRCH)
+            unlink((directory + "/" + name).c_str());
+    }
+    closedir(dir);
+}
+
 // Merges the pending changes into the file under its lock; the caller holds the cache lock.
 bool writePending(const Location& location, Domain& domain)
 {
@@ -390,6 +415,7 @@ bool writePending(const Location& location, Domain& domain)
         close(lockFd);
         return false;
     }
+    removeStaleTemporaries(path);
     FileState state;
     CFMutableDictionaryRef merged = readDomainFile(path, state);
     if (state == FileState::Unreadable)

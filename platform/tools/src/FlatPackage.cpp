@@ -38,6 +38,25 @@ bool looksLikeCpio(const unsigned char* p, std::size_t n)
     return n >= 2 && ((p[0] == 0xc7 && p[1] == 0x71) || (p[0] == 0x71 && p[1] == 0xc7));
 }
 
+// Writes everything or throws; a short write means the disk is full.
+void writeAll(int fd, const char* p, std::size_t n, const std::string& sWhat)
+{
+    while (n > 0)
+    {
+        const ssize_t written = ::write(fd, p, n);
+        if (written < 0 && errno == EINTR)
+            continue;
+        if (written <= 0)
+        {
+            if (written == 0)
+                errno = ENOSPC;
+            throw CToolError::fromErrno("cannot write " + sWhat);
+        }
+        p += written;
+        n -= static_cast<std::size_t>(written);
+    }
+}
+
 std::string temporaryDirectory()
 {
     const char* tmp = std::getenv("TMPDIR");
@@ -95,10 +114,17 @@ void expandScripts(const CXarReader& reader, const CXarReader::Entry& entry, CSa
             const int fd = target.createFile(sName, entry.mode >= 0 ? entry.mode : 0644);
             char buffer[65536];
             std::size_t got;
-            bool bOk = true;
-            while ((got = std::fread(buffer, 1, sizeof buffer, pTemporary)) > 0)
-                bOk = bOk && ::write(fd, buffer, got) == static_cast<ssize_t>(got);
-            if (::close(fd) != 0 || !bOk)
+            try
+            {
+                while ((got = std::fread(buffer, 1, sizeof buffer, pTemporary)) > 0)
+                    writeAll(fd, buffer, got, sName);
+            }
+            catch (...)
+            {
+                ::close(fd);
+                throw;
+            }
+            if (::close(fd) != 0)
                 throw CToolError::fromErrno("cannot write " + sName);
         }
         else
@@ -206,13 +232,8 @@ void CFlatPackage::expand(const std::string& sPackage, const std::string& sDirec
                     const int fd = target.createFile(sName, entry.mode >= 0 ? mode : 0644);
                     try
                     {
-                        reader.readData(entry,
-                                        [&](const char* p, std::size_t n)
-                                        {
-                                            if (::write(fd, p, n) != static_cast<ssize_t>(n))
-                                                throw CToolError::fromErrno("cannot write " +
-                                                                            sName);
-                                        });
+                        reader.readData(entry, [&](const char* p, std::size_t n)
+                                        { writeAll(fd, p, n, sName); });
                     }
                     catch (...)
                     {

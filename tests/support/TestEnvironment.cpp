@@ -46,6 +46,11 @@ void setUpProcessEnvironment()
     setenv("XDG_CONFIG_HOME", (home + "/.config").c_str(), 1);
     setenv("CFFIXED_USER_HOME", home.c_str(), 1);
     setenv("TESSARY_ANY_USER_PREFERENCES", (g_testDirectory + "/system-preferences").c_str(), 1);
+    // Tools keep per-session records (attached images) here; keep them per test.
+    const std::string runtime = g_testDirectory + "/run";
+    std::filesystem::create_directories(runtime);
+    std::filesystem::permissions(runtime, std::filesystem::perms::owner_all);
+    setenv("XDG_RUNTIME_DIR", runtime.c_str(), 1);
     if (chdir(g_testDirectory.c_str()) != 0)
         throw std::runtime_error("cannot enter the test directory " + g_testDirectory);
     std::atexit(removeTestDirectory);

@@ -6,7 +6,7 @@ namespace TestSupport
 {
 
 // Gives the test process a private working directory with its own HOME,
-// XDG_CONFIG_HOME and CFFIXED_USER_HOME, so tests never touch the developer's
+// XDG_CONFIG_HOME, XDG_RUNTIME_DIR and CFFIXED_USER_HOME, so tests never touch the developer's
 // settings and can run in parallel. Removed again at exit.
 void setUpProcessEnvironment();
 

@@ -159,8 +159,6 @@ struct __CFBoolean : __CFRuntimeBase
 
 namespace
 {
-const __CFBoolean g_true(true);
-const __CFBoolean g_false(false);
 
 const __CFNumber* num(CFNumberRef n, const char* caller)
 {
@@ -192,8 +190,9 @@ double numberAsDouble(CFNumberRef number)
 extern "C"
 {
 
-    const CFBooleanRef kCFBooleanTrue = &g_true;
-    const CFBooleanRef kCFBooleanFalse = &g_false;
+    // Never destroyed: other libraries may still use them from static destructors.
+    const CFBooleanRef kCFBooleanTrue = new __CFBoolean(true);
+    const CFBooleanRef kCFBooleanFalse = new __CFBoolean(false);
 
     CFTypeID CFBooleanGetTypeID(void)
     {

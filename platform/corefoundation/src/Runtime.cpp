@@ -30,7 +30,6 @@ struct NullObject : __CFRuntimeBase
     CFHashCode hash() const override { return 0; }
     std::string describe() const override { return "<CFNull>"; }
 };
-NullObject g_null_object;
 } // namespace
 
 extern "C"
@@ -40,7 +39,7 @@ extern "C"
         reinterpret_cast<CFAllocatorRef>(&g_systemDefault);
     const CFAllocatorRef kCFAllocatorMalloc = reinterpret_cast<CFAllocatorRef>(&g_malloc);
     const CFAllocatorRef kCFAllocatorNull = reinterpret_cast<CFAllocatorRef>(&g_null);
-    const CFNullRef kCFNull = static_cast<CFNullRef>(static_cast<const void*>(&g_null_object));
+    const CFNullRef kCFNull = static_cast<CFNullRef>(static_cast<const void*>(new NullObject));
 }
 
 namespace cf

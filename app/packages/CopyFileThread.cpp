@@ -377,7 +377,10 @@ void CCopyFileThread::perform(FileOperation oper, const QStringList& args)
             if (src.exists() && src.isDir())
             {
                 emit copyDirectoryStarted(src, dst);
-                if (!internalCopyDirectory(QDir(src.absoluteFilePath()),
+                // The destination is made first: otherwise whether the top-level files
+                // could be copied would depend on the order of the listing.
+                if (!QDir().mkpath(dst.absoluteFilePath()) ||
+                    !internalCopyDirectory(QDir(src.absoluteFilePath()),
                                            QDir(dst.absoluteFilePath()), args.mid(2)))
                     emit copyDirectoryError(src, dst);
                 else if (!canceled())

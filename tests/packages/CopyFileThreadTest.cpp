@@ -1,0 +1,350 @@
+#include "PackageTestSupport.h"
+
+#include <CopyFileThread.h>
+
+#include <preference/Preference.h>
+
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QMutex>
+#include <QMutexLocker>
+
+#include <atomic>
+#include <functional>
+#include <memory>
+#include <unistd.h>
+
+using namespace PackageTest;
+
+namespace
+{
+// Records the worker's signals as "name:path[>path]" in the order they were
+// emitted, straight from the worker's thread.
+class Recorder
+{
+public:
+    explicit Recorder(CCopyFileThread& worker)
+    {
+        auto two = [this](const char* name)
+        {
+            return [this, name](const QFileInfo& a, const QFileInfo& b)
+            {
+                add(QLatin1String(name) + QLatin1Char(':') + a.absoluteFilePath() +
+                    QLatin1Char('>') + b.absoluteFilePath());
+            };
+        };
+        auto one = [this](const char* name)
+        {
+            return [this, name](const QFileInfo& a)
+            { add(QLatin1String(name) + QLatin1Char(':') + a.filePath()); };
+        };
+        const Qt::ConnectionType direct = Qt::DirectConnection;
+        QObject::connect(&worker, &CCopyFileThread::copyIgnored, &worker, two("ignored"), direct);
+        QObject::connect(&worker, &CCopyFileThread::copyStarted, &worker, two("started"), direct);
+        QObject::connect(&worker, &CCopyFileThread::copyFinished, &worker, two("finished"), direct);
+        QObject::connect(&worker, &CCopyFileThread::copyError, &worker, two("error"), direct);
+        QObject::connect(&worker, &CCopyFileThread::copyDirectoryFinished, &worker,
+                         two("dirFinished"), direct);
+        QObject::connect(&worker, &CCopyFileThread::copyDirectoryError, &worker, two("dirError"),
+                         direct);
+        QObject::connect(&worker, &CCopyFileThread::removeFileFinished, &worker, one("removed"),
+                         direct);
+        QObject::connect(&worker, &CCopyFileThread::removeFileError, &worker, one("removeError"),
+                         direct);
+        QObject::connect(&worker, &CCopyFileThread::removeDirectoryFinished, &worker, one("rmdir"),
+                         direct);
+        QObject::connect(&worker, &CCopyFileThread::removeDirectoryError, &worker,
+                         one("rmdirError"), direct);
+        QObject::connect(&worker, &CCopyFileThread::searchStarted, &worker, one("search"), direct);
+        QObject::connect(&worker, &CCopyFileThread::searchFinished, &worker, one("searched"),
+                         direct);
+        QObject::connect(
+            &worker, &CCopyFileThread::searchResult, &worker,
+            [this](CPackage* package)
+            {
+                add(QStringLiteral("result:") + package->file().fileName() +
+                    (package->isValid() ? QStringLiteral(" valid") : QStringLiteral(" invalid")));
+                delete package;
+            },
+            direct);
+    }
+
+    void add(const QString& entry)
+    {
+        QMutexLocker locker(&m_lock);
+        m_lEntries.append(entry);
+    }
+    QStringList entries()
+    {
+        QMutexLocker locker(&m_lock);
+        return m_lEntries;
+    }
+    QStringList take()
+    {
+        QMutexLocker locker(&m_lock);
+        QStringList taken;
+        taken.swap(m_lEntries);
+        return taken;
+    }
+    bool waitFor(const QString& entry, int msecs = 60000)
+    {
+        QElapsedTimer timer;
+        timer.start();
+        while (!entries().contains(entry))
+        {
+            if (timer.elapsed() > msecs)
+                return false;
+            QThread::msleep(5);
+        }
+        return true;
+    }
+
+private:
+    QMutex m_lock;
+    QStringList m_lEntries;
+};
+
+class Worker : public PackagesTest
+{
+protected:
+    void SetUp() override
+    {
+        PackagesTest::SetUp();
+        worker.start();
+        src = testDir() + QStringLiteral("/src");
+        dst = testDir() + QStringLiteral("/dst");
+        // The worker counts as canceled until its loop runs.
+        drain();
+    }
+
+    // Waits until every operation queued so far has run.
+    void drain()
+    {
+        const QString marker = testDir() + QStringLiteral("/marker%1").arg(++m_nMarker);
+        QDir().mkpath(marker);
+        worker.searchPath(marker, {QStringLiteral("*.none")});
+        ASSERT_TRUE(recorder.waitFor(QStringLiteral("searched:") + marker));
+        QStringList entries = recorder.take();
+        entries.removeAll(QStringLiteral("search:") + marker);
+        entries.removeAll(QStringLiteral("searched:") + marker);
+        for (const QString& entry : entries)
+            recorder.add(entry);
+    }
+
+    CCopyFileThread worker;
+    Recorder recorder{worker};
+    QString src;
+    QString dst;
+
+private:
+    int m_nMarker = 0;
+};
+} // namespace
+
+TEST_F(Worker, OperationsRunInQueueOrderAndNeverOverwrite)
+{
+    const QString a = src + QStringLiteral("/a");
+    const QString b = testDir() + QStringLiteral("/b");
+    writeFile(a, "alpha");
+    worker.copyFile(a, b);
+    worker.removeFile(b);
+    worker.copyFile(a, b);
+    worker.copyFile(a, b);
+    drain();
+    const QString pair = a + QLatin1Char('>') + b;
+    EXPECT_EQ(recorder.take(),
+              QStringList({"started:" + pair, "finished:" + pair, "removed:" + b, "started:" + pair,
+                           "finished:" + pair, "started:" + pair, "error:" + pair}));
+    EXPECT_EQ(readFile(b), "alpha");
+
+    // A directory copy onto an existing file fails at that file and keeps it.
+    writeFile(dst + QStringLiteral("/a"), "existing");
+    worker.copyDirectory(src, dst, {});
+    drain();
+    EXPECT_EQ(recorder.take(),
+              QStringList({"started:" + a + ">" + dst + "/a", "error:" + a + ">" + dst + "/a",
+                           "dirError:" + src + ">" + dst}));
+    EXPECT_EQ(readFile(dst + QStringLiteral("/a")), "existing");
+
+    // Missing sources and too few arguments do nothing.
+    worker.copyFile(testDir() + QStringLiteral("/none"), b);
+    worker.copyDirectory(testDir() + QStringLiteral("/none"), dst, {});
+    worker.enqueue(CCopyFileThread::CopyFile, {a});
+    worker.enqueue(CCopyFileThread::CopyFlatPackage, {a, b, "x", "y"});
+    drain();
+    EXPECT_EQ(recorder.take(), QStringList());
+}
+
+TEST_F(Worker, DirectoryCopyKeepsLinksModesAndHiddenFilesAndSkipsIgnoredPrefixes)
+{
+    writeFile(src + QStringLiteral("/.hidden"), "h");
+    writeFile(src + QStringLiteral("/Contents/tool"), "#!/bin/sh\n");
+    QFile::setPermissions(src + QStringLiteral("/Contents/tool"),
+                          QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner |
+                              QFileDevice::ReadOther | QFileDevice::ExeOther);
+    writeFile(src + QStringLiteral("/Contents/skip-me"), "s");
+    writeFile(src + QStringLiteral("/Contents/skip-me-too"), "s");
+    writeFile(src + QStringLiteral("/Ignored/inner"), "i");
+    QDir().mkpath(src + QStringLiteral("/Empty"));
+    ASSERT_TRUE(QFile::link(QStringLiteral("Contents/tool"), src + QStringLiteral("/relative")));
+    ASSERT_TRUE(QFile::link(QStringLiteral("Contents"), src + QStringLiteral("/dirlink")));
+    ASSERT_TRUE(QFile::link(QStringLiteral("nowhere"), src + QStringLiteral("/dangling")));
+
+    const QStringList ignore{src + QStringLiteral("/Contents/skip-me"),
+                             src + QStringLiteral("/Ignored")};
+    EXPECT_EQ(worker.getFileCount(QFileInfo(src), ignore), 5);
+    const QString target = dst + QStringLiteral("/deeper/Bundle.pkg");
+    worker.copyDirectory(src, target, ignore);
+    drain();
+    const QStringList log = recorder.take();
+    EXPECT_TRUE(log.contains("dirFinished:" + src + ">" + target)) << log.join('\n').toStdString();
+    EXPECT_EQ(log.filter(QStringLiteral("ignored:")).size(), 3);
+    EXPECT_EQ(log.filter(QStringLiteral("finished:")).size(), 5);
+
+    EXPECT_EQ(readFile(target + QStringLiteral("/.hidden")), "h");
+    EXPECT_TRUE(QFileInfo(target + QStringLiteral("/Contents/tool")).isExecutable());
+    EXPECT_TRUE(QFileInfo(target + QStringLiteral("/Empty")).isDir());
+    EXPECT_FALSE(QFileInfo::exists(target + QStringLiteral("/Contents/skip-me-too")));
+    EXPECT_FALSE(QFileInfo::exists(target + QStringLiteral("/Ignored")));
+    for (const char* link : {"relative", "dirlink", "dangling"})
+        EXPECT_TRUE(QFileInfo(target + QLatin1Char('/') + QLatin1String(link)).isSymLink()) << link;
+    EXPECT_EQ(QFile::symLinkTarget(target + QStringLiteral("/relative")),
+              target + QStringLiteral("/Contents/tool"));
+}
+
+TEST_F(Worker, CancelStopsALargeCopyAndLaterOperationsRunNormally)
+{
+    const QByteArray megabyte(1 << 20, 'x');
+    for (int d = 0; d < 20; ++d)
+        for (int f = 0; f < 3; ++f)
+            writeFile(src + QStringLiteral("/d%1/f%2").arg(d).arg(f), megabyte);
+    std::atomic<bool> first{true};
+    QObject::connect(
+        &worker, &CCopyFileThread::copyFinished, &worker,
+        [this, &first](const QFileInfo&, const QFileInfo&)
+        {
+            if (first)
+                worker.cancel();
+            first = false;
+        },
+        Qt::DirectConnection);
+    worker.copyDirectory(src, dst, {});
+    // Queued before the cancellation, so dropped by it.
+    worker.copyFile(src + QStringLiteral("/d0/f0"), testDir() + QStringLiteral("/dropped"));
+    while (first)
+        QThread::msleep(1);
+    drain();
+    const QStringList log = recorder.take();
+    EXPECT_TRUE(log.filter(QStringLiteral("dirFinished:")).isEmpty());
+    EXPECT_TRUE(log.filter(QStringLiteral("dirError:")).isEmpty());
+    // The directory being copied is finished, no further one is entered.
+    EXPECT_EQ(log.filter(QStringLiteral("finished:")).size(), 3) << log.join('\n').toStdString();
+    EXPECT_FALSE(QFileInfo::exists(testDir() + QStringLiteral("/dropped")));
+
+    worker.copyFile(src + QStringLiteral("/d0/f0"), testDir() + QStringLiteral("/after"));
+    drain();
+    EXPECT_EQ(readFile(testDir() + QStringLiteral("/after")), megabyte);
+
+    // A cancellation while the worker waits leaves it ready for the next operation.
+    worker.cancel();
+    worker.copyFile(src + QStringLiteral("/d0/f1"), testDir() + QStringLiteral("/after2"));
+    drain();
+    EXPECT_TRUE(QFileInfo::exists(testDir() + QStringLiteral("/after2")));
+}
+
+TEST_F(Worker, RemovalsStayInsideTheTreeAndReportFailures)
+{
+    const QString outside = testDir() + QStringLiteral("/outside");
+    writeFile(outside + QStringLiteral("/keep"), "keep");
+    writeFile(src + QStringLiteral("/sub/.hidden"), "x");
+    ASSERT_TRUE(QFile::link(outside, src + QStringLiteral("/sub/link")));
+    ASSERT_TRUE(QFile::link(QStringLiteral("gone"), src + QStringLiteral("/dangling")));
+    worker.removeDirectory(src);
+    drain();
+    EXPECT_EQ(recorder.take(), QStringList({"rmdir:" + src}));
+    EXPECT_FALSE(QFileInfo::exists(src));
+    EXPECT_EQ(readFile(outside + QStringLiteral("/keep")), "keep");
+
+    // Entries of /proc cannot be removed, not even by root.
+    const QString procFile = QStringLiteral("/proc/self/status");
+    worker.removeFile(procFile);
+    worker.enqueue(CCopyFileThread::RemoveFiles, {testDir() + QStringLiteral("/none"), outside});
+    drain();
+    EXPECT_EQ(recorder.take(), QStringList({"removeError:" + procFile}));
+
+    const QString procDir = QString::fromLatin1("/proc/%1/fdinfo").arg(::getpid());
+    worker.removeDirectory(procDir);
+    drain();
+    const QStringList log = recorder.take();
+    ASSERT_EQ(log.size(), 2) << log.join('\n').toStdString();
+    EXPECT_TRUE(log.at(0).startsWith("removeError:" + procDir + "/"));
+    EXPECT_EQ(log.at(1), "rmdirError:" + procDir);
+}
+
+TEST_F(Worker, SearchFindsEveryPackageOnceWithoutFollowingLinkLoops)
+{
+    QDir().mkpath(src + QStringLiteral("/nested"));
+    for (const char* name : {"TessarySample.pkg", "TessarySample.package", "TessarySample.dmg"})
+        ASSERT_TRUE(QFile::copy(samplePath(QLatin1String(name)),
+                                src + QStringLiteral("/nested/") + QLatin1String(name)));
+    ASSERT_EQ(run(QStringLiteral("cp"),
+                  {QStringLiteral("-a"), samplePath(QStringLiteral("TessarySample-bundle.pkg")),
+                   src + QStringLiteral("/Bundle.pkg")}),
+              0);
+    ASSERT_TRUE(QFile::link(src, src + QStringLiteral("/nested/loop")));
+    writeFile(src + QStringLiteral("/notes.txt"), "x");
+    worker.searchPath(
+        src, {QStringLiteral("*.pkg"), QStringLiteral("*.package"), QStringLiteral("*.dmg")});
+    ASSERT_TRUE(recorder.waitFor(QStringLiteral("searched:") + src, 120000));
+    QStringList results = recorder.take().filter(QStringLiteral("result:"));
+    results.sort();
+    EXPECT_EQ(results, QStringList({"result:Bundle.pkg valid", "result:TessarySample.dmg valid",
+                                    "result:TessarySample.package valid",
+                                    "result:TessarySample.pkg valid"}));
+    EXPECT_EQ(leftOvers(), QStringList());
+}
+
+TEST_F(Worker, RecentFilesCacheRoundTrip)
+{
+    Preference::Initialize();
+    const std::wstring key(CCopyFileThread::CacheKey);
+    auto stored = [&key](int index)
+    {
+        std::wstring value;
+        boost::shared_ptr<Preference::PreferenceBase> store =
+            Preference::Get(Preference::ScopeApplication);
+        store->Reload();
+        return store->Read(key, std::to_wstring(index), value, std::wstring())
+                   ? QString::fromStdWString(value)
+                   : QStringLiteral("<none>");
+    };
+
+    QStringList many;
+    for (int i = 0; i < 120; ++i)
+        many << QStringLiteral("/files/%1.pkg").arg(i);
+    worker.syncSaveCache(many);
+    EXPECT_EQ(stored(0), QStringLiteral("/files/0.pkg"));
+    EXPECT_EQ(stored(99), QStringLiteral("/files/99.pkg"));
+    EXPECT_EQ(stored(100), QStringLiteral("<none>"));
+
+    const QStringList recent{samplePath(QStringLiteral("TessarySample.package")),
+                             testDir() + QStringLiteral("/notes.txt"),
+                             samplePath(QStringLiteral("TessarySample-bundle.pkg"))};
+    worker.saveCache(recent);
+    drain();
+    EXPECT_EQ(stored(0), recent.at(0));
+    EXPECT_EQ(stored(2), recent.at(2));
+    for (int i = 3; i < 100; ++i)
+        EXPECT_EQ(stored(i), QStringLiteral("<none>")) << i;
+
+    worker.loadCache();
+    const QString keyText = QString::fromWCharArray(CCopyFileThread::CacheKey);
+    ASSERT_TRUE(recorder.waitFor(QStringLiteral("searched:") + keyText));
+    EXPECT_EQ(recorder.take(),
+              QStringList({"search:" + keyText, "result:TessarySample.package valid",
+                           "result:TessarySample-bundle.pkg valid", "searched:" + keyText}));
+    worker.stop();
+    worker.wait();
+    Preference::UnInitialize();
+}

@@ -1,0 +1,257 @@
+#include "PackageTestSupport.h"
+
+#include <CopyFileThread.h>
+#include <DmgPackage.h>
+#include <MacFlatPackage.h>
+#include <TempDirectory.h>
+
+#include <TestEnvironment.h>
+
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+
+#include <memory>
+#include <sys/stat.h>
+
+using namespace PackageTest;
+
+namespace
+{
+class Extraction : public PackagesTest
+{
+protected:
+    std::unique_ptr<CPackage> loadFlat(const QString& path)
+    {
+        return std::unique_ptr<CPackage>(CCopyFileThread::loadPackage(QFileInfo(path)));
+    }
+    QString sampleFlat() const { return samplePath(QStringLiteral("TessarySample.pkg")); }
+    QString fakeTools() const { return testDir() + QStringLiteral("/fake-tools"); }
+};
+} // namespace
+
+TEST_F(Extraction, FlatPackageTestNeedsLowerCaseSuffixAndSignature)
+{
+    EXPECT_TRUE(CMacFlatPackage::isFlatPackage(sampleFlat()));
+    const QString dir = testDir() + QStringLiteral("/dir.pkg");
+    QDir().mkpath(dir);
+    EXPECT_FALSE(CMacFlatPackage::isFlatPackage(dir));
+    writeFile(testDir() + QStringLiteral("/short.pkg"), "xar");
+    EXPECT_FALSE(CMacFlatPackage::isFlatPackage(testDir() + QStringLiteral("/short.pkg")));
+    writeFile(testDir() + QStringLiteral("/other.pkg"), "rax!and more");
+    EXPECT_FALSE(CMacFlatPackage::isFlatPackage(testDir() + QStringLiteral("/other.pkg")));
+    writeFile(testDir() + QStringLiteral("/upper.PKG"), "xar!and more");
+    EXPECT_FALSE(CMacFlatPackage::isFlatPackage(testDir() + QStringLiteral("/upper.PKG")));
+    EXPECT_FALSE(CMacFlatPackage::isFlatPackage(testDir() + QStringLiteral("/missing.pkg")));
+}
+
+TEST_F(Extraction, TempDirectoriesArePrivateAndRemovalStaysInside)
+{
+    const QString made = createTempDir();
+    ASSERT_FALSE(made.isEmpty());
+    EXPECT_TRUE(made.startsWith(tempRoot() + QStringLiteral("/Tessary-")));
+    EXPECT_EQ(QFileInfo(made).fileName().size(), 16);
+    struct stat status;
+    ASSERT_EQ(::stat(QFile::encodeName(made).constData(), &status), 0);
+    EXPECT_EQ(status.st_mode & 0777, 0700u);
+
+    // A link inside the tree is removed, never followed.
+    const QString outside = testDir() + QStringLiteral("/outside");
+    writeFile(outside + QStringLiteral("/keep"), "keep");
+    writeFile(made + QStringLiteral("/sub/.hidden"), "x");
+    ASSERT_TRUE(QFile::link(outside, made + QStringLiteral("/sub/link")));
+    ASSERT_TRUE(
+        QFile::link(testDir() + QStringLiteral("/nothing"), made + QStringLiteral("/dangling")));
+    EXPECT_TRUE(recursiveRemove(made));
+    EXPECT_FALSE(QFileInfo::exists(made));
+    EXPECT_EQ(readFile(outside + QStringLiteral("/keep")), "keep");
+
+    EXPECT_FALSE(recursiveRemove(QString()));
+    EXPECT_FALSE(recursiveRemove(QStringLiteral("/")));
+    EXPECT_FALSE(recursiveRemove(made));
+    // A link given as the tree itself is not followed either.
+    ASSERT_TRUE(QFile::link(outside, testDir() + QStringLiteral("/tree-link")));
+    EXPECT_FALSE(recursiveRemove(testDir() + QStringLiteral("/tree-link")));
+    EXPECT_EQ(readFile(outside + QStringLiteral("/keep")), "keep");
+}
+
+TEST_F(Extraction, ExpandFlattenAndCleanUp)
+{
+    QDir expanded(QStringLiteral("/unchanged"));
+    ASSERT_TRUE(CMacFlatPackage::expand(sampleFlat(), expanded, [] { return false; }));
+    EXPECT_TRUE(QFileInfo::exists(expanded.absoluteFilePath(QStringLiteral("Distribution"))));
+    EXPECT_EQ(QFileInfo(expanded.absolutePath()).fileName(), QStringLiteral("pkg"));
+    const QString out = testDir() + QStringLiteral("/again.pkg");
+    EXPECT_TRUE(CMacFlatPackage::flatten(expanded, out, [] { return false; }));
+    EXPECT_TRUE(CMacFlatPackage::isFlatPackage(out));
+    EXPECT_TRUE(CMacFlatPackage::cleanTempDir(expanded));
+    EXPECT_EQ(leftOvers(), QStringList());
+    std::unique_ptr<CPackage> again = loadFlat(out);
+    EXPECT_TRUE(again->isValid());
+
+    // A failed expansion removes what it made and leaves the directory unset, and
+    // cleaning an unset directory removes nothing.
+    writeFile(testDir() + QStringLiteral("/junk.pkg"), "xar!junk");
+    QDir unset;
+    EXPECT_FALSE(CMacFlatPackage::expand(testDir() + QStringLiteral("/junk.pkg"), unset,
+                                         [] { return false; }));
+    EXPECT_EQ(unset, QDir());
+    EXPECT_EQ(leftOvers(), QStringList());
+    EXPECT_FALSE(CMacFlatPackage::cleanTempDir(unset));
+    EXPECT_TRUE(QFileInfo::exists(testDir() + QStringLiteral("/junk.pkg")));
+    EXPECT_FALSE(CMacFlatPackage::flatten(QDir(testDir() + QStringLiteral("/none")),
+                                          testDir() + QStringLiteral("/none.pkg"),
+                                          [] { return false; }));
+}
+
+TEST_F(Extraction, CanceledExpansionStopsAHangingTool)
+{
+    writeTool(fakeTools(), QStringLiteral("pkgutil"), "exec sleep 600");
+    prependPath(fakeTools());
+    QDir expanded;
+    QElapsedTimer timer;
+    timer.start();
+    EXPECT_FALSE(CMacFlatPackage::expand(sampleFlat(), expanded, [] { return true; }));
+    EXPECT_LT(timer.elapsed(), 20000);
+    EXPECT_EQ(leftOvers(), QStringList());
+}
+
+TEST_F(Extraction, FailingOrMissingToolsLeaveTheFlatPackageInvalid)
+{
+    for (const char* tool : {"xar", "gzip", "cpio"})
+    {
+        QDir(fakeTools()).removeRecursively();
+        writeTool(fakeTools(), QLatin1String(tool), "exit 3");
+        const QByteArray path = qgetenv("PATH");
+        prependPath(fakeTools());
+        std::unique_ptr<CPackage> package = loadFlat(sampleFlat());
+        qputenv("PATH", path);
+        ASSERT_NE(package, nullptr);
+        EXPECT_FALSE(package->isValid()) << tool;
+        EXPECT_FALSE(package->isValidButNotCustomizable()) << tool;
+        EXPECT_EQ(leftOvers(), QStringList()) << tool;
+    }
+    // Failing "defaults" leaves the definition but no product or version.
+    QDir(fakeTools()).removeRecursively();
+    writeTool(fakeTools(), QStringLiteral("defaults"), "exit 1");
+    prependPath(fakeTools());
+    std::unique_ptr<CPackage> noInfo = loadFlat(sampleFlat());
+    EXPECT_FALSE(noInfo->isValid());
+    EXPECT_FALSE(noInfo->xml().isEmpty());
+    EXPECT_TRUE(noInfo->product().isEmpty());
+
+    for (const char* tool : {"xar", "gzip", "cpio", "defaults"})
+    {
+        qputenv("PATH", QFile::encodeName(toolsWithout({QLatin1String(tool)})));
+        std::unique_ptr<CPackage> package = loadFlat(sampleFlat());
+        EXPECT_FALSE(package->isValid()) << tool;
+        EXPECT_EQ(leftOvers(), QStringList()) << tool;
+        QDir(testDir() + QStringLiteral("/sparse-tools")).removeRecursively();
+    }
+}
+
+TEST_F(Extraction, HangingToolIsStoppedAtItsLimit)
+{
+    writeTool(fakeTools(), QStringLiteral("xar"), "exec sleep 600");
+    prependPath(fakeTools());
+    QElapsedTimer timer;
+    timer.start();
+    std::unique_ptr<CPackage> package = loadFlat(sampleFlat());
+    // The limit is 30 s; anything near twice that means the tool was waited for.
+    EXPECT_LT(timer.elapsed(), 55000);
+    EXPECT_FALSE(package->isValid());
+    EXPECT_EQ(leftOvers(), QStringList());
+}
+
+TEST_F(Extraction, ScriptsThatAreNotACompressedArchiveGiveAnInvalidPackage)
+{
+    std::unique_ptr<CPackage> plain = loadFlat(
+        makeFlatPackage(testDir() + QStringLiteral("/plain.pkg"), cpioOdc(validScriptsMembers())));
+    EXPECT_FALSE(plain->isValid());
+    std::unique_ptr<CPackage> garbage = loadFlat(
+        makeFlatPackage(testDir() + QStringLiteral("/garbage.pkg"), gzip("not an archive")));
+    EXPECT_FALSE(garbage->isValid());
+    // A package without "Scripts" at the top level.
+    const QString stage = testDir() + QStringLiteral("/noscripts");
+    writeFile(stage + QStringLiteral("/Distribution"), "<x/>");
+    const QString none = testDir() + QStringLiteral("/none.pkg");
+    ASSERT_EQ(
+        run(QStringLiteral("xar"), {QStringLiteral("-c"), QStringLiteral("-f"), none,
+                                    QStringLiteral("-C"), stage, QStringLiteral("Distribution")}),
+        0);
+    EXPECT_FALSE(loadFlat(none)->isValid());
+    EXPECT_EQ(leftOvers(), QStringList());
+}
+
+TEST_F(Extraction, HostileScriptsWriteNothingOutsideTheWorkDirectory)
+{
+    const QString outside = testDir() + QStringLiteral("/outside");
+    QDir().mkpath(outside);
+    const QByteArray absolute = QFile::encodeName(outside + QStringLiteral("/absolute"));
+    const QList<QList<CpioMember>> attacks = {
+        {{"../../x", 0100644, "dots"}},
+        {{"../../../../../../../../" + QFile::encodeName(outside).mid(1) + "/dotted", 0100644,
+          "dots"}},
+        {{absolute, 0100644, "absolute"}},
+        {{"link", 0120777, QFile::encodeName(outside)}, {"link/through", 0100644, "via link"}},
+        {{"up", 0120777, "../../../../../../.."}, {"up/tmp/escaped", 0100644, "via link"}},
+    };
+    int index = 0;
+    for (QList<CpioMember> members : attacks)
+    {
+        members = validScriptsMembers() + members;
+        const QString path = makeFlatPackage(
+            testDir() + QStringLiteral("/hostile%1.pkg").arg(index++), gzip(cpioOdc(members)));
+        std::unique_ptr<CPackage> package = loadFlat(path);
+        ASSERT_NE(package, nullptr);
+        EXPECT_FALSE(package->isValid()) << index;
+        EXPECT_EQ(leftOvers(), QStringList()) << index;
+    }
+    EXPECT_EQ(QDir(outside).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden),
+              QStringList());
+    EXPECT_FALSE(QFileInfo::exists(tempRoot() + QStringLiteral("/x")));
+    EXPECT_FALSE(QFileInfo::exists(testDir() + QStringLiteral("/x")));
+    EXPECT_FALSE(QFileInfo::exists(QStringLiteral("/tmp/escaped")));
+}
+
+TEST_F(Extraction, DiskImagesThatCannotBeAttachedAreInvalid)
+{
+    // An image asking for a license agreement is never attached.
+    const QString calls = testDir() + QStringLiteral("/hdiutil-calls");
+    const QByteArray real =
+        QFile::encodeName(QString::fromStdString(TestSupport::toolsDirectory()));
+    writeTool(fakeTools(), QStringLiteral("hdiutil"),
+              "echo \"$1\" >> '" + QFile::encodeName(calls) +
+                  "'\n"
+                  "if [ \"$1\" = imageinfo ]; then\n"
+                  "  echo '<?xml version=\"1.0\"?><plist version=\"1.0\"><dict><key>Properties"
+                  "</key><dict><key>Software License Agreement</key><true/></dict></dict>"
+                  "</plist>'\n  exit 0\nfi\nexec '" +
+                  real + "/hdiutil' \"$@\"");
+    prependPath(fakeTools());
+    std::unique_ptr<CPackage> licensed(
+        CCopyFileThread::loadPackage(QFileInfo(samplePath(QStringLiteral("TessarySample.dmg")))));
+    auto* dmg = dynamic_cast<CDmgPackage*>(licensed.get());
+    ASSERT_NE(dmg, nullptr);
+    EXPECT_FALSE(dmg->isValid());
+    EXPECT_FALSE(dmg->mount());
+    EXPECT_EQ(readFile(calls), "imageinfo\nimageinfo\n");
+    licensed.reset();
+    EXPECT_EQ(leftOvers(), QStringList());
+
+    // A failing or missing hdiutil, and an image that is no image.
+    writeTool(fakeTools(), QStringLiteral("hdiutil"), "exit 1");
+    EXPECT_FALSE(std::unique_ptr<CPackage>(CCopyFileThread::loadPackage(QFileInfo(
+                                               samplePath(QStringLiteral("TessarySample.dmg")))))
+                     ->isValid());
+    QFile::remove(fakeTools() + QStringLiteral("/hdiutil"));
+    qputenv("PATH", QFile::encodeName(toolsWithout({QStringLiteral("hdiutil")})));
+    EXPECT_FALSE(std::unique_ptr<CPackage>(CCopyFileThread::loadPackage(QFileInfo(
+                                               samplePath(QStringLiteral("TessarySample.dmg")))))
+                     ->isValid());
+    writeFile(testDir() + QStringLiteral("/junk.dmg"), "not an image");
+    EXPECT_FALSE(std::unique_ptr<CPackage>(CCopyFileThread::loadPackage(
+                                               QFileInfo(testDir() + QStringLiteral("/junk.dmg"))))
+                     ->isValid());
+    EXPECT_EQ(leftOvers(), QStringList());
+}

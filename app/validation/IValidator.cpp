@@ -1,0 +1,3 @@
+#include "IValidator.h"
+
+IValidator::~IValidator() = default;

@@ -1,0 +1,401 @@
+#include "ValidateUrlAction.h"
+
+#include "ProxyDialog.h"
+#include "ResultWidget.h"
+#include "StatusCodeValidator.h"
+#include "ValidateWebResource.h"
+#include "WaitWithQtEvents.h"
+#include "WsdlValidator.h"
+#include "XmlWellFormedValidator.h"
+
+#include <QAuthenticator>
+#include <QDebug>
+#include <QDesktopServices>
+#include <QDialog>
+#include <QDialogButtonBox>
+#include <QFrame>
+#include <QGridLayout>
+#include <QLabel>
+#include <QNetworkProxy>
+#include <QPushButton>
+#include <QTimer>
+#include <QUrl>
+#include <tinyxml.h>
+
+// Resources of a static library are registered by hand, outside any namespace.
+static void initValidationResources()
+{
+    Q_INIT_RESOURCE(validation);
+}
+
+namespace
+{
+
+// Text for a rich-text label; quotes too, as it also goes into attributes.
+QString escaped(const QString& text)
+{
+    return text.toHtmlEscaped().replace(QLatin1Char('\''), QLatin1String("&#39;"));
+}
+
+} // namespace
+
+CValidateUrlAction::CValidateUrlAction(CXmlObject* owner)
+    : CActionItem(owner), m_iCompleted(0), m_iFailed(0), m_nProxyPort(0), m_bDirectConnection(false)
+{
+    initValidationResources();
+}
+
+CValidateUrlAction::~CValidateUrlAction()
+{
+    // A dialog still open (the tree discarded from its event loop) goes with us.
+    delete m_pDialog;
+}
+
+int CValidateUrlAction::parse(TiXmlElement* element, QString& error)
+{
+    const int base = CXmlObject::parse(element, error);
+    if (base != ParseSuccess)
+        return base;
+
+    m_sSignal = convertAttribute(element->Attribute("signal"));
+    const char* slot = element->Attribute("slot");
+    m_sSlot = slot ? QString::fromUtf8(slot) : QString();
+    m_sTitle = convertAttribute(element->Attribute("title"));
+    m_sTopMessage = convertAttribute(element->Attribute("topmessage"));
+    m_sBottomMessage = convertAttribute(element->Attribute("bottommessage"));
+
+    if (m_sSignal.isEmpty())
+    {
+        error = tr("Missing signal attribute in action");
+        return ParseError;
+    }
+    if (m_sSlot.isEmpty())
+    {
+        error = tr("Missing slot attribute in action: %1").arg(m_sSignal);
+        return ParseError;
+    }
+
+    m_lWebResources.clear();
+    for (TiXmlElement* child = element->FirstChildElement("url"); child;
+         child = child->NextSiblingElement("url"))
+    {
+        WebResource resource;
+        resource.name = convertAttribute(child->Attribute("name"));
+        resource.url = convertAttribute(child->Attribute("u"));
+        resource.statusValidation = convertAttribute(child->Attribute("statusValidation"));
+        resource.contentValidation = convertAttribute(child->Attribute("contentValidation"));
+        m_lWebResources.append(resource);
+    }
+
+    if (m_pParent && m_pParent->initSignal(m_sSignal, this, nullptr, error) == ParseError)
+        return ParseError;
+
+    connect(this, &CValidateUrlAction::internalActionDone, this,
+            &CValidateUrlAction::mainActionDone, Qt::QueuedConnection);
+    return ParseSuccess;
+}
+
+bool CValidateUrlAction::performAction(const QString& slot, const CActionItem* /*sender*/)
+{
+    if (slot != QLatin1String("validate"))
+        return false;
+    validate();
+    return true;
+}
+
+void CValidateUrlAction::validate()
+{
+    const QString signal = m_sSignal;
+    qDebug().noquote() << "CValidateUrlAction::validate(" + signal + ") begin";
+    // The page tree, this action included, may be discarded from the dialog's
+    // event loop; then nothing of it may be touched again.
+    QPointer<CValidateUrlAction> self(this);
+    bool retry = false;
+    do
+    {
+        retry = runOnce();
+    } while (self && retry);
+    if (self)
+        emit internalActionDone(m_iFailed == 0);
+    qDebug().noquote() << "CValidateUrlAction::validate(" + signal + ") end";
+}
+
+bool CValidateUrlAction::runOnce()
+{
+    QPointer<CValidateUrlAction> self(this);
+    m_iCompleted = 0;
+    m_iFailed = 0;
+    m_lPending.clear();
+    m_lChecks.clear();
+
+    auto* dialog =
+        new QDialog(dialogParent(), Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint);
+    m_pDialog = dialog;
+    dialog->setObjectName(QStringLiteral("progressdialog"));
+    dialog->setModal(true);
+    dialog->setWindowTitle(m_sTitle);
+    auto* layout = new QGridLayout(dialog);
+
+    auto* top = new QLabel(m_sTopMessage, dialog);
+    top->setObjectName(QStringLiteral("topmessage"));
+    top->setWordWrap(true);
+    top->setVisible(!m_sTopMessage.isEmpty());
+    connect(top, &QLabel::linkActivated, this, &CValidateUrlAction::onLinkActivated);
+
+    auto* panel = new QFrame(dialog);
+    panel->setObjectName(QStringLiteral("resultspanel"));
+    panel->setFrameStyle(QFrame::Box | QFrame::Plain);
+    panel->setAutoFillBackground(true);
+    panel->setBackgroundRole(QPalette::Base);
+    auto* results = new QGridLayout(panel);
+
+    auto* bottom = new QLabel(m_sBottomMessage, dialog);
+    bottom->setObjectName(QStringLiteral("bottommessage"));
+    bottom->setWordWrap(true);
+    bottom->setVisible(!m_sBottomMessage.isEmpty());
+    connect(bottom, &QLabel::linkActivated, this, &CValidateUrlAction::onLinkActivated);
+
+    auto* buttons = new QDialogButtonBox(dialog);
+    m_pProxySettingsButton = buttons->addButton(tr("Proxy Settings"), QDialogButtonBox::ResetRole);
+    m_pRetryButton = buttons->addButton(tr("Retry"), QDialogButtonBox::ResetRole);
+    m_pCancelButton = buttons->addButton(tr("Cancel"), QDialogButtonBox::ResetRole);
+    m_pCloseButton = buttons->addButton(tr("Close"), QDialogButtonBox::AcceptRole);
+
+    layout->addWidget(top, 0, 0);
+    layout->addWidget(panel, 1, 0);
+    layout->addWidget(bottom, 2, 0);
+    layout->addWidget(buttons, 3, 0);
+
+    int row = 1;
+    for (const WebResource& resource : qAsConst(m_lWebResources))
+    {
+        auto* details = new QLabel(panel);
+        details->setTextFormat(Qt::RichText);
+        details->setWordWrap(true);
+        details->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::LinksAccessibleByMouse |
+                                         Qt::LinksAccessibleByKeyboard);
+        auto* mark = new ResultWidget(details, panel);
+        mark->setMaximumWidth(50);
+        auto* caption = new QLabel(panel);
+        if (!resource.name.isEmpty())
+        {
+            caption->setText(
+                QStringLiteral("%1\n%2\n%3").arg(tr("Name:"), tr("URL:"), tr("Result:")));
+            details->setText(QStringLiteral("%1<br><a href='%2'>%2</a><br>")
+                                 .arg(escaped(resource.name), escaped(resource.url)));
+        }
+        else
+        {
+            caption->setText(QStringLiteral("%1\n%2").arg(tr("URL:"), tr("Result:")));
+            details->setText(QStringLiteral("<a href='%1'>%1</a><br>").arg(escaped(resource.url)));
+        }
+        connect(details, &QLabel::linkActivated, this, &CValidateUrlAction::onLinkActivated);
+        results->addWidget(mark, row, 1);
+        results->addWidget(caption, row, 2, Qt::AlignTop);
+        results->addWidget(details, row, 3, Qt::AlignTop);
+
+        auto* check = new ValidateWebResource(QUrl(resource.url), dialog);
+        check->setProxyInformation(m_sProxyHost, m_nProxyPort, m_sProxyUser, m_sProxyPassword);
+        check->setDirectConnection(m_bDirectConnection);
+        addValidators(check, resource);
+        m_lPending.append(check);
+        m_lChecks.append(check);
+
+        connect(m_pCancelButton, &QPushButton::clicked, check, &ValidateWebResource::onCancel);
+        connect(check, &ValidateWebResource::proxyAuthenticationRequired, this,
+                &CValidateUrlAction::onProxyAuthenticationRequired);
+        connect(check, &ValidateWebResource::validationSucceeded, mark, &ResultWidget::onSuccess);
+        connect(check, &ValidateWebResource::validationSucceeded, this,
+                &CValidateUrlAction::onSuccess);
+        connect(check, &ValidateWebResource::validationFailed, mark, &ResultWidget::onFailure);
+        connect(check, &ValidateWebResource::validationFailed, this,
+                &CValidateUrlAction::onFailure);
+        ++row;
+    }
+
+    m_pProxySettingsButton->setEnabled(false);
+    m_pRetryButton->setEnabled(false);
+    m_pCancelButton->setEnabled(true);
+    m_pCloseButton->setEnabled(false);
+
+    bool retry = false;
+    connect(m_pRetryButton, &QPushButton::clicked, dialog,
+            [dialog, &retry]
+            {
+                retry = true;
+                dialog->reject();
+            });
+    connect(m_pCloseButton, &QPushButton::clicked, dialog, &QDialog::accept);
+    connect(m_pProxySettingsButton, &QPushButton::clicked, this,
+            &CValidateUrlAction::onProxySettings);
+
+    dialog->show();
+    kickOffValidation();
+    {
+        QtPort::WaitWithQtEvents waiter(dialog, SIGNAL(finished(int)));
+        waiter.AddSignal(dialog, SIGNAL(destroyed()));
+        waiter.Wait(0);
+    }
+    if (!self)
+        return false;
+
+    // Closed while checks were still due (Escape): stop them, and let them report
+    // before their dialog goes.
+    if (m_iCompleted != m_lWebResources.size())
+    {
+        for (const QPointer<ValidateWebResource>& check : qAsConst(m_lChecks))
+        {
+            if (check)
+                check->onCancel();
+        }
+        QtPort::WaitWithQtEvents rest(
+            [this, self] { return self && m_pDialog && m_iCompleted != m_lWebResources.size(); });
+        rest.Wait(0);
+        if (!self)
+            return false;
+    }
+    m_lPending.clear();
+    m_lChecks.clear();
+    delete m_pDialog;
+    return retry;
+}
+
+void CValidateUrlAction::addValidators(ValidateWebResource* check,
+                                       const WebResource& resource) const
+{
+    if (resource.statusValidation == QLatin1String("2xx"))
+    {
+        check->addValidator(std::make_shared<StatusCodeValidator>(StatusCodeValidator::Group2xx));
+    }
+    else if (!resource.statusValidation.isEmpty())
+    {
+        auto status = std::make_shared<StatusCodeValidator>(StatusCodeValidator::NoGroup);
+        for (const QString& part : resource.statusValidation.split(QLatin1Char(',')))
+            status->addExpectedCode(part.trimmed().toInt(nullptr, 10));
+        check->addValidator(status);
+    }
+    if (resource.contentValidation == QLatin1String("xml"))
+        check->addValidator(std::make_shared<XmlWellFormedValidator>());
+    else if (resource.contentValidation == QLatin1String("wsdl"))
+        check->addValidator(std::make_shared<WsdlValidator>());
+}
+
+void CValidateUrlAction::kickOffValidation()
+{
+    while (!m_lPending.isEmpty())
+    {
+        QPointer<ValidateWebResource> check = m_lPending.takeFirst();
+        if (!check)
+            continue;
+        // From the event loop, so that this call and its callers return first.
+        QTimer::singleShot(0, check, &ValidateWebResource::run);
+        return;
+    }
+}
+
+void CValidateUrlAction::onSuccess()
+{
+    onSingleCompletion();
+}
+
+void CValidateUrlAction::onFailure()
+{
+    ++m_iFailed;
+    onSingleCompletion();
+}
+
+void CValidateUrlAction::onSingleCompletion()
+{
+    ++m_iCompleted;
+    if (m_iCompleted != m_lWebResources.size())
+    {
+        kickOffValidation();
+        return;
+    }
+    if (m_pProxySettingsButton)
+        m_pProxySettingsButton->setEnabled(true);
+    if (m_pCloseButton)
+        m_pCloseButton->setEnabled(true);
+    if (m_pRetryButton)
+        m_pRetryButton->setEnabled(true);
+    if (m_pCancelButton)
+        m_pCancelButton->setEnabled(false);
+}
+
+void CValidateUrlAction::onProxySettings()
+{
+    qDebug().noquote() << "CValidateUrlAction::onProxySettings(" + m_sSignal + ") begin";
+    QPointer<CValidateUrlAction> self(this);
+    QPointer<QtDownloader::ProxyDialog> dialog = new QtDownloader::ProxyDialog(m_pDialog);
+    dialog->setWindowTitle(tr("Proxy Settings"));
+    dialog->SetProxyHost(m_sProxyHost);
+    dialog->SetProxyPort(m_nProxyPort);
+    dialog->SetUsername(m_sProxyUser);
+    dialog->SetPassword(m_sProxyPassword);
+    if (!m_sProxyHost.isEmpty())
+        dialog->SetSelectedProxy(QtDownloader::ProxyHandler::Preferences);
+    else if (m_bDirectConnection)
+        dialog->SetSelectedProxy(QtDownloader::ProxyHandler::None);
+    else
+        dialog->SetSelectedProxy(QtDownloader::ProxyHandler::System);
+    const int answer = dialog->exec();
+    if (self && dialog && answer == QDialog::Accepted)
+    {
+        switch (dialog->GetSelectedProxy())
+        {
+        case QtDownloader::ProxyHandler::System:
+            m_sProxyHost.clear();
+            m_nProxyPort = 0;
+            m_sProxyUser.clear();
+            m_sProxyPassword.clear();
+            m_bDirectConnection = false;
+            break;
+        case QtDownloader::ProxyHandler::None:
+            // A host typed before switching to "No proxy" must not become the proxy.
+            m_sProxyHost.clear();
+            m_nProxyPort = 0;
+            m_sProxyUser.clear();
+            m_sProxyPassword.clear();
+            m_bDirectConnection = true;
+            break;
+        default:
+            m_sProxyHost = dialog->GetProxyHost();
+            m_nProxyPort = dialog->GetProxyPort();
+            m_sProxyUser = dialog->GetUsername();
+            m_sProxyPassword = dialog->GetPassword();
+            m_bDirectConnection = false;
+            break;
+        }
+    }
+    delete dialog;
+    if (self)
+        qDebug().noquote() << "CValidateUrlAction::onProxySettings(" + m_sSignal + ") end";
+}
+
+void CValidateUrlAction::onProxyAuthenticationRequired(const QNetworkProxy& proxy,
+                                                       QAuthenticator* authenticator)
+{
+    qDebug().noquote() << "CValidateUrlAction::onProxyAuthenticationRequired(" + proxy.hostName() +
+                              ") begin";
+    QPointer<CValidateUrlAction> self(this);
+    const std::shared_ptr<QtDownloader::ProxyHandler> handler =
+        QtDownloader::ProxyHandler::Create(QtDownloader::ProxyHandler::PreferencesOrSystem);
+    QtDownloader::ProxyDialog::HandleProxyAuthentication(nullptr, handler.get(), proxy,
+                                                         authenticator);
+    if (!self || !authenticator)
+        return;
+    m_sProxyUser = authenticator->user();
+    m_sProxyPassword = authenticator->password();
+    for (const QPointer<ValidateWebResource>& check : qAsConst(m_lPending))
+    {
+        if (check)
+            check->setProxyInformation(m_sProxyHost, m_nProxyPort, m_sProxyUser, m_sProxyPassword);
+    }
+    qDebug().noquote() << "CValidateUrlAction::onProxyAuthenticationRequired(" + proxy.hostName() +
+                              ") end";
+}
+
+void CValidateUrlAction::onLinkActivated(const QString& link)
+{
+    QDesktopServices::openUrl(QUrl(link));
+}

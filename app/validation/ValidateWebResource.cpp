@@ -1,0 +1,179 @@
+#include "ValidateWebResource.h"
+
+#include "IValidator.h"
+#include "WaitWithQtEvents.h"
+
+#include <QAuthenticator>
+#include <QDebug>
+#include <QNetworkAccessManager>
+#include <QNetworkProxy>
+#include <QNetworkProxyFactory>
+#include <QNetworkReply>
+#include <QNetworkRequest>
+
+ValidateWebResource::ValidateWebResource(const QUrl& url, QObject* parent, int timeoutMs)
+    : QObject(parent), m_Url(url), m_bCanceled(false), m_nProxyPort(0), m_bTimedOut(false),
+      m_bDirectConnection(false), m_bRunning(false), m_nTimeoutMs(timeoutMs)
+{
+}
+
+ValidateWebResource::~ValidateWebResource() = default;
+
+void ValidateWebResource::addValidator(const std::shared_ptr<IValidator>& validator)
+{
+    if (validator)
+        m_lValidators.append(validator);
+}
+
+void ValidateWebResource::setProxyInformation(const QString& host, quint16 port,
+                                              const QString& user, const QString& password)
+{
+    m_sProxyHost = host;
+    m_nProxyPort = port;
+    m_sProxyUser = user;
+    m_sProxyPassword = password;
+}
+
+void ValidateWebResource::run()
+{
+    const QString urlText = m_Url.toString();
+    qDebug().noquote() << "ValidateWebResource::run(" + urlText + ") begin";
+    // A second run while one is in flight (from the nested event loop) would
+    // report twice for one check.
+    if (m_bRunning)
+    {
+        qDebug().noquote() << "ValidateWebResource::run(" + urlText + ") already running";
+        return;
+    }
+    m_bRunning = true;
+
+    QNetworkAccessManager manager;
+    QNetworkRequest request(m_Url);
+    if (!m_sProxyHost.isEmpty())
+    {
+        manager.setProxy(QNetworkProxy(QNetworkProxy::HttpProxy, m_sProxyHost, m_nProxyPort,
+                                       m_sProxyUser, m_sProxyPassword));
+    }
+    else if (m_bDirectConnection)
+    {
+        manager.setProxy(QNetworkProxy(QNetworkProxy::NoProxy));
+    }
+    else
+    {
+        QNetworkProxyFactory::setUseSystemConfiguration(true);
+        const QList<QNetworkProxy> proposed = QNetworkProxyFactory::systemProxyForQuery(
+            QNetworkProxyQuery(m_Url, QNetworkProxyQuery::UrlRequest));
+        if (!proposed.isEmpty())
+        {
+            QNetworkProxy proxy = proposed.first();
+            // Credentials the user typed at an earlier prompt serve a system proxy
+            // that carries none, so the prompt is not repeated for every address.
+            if (proxy.type() != QNetworkProxy::NoProxy && proxy.user().isEmpty() &&
+                !m_sProxyUser.isEmpty())
+            {
+                proxy.setUser(m_sProxyUser);
+                proxy.setPassword(m_sProxyPassword);
+            }
+            manager.setProxy(proxy);
+        }
+    }
+    connect(&manager, &QNetworkAccessManager::proxyAuthenticationRequired, this,
+            &ValidateWebResource::proxyAuthenticationRequired);
+
+    if (m_bCanceled)
+    {
+        m_bRunning = false;
+        emit validationFailed(tr("Operation canceled"));
+        qDebug().noquote() << "ValidateWebResource::run(" + urlText + ") end";
+        return;
+    }
+
+    QNetworkReply* reply = manager.get(request);
+    m_pReply = reply;
+    connect(reply, &QNetworkReply::sslErrors, this, &ValidateWebResource::onSslErrors);
+
+    QtPort::WaitWithQtEvents waiter(reply, SIGNAL(finished()));
+    m_bTimedOut = !(reply->isFinished() || waiter.Wait(m_nTimeoutMs));
+
+    // Reporting may start the next check or close the dialog; the reply and the
+    // manager stay local to this run whatever the receivers do.
+    bool succeeded = false;
+    QString reason;
+    if (m_bTimedOut)
+    {
+        reason = QStringLiteral("The connection to the remote server timed out");
+    }
+    else
+    {
+        const QByteArray body = reply->readAll();
+        const QNetworkReply::NetworkError code = reply->error();
+        qDebug().noquote() << "ValidateWebResource::run" << urlText << "rc:" << int(code)
+                           << "errorString:" << reply->errorString()
+                           << "timed out:" << (m_bTimedOut ? "true" : "false");
+        // These errors mean the server did answer with an HTTP status.
+        if (code == QNetworkReply::NoError || code == QNetworkReply::ContentAccessDenied ||
+            code == QNetworkReply::ContentNotFoundError ||
+            code == QNetworkReply::AuthenticationRequiredError)
+        {
+            succeeded = true;
+            for (const std::shared_ptr<IValidator>& validator : m_lValidators)
+            {
+                QString error;
+                if (!validator->validate(reply, body, error))
+                {
+                    succeeded = false;
+                    reason = error;
+                    break;
+                }
+            }
+        }
+        else
+        {
+            reason = reply->errorString();
+        }
+    }
+    m_pReply = nullptr;
+    disconnect(reply, nullptr, this, nullptr);
+    if (!reply->isFinished())
+        reply->abort();
+    m_bRunning = false;
+
+    if (succeeded)
+        emit validationSucceeded();
+    else
+        emit validationFailed(reason);
+    qDebug().noquote() << "ValidateWebResource::run(" + urlText + ") end";
+}
+
+void ValidateWebResource::onCancel()
+{
+    m_bCanceled = true;
+    if (m_pReply)
+        m_pReply->abort();
+}
+
+void ValidateWebResource::onSslErrors(const QList<QSslError>& errors)
+{
+    bool acceptable = !errors.isEmpty();
+    for (const QSslError& error : errors)
+    {
+        qDebug().noquote() << "SSL error:" << int(error.error()) << error.errorString();
+        switch (error.error())
+        {
+        case QSslError::NoError:
+        case QSslError::UnableToGetLocalIssuerCertificate:
+        case QSslError::UnableToVerifyFirstCertificate:
+        case QSslError::CertificateUntrusted:
+        case QSslError::HostNameMismatch:
+            break;
+        default:
+            acceptable = false;
+            break;
+        }
+    }
+    QNetworkReply* reply = qobject_cast<QNetworkReply*>(sender());
+    if (!reply)
+        reply = m_pReply;
+    if (acceptable && reply)
+        reply->ignoreSslErrors();
+}

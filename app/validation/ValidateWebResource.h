@@ -1,0 +1,72 @@
+#pragma once
+
+#include <QList>
+#include <QObject>
+#include <QPointer>
+#include <QSslError>
+#include <QString>
+#include <QUrl>
+#include <memory>
+
+class IValidator;
+class QAuthenticator;
+class QNetworkProxy;
+class QNetworkReply;
+
+// Fetches one web address with an HTTP GET and runs a chain of validators over
+// the reply. Runs once; reports exactly one of validationSucceeded() or
+// validationFailed(reason) per run().
+class ValidateWebResource : public QObject
+{
+    Q_OBJECT
+
+public:
+    // How long run() waits for the reply.
+    static const int DefaultTimeoutMs = 30000;
+
+    explicit ValidateWebResource(const QUrl& url, QObject* parent = nullptr,
+                                 int timeoutMs = DefaultTimeoutMs);
+    ~ValidateWebResource() override;
+
+    // Appends to the chain; validators run in the order added.
+    void addValidator(const std::shared_ptr<IValidator>& validator);
+    // An empty host means the system's proxy configuration.
+    void setProxyInformation(const QString& host, quint16 port, const QString& user,
+                             const QString& password);
+    // Connects without any proxy, whatever the system names; off by default.
+    void setDirectConnection(bool direct) { m_bDirectConnection = direct; }
+    bool directConnection() const { return m_bDirectConnection; }
+
+    const QUrl& url() const { return m_Url; }
+    bool isCanceled() const { return m_bCanceled; }
+    bool timedOut() const { return m_bTimedOut; }
+    const QString& proxyHost() const { return m_sProxyHost; }
+    quint16 proxyPort() const { return m_nProxyPort; }
+    const QString& proxyUser() const { return m_sProxyUser; }
+    const QString& proxyPassword() const { return m_sProxyPassword; }
+    const QList<std::shared_ptr<IValidator>>& validators() const { return m_lValidators; }
+
+public slots:
+    void run();
+    void onCancel();
+    void onSslErrors(const QList<QSslError>& errors);
+
+signals:
+    void validationSucceeded();
+    void validationFailed(const QString& reason);
+    void proxyAuthenticationRequired(const QNetworkProxy& proxy, QAuthenticator* authenticator);
+
+private:
+    QUrl m_Url;
+    QList<std::shared_ptr<IValidator>> m_lValidators;
+    QPointer<QNetworkReply> m_pReply;
+    bool m_bCanceled;
+    QString m_sProxyHost;
+    quint16 m_nProxyPort;
+    QString m_sProxyUser;
+    QString m_sProxyPassword;
+    bool m_bTimedOut;
+    bool m_bDirectConnection;
+    bool m_bRunning;
+    int m_nTimeoutMs;
+};

@@ -1,0 +1,271 @@
+// Fetching and judging web resources against a real server on loopback.
+
+#include "LoopbackServers.h"
+#include "StatusCodeValidator.h"
+#include "TestEnvironment.h"
+#include "ValidateWebResource.h"
+#include "WaitWithQtEvents.h"
+#include "WsdlValidator.h"
+#include "XmlWellFormedValidator.h"
+
+#include <QDomDocument>
+#include <QDomElement>
+#include <QTimer>
+#include <gtest/gtest.h>
+#include <memory>
+
+using namespace ValidationTest;
+
+namespace
+{
+
+struct Outcome
+{
+    int succeeded = 0;
+    int failed = 0;
+    QString reason;
+    bool done() const { return succeeded + failed > 0; }
+};
+
+// Runs the check from the event loop, as the action does, and waits for its report.
+Outcome runCheck(ValidateWebResource& check)
+{
+    Outcome outcome;
+    QObject::connect(&check, &ValidateWebResource::validationSucceeded,
+                     [&outcome] { ++outcome.succeeded; });
+    QObject::connect(&check, &ValidateWebResource::validationFailed,
+                     [&outcome](const QString& reason)
+                     {
+                         ++outcome.failed;
+                         outcome.reason = reason;
+                     });
+    QTimer::singleShot(0, &check, &ValidateWebResource::run);
+    QtPort::WaitWithQtEvents waiter([&outcome] { return !outcome.done(); });
+    EXPECT_TRUE(waiter.Wait(60000));
+    // Exactly one report per run.
+    QtPort::WaitWithQtEvents settle([] { return true; });
+    settle.Wait(50);
+    EXPECT_EQ(outcome.succeeded + outcome.failed, 1);
+    return outcome;
+}
+
+std::shared_ptr<StatusCodeValidator> expecting(std::initializer_list<int> codes)
+{
+    auto validator = std::make_shared<StatusCodeValidator>(StatusCodeValidator::NoGroup);
+    for (int code : codes)
+        validator->addExpectedCode(code);
+    return validator;
+}
+
+class WebCheckTest : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        // The system proxy must not send the checks anywhere but to loopback.
+        for (const char* name : {"http_proxy", "https_proxy", "all_proxy", "no_proxy", "HTTP_PROXY",
+                                 "HTTPS_PROXY", "ALL_PROXY", "NO_PROXY"})
+            qunsetenv(name);
+        ASSERT_TRUE(m_Server.isRunning()) << "the loopback web server did not start";
+    }
+
+    WebServer m_Server;
+};
+
+} // namespace
+
+TEST_F(WebCheckTest, StatusGroupAndExpectedCodes)
+{
+    {
+        ValidateWebResource check(m_Server.url("/ok"));
+        check.addValidator(std::make_shared<StatusCodeValidator>(StatusCodeValidator::Group2xx));
+        EXPECT_EQ(runCheck(check).succeeded, 1);
+    }
+    {
+        ValidateWebResource check(m_Server.url("/notfound"));
+        check.addValidator(std::make_shared<StatusCodeValidator>(StatusCodeValidator::Group2xx));
+        EXPECT_EQ(runCheck(check).reason, "Received unexpected HTTP status code: 404");
+    }
+    {
+        ValidateWebResource check(m_Server.url("/notfound"));
+        check.addValidator(expecting({200, 404}));
+        EXPECT_EQ(runCheck(check).succeeded, 1);
+    }
+    {
+        // Listing a code switches the group off: 200 is no longer enough.
+        ValidateWebResource check(m_Server.url("/ok"));
+        check.addValidator(expecting({0, 404}));
+        EXPECT_EQ(runCheck(check).reason, "Received unexpected HTTP status code: 200");
+    }
+    {
+        ValidateWebResource check(m_Server.url("/forbidden"));
+        check.addValidator(expecting({401}));
+        EXPECT_EQ(runCheck(check).reason, "Received unexpected HTTP status code: 403");
+    }
+}
+
+TEST_F(WebCheckTest, AnyAnswerPassesWithoutValidators)
+{
+    for (const char* path : {"/ok", "/unauthorized", "/forbidden", "/notfound"})
+    {
+        ValidateWebResource check(m_Server.url(path));
+        EXPECT_EQ(runCheck(check).succeeded, 1) << path;
+    }
+}
+
+TEST_F(WebCheckTest, OtherHttpErrorsEndWithTheNetworkMessage)
+{
+    // A 500 is not one of the answers the validators judge.
+    ValidateWebResource check(m_Server.url("/servererror"));
+    check.addValidator(expecting({500}));
+    const Outcome outcome = runCheck(check);
+    EXPECT_EQ(outcome.failed, 1);
+    EXPECT_FALSE(outcome.reason.isEmpty());
+    EXPECT_FALSE(outcome.reason.startsWith("Received unexpected")) << outcome.reason.toStdString();
+}
+
+TEST_F(WebCheckTest, XmlAndWsdlContent)
+{
+    const auto run = [this](const char* path, std::shared_ptr<IValidator> validator)
+    {
+        ValidateWebResource check(m_Server.url(path));
+        check.addValidator(std::make_shared<StatusCodeValidator>(StatusCodeValidator::Group2xx));
+        check.addValidator(validator);
+        return runCheck(check);
+    };
+    auto xml = std::make_shared<XmlWellFormedValidator>();
+    EXPECT_EQ(run("/xml", xml).succeeded, 1);
+    EXPECT_EQ(xml->document()->documentElement().nodeName(), "root");
+
+    const Outcome malformed = run("/malformed", xml);
+    EXPECT_TRUE(malformed.reason.startsWith("Document is not well-formed XML: "))
+        << malformed.reason.toStdString();
+    EXPECT_GT(malformed.reason.size(), QString("Document is not well-formed XML: ").size());
+    EXPECT_TRUE(xml->document()->documentElement().isNull()) << "a failed parse keeps no document";
+
+    EXPECT_TRUE(run("/empty", std::make_shared<XmlWellFormedValidator>())
+                    .reason.startsWith("Document is not well-formed XML: "));
+    EXPECT_EQ(run("/emptyelement", std::make_shared<XmlWellFormedValidator>()).succeeded, 1);
+
+    EXPECT_EQ(run("/wsdl", std::make_shared<WsdlValidator>()).succeeded, 1);
+    EXPECT_EQ(run("/emptyelement", std::make_shared<WsdlValidator>()).reason,
+              "Document is well-formed XML, but does not appear to be WSDL.");
+    // The prefix is part of the check, as written by the service.
+    EXPECT_EQ(run("/wsdlnoprefix", std::make_shared<WsdlValidator>()).reason,
+              "Document is well-formed XML, but does not appear to be WSDL.");
+    EXPECT_TRUE(run("/malformed", std::make_shared<WsdlValidator>())
+                    .reason.startsWith("Document is not well-formed XML: "));
+}
+
+TEST_F(WebCheckTest, ValidatorsRunInOrderAndTheFirstFailureStands)
+{
+    ValidateWebResource check(m_Server.url("/notfound"));
+    check.addValidator(std::make_shared<WsdlValidator>());
+    check.addValidator(std::make_shared<StatusCodeValidator>(StatusCodeValidator::Group2xx));
+    EXPECT_TRUE(runCheck(check).reason.startsWith("Document is not well-formed XML: "));
+}
+
+TEST_F(WebCheckTest, UnresolvableHostFailsWithoutRunningValidators)
+{
+    ValidateWebResource check(QUrl("http://no-such-host.invalid/"));
+    auto xml = std::make_shared<XmlWellFormedValidator>();
+    check.addValidator(xml);
+    const Outcome outcome = runCheck(check);
+    EXPECT_EQ(outcome.failed, 1);
+    EXPECT_TRUE(outcome.reason.contains("no-such-host.invalid")) << outcome.reason.toStdString();
+}
+
+TEST_F(WebCheckTest, RefusedConnectionFailsWithTheNetworkMessage)
+{
+    ValidateWebResource check(QUrl(QString("http://127.0.0.1:%1/").arg(freePort())));
+    const Outcome outcome = runCheck(check);
+    EXPECT_EQ(outcome.failed, 1);
+    EXPECT_TRUE(outcome.reason.contains("refused", Qt::CaseInsensitive))
+        << outcome.reason.toStdString();
+}
+
+TEST_F(WebCheckTest, SlowServerTimesOut)
+{
+    ValidateWebResource check(m_Server.url("/slow"), nullptr, 1000);
+    EXPECT_EQ(runCheck(check).reason, "The connection to the remote server timed out");
+    EXPECT_TRUE(check.timedOut());
+}
+
+TEST_F(WebCheckTest, CanceledBeforeStartSendsNoRequest)
+{
+    ValidateWebResource check(m_Server.url("/ok"));
+    check.onCancel();
+    EXPECT_EQ(runCheck(check).reason, "Operation canceled");
+    // Prove the server would have logged a request by making one.
+    ValidateWebResource probe(m_Server.url("/probe"));
+    runCheck(probe);
+    EXPECT_EQ(m_Server.requests(), QStringList{"/probe"});
+}
+
+TEST_F(WebCheckTest, CanceledDuringFetchEndsWithTheNetworkMessage)
+{
+    ValidateWebResource check(m_Server.url("/slow"));
+    // Cancel once the request has reached the server.
+    auto* poll = new QTimer(&check);
+    QObject::connect(poll, &QTimer::timeout,
+                     [this, &check, poll]
+                     {
+                         if (m_Server.requests().contains("/slow"))
+                         {
+                             poll->stop();
+                             check.onCancel();
+                         }
+                     });
+    poll->start(20);
+    const Outcome outcome = runCheck(check);
+    EXPECT_EQ(outcome.failed, 1);
+    EXPECT_FALSE(check.timedOut());
+    EXPECT_EQ(outcome.reason, "Operation canceled");
+    EXPECT_TRUE(check.isCanceled());
+}
+
+TEST_F(WebCheckTest, TlsCertificates)
+{
+    const QString base = QString::fromStdString(TestSupport::testDirectory());
+    QString certificate, key;
+    ASSERT_TRUE(makeCertificate(base + "/selfsigned", true, certificate, key));
+    {
+        WebServer server(certificate, key);
+        ASSERT_TRUE(server.isRunning());
+        ValidateWebResource check(server.url("/ok"));
+        const Outcome outcome = runCheck(check);
+        EXPECT_EQ(outcome.failed, 1) << "a self-signed certificate is refused";
+        EXPECT_FALSE(outcome.reason.isEmpty());
+    }
+    // Issued by a CA the client does not know: only the issuer cannot be found.
+    ASSERT_TRUE(makeCertificate(base + "/issued", false, certificate, key));
+    {
+        WebServer server(certificate, key);
+        ASSERT_TRUE(server.isRunning());
+        ValidateWebResource check(server.url("/wsdl"));
+        check.addValidator(std::make_shared<WsdlValidator>());
+        const Outcome outcome = runCheck(check);
+        EXPECT_EQ(outcome.succeeded, 1) << outcome.reason.toStdString();
+    }
+}
+
+TEST_F(WebCheckTest, WaitEndsBySignalPredicateOrTimeout)
+{
+    QTimer timer;
+    timer.setSingleShot(true);
+    timer.start(10);
+    QtPort::WaitWithQtEvents bySignal(&timer, SIGNAL(timeout()));
+    EXPECT_TRUE(bySignal.Wait(0));
+
+    int calls = 0;
+    QTimer::singleShot(10, [&calls] { ++calls; });
+    QtPort::WaitWithQtEvents byPredicate([&calls] { return calls == 0; });
+    EXPECT_TRUE(byPredicate.Wait(10000));
+
+    QTimer never;
+    QtPort::WaitWithQtEvents timedOut(&never, SIGNAL(timeout()));
+    EXPECT_FALSE(timedOut.Wait(100));
+
+    QtPort::WaitWithQtEvents unknown(&never, SIGNAL(noSuchSignal()));
+    EXPECT_FALSE(unknown.AddSignal(nullptr, SIGNAL(timeout())));
+}

@@ -142,8 +142,10 @@ private:
                 return;
             if (*m_p == '/')
             {
-                // Empty element: no content, no depth.
+                // Empty element: one level deeper, but nothing nests inside it.
                 m_p = m_p + 1 < m_end && m_p[1] == '>' ? m_p + 2 : m_p + 1;
+                if (m_depth + 1 > m_maxDepth)
+                    m_maxDepth = m_depth + 1;
                 return;
             }
             if (*m_p == '>')

@@ -13,6 +13,7 @@
 
 #include <QApplication>
 #include <QLabel>
+#include <QLoggingCategory>
 #include <QWidget>
 #include <cstdint>
 #include <cstdlib>
@@ -89,6 +90,22 @@ void removeOutsideActions(TiXmlNode* node)
         }
     }
 }
+// The deepest element nesting TinyXML actually built.
+int documentDepth(const TiXmlNode* document)
+{
+    int deepest = 0;
+    QList<QPair<const TiXmlElement*, int>> pending;
+    for (const TiXmlElement* e = document->FirstChildElement(); e; e = e->NextSiblingElement())
+        pending.append({e, 1});
+    while (!pending.isEmpty())
+    {
+        const auto [element, depth] = pending.takeLast();
+        deepest = qMax(deepest, depth);
+        for (const TiXmlElement* e = element->FirstChildElement(); e; e = e->NextSiblingElement())
+            pending.append({e, depth + 1});
+    }
+    return deepest;
+}
 } // namespace
 
 extern "C" int LLVMFuzzerInitialize(int* argc, char*** argv)
@@ -99,6 +116,8 @@ extern "C" int LLVMFuzzerInitialize(int* argc, char*** argv)
     static QApplication* application = new QApplication(*argc, *argv);
     Q_UNUSED(application);
     static CFuzzFactory factory;
+    // Begin/end tracing of every object would only slow the search down.
+    QLoggingCategory::setFilterRules(QStringLiteral("default.debug=false"));
     CXmlObject::m_gCurrentXmlVersion = std::wstring(L"1.8");
     CXmlContainer::m_pStaticWidgetFactory = &factory;
     // Load fonts and styles once, so their caches do not count against the first input.
@@ -118,6 +137,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
             std::abort(); // a failure must always say why
         return 0;
     }
+    // The reader's pre-scan must never see less nesting than TinyXML builds,
+    // or the limit that protects the stack could be slipped past.
+    if (documentDepth(&document) > CXmlDefinitionReader::nestingDepth(bytes))
+        std::abort();
     removeOutsideActions(&document);
     {
         CFuzzRoot root;

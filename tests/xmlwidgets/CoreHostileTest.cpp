@@ -46,11 +46,12 @@ TEST_F(CoreHostile, DepthScanFollowsTinyXmlsReading)
         {"<a><b/><c></c></a>", 2},
         {"<a><!-- <b><b><b> --></a>", 1},
         {"<a><![CDATA[<b><b>]]></a>", 1},
-        {"<a x='</a>'><b y=\"></b>\"><c/></b></a>", 2},
+        {"<a x='</a>'><b y=\"></b>\"><c/></b></a>", 3},
         {"<?xml version='1.0' foo='>'?><a><b></b></a>", 2},
         {"<!DOCTYPE a><a>text < 3 <b>x</b></a>", 1}, // "< 3 <b>" is one unknown node
         {"</x></x><a><b><c>", 3}, // stray closing tags never lower the count below zero
-        {"<\xc3\xa4><\xc3\xb6/></\xc3\xa4>", 1},
+        {"<\xc3\xa4><\xc3\xb6/></\xc3\xa4>", 2},
+        {"<?xml\x01ln/><e/>", 1},
     };
     for (const auto& c : cases)
         EXPECT_EQ(CXmlDefinitionReader::nestingDepth(c.xml), c.depth) << c.xml;

@@ -103,8 +103,9 @@ public:
     // The tool's own page-definition version; empty disables "versionmin"/"versionmax".
     static orbilib::utils::CVersion m_gCurrentXmlVersion;
 
-    // Elements nested deeper than this below the element handed to the root's
-    // parse are refused, so a hostile definition cannot exhaust the stack.
+    // Elements more than this many levels deep in their document (the root
+    // element is level 1) are refused, by CXmlDefinitionReader before TinyXML
+    // reads them and by parse, so a hostile definition cannot exhaust the stack.
     static const int m_gMaxElementDepth;
 
     // Objects are numbered as they are constructed, so a container can tell an
@@ -114,7 +115,8 @@ public:
     quint64 creationSerial() const { return m_nCreationSerial; }
     static quint64 nextCreationSerial() { return m_gNextCreationSerial; }
 
-    // Reads a "t"/"true"/"f"/"false" value (any case); false for anything else.
+    // Reads a "t"/"true"/"f"/"false" value (any case) into result; returns false,
+    // leaving result alone, for anything else.
     static bool parseBoolean(const QString& value, bool& result);
 
 protected:

@@ -4,12 +4,34 @@
 #include <QFile>
 #include <QMutexLocker>
 
+#include <cerrno>
 #include <cstring>
+#include <unistd.h>
+#include <vector>
 
 namespace
 {
-// Lines and payload pieces are read in at most this many bytes.
+// Lines of the stub are read in at most this many bytes.
 const qint64 kChunkSize = 10240;
+// The payload is copied in pieces of this size: memory stays fixed, whatever its size.
+const qint64 kPayloadPiece = 1024 * 1024;
+
+bool writeAll(int fd, const char* data, size_t size)
+{
+    while (size > 0)
+    {
+        const ssize_t written = ::write(fd, data, size);
+        if (written < 0)
+        {
+            if (errno == EINTR)
+                continue;
+            return false;
+        }
+        data += written;
+        size -= size_t(written);
+    }
+    return true;
+}
 
 bool startsWith(const QByteArray& line, const char* marker)
 {
@@ -115,7 +137,7 @@ void CPackagerThread::stop()
     m_bRunning = false;
 }
 
-bool CPackagerThread::isRunning()
+bool CPackagerThread::keepRunning()
 {
     QMutexLocker locker(&m_lock);
     return m_bRunning;
@@ -169,6 +191,58 @@ QByteArray CPackagerThread::readPackageXml(const QString& path, QString& display
     }
     qDebug() << "CPackagerThread::readPackageXml(" << path << ") end";
     return collected;
+}
+
+void CPackagerThread::copyPayload(QFile& source, QFile& destination, qint64 total)
+{
+    // The payload is copied as it is, in fixed pieces, by the kernel where it can; the
+    // destination is unbuffered, so its descriptor's offset is where the stub ended.
+    const int in = source.handle();
+    const int out = destination.handle();
+    off_t offset = off_t(source.pos());
+    bool useCopyRange = true;
+    std::vector<char> piece;
+    while (offset < total)
+    {
+        if (!keepRunning())
+        {
+            qDebug() << "CPackagerThread::run() stopped";
+            return;
+        }
+        const size_t wanted = size_t(qMin<qint64>(kPayloadPiece, total - offset));
+        ssize_t done = -1;
+        if (useCopyRange)
+        {
+            done = ::copy_file_range(in, &offset, out, nullptr, wanted, 0);
+            if (done < 0 && errno == EINTR)
+                continue;
+            if (done <= 0)
+            {
+                // Not offered between these files, or a failure that reading and
+                // writing separately will tell apart.
+                useCopyRange = false;
+                continue;
+            }
+        }
+        else
+        {
+            if (piece.empty())
+                piece.resize(size_t(kPayloadPiece));
+            done = ::pread(in, piece.data(), wanted, offset);
+            if (done < 0 && errno == EINTR)
+                continue;
+            if (done <= 0)
+            {
+                qDebug() << "CPackagerThread: read failed:" << qt_error_string(errno);
+                emit fileReadError(m_sSource);
+                return;
+            }
+            offset += done;
+            if (!writeAll(out, piece.data(), size_t(done)))
+                emit fileWriteError(m_sDestination);
+        }
+        emit progress(qint64(offset), total);
+    }
 }
 
 void CPackagerThread::run()
@@ -244,61 +318,51 @@ void CPackagerThread::run()
 
     bool binary = false;
     bool skipping = false;
+    bool ok = true;
     QByteArray buffer;
     buffer.reserve(int(kChunkSize));
-    while (!source.atEnd())
+    while (!binary && !source.atEnd())
     {
-        if (!isRunning())
+        if (!keepRunning())
         {
             qDebug() << "CPackagerThread::run() stopped";
+            ok = false;
             break;
         }
-        if (binary)
+        if (!readLine(source, buffer))
         {
-            buffer.resize(int(kChunkSize));
-            const qint64 read = source.read(buffer.data(), kChunkSize);
-            if (read < 0)
-            {
-                emit fileReadError(m_sSource);
-                break;
-            }
-            if (destination.write(buffer.constData(), read) != read)
-                emit fileWriteError(m_sDestination);
+            emit fileReadError(m_sSource);
+            ok = false;
+            break;
         }
-        else
+        QByteArray out;
+        switch (classify(buffer, skipping))
         {
-            if (!readLine(source, buffer))
-            {
-                emit fileReadError(m_sSource);
-                break;
-            }
-            QByteArray out;
-            switch (classify(buffer, skipping))
-            {
-            case LineAction::BeginBlock:
-                skipping = true;
-                break;
-            case LineAction::EndBlock:
-                skipping = false;
-                break;
-            case LineAction::SkipLines:
-                out = skipLinesLine(buffer, lineDelta);
-                break;
-            case LineAction::EndOfHeader:
-                out = block + buffer;
-                break;
-            case LineAction::Skipped:
-                break;
-            case LineAction::Copied:
-                binary = isEndOfStub(buffer);
-                out = buffer;
-                break;
-            }
-            if (!out.isEmpty() && destination.write(out) != out.size())
-                emit fileWriteError(m_sDestination);
+        case LineAction::BeginBlock:
+            skipping = true;
+            break;
+        case LineAction::EndBlock:
+            skipping = false;
+            break;
+        case LineAction::SkipLines:
+            out = skipLinesLine(buffer, lineDelta);
+            break;
+        case LineAction::EndOfHeader:
+            out = block + buffer;
+            break;
+        case LineAction::Skipped:
+            break;
+        case LineAction::Copied:
+            binary = isEndOfStub(buffer);
+            out = buffer;
+            break;
         }
+        if (!out.isEmpty() && destination.write(out) != out.size())
+            emit fileWriteError(m_sDestination);
         emit progress(source.pos(), total);
     }
+    if (ok && binary)
+        copyPayload(source, destination, total);
     // Buffered bytes reach the disk here; a full disk shows up now at the latest.
     if (!destination.flush())
         emit fileWriteError(m_sDestination);

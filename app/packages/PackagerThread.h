@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QFile>
 #include <QList>
 #include <QMutex>
 #include <QPair>
@@ -9,7 +10,7 @@
 // Reads self-extracting script installers and writes customized copies of them on
 // its own thread: the copy carries a block of shell "export" lines before the
 // "## END OF HEADER" line, and its skip_lines count is corrected so that the stub
-// still finds its payload. The payload is streamed with a fixed buffer.
+// still finds its payload. The payload is streamed in fixed pieces of 1 MiB.
 class CPackagerThread : public QThread
 {
     Q_OBJECT
@@ -41,7 +42,8 @@ protected:
     void run() override;
 
 private:
-    bool isRunning();
+    bool keepRunning();
+    void copyPayload(QFile& source, QFile& destination, qint64 total);
     QByteArray customizationBlock() const;
 
     QList<QPair<QString, QString>> m_lProperties;

@@ -126,7 +126,6 @@ bool CValidateUrlAction::runOnce()
     m_iCompleted = 0;
     m_iFailed = 0;
     m_lPending.clear();
-    m_lChecks.clear();
 
     auto* dialog =
         new QDialog(dialogParent(), Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint);
@@ -199,9 +198,10 @@ bool CValidateUrlAction::runOnce()
         check->setDirectConnection(m_bDirectConnection);
         addValidators(check, resource);
         m_lPending.append(check);
-        m_lChecks.append(check);
 
         connect(m_pCancelButton, &QPushButton::clicked, check, &ValidateWebResource::onCancel);
+        // Closing the dialog another way (Escape) while checks are due stops them too.
+        connect(dialog, &QDialog::finished, check, &ValidateWebResource::onCancel);
         connect(check, &ValidateWebResource::proxyAuthenticationRequired, this,
                 &CValidateUrlAction::onProxyAuthenticationRequired);
         connect(check, &ValidateWebResource::validationSucceeded, mark, &ResultWidget::onSuccess);
@@ -239,15 +239,10 @@ bool CValidateUrlAction::runOnce()
     if (!self)
         return false;
 
-    // Closed while checks were still due (Escape): stop them, and let them report
-    // before their dialog goes.
+    // Closed while checks were still due (Escape): they are canceled; let them
+    // report before their dialog goes.
     if (m_iCompleted != m_lWebResources.size())
     {
-        for (const QPointer<ValidateWebResource>& check : qAsConst(m_lChecks))
-        {
-            if (check)
-                check->onCancel();
-        }
         QtPort::WaitWithQtEvents rest(
             [this, self] { return self && m_pDialog && m_iCompleted != m_lWebResources.size(); });
         rest.Wait(0);
@@ -255,7 +250,6 @@ bool CValidateUrlAction::runOnce()
             return false;
     }
     m_lPending.clear();
-    m_lChecks.clear();
     delete m_pDialog;
     return retry;
 }

@@ -66,7 +66,6 @@ private:
     QString m_sBottomMessage;
     QList<WebResource> m_lWebResources;
     QList<QPointer<ValidateWebResource>> m_lPending;
-    QList<QPointer<ValidateWebResource>> m_lChecks;
     int m_iCompleted;
     int m_iFailed;
     QString m_sProxyHost;

@@ -107,9 +107,12 @@ void ValidateWebResource::run()
     {
         const QByteArray body = reply->readAll();
         const QNetworkReply::NetworkError code = reply->error();
+        const QString errorString = reply->errorString();
+        const int status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
         qDebug().noquote() << "ValidateWebResource::run" << urlText << "rc:" << int(code)
-                           << "errorString:" << reply->errorString()
-                           << "timed out:" << (m_bTimedOut ? "true" : "false");
+                           << "errorString:" << errorString
+                           << "timed out:" << (m_bTimedOut ? "true" : "false")
+                           << "status:" << status;
         // These errors mean the server did answer with an HTTP status.
         if (code == QNetworkReply::NoError || code == QNetworkReply::ContentAccessDenied ||
             code == QNetworkReply::ContentNotFoundError ||
@@ -129,7 +132,7 @@ void ValidateWebResource::run()
         }
         else
         {
-            reason = reply->errorString();
+            reason = errorString;
         }
     }
     m_pReply = nullptr;

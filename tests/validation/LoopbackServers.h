@@ -10,9 +10,16 @@
 #include <QUrl>
 #include <functional>
 #include <memory>
+#include <ostream>
 
 class QPushButton;
 class QWidget;
+
+// Readable QStrings in test failure messages.
+inline void PrintTo(const QString& text, std::ostream* out)
+{
+    *out << '"' << text.toStdString() << '"';
+}
 
 namespace ValidationTest
 {

@@ -2,7 +2,8 @@
 """Loopback HTTP(S) server for the web check tests.
 
 Prints the port it listens on (127.0.0.1, chosen by the system) as its first
-line, appends the path of every request to the log file when one is given, and
+line, appends the path of every request to the log file when one is given
+(marked " (proxy)" when a proxy forwarded it), and
 serves until it is killed.
 """
 import argparse
@@ -46,7 +47,9 @@ class Handler(http.server.BaseHTTPRequestHandler):
     def do_GET(self):
         if self.server.log_path:
             with log_lock, open(self.server.log_path, "a") as log:
-                log.write(self.path + "\n")
+                # Requests that came through a proxy carry its "Via" header.
+                via = " (proxy)" if self.headers.get("Via") else ""
+                log.write(self.path + via + "\n")
         path = self.path.split("?", 1)[0]
         if path == "/slow":
             # Answers far later than any test waits.

@@ -9,6 +9,7 @@
 #include <QFile>
 #include <QMutex>
 #include <QMutexLocker>
+#include <QRegularExpression>
 
 #include <atomic>
 #include <functional>
@@ -347,4 +348,52 @@ TEST_F(Worker, RecentFilesCacheRoundTrip)
     worker.stop();
     worker.wait();
     Preference::UnInitialize();
+}
+
+TEST_F(Worker, PublishedFlatPackageCarriesOneBlockOfEachKind)
+{
+    QObject::connect(
+        &worker, &CCopyFileThread::copyFlatPackageFinished, &worker,
+        [this](const QFileInfo& a, const QFileInfo& b)
+        { recorder.add("published:" + a.fileName() + ">" + b.fileName()); },
+        Qt::DirectConnection);
+    QObject::connect(
+        &worker, &CCopyFileThread::copyFlatPackageError, &worker,
+        [this](const QFileInfo& a, const QFileInfo&) { recorder.add("failed:" + a.fileName()); },
+        Qt::DirectConnection);
+    const QString first = testDir() + QStringLiteral("/first.pkg");
+    const QString second = testDir() + QStringLiteral("/second.pkg");
+    const QString customization = testDir() + QStringLiteral("/custom.xml");
+    writeFile(customization, "<AdminCustomization/>");
+    worker.copyFlatPackage(samplePath(QStringLiteral("TessarySample.pkg")), first,
+                           QStringLiteral("export A='1'\n"), {},
+                           QStringLiteral("var ts_properties = new Array();\n"
+                                          "ts_properties[\"A\"] = \"1\";\n"),
+                           customization);
+    worker.copyFlatPackage(first, second, QStringLiteral("export B='2'\n"), {},
+                           QStringLiteral("var ts_properties = new Array();\n"
+                                          "ts_properties[\"B\"] = \"2\";\n"),
+                           QString());
+    // A destination that cannot be written fails without leaving work directories.
+    writeFile(testDir() + QStringLiteral("/plain"), "x");
+    worker.copyFlatPackage(first, testDir() + QStringLiteral("/plain/third.pkg"), QString(), {},
+                           QString(), QString());
+    drain();
+    EXPECT_EQ(recorder.take().filter(QRegularExpression(QStringLiteral("^(published|failed):"))),
+              QStringList({"published:TessarySample.pkg>first.pkg",
+                           "published:first.pkg>second.pkg", "failed:first.pkg"}));
+    EXPECT_EQ(leftOvers(), QStringList());
+
+    const QString expanded = testDir() + QStringLiteral("/expanded");
+    ASSERT_EQ(run(QStringLiteral("pkgutil"), {QStringLiteral("--expand"), second, expanded}), 0);
+    const QByteArray distribution = readFile(expanded + QStringLiteral("/Distribution"));
+    EXPECT_EQ(distribution.count("var ts_properties = new Array();"), 1);
+    EXPECT_TRUE(distribution.contains("ts_properties[\"B\"] = \"2\";\n</script>"));
+    EXPECT_FALSE(distribution.contains("ts_properties[\"A\"]"));
+    EXPECT_EQ(readFile(expanded + QStringLiteral("/Scripts/properties")), "export B='2'\n");
+    EXPECT_TRUE(QFileInfo(expanded + QStringLiteral("/Scripts/properties")).isExecutable());
+    // The customization stored by the first publish travels on.
+    EXPECT_EQ(readFile(expanded + QStringLiteral("/Scripts/AdminConfigModified.xml")),
+              "<AdminCustomization/>");
+    EXPECT_FALSE(QFileInfo::exists(customization));
 }

@@ -1,0 +1,182 @@
+#pragma once
+
+#include <XmlContainer.h>
+#include <XmlValidator.h>
+
+#include <QFileInfo>
+#include <QList>
+#include <QMainWindow>
+#include <QMultiMap>
+#include <QStringList>
+
+class QAction;
+class QGridLayout;
+class QLabel;
+class QMenu;
+class QMimeData;
+class QProgressDialog;
+class QPushButton;
+class QTemporaryFile;
+class QTextBrowser;
+class QTimer;
+class CCopyFileThread;
+class CCustomWidgetFactory;
+class CIndexLink;
+class CPackage;
+class CPackagerThread;
+class CPage;
+class CPageHolder;
+class CPageIndex;
+class CWelcomePage;
+
+// The main window and the controller of the one open document: a page
+// definition taken from an installer package, turned into pages, plus the values
+// the administrator enters. It is the root of the page tree and the framework's
+// element validator.
+class CAdminPage : public QMainWindow, public CXmlContainer, public CXmlValidator
+{
+    Q_OBJECT
+
+public:
+    // Opens file (when not empty) before returning. options are the lower-cased
+    // command-line options, consulted by "showflag".
+    CAdminPage(const QString& sFile, const QStringList& options,
+               CXmlContainer* parentContainer = nullptr, QWidget* parent = nullptr);
+    ~CAdminPage() override;
+
+    // The root element: needs "version"; sets the icon and the document title.
+    int parse(TiXmlElement* element, QString& error) override;
+    // "quit" closes the window, "cancelpublish" stops a publish.
+    bool performAction(const QString& slot, const CActionItem* action) override;
+    // "index" and "pageholder" are the window's own, already built.
+    CXmlWidget* createWidget(const QString& type, QString& error) override;
+    int addWidget(const QString& type, CXmlWidget* widget, TiXmlElement* element,
+                  QString& error) override;
+    // "validate" actions run when a publish starts.
+    int initSignal(const QString& signal, const CActionItem* action, TiXmlElement* element,
+                   QString& error) override;
+    void changeNotification(CXmlObject* pChild, CXmlObject* pChangedObject) override;
+    void onMouseOverWidgetImpl(const QString& text) override;
+    QWidget* widget() const override;
+    // Filters elements by "package" (the package's OS) and "showflag" (the options).
+    int validateXml(TiXmlElement* element, QString& error) override;
+
+    // Opens package (owned from now on) as the document.
+    bool tryOpen(CPackage* package, bool loadAsConfiguration, bool rememberInRecent);
+    // Replaces the pages with the page definition in bytes; shows why it failed.
+    bool loadPageDefinition(const QByteArray& bytes);
+    // Saved values of a customization file; page definitions are loaded as such.
+    bool loadCustomizationFile(const QFileInfo& file, bool importMode);
+    bool loadCustomizationBytes(const QByteArray& bytes, bool importMode, CPackage* package);
+
+    // Every installation property of the tree, by property name; with onlySet,
+    // only those with a value or allowed to be empty.
+    QMultiMap<QString, CXmlObject*> collectProperties(bool onlySet) const;
+    // Writes a customization file with the values of properties.
+    bool saveXMLToFile(const QByteArray& fileName,
+                       const QMultiMap<QString, CXmlObject*>& properties) const;
+
+    void addRecentFile(const QString& path);
+    void removeRecentFile(const QString& path);
+    const QStringList& recentFiles() const { return m_lRecentFiles; }
+
+    const QString& documentTitle() const { return m_sDocumentTitle; }
+    // The configuration file's name, or "Untitled".
+    QString configurationDisplayName() const;
+    const QFileInfo& sourcePackageFile() const { return m_sourcePackageFile; }
+    const QFileInfo& configurationFile() const { return m_configurationFile; }
+    const QString& openedPath() const { return m_sOpenedPath; }
+    const QString& lastOpenedDirectory() const { return m_sLastOpenedDir; }
+    const QStringList& options() const { return m_lOptions; }
+    CPageIndex* pageIndex() const { return m_pPageIndex; }
+    CPageHolder* pageHolder() const { return m_pPageHolder; }
+    CWelcomePage* welcomePage() const { return m_pWelcomePage; }
+
+signals:
+    void openFile(const QString& sFile);
+    void removeDirectory(const QString& sDir);
+    void copyDirectory(const QString& src, const QString& dst, const QStringList& ignoreList);
+    void copyFlatPackage(const QString& src, const QString& dst, const QString& properties,
+                         const QStringList& ignoreList, const QString& jsProperties,
+                         const QString& saveAsXmlFile);
+    void validatePublish();
+
+public slots:
+    void open();
+    void open(const QString& sPath);
+    void open(CPackage* pPackage);
+    void openRecent();
+    void addOpenRecentMenu();
+    void addOpenRecentList(CPackage* package);
+    void about();
+    void pageSelected(CIndexLink* pCurrent);
+    void pageAdded(CPage* pPage);
+    void pageModified(CPage* pPage);
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+    void dragEnterEvent(QDragEnterEvent* event) override;
+    void dropEvent(QDropEvent* event) override;
+
+private:
+    void loadStyleSheets();
+    void createMenus();
+    void createLayout();
+    void makeReasonableSize();
+    void refreshTitle();
+    // Asks to save a changed document; false when the command must stop.
+    // closing leaves the changed flag as it is; importing keeps AdminConfig.xml documents.
+    bool promptToSave(bool closing, bool importing = false);
+    bool trySave(const QFileInfo& file);
+    bool trySaveAs();
+    // Removes every page and index row of the last document.
+    void clearUserInterface();
+    // Takes ownership of package unless it already belongs to the open document.
+    void adopt(CPackage* package);
+    bool ownsPackage(const CPackage* package) const;
+    // Save, Save As, Import and Publish need a loaded document from a known file.
+    void updateDocumentActions(bool loaded);
+    void writeLastOpenedDirectory();
+    // The supported local path a drag carries, or empty.
+    static QString droppedPath(const QMimeData* data);
+    void showWarning(const QString& text);
+
+    // Document state.
+    QFileInfo m_sourcePackageFile;
+    QFileInfo m_configurationFile;
+    QFileInfo m_lastPublishedFile;
+    QString m_sOpenedPath;
+    QString m_sLastOpenedDir;
+    QString m_sPackageOS;
+    bool m_bLoading = false;
+    QString m_sDocumentTitle;
+    QStringList m_lOptions;
+    CPackage* m_pCurrentPackage = nullptr;
+    // The package object of the open document (the current package or the one
+    // that wraps it).
+    CPackage* m_pOwnedPackage = nullptr;
+    bool m_bPublishAllowed = true;
+    bool m_bOpenedFromPackage = true;
+    QList<QTemporaryFile*> m_lTemporaryFiles;
+    QStringList m_lRecentFiles;
+    const int m_iRecentFilesLimit = 10;
+
+    // Widgets and workers.
+    QAction* m_pSaveAction = nullptr;
+    QAction* m_pSaveAsAction = nullptr;
+    QAction* m_pImportAction = nullptr;
+    QAction* m_pPublishAction = nullptr;
+    QMenu* m_pOpenRecentMenu = nullptr;
+    QPushButton* m_pPublishButton = nullptr;
+    QGridLayout* m_pGridLayout = nullptr;
+    CPageIndex* m_pPageIndex = nullptr;
+    CPageHolder* m_pPageHolder = nullptr;
+    CWelcomePage* m_pWelcomePage = nullptr;
+    QLabel* m_pDetailsLabel = nullptr;
+    QTextBrowser* m_pDetails = nullptr;
+    QProgressDialog* m_pProgress = nullptr;
+    QTimer* m_pProgressTimer = nullptr;
+    CCopyFileThread* m_pCopyThread = nullptr;
+    CPackagerThread* m_pPackagerThread = nullptr;
+    CCustomWidgetFactory* m_pFactory = nullptr;
+};

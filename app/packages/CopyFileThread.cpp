@@ -192,7 +192,8 @@ CCopyFileThread::~CCopyFileThread()
 
 CPackage* CCopyFileThread::loadPackage(const QFileInfo& file)
 {
-    qDebug() << "CCopyFileThread::loadPackage(" << file.absoluteFilePath() << ") begin";
+    qDebug().nospace().noquote() << "CCopyFileThread::loadPackage(" << file.absoluteFilePath()
+                                 << ") begin";
     CBusyCursor busy;
     const QString suffix = file.suffix();
     auto is = [&suffix](const char* known)
@@ -226,8 +227,10 @@ CPackage* CCopyFileThread::loadPackage(const QFileInfo& file)
         package = new CDmgPackage(file);
     else if (is("package"))
         package = new CLinuxPackage(file);
-    qDebug() << "CCopyFileThread::loadPackage(" << file.absoluteFilePath() << ") end"
-             << (package ? package->isValid() : false);
+    qDebug().nospace().noquote() << "CCopyFileThread::loadPackage(" << file.absoluteFilePath()
+                                 << ") end"
+                                 << (package ? (package->isValid() ? " valid" : " invalid")
+                                             : " unknown kind");
     return package;
 }
 

@@ -51,7 +51,8 @@ bool imageInfoAllowsAttach(const QByteArray& plist)
 CDmgPackage::CDmgPackage(const QFileInfo& file)
     : CPackage(file), m_bMounted(false), m_pSubPackage(nullptr), m_bHasMountPoint(false)
 {
-    qDebug() << "CDmgPackage::CDmgPackage(" << file.absoluteFilePath() << ") begin";
+    qDebug().nospace().noquote() << "CDmgPackage::CDmgPackage(" << file.absoluteFilePath()
+                                 << ") begin";
     QByteArray templ = QFile::encodeName(QDir::tempPath() + QStringLiteral("/korva_ts.XXXXXX"));
     if (::mkdtemp(templ.data()))
     {
@@ -61,7 +62,8 @@ CDmgPackage::CDmgPackage(const QFileInfo& file)
     }
     else
         qDebug() << "CDmgPackage: no mount point:" << qt_error_string(errno);
-    qDebug() << "CDmgPackage::CDmgPackage(" << file.absoluteFilePath() << ") end";
+    qDebug().nospace().noquote() << "CDmgPackage::CDmgPackage(" << file.absoluteFilePath()
+                                 << ") end";
 }
 
 CDmgPackage::~CDmgPackage()

@@ -6,11 +6,13 @@
 
 CLinuxPackage::CLinuxPackage(const QFileInfo& file) : CPackage(file)
 {
-    qDebug() << "CLinuxPackage::CLinuxPackage(" << file.absoluteFilePath() << ") begin";
+    qDebug().nospace().noquote() << "CLinuxPackage::CLinuxPackage(" << file.absoluteFilePath()
+                                 << ") begin";
     QString sVersion;
     m_xml = CPackagerThread::readPackageXml(file.absoluteFilePath(), m_sProduct, sVersion);
     m_version.parse(sVersion.toStdWString());
-    qDebug() << "CLinuxPackage::CLinuxPackage(" << file.absoluteFilePath() << ") end";
+    qDebug().nospace().noquote() << "CLinuxPackage::CLinuxPackage(" << file.absoluteFilePath()
+                                 << ") end";
 }
 
 bool CLinuxPackage::isValid()

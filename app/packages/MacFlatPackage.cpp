@@ -50,7 +50,7 @@ bool CMacFlatPackage::isValidButNotCustomizable()
 void CMacFlatPackage::init()
 {
     const QString path = m_file.absoluteFilePath();
-    qDebug() << "CMacFlatPackage::init(" << path << ") begin";
+    qDebug().nospace().noquote() << "CMacFlatPackage::init(" << path << ") begin";
     const QString workDir = createTempDir();
     qDebug() << "CMacFlatPackage::init() using temp dir " << workDir;
     if (workDir.isEmpty())
@@ -71,7 +71,7 @@ void CMacFlatPackage::init()
         throw;
     }
     recursiveRemove(workDir);
-    qDebug() << "CMacFlatPackage::init(" << path << ") end";
+    qDebug().nospace().noquote() << "CMacFlatPackage::init(" << path << ") end";
 }
 
 void CMacFlatPackage::readScripts(const QString& workDir)
@@ -152,7 +152,7 @@ bool CMacFlatPackage::isFlatPackage(const QString& path)
 bool CMacFlatPackage::expand(const QString& packagePath, QDir& expandedDir,
                              const CancelTest& canceled)
 {
-    qDebug() << "CMacFlatPackage::expand(" << packagePath << ") begin";
+    qDebug().nospace().noquote() << "CMacFlatPackage::expand(" << packagePath << ") begin";
     const QString workDir = createTempDir();
     if (workDir.isEmpty())
         return false;
@@ -167,20 +167,21 @@ bool CMacFlatPackage::expand(const QString& packagePath, QDir& expandedDir,
     else
         // Only this call made the directory, so only it can know to remove it.
         recursiveRemove(workDir);
-    qDebug() << "CMacFlatPackage::expand(" << packagePath << ") end" << result;
+    qDebug().nospace().noquote() << "CMacFlatPackage::expand(" << packagePath << ") end " << result;
     return result;
 }
 
 bool CMacFlatPackage::flatten(const QDir& expandedDir, const QString& destination,
                               const CancelTest& canceled)
 {
-    qDebug() << "CMacFlatPackage::flatten(" << destination << ") begin";
+    qDebug().nospace().noquote() << "CMacFlatPackage::flatten(" << destination << ") begin";
     const bool result =
         CToolRunner::runCancelable(
             QStringLiteral("pkgutil"),
             {QStringLiteral("--flatten"), expandedDir.absolutePath(), destination}, canceled)
             .succeeded();
-    qDebug() << "CMacFlatPackage::flatten(" << destination << ") end" << result;
+    qDebug().nospace().noquote() << "CMacFlatPackage::flatten(" << destination << ") end "
+                                 << result;
     return result;
 }
 

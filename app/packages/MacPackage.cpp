@@ -13,7 +13,8 @@ const int kToolLimitMs = 30000;
 
 CMacPackage::CMacPackage(const QFileInfo& file) : CPackage(file)
 {
-    qDebug() << "CMacPackage::CMacPackage(" << file.absoluteFilePath() << ") begin";
+    qDebug().nospace().noquote() << "CMacPackage::CMacPackage(" << file.absoluteFilePath()
+                                 << ") begin";
     const QDir bundle(file.absoluteFilePath());
     QFile config(bundle.absoluteFilePath(QStringLiteral("Contents/Resources/AdminConfig.xml")));
     if (config.exists() && config.open(QIODevice::ReadOnly))
@@ -32,7 +33,8 @@ CMacPackage::CMacPackage(const QFileInfo& file) : CPackage(file)
     }
     else
         qDebug() << "CMacPackage: no readable" << config.fileName();
-    qDebug() << "CMacPackage::CMacPackage(" << file.absoluteFilePath() << ") end";
+    qDebug().nospace().noquote() << "CMacPackage::CMacPackage(" << file.absoluteFilePath()
+                                 << ") end";
 }
 
 bool CMacPackage::isValid()

@@ -118,7 +118,7 @@ void CPackagerThread::clearProperties()
 
 void CPackagerThread::writePackage(const QString& src, const QString& dst)
 {
-    qDebug() << "CPackagerThread::writePackage(" << src << ") begin";
+    qDebug().nospace().noquote() << "CPackagerThread::writePackage(" << src << ") begin";
     m_sSource = src;
     m_sDestination = dst;
     {
@@ -127,7 +127,7 @@ void CPackagerThread::writePackage(const QString& src, const QString& dst)
         m_bRunning = true;
     }
     start(QThread::InheritPriority);
-    qDebug() << "CPackagerThread::writePackage(" << src << ") end";
+    qDebug().nospace().noquote() << "CPackagerThread::writePackage(" << src << ") end";
 }
 
 void CPackagerThread::stop()
@@ -159,7 +159,7 @@ QByteArray CPackagerThread::customizationBlock() const
 QByteArray CPackagerThread::readPackageXml(const QString& path, QString& displayName,
                                            QString& version)
 {
-    qDebug() << "CPackagerThread::readPackageXml(" << path << ") begin";
+    qDebug().nospace().noquote() << "CPackagerThread::readPackageXml(" << path << ") begin";
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly))
     {
@@ -189,7 +189,7 @@ QByteArray CPackagerThread::readPackageXml(const QString& path, QString& display
         else if (inside)
             collected += line.mid(1);
     }
-    qDebug() << "CPackagerThread::readPackageXml(" << path << ") end";
+    qDebug().nospace().noquote() << "CPackagerThread::readPackageXml(" << path << ") end";
     return collected;
 }
 

@@ -13,7 +13,8 @@
 CXmlPackage::CXmlPackage(const QFileInfo& file)
     : CPackage(file), m_pSubPackage(nullptr), m_bFromPackage(false)
 {
-    qDebug() << "CXmlPackage::CXmlPackage(" << file.absoluteFilePath() << ") begin";
+    qDebug().nospace().noquote() << "CXmlPackage::CXmlPackage(" << file.absoluteFilePath()
+                                 << ") begin";
     QFile input(file.absoluteFilePath());
     if (input.open(QIODevice::ReadOnly))
     {
@@ -23,15 +24,16 @@ CXmlPackage::CXmlPackage(const QFileInfo& file)
     }
     else
         qDebug() << "CXmlPackage: cannot read" << input.fileName() << ":" << input.errorString();
-    qDebug() << "CXmlPackage::CXmlPackage(" << file.absoluteFilePath() << ") end";
+    qDebug().nospace().noquote() << "CXmlPackage::CXmlPackage(" << file.absoluteFilePath()
+                                 << ") end";
 }
 
 CXmlPackage::CXmlPackage(const QByteArray& customization, const QString& packagePath)
     : CPackage(QFileInfo()), m_pSubPackage(nullptr), m_xml(customization), m_bFromPackage(true)
 {
-    qDebug() << "CXmlPackage::CXmlPackage(" << packagePath << ") begin";
+    qDebug().nospace().noquote() << "CXmlPackage::CXmlPackage(" << packagePath << ") begin";
     init(packagePath);
-    qDebug() << "CXmlPackage::CXmlPackage(" << packagePath << ") end";
+    qDebug().nospace().noquote() << "CXmlPackage::CXmlPackage(" << packagePath << ") end";
 }
 
 CXmlPackage::~CXmlPackage()

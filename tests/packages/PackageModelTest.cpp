@@ -12,6 +12,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QGuiApplication>
 
 #include <QElapsedTimer>
 
@@ -134,6 +135,8 @@ TEST_F(PackageModel, SuffixesDecideTheClassAndUnknownOnesGiveNothing)
         EXPECT_EQ(windows->os(), QStringLiteral("windows"));
         EXPECT_TRUE(windows->xml().isEmpty());
     }
+    // The wait cursor shown while reading on the GUI thread is restored.
+    EXPECT_EQ(QGuiApplication::overrideCursor(), nullptr);
     // Missing files still give an (invalid) object of their kind.
     for (const char* name : {"gone.pkg", "gone.mpkg", "gone.dmg", "gone.package", "gone.xml"})
     {

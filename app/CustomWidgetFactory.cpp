@@ -3,9 +3,7 @@
 #include <ActionItem.h>
 #include <GalleryObsoleteException.h>
 
-#ifdef TESSARY_HAVE_VALIDATION
 #include <ValidateUrlAction.h>
-#endif
 
 CCustomWidgetFactory::CCustomWidgetFactory(QObject* parent) : CWidgetFactory(parent) {}
 
@@ -21,10 +19,8 @@ CXmlWidget* CCustomWidgetFactory::createCustomWidget(const QString& /*name*/,
 CActionItem* CCustomWidgetFactory::createCustomAction(const QString& name, CXmlObject* owner,
                                                       QString& /*error*/)
 {
-#ifdef TESSARY_HAVE_VALIDATION
     if (name == QLatin1String("validateurl"))
         return new CValidateUrlAction(owner);
-#endif
     if (name == QLatin1String("galleryaction"))
     {
         markObsolete(owner, std::make_shared<GalleryObsoleteException>());

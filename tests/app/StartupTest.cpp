@@ -7,7 +7,9 @@
 #include "PageIndex.h"
 #include "WelcomePage.h"
 
+#include <ActionItem.h>
 #include <PageHolder.h>
+#include <ValidateUrlAction.h>
 
 #include <QAction>
 #include <QApplication>
@@ -110,6 +112,12 @@ TEST_P(SampleStartupTest, OpensTheSampleBeforeTheWindowIsShown)
     EXPECT_TRUE(findAction(&window, "&Save")->isEnabled());
     EXPECT_TRUE(findAction(&window, "I&mport...")->isEnabled());
     EXPECT_EQ(QFileInfo(path).absolutePath(), window.lastOpenedDirectory());
+
+    // The application's factory made the web check of the relay button.
+    const QList<CXmlObject*> buttons = window.findChildObjects("CheckRelay");
+    ASSERT_EQ(1, buttons.size());
+    ASSERT_EQ(1, buttons.first()->actionItems().size());
+    EXPECT_NE(nullptr, dynamic_cast<CValidateUrlAction*>(buttons.first()->actionItems().first()));
 }
 
 INSTANTIATE_TEST_SUITE_P(

@@ -255,3 +255,20 @@ TEST_F(Extraction, DiskImagesThatCannotBeAttachedAreInvalid)
                      ->isValid());
     EXPECT_EQ(leftOvers(), QStringList());
 }
+
+TEST_F(Extraction, HangingHdiutilLeavesTheImageInvalidAndUnattached)
+{
+    writeTool(fakeTools(), QStringLiteral("hdiutil"), "exec sleep 600");
+    prependPath(fakeTools());
+    QElapsedTimer timer;
+    timer.start();
+    std::unique_ptr<CPackage> package(
+        CCopyFileThread::loadPackage(QFileInfo(samplePath(QStringLiteral("TessarySample.dmg")))));
+    EXPECT_LT(timer.elapsed(), 55000);
+    auto* dmg = dynamic_cast<CDmgPackage*>(package.get());
+    ASSERT_NE(dmg, nullptr);
+    EXPECT_FALSE(dmg->isValid());
+    EXPECT_FALSE(dmg->isMounted());
+    package.reset();
+    EXPECT_EQ(leftOvers(), QStringList());
+}

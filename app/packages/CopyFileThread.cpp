@@ -74,6 +74,22 @@ private:
     int m_fd;
 };
 
+#ifdef __linux__
+const bool kHasCopyRange = true;
+ssize_t copyRange(int in, off_t* offset, int out, size_t length)
+{
+    return ::copy_file_range(in, offset, out, nullptr, length, 0);
+}
+#else
+// Elsewhere the bytes go through a buffer.
+const bool kHasCopyRange = false;
+ssize_t copyRange(int, off_t*, int, size_t)
+{
+    errno = ENOSYS;
+    return -1;
+}
+#endif
+
 bool writeAll(int fd, const char* data, size_t size)
 {
     while (size > 0)
@@ -113,14 +129,14 @@ bool copyFileContents(const QString& src, const QString& dst, QString& error)
         return false;
     }
     bool ok = true;
-    bool useCopyRange = true;
+    bool useCopyRange = kHasCopyRange;
     std::vector<char> buffer;
     for (;;)
     {
         ssize_t copied = -1;
         if (useCopyRange)
         {
-            copied = ::copy_file_range(in.get(), nullptr, out.get(), nullptr, 1 << 30, 0);
+            copied = copyRange(in.get(), nullptr, out.get(), 1 << 30);
             if (copied < 0 && (errno == EXDEV || errno == ENOSYS || errno == EINVAL ||
                                errno == EOPNOTSUPP || errno == EBADF || errno == EPERM))
             {
@@ -154,7 +170,11 @@ bool copyFileContents(const QString& src, const QString& dst, QString& error)
     {
         // The permissions asked for at creation are narrowed by the umask; cp -a keeps them.
         ::fchmod(out.get(), status.st_mode & 07777);
+#ifdef __APPLE__
+        const struct timespec times[2] = {status.st_atimespec, status.st_mtimespec};
+#else
         const struct timespec times[2] = {status.st_atim, status.st_mtim};
+#endif
         ::futimens(out.get(), times);
     }
     if (::close(out.release()) != 0 && ok)

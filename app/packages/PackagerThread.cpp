@@ -16,6 +16,22 @@ const qint64 kChunkSize = 10240;
 // The payload is copied in pieces of this size: memory stays fixed, whatever its size.
 const qint64 kPayloadPiece = 1024 * 1024;
 
+#ifdef __linux__
+const bool kHasCopyRange = true;
+ssize_t copyRange(int in, off_t* offset, int out, size_t length)
+{
+    return ::copy_file_range(in, offset, out, nullptr, length, 0);
+}
+#else
+// Elsewhere the bytes go through the fixed buffer.
+const bool kHasCopyRange = false;
+ssize_t copyRange(int, off_t*, int, size_t)
+{
+    errno = ENOSYS;
+    return -1;
+}
+#endif
+
 bool writeAll(int fd, const char* data, size_t size)
 {
     while (size > 0)
@@ -200,7 +216,7 @@ void CPackagerThread::copyPayload(QFile& source, QFile& destination, qint64 tota
     const int in = source.handle();
     const int out = destination.handle();
     off_t offset = off_t(source.pos());
-    bool useCopyRange = true;
+    bool useCopyRange = kHasCopyRange;
     std::vector<char> piece;
     while (offset < total)
     {
@@ -213,7 +229,7 @@ void CPackagerThread::copyPayload(QFile& source, QFile& destination, qint64 tota
         ssize_t done = -1;
         if (useCopyRange)
         {
-            done = ::copy_file_range(in, &offset, out, nullptr, wanted, 0);
+            done = copyRange(in, &offset, out, wanted);
             if (done < 0 && errno == EINTR)
                 continue;
             if (done <= 0)

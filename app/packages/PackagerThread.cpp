@@ -55,6 +55,16 @@ bool startsWith(const QByteArray& line, const char* marker)
     return line.size() >= length && qstrnicmp(line.constData(), marker, uint(length)) == 0;
 }
 
+// A header value without its line end; the last line of a file may have none.
+QByteArray withoutLineEnd(QByteArray value)
+{
+    if (value.endsWith('\n'))
+        value.chop(1);
+    if (value.endsWith('\r'))
+        value.chop(1);
+    return value;
+}
+
 bool isEndOfStub(const QByteArray& line)
 {
     return line.size() >= 14 && startsWith(line, "## END OF STUB");
@@ -193,9 +203,9 @@ QByteArray CPackagerThread::readPackageXml(const QString& path, QString& display
             return QByteArray();
         }
         if (line.size() >= 19 && startsWith(line, "# SoftwareVersion "))
-            version = QString::fromUtf8(line.mid(18, line.size() - 19));
+            version = QString::fromUtf8(withoutLineEnd(line.mid(18)));
         else if (line.size() >= 18 && startsWith(line, "# DisplayName en "))
-            displayName = QString::fromUtf8(line.mid(17, line.size() - 18));
+            displayName = QString::fromUtf8(withoutLineEnd(line.mid(17)));
         else if (isEndOfStub(line))
             break;
         else if (!inside && line.size() >= 22 && startsWith(line, "## BEGIN OF XML CONFIG"))

@@ -9,8 +9,11 @@
 #include <QApplication>
 #include <QDragEnterEvent>
 #include <QDropEvent>
+#include <QFile>
+#include <QLineEdit>
 #include <QMimeData>
 #include <QStandardItemModel>
+#include <QTest>
 #include <QUrl>
 #include <memory>
 
@@ -148,4 +151,52 @@ TEST_F(RefusedDefinitionTest, RootWithoutVersionAndUnknownPagesAreRefused)
     ASSERT_EQ(1, texts.size());
     EXPECT_TRUE(texts.first().endsWith("Could not find page named \"Missing\" to index to."))
         << texts.first().toStdString();
+}
+
+TEST_F(DocumentTest, CustomizationFileReopensItsInstallerAndYesSavesBackToIt)
+{
+    const QString flat = QFileInfo(sample("TessarySample.pkg")).absoluteFilePath();
+    const QString custom = writeFile(
+        "saved/custom.xml",
+        "<?xml version=\"1.0\" encoding=\"utf-8\"?>\n<AdminCustomization version=\"1.0\" "
+        "source=\"" +
+            flat.toUtf8() +
+            "\" lastSaveFile=\"\"><properties>"
+            "<property name=\"SENTINEL_SERVER\" widget=\"ServerAddress\" "
+            "value=\"attribute.example.org\">text.example.org</property>"
+            "<property name=\"SENTINEL_SERVER_PORT\" widget=\"ServerPort\">9443</property>"
+            "<property name=\"OTHER_NAME\" widget=\"ServerPort\">1</property>"
+            "</properties></AdminCustomization>\n");
+
+    CModalAnswerer answerer(QMessageBox::Yes);
+    auto window = std::make_unique<CAdminPage>(custom, QStringList());
+    EXPECT_TRUE(answerer.m_lTexts.isEmpty()) << answerer.m_lTexts.join('\n').toStdString();
+    EXPECT_EQ(flat, window->sourcePackageFile().absoluteFilePath());
+    EXPECT_EQ(custom, window->configurationFile().absoluteFilePath());
+    EXPECT_EQ(QStringLiteral("Tessary: Ombrel Sentinel - custom.xml"), window->windowTitle());
+    EXPECT_EQ(QStringList{custom}, window->recentFiles());
+    QLineEdit* const address = window->findChild<QLineEdit*>("ServerAddress");
+    QLineEdit* const port = window->findChild<QLineEdit*>("ServerPort");
+    ASSERT_TRUE(address && port);
+    EXPECT_EQ(QStringLiteral("attribute.example.org"), address->text());
+    EXPECT_EQ(QStringLiteral("9443"), port->text());
+
+    address->clear();
+    QTest::keyClicks(address, "saved.example.org");
+    EXPECT_TRUE(window->close());
+    EXPECT_EQ(QStringList{"Do you want to save your changes to custom.xml?"}, answerer.m_lTexts);
+    window.reset();
+
+    QFile saved(custom);
+    ASSERT_TRUE(saved.open(QIODevice::ReadOnly));
+    const QByteArray text = saved.readAll();
+    EXPECT_TRUE(text.contains("<AdminCustomization version=\"1.0\" source=\"" + flat.toUtf8() +
+                              "\" lastSaveFile=\"\" productVersion=\""))
+        << text.toStdString();
+    EXPECT_TRUE(text.contains(
+        "<property name=\"SENTINEL_SERVER\" widget=\"ServerAddress\">saved.example.org"
+        "</property>"))
+        << text.toStdString();
+    EXPECT_TRUE(text.contains(
+        "<property name=\"SENTINEL_SERVER_PORT\" widget=\"ServerPort\">9443</property>"));
 }

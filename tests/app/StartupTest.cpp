@@ -13,6 +13,8 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QDir>
+#include <QFile>
 #include <QLabel>
 #include <QRegularExpression>
 #include <QStandardItemModel>
@@ -65,6 +67,12 @@ class StartupTest : public AppFixture
 
 TEST_F(StartupTest, WithoutFileShowsOnlyTheWelcomePage)
 {
+    // A style sheet in the working directory comes after the built-in ones.
+    QFile local(QDir::current().filePath("style.qss"));
+    ASSERT_TRUE(local.open(QIODevice::WriteOnly));
+    local.write("QLabel#local { color: red; }\n");
+    local.close();
+
     CModalAnswerer answerer;
     CAdminPage window{QString(), QStringList()};
     window.show();
@@ -79,7 +87,10 @@ TEST_F(StartupTest, WithoutFileShowsOnlyTheWelcomePage)
     EXPECT_EQ(QStringLiteral("welcome"), window.welcomePage()->objectName());
     EXPECT_EQ(QStringLiteral("Welcome to the Tessary"),
               window.welcomePage()->findChild<QLabel*>("h1")->text());
-    EXPECT_FALSE(qApp->styleSheet().isEmpty());
+    const QString styleSheet = qApp->styleSheet();
+    EXPECT_TRUE(styleSheet.contains("CPageIndex {"));
+    EXPECT_TRUE(styleSheet.contains("QFileDialog QPushButton"));
+    EXPECT_TRUE(styleSheet.endsWith("QLabel#local { color: red; }\n"));
 }
 
 struct SampleCase

@@ -400,9 +400,16 @@ void CCopyFileThread::perform(FileOperation oper, const QStringList& args)
             if (src.exists() && src.isDir())
             {
                 emit copyDirectoryStarted(src, dst);
+                // A destination inside the source would be copied into itself without end.
+                const bool intoItself =
+                    dst.absoluteFilePath().startsWith(src.absoluteFilePath() + QLatin1Char('/')) &&
+                    !ignorePath(dst, args.mid(2));
+                if (intoItself)
+                    qDebug() << "CopyDirectory refuses to copy" << src.absoluteFilePath()
+                             << "into itself";
                 // The destination is made first: otherwise whether the top-level files
                 // could be copied would depend on the order of the listing.
-                if (!QDir().mkpath(dst.absoluteFilePath()) ||
+                if (intoItself || !QDir().mkpath(dst.absoluteFilePath()) ||
                     !internalCopyDirectory(QDir(src.absoluteFilePath()),
                                            QDir(dst.absoluteFilePath()), args.mid(2)))
                     emit copyDirectoryError(src, dst);

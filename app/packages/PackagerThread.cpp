@@ -145,6 +145,12 @@ void CPackagerThread::clearProperties()
 void CPackagerThread::writePackage(const QString& src, const QString& dst)
 {
     qDebug().nospace().noquote() << "CPackagerThread::writePackage(" << src << ") begin";
+    if (QThread::isRunning())
+    {
+        // The paths of the copy in progress must not change under it.
+        qDebug() << "CPackagerThread::writePackage() ignored: a copy is still running";
+        return;
+    }
     m_sSource = src;
     m_sDestination = dst;
     {

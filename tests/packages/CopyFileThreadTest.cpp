@@ -168,6 +168,12 @@ TEST_F(Worker, OperationsRunInQueueOrderAndNeverOverwrite)
                            "dirError:" + src + ">" + dst}));
     EXPECT_EQ(readFile(dst + QStringLiteral("/a")), "existing");
 
+    // A copy into its own source fails at once.
+    worker.copyDirectory(src, src + QStringLiteral("/inner"), {});
+    drain();
+    EXPECT_EQ(recorder.take(), QStringList({"dirError:" + src + ">" + src + "/inner"}));
+    EXPECT_FALSE(QFileInfo::exists(src + QStringLiteral("/inner")));
+
     // Missing sources and too few arguments do nothing.
     worker.copyFile(testDir() + QStringLiteral("/none"), b);
     worker.copyDirectory(testDir() + QStringLiteral("/none"), dst, {});

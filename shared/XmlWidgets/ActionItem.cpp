@@ -496,6 +496,12 @@ void CActionItem::doAction()
     // so the log line at the end must not read a member.
     const QString signal = m_sSignal;
     qDebug().noquote() << "CActionItem::doAction(" + signal + ") begin";
+    if (m_bRunning)
+    {
+        qDebug().noquote() << "CActionItem::doAction(" + signal + ") already running, ignored";
+        return;
+    }
+    m_bRunning = true;
     if (m_lPreActions.isEmpty())
     {
         m_iPendingPre = 0;
@@ -607,6 +613,7 @@ void CActionItem::postActionStart()
 {
     if (m_lPostActions.isEmpty())
     {
+        m_bRunning = false;
         emit actionDone(m_bResult);
         return;
     }
@@ -618,6 +625,7 @@ void CActionItem::postActionDone()
 {
     if (m_iPendingPost > 0 && --m_iPendingPost > 0)
         return;
+    m_bRunning = false;
     emit actionDone(m_bResult);
 }
 

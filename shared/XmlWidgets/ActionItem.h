@@ -128,6 +128,9 @@ private:
     int m_iPendingSuccess;
     int m_iPendingFailure;
     int m_iPendingPost;
+    // Set from doAction until the run reports actionDone. Actions that trigger one
+    // another through their widgets would otherwise recurse without end.
+    bool m_bRunning = false;
     // The command run in progress; it outlives this action if the page tree is
     // discarded meanwhile and deletes itself when the program is done.
     QPointer<CCommandThread> m_pCommandThread;

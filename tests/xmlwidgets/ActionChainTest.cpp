@@ -14,6 +14,8 @@ namespace
 class ActionChainTest : public ::testing::Test
 {
 protected:
+    void TearDown() override { cancelPendingAnswers(); }
+
     void SetUp() override
     {
         CXmlContainer::m_pStaticWidgetFactory = &m_factory;
@@ -151,6 +153,29 @@ TEST_F(ActionChainTest, ClicksCallTargetSlotsThatFailOnlyWithoutAWidget)
     QTest::mouseClick(find<QPushButton>(m_root.get(), "go"), Qt::LeftButton);
     EXPECT_FALSE(find<QLineEdit>(m_root.get(), "field")->isEnabled());
     EXPECT_EQ(QStringList({"rec:known", "rec:nowidget"}), journal());
+}
+
+TEST_F(ActionChainTest, ActionsThatTriggerEachOtherStopInsteadOfRecursing)
+{
+    loadTree(R"(<page layout="vertical"><recorder name="rec"/>
+        <checkbox name="a" title="A">
+          <action name="off" signal="checked" slot="unclick" widget="a">
+            <action signal="post" widget="rec" slot="off"/>
+          </action>
+          <action name="on" signal="unchecked" slot="click" widget="a">
+            <action signal="post" widget="rec" slot="on"/>
+          </action>
+        </checkbox></page>)");
+    QSignalSpy offDone(find<CActionItem>(m_root.get(), "off"), &CActionItem::actionDone);
+    QTest::mouseClick(find<QCheckBox>(m_root.get(), "a"), Qt::LeftButton);
+    EXPECT_EQ(QStringList({"rec:on", "rec:off"}), journal());
+    ASSERT_EQ(1, offDone.count());
+
+    // Both actions are free again afterwards: the next click (now unchecking) runs
+    // the mirrored chain once.
+    journal().clear();
+    QTest::mouseClick(find<QCheckBox>(m_root.get(), "a"), Qt::LeftButton);
+    EXPECT_EQ(QStringList({"rec:off", "rec:on"}), journal());
 }
 
 TEST_F(ActionChainTest, EntrySelectedWhileLoadingRunsWithoutTargetsThenDrivesActions)

@@ -35,6 +35,8 @@ public slots:
 class ActionDialogTest : public ::testing::Test
 {
 protected:
+    void TearDown() override { cancelPendingAnswers(); }
+
     void SetUp() override
     {
         CXmlContainer::m_pStaticWidgetFactory = &m_factory;

@@ -114,16 +114,33 @@ template <typename T> T* find(CXmlObject* root, const char* name)
     return found.isEmpty() ? nullptr : dynamic_cast<T*>(found.first());
 }
 
-// Calls answer with the next modal dialog as soon as it is shown.
-inline void answerModal(std::function<void(QWidget*)> answer)
+// Bumped when a test ends, so that an answer armed by one test and never used
+// stops polling instead of answering (with dead references) the next test's dialog.
+inline int& answerGeneration()
 {
+    static int generation = 0;
+    return generation;
+}
+
+inline void cancelPendingAnswers()
+{
+    ++answerGeneration();
+}
+
+// Calls answer with the next modal dialog as soon as it is shown.
+inline void answerModal(std::function<void(QWidget*)> answer, int generation = -1)
+{
+    if (generation < 0)
+        generation = answerGeneration();
     QTimer::singleShot(0,
-                       [answer]()
+                       [answer, generation]()
                        {
+                           if (generation != answerGeneration())
+                               return;
                            if (QWidget* modal = QApplication::activeModalWidget())
                                answer(modal);
                            else
-                               answerModal(answer);
+                               answerModal(answer, generation);
                        });
 }
 

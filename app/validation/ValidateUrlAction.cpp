@@ -109,14 +109,25 @@ void CValidateUrlAction::validate()
     qDebug().noquote() << "CValidateUrlAction::validate(" + signal + ") begin";
     // The page tree, this action included, may be discarded from the dialog's
     // event loop; then nothing of it may be touched again.
+    // A second trigger while the dialog is open would tear the running checks'
+    // bookkeeping apart; the open dialog reports for both.
+    if (m_bValidating)
+    {
+        qDebug().noquote() << "CValidateUrlAction::validate(" + signal + ") already running";
+        return;
+    }
     QPointer<CValidateUrlAction> self(this);
+    m_bValidating = true;
     bool retry = false;
     do
     {
         retry = runOnce();
     } while (self && retry);
     if (self)
+    {
+        m_bValidating = false;
         emit internalActionDone(m_iFailed == 0);
+    }
     qDebug().noquote() << "CValidateUrlAction::validate(" + signal + ") end";
 }
 

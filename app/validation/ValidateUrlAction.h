@@ -75,6 +75,7 @@ private:
     // "No proxy" chosen in the proxy settings: connect directly even when the
     // system names a proxy.
     bool m_bDirectConnection;
+    bool m_bValidating;
     QPointer<QDialog> m_pDialog;
     QPointer<QPushButton> m_pProxySettingsButton;
     QPointer<QPushButton> m_pRetryButton;

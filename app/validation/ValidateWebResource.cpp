@@ -92,8 +92,18 @@ void ValidateWebResource::run()
     m_pReply = reply;
     connect(reply, &QNetworkReply::sslErrors, this, &ValidateWebResource::onSslErrors);
 
+    // The check may be discarded (its dialog closed with the page tree) while the
+    // wait processes events; the manager and reply are this frame's own.
+    QPointer<ValidateWebResource> self(this);
     QtPort::WaitWithQtEvents waiter(reply, SIGNAL(finished()));
-    m_bTimedOut = !(reply->isFinished() || waiter.Wait(m_nTimeoutMs));
+    waiter.AddSignal(this, SIGNAL(destroyed()));
+    const bool finished = reply->isFinished() || waiter.Wait(m_nTimeoutMs);
+    if (!self)
+    {
+        qDebug().noquote() << "ValidateWebResource::run(" + urlText + ") discarded";
+        return;
+    }
+    m_bTimedOut = !finished;
 
     // Reporting may start the next check or close the dialog; the reply and the
     // manager stay local to this run whatever the receivers do.

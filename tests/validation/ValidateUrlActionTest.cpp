@@ -8,12 +8,14 @@
 #include "ResultWidget.h"
 #include "WaitWithQtEvents.h"
 
+#include <QApplication>
 #include <QDialog>
 #include <QFrame>
 #include <QGridLayout>
 #include <QImage>
 #include <QLabel>
 #include <QPushButton>
+#include <QSignalSpy>
 #include <QTimer>
 #include <QVariant>
 #include <gtest/gtest.h>
@@ -542,4 +544,47 @@ TEST_F(ValidateUrlActionTest, RejectedPasswordPromptFailsTheCheck)
     EXPECT_EQ(results.rows[0].mark, crossMark());
     EXPECT_TRUE(m_Server.requests().isEmpty());
     EXPECT_EQ(outcome(), "failed");
+}
+
+TEST_F(ValidateUrlActionTest, SecondTriggerWhileOpenIsAbsorbed)
+{
+    CValidateUrlAction* action = load(url("/ok", "A", "2xx") + Branches);
+    ASSERT_TRUE(action);
+    QSignalSpy done(action, &CActionItem::actionDone);
+    int dialogs = -1;
+    whenResultsReady(
+        [action, &dialogs](QDialog* dialog)
+        {
+            action->doAction();
+            dialogs = 0;
+            for (QWidget* widget : QApplication::topLevelWidgets())
+                dialogs += widget->objectName() == "progressdialog" ? 1 : 0;
+            clickLater(dialog, "Close");
+        });
+    action->doAction();
+    EXPECT_EQ(outcome(), "passed");
+    QtPort::WaitWithQtEvents settle([] { return true; });
+    settle.Wait(200);
+    EXPECT_EQ(dialogs, 1);
+    EXPECT_EQ(done.count(), 1);
+    EXPECT_EQ(m_Server.requests(), QStringList{"/ok"});
+}
+
+TEST_F(ValidateUrlActionTest, DiscardingThePageTreeDuringAFetch)
+{
+    CValidateUrlAction* action = load(url("/slow") + url("/ok"));
+    ASSERT_TRUE(action);
+    whenModal(
+        [this](QWidget* modal)
+        {
+            if (!resultsDialog(modal) || !m_Server.requests().contains("/slow"))
+                return false;
+            QTimer::singleShot(0, [this] { m_pDefinition->root.reset(); });
+            return true;
+        });
+    action->doAction();
+    QtPort::WaitWithQtEvents settle([] { return true; });
+    settle.Wait(300);
+    EXPECT_FALSE(QApplication::activeModalWidget());
+    EXPECT_EQ(m_Server.requests(), QStringList{"/slow"}) << "nothing ran after the tree went";
 }

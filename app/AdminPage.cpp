@@ -164,6 +164,8 @@ CAdminPage::CAdminPage(const QString& sFile, const QStringList& options,
     updateDocumentActions(false);
     if (!sFile.isEmpty() && !tryOpen(CCopyFileThread::loadPackage(QFileInfo(sFile)), false, true))
         m_sOpenedPath.clear(); // nothing to go back to after a failed open
+    if (!m_pPageIndex->currentIndex().isValid())
+        m_pPageIndex->setCurrentIndex(m_pPageIndex->indexModel()->index(0, 0));
 
     if (boost::shared_ptr<Preference::PreferenceBase> store =
             Preference::Get(Preference::ScopeApplication))
@@ -656,6 +658,9 @@ void CAdminPage::clearUserInterface()
     QList<CActionItem*> actions;
     actions.swap(m_lActions);
     qDeleteAll(actions);
+    // Without a document the welcome row is the one highlighted.
+    if (!m_pPageIndex->currentIndex().isValid())
+        m_pPageIndex->setCurrentIndex(model->index(0, 0));
 }
 
 bool CAdminPage::loadPageDefinition(const QByteArray& bytes)

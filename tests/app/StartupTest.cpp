@@ -45,6 +45,7 @@ void expectWelcomeOnly(CAdminPage* window)
     EXPECT_EQ(QStringLiteral("Welcome"), window->pageIndex()->indexModel()->item(0)->text());
     EXPECT_EQ(1, window->pageHolder()->count());
     EXPECT_EQ(window->welcomePage(), window->pageHolder()->activePage());
+    EXPECT_EQ(QStringLiteral("Welcome"), window->pageIndex()->currentLink()->text());
 }
 } // namespace
 

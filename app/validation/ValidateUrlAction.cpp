@@ -40,7 +40,8 @@ QString escaped(const QString& text)
 } // namespace
 
 CValidateUrlAction::CValidateUrlAction(CXmlObject* owner)
-    : CActionItem(owner), m_iCompleted(0), m_iFailed(0), m_nProxyPort(0), m_bDirectConnection(false)
+    : CActionItem(owner), m_iCompleted(0), m_iFailed(0), m_nProxyPort(0),
+      m_bDirectConnection(false), m_bValidating(false)
 {
     initValidationResources();
 }

@@ -108,8 +108,6 @@ void CValidateUrlAction::validate()
 {
     const QString signal = m_sSignal;
     qDebug().noquote() << "CValidateUrlAction::validate(" + signal + ") begin";
-    // The page tree, this action included, may be discarded from the dialog's
-    // event loop; then nothing of it may be touched again.
     // A second trigger while the dialog is open would tear the running checks'
     // bookkeeping apart; the open dialog reports for both.
     if (m_bValidating)
@@ -117,6 +115,8 @@ void CValidateUrlAction::validate()
         qDebug().noquote() << "CValidateUrlAction::validate(" + signal + ") already running";
         return;
     }
+    // The page tree, this action included, may be discarded from the dialog's
+    // event loop; then nothing of it may be touched again.
     QPointer<CValidateUrlAction> self(this);
     m_bValidating = true;
     bool retry = false;

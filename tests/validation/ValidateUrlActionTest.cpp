@@ -555,7 +555,7 @@ TEST_F(ValidateUrlActionTest, SecondTriggerWhileOpenIsAbsorbed)
     whenResultsReady(
         [action, &dialogs](QDialog* dialog)
         {
-            action->doAction();
+            EXPECT_TRUE(action->performAction("validate", nullptr));
             dialogs = 0;
             for (QWidget* widget : QApplication::topLevelWidgets())
                 dialogs += widget->objectName() == "progressdialog" ? 1 : 0;

@@ -45,6 +45,6 @@ void ResultWidget::showOutcome(const QString& image, const QString& text)
     m_pIcon->show();
     if (m_pDetails)
         m_pDetails->setText(m_pDetails->text() + text);
-    QWidget* dialog = window();
-    dialog->resize(dialog->sizeHint());
+    // The size hint alone ignores how tall the word-wrapped reasons become.
+    window()->adjustSize();
 }

@@ -183,6 +183,8 @@ bool CValidateUrlAction::runOnce()
         auto* details = new QLabel(panel);
         details->setTextFormat(Qt::RichText);
         details->setWordWrap(true);
+        // Wide enough that an address or a short reason stays on one line.
+        details->setMinimumWidth(320);
         details->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::LinksAccessibleByMouse |
                                          Qt::LinksAccessibleByKeyboard);
         auto* mark = new ResultWidget(details, panel);

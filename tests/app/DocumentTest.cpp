@@ -11,6 +11,7 @@
 #include <QDropEvent>
 #include <QFile>
 #include <QLineEdit>
+#include <QMenu>
 #include <QMimeData>
 #include <QStandardItemModel>
 #include <QTest>
@@ -199,4 +200,36 @@ TEST_F(DocumentTest, CustomizationFileReopensItsInstallerAndYesSavesBackToIt)
         << text.toStdString();
     EXPECT_TRUE(text.contains(
         "<property name=\"SENTINEL_SERVER_PORT\" widget=\"ServerPort\">9443</property>"));
+}
+
+TEST_F(DocumentTest, OpenRecentOpensReadableEntriesAndDropsMissingOnes)
+{
+    const QString flat = QFileInfo(sample("TessarySample.pkg")).absoluteFilePath();
+    const QString missing = testPath("Gone.pkg");
+    CModalAnswerer answerer;
+    CAdminPage window{QString(), QStringList()};
+    QMenu* recent = nullptr;
+    for (QMenu* menu : window.findChildren<QMenu*>())
+        if (menu->title() == "Open &Recent...")
+            recent = menu;
+    ASSERT_NE(nullptr, recent);
+    EXPECT_FALSE(recent->isEnabled());
+
+    window.addRecentFile(flat);
+    window.addRecentFile(missing);
+    EXPECT_TRUE(recent->isEnabled());
+    window.addOpenRecentMenu();
+    ASSERT_EQ(2, recent->actions().size());
+    EXPECT_EQ(missing, recent->actions().at(0)->text());
+
+    recent->actions().at(0)->trigger();
+    EXPECT_EQ(QStringList{"Could not open " + missing}, answerer.m_lTexts);
+    EXPECT_EQ(QStringList{flat}, window.recentFiles());
+
+    window.addOpenRecentMenu();
+    ASSERT_EQ(1, recent->actions().size());
+    recent->actions().at(0)->trigger();
+    // The file opens on the next turn of the event loop.
+    ASSERT_TRUE(waitFor([&] { return window.sourcePackageFile().absoluteFilePath() == flat; }));
+    EXPECT_GT(window.pageHolder()->count(), 1);
 }

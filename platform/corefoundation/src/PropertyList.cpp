@@ -411,6 +411,23 @@ bool binaryNestingAcceptable(const unsigned char* bytes, size_t size)
         return false;
     auto offsetOf = [&](uint64_t object)
     { return readBigEndian(bytes + table + object * offsetSize, offsetSize); };
+    // The count in an object's marker, or in the integer after it; first is then
+    // the position of the object's contents.
+    auto countOf = [&](uint64_t offset, uint64_t& first, uint64_t& entries)
+    {
+        entries = bytes[offset] & 0x0F;
+        first = offset + 1;
+        if (entries != 0x0F)
+            return true;
+        if (first >= table || (bytes[first] >> 4) != 0x1)
+            return false;
+        const size_t width = size_t(1) << (bytes[first] & 0x0F);
+        if (width > 8 || first + 1 + width > table)
+            return false;
+        entries = readBigEndian(bytes + first + 1, width);
+        first += 1 + width;
+        return true;
+    };
     // Children of a container object as (first reference position, number of references).
     auto children = [&](uint64_t object, uint64_t& first, uint64_t& n)
     {
@@ -418,22 +435,23 @@ bool binaryNestingAcceptable(const unsigned char* bytes, size_t size)
         const uint64_t offset = offsetOf(object);
         if (offset >= table)
             return false;
-        const unsigned char marker = bytes[offset];
-        const unsigned type = marker >> 4;
+        const unsigned type = bytes[offset] >> 4;
+        uint64_t entries = 0;
+        if (type == 0x6)
+        {
+            // libplist aborts the process on a UTF-16 string holding U+0000; such a
+            // string could not be written back either, so the list is refused.
+            if (!countOf(offset, first, entries) || entries > (table - first) / 2)
+                return false;
+            for (uint64_t i = 0; i < entries; ++i)
+                if (bytes[first + 2 * i] == 0 && bytes[first + 2 * i + 1] == 0)
+                    return false;
+            return true;
+        }
         if (type != 0xA && type != 0xC && type != 0xD)
             return true;
-        uint64_t entries = marker & 0x0F;
-        first = offset + 1;
-        if (entries == 0x0F)
-        {
-            if (first >= table || (bytes[first] >> 4) != 0x1)
-                return false;
-            const size_t width = size_t(1) << (bytes[first] & 0x0F);
-            if (width > 8 || first + 1 + width > table)
-                return false;
-            entries = readBigEndian(bytes + first + 1, width);
-            first += 1 + width;
-        }
+        if (!countOf(offset, first, entries))
+            return false;
         n = type == 0xD ? entries * 2 : entries;
         return entries <= table && n <= (table - first) / refSize;
     };

@@ -4,7 +4,9 @@
 #include "ToolError.h"
 
 #include <algorithm>
+#include <cctype>
 #include <cerrno>
+#include <cstdint>
 #include <cstring>
 #include <fcntl.h>
 #include <map>
@@ -98,6 +100,156 @@ std::string inflateAll(const std::string& input, std::uint64_t limit)
     }
     inflateEnd(&stream);
     return output;
+}
+
+// Strict UTF-8: TinyXML trusts lead bytes and steps past the end of the text after a
+// truncated sequence.
+bool isUtf8(const std::string& sText)
+{
+    const auto* p = reinterpret_cast<const unsigned char*>(sText.data());
+    const std::size_t size = sText.size();
+    for (std::size_t i = 0; i < size;)
+    {
+        const unsigned char lead = p[i];
+        std::size_t length = 1;
+        unsigned char low = 0x80, high = 0xBF; // allowed range of the second byte
+        if (lead < 0x80)
+            length = 1;
+        else if (lead >= 0xC2 && lead <= 0xDF)
+            length = 2;
+        else if (lead >= 0xE0 && lead <= 0xEF)
+        {
+            length = 3;
+            low = lead == 0xE0 ? 0xA0 : 0x80;
+            high = lead == 0xED ? 0x9F : 0xBF;
+        }
+        else if (lead >= 0xF0 && lead <= 0xF4)
+        {
+            length = 4;
+            low = lead == 0xF0 ? 0x90 : 0x80;
+            high = lead == 0xF4 ? 0x8F : 0xBF;
+        }
+        else
+            return false;
+        if (length > size - i)
+            return false;
+        for (std::size_t k = 1; k < length; ++k)
+        {
+            const unsigned char next = p[i + k];
+            if (k == 1 ? (next < low || next > high) : (next & 0xC0) != 0x80)
+                return false;
+        }
+        i += length;
+    }
+    return true;
+}
+
+// True when the declaration at pos ends at its first '>', however TinyXML reads it:
+// only name="value" pairs whose values hold no markup characters.
+bool plainDeclaration(const std::string& sText, std::size_t pos)
+{
+    const std::size_t size = sText.size();
+    std::size_t i = pos + 5;
+    auto skipSpace = [&]
+    {
+        while (i < size && std::isspace(static_cast<unsigned char>(sText[i])))
+            ++i;
+    };
+    while (true)
+    {
+        skipSpace();
+        if (sText.compare(i, 2, "?>") == 0)
+            return true;
+        const std::size_t name = i;
+        while (i < size && (std::isalnum(static_cast<unsigned char>(sText[i])) ||
+                            std::strchr("_:.-", sText[i]) != nullptr))
+            ++i;
+        if (i == name)
+            return false;
+        skipSpace();
+        if (i >= size || sText[i] != '=')
+            return false;
+        ++i;
+        skipSpace();
+        if (i >= size || (sText[i] != '"' && sText[i] != '\''))
+            return false;
+        const std::size_t close = sText.find(sText[i], i + 1);
+        if (close == std::string::npos || sText.find_first_of("<>", i + 1) < close)
+            return false;
+        i = close + 1;
+    }
+}
+
+// TinyXML parses and frees elements recursively, so a table of contents nested deeply
+// enough would exhaust the stack. Returns an upper bound of the element nesting TinyXML
+// builds, reading the markup as TinyXML does (comments, CDATA, quoted attribute values,
+// other "<!" and "<?" up to the first '>'); a declaration anywhere but at the start, or one
+// whose end TinyXML could read elsewhere, gives SIZE_MAX.
+std::size_t elementDepth(const std::string& sText)
+{
+    const std::size_t size = sText.size();
+    std::size_t depth = 0, deepest = 0;
+    auto skipPast = [&](std::size_t from, const char* terminator)
+    {
+        const std::size_t end = sText.find(terminator, from);
+        return end == std::string::npos ? size : end + std::strlen(terminator);
+    };
+    const std::size_t start =
+        sText.find_first_not_of(" \t\r\n\v\f", sText.compare(0, 3, "\xEF\xBB\xBF") == 0 ? 3 : 0);
+    std::size_t i = 0;
+    while (i < size)
+    {
+        if (sText[i] != '<')
+        {
+            ++i;
+            continue;
+        }
+        std::string sHead = sText.substr(i, 5);
+        std::transform(sHead.begin(), sHead.end(), sHead.begin(),
+                       [](unsigned char c) { return std::tolower(c); });
+        if (sHead == "<?xml")
+        {
+            if (i != start || !plainDeclaration(sText, i))
+                return SIZE_MAX;
+            i = skipPast(i, ">");
+        }
+        else if (sText.compare(i, 4, "<!--") == 0)
+            i = skipPast(i + 4, "-->");
+        else if (sText.compare(i, 9, "<![CDATA[") == 0)
+            i = skipPast(i + 9, "]]>");
+        else if (sText.compare(i, 2, "<!") == 0 || sText.compare(i, 2, "<?") == 0)
+            i = skipPast(i + 2, ">");
+        else if (sText.compare(i, 2, "</") == 0)
+        {
+            if (depth > 0)
+                --depth;
+            i = skipPast(i + 2, ">");
+        }
+        else
+        {
+            // A start tag: quotes count only where an attribute value starts.
+            std::size_t j = i + 1;
+            char lastSignificant = 0;
+            while (j < size && sText[j] != '>')
+            {
+                const char c = sText[j];
+                if ((c == '"' || c == '\'') && lastSignificant == '=')
+                {
+                    const std::size_t close = sText.find(c, j + 1);
+                    j = close == std::string::npos ? size : close + 1;
+                    lastSignificant = c;
+                    continue;
+                }
+                if (!std::isspace(static_cast<unsigned char>(c)))
+                    lastSignificant = c;
+                ++j;
+            }
+            if (lastSignificant != '/')
+                deepest = std::max(deepest, ++depth);
+            i = j + 1;
+        }
+    }
+    return deepest;
 }
 
 struct SWalkContext
@@ -244,6 +396,14 @@ CXarReader::CXarReader(const std::string& sPath) : m_sPath(sPath), m_iFd(-1), m_
         std::string compressed(tocCompressed, '\0');
         readExactly(headerSize, compressed.data(), compressed.size());
         const std::string xml = inflateAll(compressed, kMaxTocSize);
+        if (!isUtf8(xml))
+            throw CToolError(sPath + ": damaged table of contents: it is not UTF-8 text");
+        // Real tables of contents nest a few levels per directory level (at most 256).
+        const std::size_t depth = elementDepth(xml);
+        if (depth == SIZE_MAX)
+            throw CToolError(sPath + ": damaged table of contents: misplaced XML declaration");
+        if (depth > 1024)
+            throw CToolError(sPath + ": damaged table of contents: elements nested too deeply");
 
         TiXmlDocument document;
         document.Parse(xml.c_str(), nullptr, TIXML_ENCODING_UTF8);

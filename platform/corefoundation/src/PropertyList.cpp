@@ -1,5 +1,6 @@
 #include "Internal.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <memory>
@@ -528,6 +529,19 @@ CFPropertyListRef parse(CFDataRef data, CFOptionFlags options, CFPropertyListFor
                            "deeply."
                          : "The property list is nested too deeply.";
         return nullptr;
+    }
+    if (!binary)
+    {
+        // XML cannot hold U+0000, and libplist copies a NUL byte inside a string or key
+        // into the value and then aborts the process on it. NUL bytes after the last
+        // character (a terminator written with the text) stay harmless.
+        const char* end = bytes + size;
+        const char* nul = static_cast<const char*>(std::memchr(bytes, 0, size));
+        if (nul && std::find_if(nul, end, [](char c) { return c != 0; }) != end)
+        {
+            problem = "The data is not a valid XML property list: it holds a NUL character.";
+            return nullptr;
+        }
     }
     plist_t root = nullptr;
     {

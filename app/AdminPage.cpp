@@ -8,6 +8,8 @@
 
 #include <ActionItem.h>
 #include <CopyFileThread.h>
+#include <DmgPackage.h>
+#include <MacFlatPackage.h>
 #include <PackagerThread.h>
 #include <Page.h>
 #include <PageHolder.h>
@@ -35,6 +37,7 @@
 #include <QProgressDialog>
 #include <QPushButton>
 #include <QRegularExpression>
+#include <QSaveFile>
 #include <QScreen>
 #include <QSplitter>
 #include <QStandardItemModel>
@@ -43,7 +46,10 @@
 #include <QTimer>
 #include <QUrl>
 #include <QWindow>
+#include <cerrno>
+#include <cstdio>
 #include <functional>
+#include <limits>
 #include <memory>
 #include <tinyxml.h>
 
@@ -115,14 +121,40 @@ CAdminPage::CAdminPage(const QString& sFile, const QStringList& options,
     connect(this, &CAdminPage::openFile, this, qOverload<const QString&>(&CAdminPage::open),
             Qt::QueuedConnection);
 
-    // The file-operation worker. Its publishing reports are connected with publishing.
+    // The file-operation worker and its reports, all delivered on this thread.
     m_pCopyThread = new CCopyFileThread(this);
     connect(m_pCopyThread, &CCopyFileThread::searchResult, this, &CAdminPage::addOpenRecentList,
+            Qt::QueuedConnection);
+    connect(m_pCopyThread, &CCopyFileThread::copyFinished, this, &CAdminPage::onProgress,
+            Qt::QueuedConnection);
+    connect(m_pCopyThread, &CCopyFileThread::copyDirectoryFinished, this, &CAdminPage::copyFinished,
+            Qt::QueuedConnection);
+    connect(m_pCopyThread, &CCopyFileThread::copyFlatPackageFinished, this,
+            &CAdminPage::copyFinished, Qt::QueuedConnection);
+    connect(m_pCopyThread, &CCopyFileThread::copyError, this, &CAdminPage::copyError,
+            Qt::QueuedConnection);
+    connect(m_pCopyThread, &CCopyFileThread::copyDirectoryError, this, &CAdminPage::copyFailed,
+            Qt::QueuedConnection);
+    connect(m_pCopyThread, &CCopyFileThread::copyFlatPackageError, this, &CAdminPage::copyFailed,
+            Qt::QueuedConnection);
+    connect(m_pCopyThread, &CCopyFileThread::removeDirectoryError, this,
+            &CAdminPage::removeDirError, Qt::QueuedConnection);
+    connect(m_pCopyThread, &CCopyFileThread::removeFileError, this, &CAdminPage::removeDirError,
             Qt::QueuedConnection);
     connect(this, &CAdminPage::removeDirectory, m_pCopyThread, &CCopyFileThread::removeDirectory);
     connect(this, &CAdminPage::copyDirectory, m_pCopyThread, &CCopyFileThread::copyDirectory);
     connect(this, &CAdminPage::copyFlatPackage, m_pCopyThread, &CCopyFileThread::copyFlatPackage);
     m_pPackagerThread = new CPackagerThread(this);
+    connect(m_pPackagerThread, &CPackagerThread::openFileError, this,
+            &CAdminPage::onPackageOpenFileError, Qt::QueuedConnection);
+    connect(m_pPackagerThread, &CPackagerThread::fileReadError, this,
+            &CAdminPage::onPackageReadFileError, Qt::QueuedConnection);
+    connect(m_pPackagerThread, &CPackagerThread::fileWriteError, this,
+            &CAdminPage::onPackageWriteFileError, Qt::QueuedConnection);
+    connect(m_pPackagerThread, &CPackagerThread::progress, this, &CAdminPage::onPackagerProgress,
+            Qt::QueuedConnection);
+    connect(m_pPackagerThread, &QThread::finished, this, &CAdminPage::packagerFinished,
+            Qt::QueuedConnection);
 
     connect(m_pPageIndex, &CPageIndex::itemChanged, this, &CAdminPage::pageSelected);
     connect(m_pPageHolder, &CPageHolder::pageAdded, this, &CAdminPage::pageAdded,
@@ -152,6 +184,8 @@ CAdminPage::CAdminPage(const QString& sFile, const QStringList& options,
     m_pProgress->reset();
     m_pProgress->hide();
     m_pProgressTimer = new QTimer(this);
+    connect(m_pProgressTimer, &QTimer::timeout, this, &CAdminPage::onProgress);
+    connect(m_pProgress, &QProgressDialog::canceled, this, &CAdminPage::copyCanceled);
 
     QString error;
     if (initActions(error) != ParseSuccess)
@@ -186,6 +220,13 @@ CAdminPage::~CAdminPage()
     m_pCopyThread->syncSaveCache(m_lRecentFiles);
     m_pCopyThread->stop();
     m_pCopyThread->wait();
+    // A script copy still running is stopped, and its partial output goes.
+    if (m_bScriptPublishing)
+    {
+        m_pPackagerThread->stop();
+        m_pPackagerThread->wait();
+        QFile::remove(m_sScriptStaging);
+    }
     qDeleteAll(m_lTemporaryFiles);
     m_lTemporaryFiles.clear();
 
@@ -246,6 +287,7 @@ void CAdminPage::createLayout()
     m_pPublishButton =
         buttons->addButton(tr("Publish &customizations..."), QDialogButtonBox::ActionRole);
     m_pPublishButton->setEnabled(false);
+    connect(m_pPublishButton, &QPushButton::clicked, this, &CAdminPage::publish);
     m_pGridLayout->addWidget(buttons, 3, 0, 1, 2);
 
     setCentralWidget(central);
@@ -262,11 +304,13 @@ void CAdminPage::createMenus()
     m_pOpenRecentMenu->setEnabled(false);
     connect(m_pOpenRecentMenu, &QMenu::aboutToShow, this, &CAdminPage::addOpenRecentMenu);
 
-    // Saving, importing and publishing are connected where those commands live.
     m_pSaveAction = fileMenu->addAction(tr("&Save"));
     m_pSaveAction->setShortcut(QKeySequence(tr("Ctrl+S")));
     m_pSaveAsAction = fileMenu->addAction(tr("Save &As..."));
     m_pImportAction = fileMenu->addAction(tr("I&mport..."));
+    connect(m_pSaveAction, &QAction::triggered, this, &CAdminPage::save);
+    connect(m_pSaveAsAction, &QAction::triggered, this, &CAdminPage::saveAs);
+    connect(m_pImportAction, &QAction::triggered, this, &CAdminPage::import);
     fileMenu->addSeparator();
     QAction* const exitAction = fileMenu->addAction(tr("E&xit"));
     exitAction->setShortcut(QKeySequence(tr("Ctrl+Q")));
@@ -275,6 +319,7 @@ void CAdminPage::createMenus()
     QMenu* const publishMenu = menuBar()->addMenu(tr("&Publish"));
     m_pPublishAction = publishMenu->addAction(tr("Publish &customizations..."));
     m_pPublishAction->setShortcut(QKeySequence(tr("Ctrl+E")));
+    connect(m_pPublishAction, &QAction::triggered, this, &CAdminPage::publish);
 
     QMenu* const helpMenu = menuBar()->addMenu(tr("&Help"));
     QAction* const aboutAction = helpMenu->addAction(tr("&About Tessary"));
@@ -747,7 +792,7 @@ bool CAdminPage::loadCustomizationBytes(const QByteArray& bytes, bool importMode
     TiXmlDocument document;
     QString error;
     CXmlDefinitionReader::read(bytes, document, error);
-    TiXmlElement* const root = document.RootElement();
+    TiXmlElement* root = document.RootElement();
     if (!root)
     {
         showWarning(tr("This file is not a valid configuration file."));
@@ -762,6 +807,15 @@ bool CAdminPage::loadCustomizationBytes(const QByteArray& bytes, bool importMode
         }
         return loadPageDefinition(bytes);
     }
+    // Values keep their white space: the document, already checked, is read again
+    // without condensing.
+    TiXmlDocument exact;
+    TiXmlBase::SetCondenseWhiteSpace(false);
+    const std::string text(bytes.constData(), size_t(bytes.size()));
+    exact.Parse(text.c_str(), nullptr, TIXML_ENCODING_UTF8);
+    TiXmlBase::SetCondenseWhiteSpace(true);
+    if (exact.RootElement())
+        root = exact.RootElement();
 
     if (!importMode)
     {
@@ -862,7 +916,27 @@ bool CAdminPage::saveXMLToFile(const QByteArray& fileName,
             property->LinkEndChild(new TiXmlText(value.toUtf8().constData()));
         list->LinkEndChild(property);
     }
-    return document.SaveFile(fileName.constData());
+    TiXmlPrinter printer;
+    printer.SetIndent("    ");
+    document.Accept(&printer);
+    // Written beside the old file and moved over it once complete: a failed or
+    // interrupted save leaves the previous file as it was.
+    QSaveFile file(QString::fromUtf8(fileName));
+    if (!file.open(QIODevice::WriteOnly))
+    {
+        qDebug() << "CAdminPage::saveXMLToFile(): cannot write" << file.fileName()
+                 << file.errorString();
+        return false;
+    }
+    const qint64 size = qint64(printer.Size());
+    if (file.write(printer.CStr(), size) != size)
+    {
+        qDebug() << "CAdminPage::saveXMLToFile(): cannot write" << file.fileName()
+                 << file.errorString();
+        file.cancelWriting();
+        return false;
+    }
+    return file.commit();
 }
 
 bool CAdminPage::trySave(const QFileInfo& file)
@@ -952,6 +1026,558 @@ bool CAdminPage::promptToSave(bool closing, bool importing)
         refreshTitle();
     }
     return true;
+}
+
+// ---------------------------------------------------------------------------
+// Save, Save As, Import
+
+void CAdminPage::save()
+{
+    qDebug() << "CAdminPage::save() begin";
+    if (!m_configurationFile.filePath().isEmpty() && !m_bOpenedFromPackage)
+    {
+        if (trySave(m_configurationFile))
+            resetChanged(false);
+    }
+    else
+    {
+        saveAs();
+    }
+    refreshTitle();
+    qDebug() << "CAdminPage::save() end";
+}
+
+void CAdminPage::saveAs()
+{
+    qDebug() << "CAdminPage::saveAs() begin";
+    if (trySaveAs())
+    {
+        resetChanged(false);
+        m_bOpenedFromPackage = false;
+    }
+    refreshTitle();
+    qDebug() << "CAdminPage::saveAs() end";
+}
+
+void CAdminPage::import()
+{
+    qDebug() << "CAdminPage::import() begin";
+    if (!promptToSave(false, true))
+        return;
+    const QString path = QFileDialog::getOpenFileName(
+        this, tr("Import configuration file..."), m_sLastOpenedDir,
+        tr("Configuration Files (*.xml)"), nullptr, QFileDialog::DontUseNativeDialog);
+    if (path.isEmpty())
+        return;
+    loadCustomizationFile(QFileInfo(path), true);
+    qDebug() << "CAdminPage::import() end";
+}
+
+// ---------------------------------------------------------------------------
+// Publishing
+
+CPropertyText::Properties CAdminPage::publishedProperties() const
+{
+    CPropertyText::Properties properties;
+    const QMultiMap<QString, CXmlObject*> set = collectProperties(true);
+    for (auto it = set.constBegin(); it != set.constEnd(); ++it)
+    {
+        if (CPropertyText::isPublished(it.key()))
+            properties.append(qMakePair(it.key(), it.value()->getValue()));
+    }
+    return properties;
+}
+
+QString CAdminPage::generateProperties(GenerateStyle style) const
+{
+    switch (style)
+    {
+    case ShellStyle:
+        return CPropertyText::shellText(publishedProperties());
+    case JavaScriptStyle:
+        return CPropertyText::javaScriptText(publishedProperties());
+    }
+    return QString();
+}
+
+void CAdminPage::setWaitCursor(bool wait)
+{
+    if (wait == m_bWaitCursor)
+        return;
+    m_bWaitCursor = wait;
+    if (wait)
+        QApplication::setOverrideCursor(QCursor(Qt::WaitCursor));
+    else
+        QApplication::restoreOverrideCursor();
+}
+
+void CAdminPage::showInformation(const QString& text)
+{
+    CArrowCursor arrow;
+    QMessageBox::information(this, m_sDocumentTitle, text, QMessageBox::Ok);
+}
+
+QString CAdminPage::unableToDeleteText(const QString& path) const
+{
+    return tr("Tessary is unable to delete \"%1\".  Close the file if it's open, verify that the "
+              "disk isn't full, remove write-protection on the file, and then try again.")
+        .arg(QDir::toNativeSeparators(path));
+}
+
+void CAdminPage::publish()
+{
+    qDebug() << "CAdminPage::publish() begin";
+    m_bPublishAllowed = true;
+    // The progress dialog is modal, but a shortcut may still arrive while it closes.
+    if (m_bPublishing || m_pPackagerThread->isRunning())
+        return;
+    if (isAdminConfigPath(m_sourcePackageFile.filePath()))
+    {
+        showWarning(tr("The AdminConfig.xml can not be saved or published. It is only used for "
+                       "testing purposes."));
+        return;
+    }
+    emit validatePublish();
+    if (!m_bPublishAllowed)
+        return;
+    const QString suffix = m_sourcePackageFile.suffix().toLower();
+    const bool mac = suffix == QLatin1String("pkg") || suffix == QLatin1String("mpkg") ||
+                     suffix == QLatin1String("dmg");
+    const bool script = suffix == QLatin1String("package");
+    if (!mac && !script)
+        return;
+    // The installers export every value as a shell variable: a name the shell cannot
+    // take would be run as a command on every computer.
+    const QStringList invalid = CPropertyText::invalidShellNames(publishedProperties());
+    if (!invalid.isEmpty())
+    {
+        showWarning(tr("Tessary cannot publish the property \"%1\": its name is not a valid "
+                       "shell variable name. A name may hold only letters, digits and \"_\" and "
+                       "must not begin with a digit. Correct the installer's page definition, "
+                       "and then try again.")
+                        .arg(invalid.join(QStringLiteral("\", \""))));
+        return;
+    }
+    if (mac)
+        publishMacPackage();
+    else
+        publishScriptPackage();
+    qDebug() << "CAdminPage::publish() end";
+}
+
+void CAdminPage::publishMacPackage()
+{
+    QFileInfo input = m_sourcePackageFile;
+    CDmgPackage* const image = dynamic_cast<CDmgPackage*>(m_pCurrentPackage);
+    const bool fromImage =
+        m_sourcePackageFile.suffix().compare(QLatin1String("dmg"), Qt::CaseInsensitive) == 0;
+    if (fromImage)
+    {
+        if (!image || !image->mount() || !image->subPackage())
+        {
+            if (image)
+                image->unmount();
+            showWarning(tr("Tessary is unable to extract files from \"%1\".  Verify that the disk "
+                           "isn't full, that the file exists, and that it has read permissions, "
+                           "and then try again.")
+                            .arg(QDir::toNativeSeparators(m_sourcePackageFile.absoluteFilePath())));
+            return;
+        }
+        input = image->subPackage()->file();
+    }
+    // An image mounted for a publish that does not happen is let go again.
+    auto giveUp = [&]()
+    {
+        if (image && fromImage)
+            image->unmount();
+    };
+
+    QString proposed = m_lastPublishedFile.filePath();
+    if (proposed.isEmpty())
+        proposed = QDir(m_sLastOpenedDir).filePath(tr("Untitled"));
+    if (QFileInfo(proposed).suffix().isEmpty())
+        proposed += QLatin1Char('.') + input.suffix();
+    const bool pkg = input.suffix().compare(QLatin1String("pkg"), Qt::CaseInsensitive) == 0;
+    const QString extension = pkg ? QStringLiteral(".pkg") : QStringLiteral(".mpkg");
+    QString output = QFileDialog::getSaveFileName(
+        this, tr("Save file..."), proposed, pkg ? tr("Package (*.pkg)") : tr("Package (*.mpkg)"),
+        nullptr, QFileDialog::DontUseNativeDialog);
+    if (output.isEmpty())
+    {
+        giveUp();
+        return;
+    }
+    if (!output.endsWith(extension))
+        output += extension;
+    if (samePath(output, input.absoluteFilePath()))
+    {
+        giveUp();
+        showWarning(unableToDeleteText(input.absoluteFilePath()));
+        return;
+    }
+
+    setWaitCursor(true);
+    const bool flat = CMacFlatPackage::isFlatPackage(input.absoluteFilePath());
+    m_lastPublishedFile = QFileInfo(output);
+    const QDir bundle(input.absoluteFilePath());
+    QStringList ignoreList;
+    ignoreList << (flat ? QStringLiteral("Scripts/AdminConfig.xml")
+                        : bundle.absoluteFilePath(
+                              QStringLiteral("Contents/Resources/AdminConfig.xml")));
+    const QMultiMap<QString, CXmlObject*> set = collectProperties(true);
+    for (auto it = set.constBegin(); it != set.constEnd(); ++it)
+    {
+        // The value names a file inside the package.
+        if (it.key().startsWith(QLatin1String("$PKG_")))
+            ignoreList << (flat ? it.value()->getValue()
+                                : bundle.absoluteFilePath(it.value()->getValue()));
+    }
+    if (QFileInfo(output).isDir())
+        emit removeDirectory(output);
+
+    m_bPublishing = true;
+    m_pPublishImage = fromImage ? image : nullptr;
+    m_pProgress->setLabelText(tr("Creating new package..."));
+    m_pProgressTimer->start(1000);
+    m_pProgress->setRange(0, 120);
+    m_pProgress->setValue(0);
+    if (flat)
+    {
+        // An endless busy bar: the tools tell nothing about their progress.
+        m_pProgress->setRange(0, 0);
+        m_pProgress->setMinimumDuration(0);
+        m_pProgress->setValue(1);
+
+        QString valuesFile;
+        QTemporaryFile* const temporary = new QTemporaryFile(this);
+        m_lTemporaryFiles.append(temporary);
+        m_pValuesFile = temporary;
+        if (temporary->open())
+        {
+            temporary->close();
+            if (saveXMLToFile(temporary->fileName().toUtf8(), collectProperties(false)))
+                valuesFile = temporary->fileName();
+        }
+        emit copyFlatPackage(input.absoluteFilePath(), output, generateProperties(ShellStyle),
+                             ignoreList, generateProperties(JavaScriptStyle), valuesFile);
+    }
+    else
+    {
+        m_pProgress->setMaximum(m_pCopyThread->getFileCount(input, ignoreList));
+        emit copyDirectory(input.absoluteFilePath(), output, ignoreList);
+    }
+}
+
+bool CAdminPage::samePath(const QString& first, const QString& second)
+{
+    const QFileInfo a(first);
+    const QFileInfo b(second);
+    if (a.absoluteFilePath() == b.absoluteFilePath())
+        return true;
+    return a.exists() && b.exists() && a.canonicalFilePath() == b.canonicalFilePath();
+}
+
+void CAdminPage::publishScriptPackage()
+{
+    const QString proposed = m_lastPublishedFile.filePath().isEmpty()
+                                 ? m_sLastOpenedDir
+                                 : m_lastPublishedFile.filePath();
+    QString output =
+        QFileDialog::getSaveFileName(this, tr("Save file..."), proposed, tr("Package (*.package)"),
+                                     nullptr, QFileDialog::DontUseNativeDialog);
+    if (output.isEmpty())
+        return;
+    if (QFileInfo(output).suffix() != QLatin1String("package"))
+        output += QStringLiteral(".package");
+    if (samePath(output, m_sourcePackageFile.absoluteFilePath()))
+    {
+        showWarning(unableToDeleteText(m_sourcePackageFile.absoluteFilePath()));
+        return;
+    }
+
+    setWaitCursor(true);
+    m_lastPublishedFile = QFileInfo(output);
+    const qint64 size = m_sourcePackageFile.size();
+    // The dialog counts in int; very large installers are counted in coarser steps.
+    m_iProgressScale = size / std::numeric_limits<int>::max() + 1;
+    m_pProgress->setLabelText(tr("Creating new package..."));
+    m_pProgress->setRange(0, int(size / m_iProgressScale));
+    m_pProgress->setValue(0);
+
+    // The copy is written beside the output and moved over it once complete, so a
+    // failed or canceled copy leaves neither a partial installer nor a lost old one.
+    QTemporaryFile staging(output + QStringLiteral(".XXXXXX"));
+    staging.setAutoRemove(false);
+    if (!staging.open())
+    {
+        qDebug() << "CAdminPage::publishScriptPackage(): cannot create" << staging.fileTemplate()
+                 << staging.errorString();
+        m_pProgress->reset();
+        setWaitCursor(false);
+        showWarning(tr("Cannot write to file \"%1\".  Close the file if it's open, verify that "
+                       "the disk isn't full, remove write-protection on the file, and then try "
+                       "again.")
+                        .arg(QDir::toNativeSeparators(QFileInfo(output).absoluteFilePath())));
+        return;
+    }
+    staging.close();
+    m_sScriptStaging = staging.fileName();
+    m_sScriptOutput = QFileInfo(output).absoluteFilePath();
+    m_bScriptPublishing = true;
+    m_bScriptFailed = false;
+    m_bScriptComplete = false;
+
+    m_pPackagerThread->clearProperties();
+    for (const QPair<QString, QString>& property : publishedProperties())
+        m_pPackagerThread->addProperty(property.first, property.second);
+    m_pPackagerThread->addProperty(QStringLiteral("TS_MODIFICATION"), QStringLiteral("1"));
+    m_pPackagerThread->writePackage(m_sourcePackageFile.absoluteFilePath(), m_sScriptStaging);
+}
+
+void CAdminPage::onProgress()
+{
+    if (m_bPublishing && !m_pProgress->wasCanceled() &&
+        m_pProgress->value() + 1 < m_pProgress->maximum())
+        m_pProgress->setValue(m_pProgress->value() + 1);
+}
+
+void CAdminPage::discardValuesFile()
+{
+    // The worker moves the file into the package; one left behind holds the
+    // administrator's values and goes as soon as the publish ends.
+    if (!m_pValuesFile)
+        return;
+    m_lTemporaryFiles.removeAll(m_pValuesFile);
+    delete m_pValuesFile;
+    m_pValuesFile = nullptr;
+}
+
+void CAdminPage::endPublish()
+{
+    m_bPublishing = false;
+    discardValuesFile();
+    m_pProgressTimer->stop();
+    m_pProgress->reset();
+    setWaitCursor(false);
+}
+
+void CAdminPage::copyFinished(const QFileInfo& src, const QFileInfo& dst)
+{
+    qDebug().noquote() << "CAdminPage::copyFinished(" + src.absoluteFilePath() + ") begin";
+    // A report that arrives after a cancel or an error belongs to no publish.
+    if (!m_bPublishing)
+        return;
+    bool flat = false;
+    if (m_pPublishImage)
+    {
+        flat = m_pPublishImage->subPackage() &&
+               CMacFlatPackage::isFlatPackage(
+                   m_pPublishImage->subPackage()->file().absoluteFilePath());
+        m_pPublishImage->unmount();
+        m_pPublishImage = nullptr;
+    }
+    else
+    {
+        flat = CMacFlatPackage::isFlatPackage(m_sourcePackageFile.absoluteFilePath());
+    }
+    m_pProgressTimer->stop();
+    const bool written =
+        flat || writeBundleFiles(QDir(dst.absoluteFilePath()), generateProperties(ShellStyle));
+    endPublish();
+    if (written)
+        showInformation(tr("Tessary successfully generated the installation package."));
+    qDebug().noquote() << "CAdminPage::copyFinished(" + src.absoluteFilePath() + ") end";
+}
+
+bool CAdminPage::writeBundleFiles(const QDir& bundle, const QString& properties)
+{
+    const QString resources = bundle.absoluteFilePath(QStringLiteral("Contents/Resources"));
+    if (!QDir().mkpath(resources) || !QFileInfo(resources).isDir())
+    {
+        showWarning(tr("Tessary is unable to create the directory \"%1\".  Verify that the disk "
+                       "isn't full, remove write-protection at this location, and then try "
+                       "again.")
+                        .arg(QDir::toNativeSeparators(resources)));
+        return false;
+    }
+    QFile preinstall(QDir(resources).absoluteFilePath(QStringLiteral("preinstall")));
+    QFile propertiesFile(QDir(resources).absoluteFilePath(QStringLiteral("properties")));
+    for (QFile* file : {&preinstall, &propertiesFile})
+    {
+        // A link copied from the package must not carry the write elsewhere.
+        if (QFileInfo(file->fileName()).isSymLink())
+            QFile::remove(file->fileName());
+        if (!file->open(QIODevice::ReadWrite | QIODevice::Truncate))
+        {
+            preinstall.close();
+            showWarning(tr("Tessary is unable to write to \"%1\".  Verify that the disk isn't "
+                           "full, remove write-protection on this file, and then try again.")
+                            .arg(QDir::toNativeSeparators(file->fileName())));
+            return false;
+        }
+    }
+    const QFileDevice::Permissions executable = QFileDevice::ReadOwner | QFileDevice::WriteOwner |
+                                                QFileDevice::ExeOwner | QFileDevice::ReadGroup |
+                                                QFileDevice::ExeGroup | QFileDevice::ReadOther |
+                                                QFileDevice::ExeOther;
+    const QByteArray script(
+        "#!/bin/bash\n"
+        "cp \"$1/Contents/Resources/properties\" \"$INSTALLER_TEMP/properties\"");
+    bool written = preinstall.write(script) == script.size();
+    preinstall.close();
+    preinstall.setPermissions(executable);
+    const QByteArray text = properties.toUtf8();
+    written = propertiesFile.write(text) == text.size() && written;
+    propertiesFile.close();
+    propertiesFile.setPermissions(executable);
+    if (!written || preinstall.error() != QFileDevice::NoError ||
+        propertiesFile.error() != QFileDevice::NoError)
+    {
+        const QFile& failed =
+            preinstall.error() != QFileDevice::NoError ? preinstall : propertiesFile;
+        showWarning(tr("Tessary is unable to write to \"%1\".  Verify that the disk isn't "
+                       "full, remove write-protection on this file, and then try again.")
+                        .arg(QDir::toNativeSeparators(failed.fileName())));
+        return false;
+    }
+    return true;
+}
+
+void CAdminPage::copyError(const QFileInfo& src, const QFileInfo& dst)
+{
+    qDebug().noquote() << "CAdminPage::copyError(" + src.absoluteFilePath() + ")";
+    if (!m_bPublishing)
+        return;
+    copyCanceled();
+    endPublish();
+    showWarning(tr("Tessary is unable to write to \"%1\".  Close the file if it's open, verify "
+                   "that the disk isn't full, remove write-protection on the file, and then try "
+                   "again.")
+                    .arg(QDir::toNativeSeparators(dst.absoluteFilePath())));
+}
+
+void CAdminPage::copyFailed(const QFileInfo& src, const QFileInfo& dst)
+{
+    // A whole copy failed (the tools, a directory, the destination) without a
+    // report of its own: the administrator learns of it the same way.
+    copyError(src, dst);
+}
+
+void CAdminPage::removeDirError(const QFileInfo& file)
+{
+    qDebug().noquote() << "CAdminPage::removeDirError(" + file.absoluteFilePath() + ")";
+    if (!m_bPublishing)
+        return;
+    copyCanceled();
+    endPublish();
+    showWarning(unableToDeleteText(file.absoluteFilePath()));
+}
+
+void CAdminPage::copyCanceled()
+{
+    qDebug() << "CAdminPage::copyCanceled()";
+    m_pProgressTimer->stop();
+    if (m_bPublishing)
+        m_pCopyThread->cancel();
+    m_bPublishing = false;
+    discardValuesFile();
+    if (m_bScriptPublishing)
+    {
+        m_bScriptFailed = true;
+        m_pPackagerThread->stop();
+    }
+    setWaitCursor(false);
+    if (m_pPublishImage)
+    {
+        m_pPublishImage->unmount();
+        m_pPublishImage = nullptr;
+    }
+}
+
+void CAdminPage::onPackagerProgress(qint64 iCurrent, qint64 iTotal)
+{
+    if (!m_bScriptPublishing || m_bScriptFailed)
+        return;
+    // Setting the value of a modal progress dialog processes events, which may
+    // deliver the next report before this one has returned.
+    static bool s_bSettingValue = false;
+    if (!s_bSettingValue)
+    {
+        s_bSettingValue = true;
+        m_pProgress->setValue(int(iCurrent / m_iProgressScale));
+        s_bSettingValue = false;
+    }
+    // The end is shown once the copy has been moved into place.
+    if (iCurrent == iTotal)
+        m_bScriptComplete = true;
+}
+
+void CAdminPage::packagerFinished()
+{
+    qDebug() << "CAdminPage::packagerFinished() begin";
+    if (!m_bScriptPublishing)
+        return;
+    m_bScriptPublishing = false;
+    bool published = !m_bScriptFailed && m_bScriptComplete;
+    if (published)
+    {
+        // Installers are started directly: the copy keeps the source's permissions.
+        QFile::setPermissions(m_sScriptStaging,
+                              QFile::permissions(m_sourcePackageFile.absoluteFilePath()));
+        published = ::rename(QFile::encodeName(m_sScriptStaging).constData(),
+                             QFile::encodeName(m_sScriptOutput).constData()) == 0;
+        if (!published)
+            qDebug() << "CAdminPage::packagerFinished(): cannot move the copy to" << m_sScriptOutput
+                     << qt_error_string(errno);
+    }
+    if (!published)
+        QFile::remove(m_sScriptStaging);
+    const bool failedQuietly = !published && !m_bScriptFailed;
+    m_bScriptFailed = false;
+    m_pProgress->reset();
+    setWaitCursor(false);
+    if (published)
+        showInformation(tr("Tessary successfully generated the installation package."));
+    else if (failedQuietly)
+        showWarning(tr("Cannot write to file \"%1\".  Close the file if it's open, verify that "
+                       "the disk isn't full, remove write-protection on the file, and then try "
+                       "again.")
+                        .arg(QDir::toNativeSeparators(m_sScriptOutput)));
+    qDebug() << "CAdminPage::packagerFinished() end";
+}
+
+void CAdminPage::packagerError(const QString& text, const QString& path)
+{
+    // The first failure ends the copy; later reports of the same copy add nothing.
+    if (!m_bScriptPublishing || m_bScriptFailed)
+        return;
+    m_bScriptFailed = true;
+    m_pPackagerThread->stop();
+    m_pProgress->reset();
+    setWaitCursor(false);
+    const QString shown = path == m_sScriptStaging ? m_sScriptOutput : path;
+    showWarning(text.arg(QDir::toNativeSeparators(shown)));
+}
+
+void CAdminPage::onPackageOpenFileError(const QString& path)
+{
+    packagerError(tr("Tessary is unable to open \"%1\".  Verify that the file exists and that is "
+                     "has read permissions, and then try again."),
+                  path);
+}
+
+void CAdminPage::onPackageReadFileError(const QString& path)
+{
+    packagerError(tr("Tessary is unable to read \"%1\". Verify that the file exists and that it "
+                     "has read permissions, and then try again."),
+                  path);
+}
+
+void CAdminPage::onPackageWriteFileError(const QString& path)
+{
+    packagerError(tr("Cannot write to file \"%1\".  Close the file if it's open, verify that the "
+                     "disk isn't full, remove write-protection on the file, and then try again."),
+                  path);
 }
 
 // ---------------------------------------------------------------------------

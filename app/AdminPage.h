@@ -1,5 +1,7 @@
 #pragma once
 
+#include "PropertyText.h"
+
 #include <XmlContainer.h>
 #include <XmlValidator.h>
 
@@ -21,6 +23,7 @@ class QTextBrowser;
 class QTimer;
 class CCopyFileThread;
 class CCustomWidgetFactory;
+class CDmgPackage;
 class CIndexLink;
 class CPackage;
 class CPackagerThread;
@@ -38,6 +41,12 @@ class CAdminPage : public QMainWindow, public CXmlContainer, public CXmlValidato
     Q_OBJECT
 
 public:
+    enum GenerateStyle
+    {
+        ShellStyle = 0,
+        JavaScriptStyle = 1
+    };
+
     // Opens file (when not empty) before returning. options are the lower-cased
     // command-line options, consulted by "showflag".
     CAdminPage(const QString& sFile, const QStringList& options,
@@ -76,6 +85,16 @@ public:
     bool saveXMLToFile(const QByteArray& fileName,
                        const QMultiMap<QString, CXmlObject*>& properties) const;
 
+    // The values that publishing hands on: the set values without the "$PKG_" and
+    // "$AI_" names, by property name.
+    CPropertyText::Properties publishedProperties() const;
+    // The published values as shell "export" lines or as the Distribution's
+    // JavaScript block; any other style gives an empty text.
+    QString generateProperties(GenerateStyle style) const;
+    // Adds Contents/Resources/preinstall and properties to a copied bundle package;
+    // shows why when it cannot.
+    bool writeBundleFiles(const QDir& bundle, const QString& properties);
+
     void addRecentFile(const QString& path);
     void removeRecentFile(const QString& path);
     const QStringList& recentFiles() const { return m_lRecentFiles; }
@@ -85,6 +104,9 @@ public:
     QString configurationDisplayName() const;
     const QFileInfo& sourcePackageFile() const { return m_sourcePackageFile; }
     const QFileInfo& configurationFile() const { return m_configurationFile; }
+    const QFileInfo& lastPublishedFile() const { return m_lastPublishedFile; }
+    QProgressDialog* progressDialog() const { return m_pProgress; }
+    CPackagerThread* packagerThread() const { return m_pPackagerThread; }
     const QString& openedPath() const { return m_sOpenedPath; }
     const QString& lastOpenedDirectory() const { return m_sLastOpenedDir; }
     const QStringList& options() const { return m_lOptions; }
@@ -112,6 +134,24 @@ public slots:
     void pageSelected(CIndexLink* pCurrent);
     void pageAdded(CPage* pPage);
     void pageModified(CPage* pPage);
+    void save();
+    void saveAs();
+    void import();
+    void publish();
+    void onProgress();
+    void copyFinished(const QFileInfo& src, const QFileInfo& dst);
+    void copyError(const QFileInfo& src, const QFileInfo& dst);
+    void copyCanceled();
+    void removeDirError(const QFileInfo& file);
+    void onPackagerProgress(qint64 iCurrent, qint64 iTotal);
+    void onPackageOpenFileError(const QString& path);
+    void onPackageReadFileError(const QString& path);
+    void onPackageWriteFileError(const QString& path);
+
+private slots:
+    // A flat-package or directory copy failed as a whole.
+    void copyFailed(const QFileInfo& src, const QFileInfo& dst);
+    void packagerFinished();
 
 protected:
     void closeEvent(QCloseEvent* event) override;
@@ -140,6 +180,17 @@ private:
     // The supported local path a drag carries, or empty.
     static QString droppedPath(const QMimeData* data);
     void showWarning(const QString& text);
+    void showInformation(const QString& text);
+    QString unableToDeleteText(const QString& path) const;
+    static bool samePath(const QString& first, const QString& second);
+    void publishMacPackage();
+    void publishScriptPackage();
+    // Ends the macOS flow: timer, dialog, cursor and the values file.
+    void endPublish();
+    void discardValuesFile();
+    void setWaitCursor(bool wait);
+    // The first failure of a script-installer copy stops it and is shown.
+    void packagerError(const QString& text, const QString& path);
 
     // Document state.
     QFileInfo m_sourcePackageFile;
@@ -158,6 +209,18 @@ private:
     bool m_bPublishAllowed = true;
     bool m_bOpenedFromPackage = true;
     QList<QTemporaryFile*> m_lTemporaryFiles;
+    // Publishing state: a macOS-flow copy is on the worker; the disk image it
+    // mounted; the values file handed to it; a script copy runs.
+    bool m_bPublishing = false;
+    CDmgPackage* m_pPublishImage = nullptr;
+    QTemporaryFile* m_pValuesFile = nullptr;
+    bool m_bScriptPublishing = false;
+    bool m_bScriptFailed = false;
+    bool m_bScriptComplete = false;
+    QString m_sScriptStaging;
+    QString m_sScriptOutput;
+    qint64 m_iProgressScale = 1;
+    bool m_bWaitCursor = false;
     QStringList m_lRecentFiles;
     const int m_iRecentFilesLimit = 10;
 

@@ -7,6 +7,7 @@
 #include "MacFlatPackage.h"
 #include "MacPackage.h"
 #include "MsiPackage.h"
+#include "TempDirectory.h"
 #include "XmlPackage.h"
 
 #include <preference/Preference.h>
@@ -18,6 +19,7 @@
 #include <QMutexLocker>
 
 #include <cerrno>
+#include <cstdlib>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -765,8 +767,8 @@ bool CCopyFileThread::internalCopyFlatPackage(const QFileInfo& src, const QFileI
 
     const QString distributionPath = expanded.absoluteFilePath(QStringLiteral("Distribution"));
     QFile distribution(distributionPath);
-    if (!QFileInfo(distributionPath).isSymLink() &&
-        distribution.open(QIODevice::ReadWrite | QIODevice::Text))
+    // Read and written as bytes: line ends stay as the package has them.
+    if (!QFileInfo(distributionPath).isSymLink() && distribution.open(QIODevice::ReadWrite))
     {
         QString text = QString::fromUtf8(distribution.readAll());
         distribution.close();
@@ -781,7 +783,7 @@ bool CCopyFileThread::internalCopyFlatPackage(const QFileInfo& src, const QFileI
                 text.replace(start, end - start, jsProperties);
             else
                 text.insert(end, jsProperties);
-            if (distribution.open(QIODevice::ReadWrite | QIODevice::Truncate | QIODevice::Text))
+            if (distribution.open(QIODevice::ReadWrite | QIODevice::Truncate))
             {
                 distribution.write(text.toUtf8());
                 distribution.close();
@@ -789,7 +791,30 @@ bool CCopyFileThread::internalCopyFlatPackage(const QFileInfo& src, const QFileI
         }
     }
 
-    const bool result = CMacFlatPackage::flatten(expanded, dst.absoluteFilePath(), cancelTest);
+    // The package is made in a directory of its own beside the destination and moved
+    // over it once complete: a failed or canceled run leaves neither a partial
+    // package nor a lost earlier one, and the move costs no copy.
+    QByteArray staging = QFile::encodeName(dst.absolutePath() + QStringLiteral("/.Tessary-XXXXXX"));
+    if (!::mkdtemp(staging.data()))
+    {
+        qDebug() << "cannot create a directory beside" << dst.absoluteFilePath() << ":"
+                 << qt_error_string(errno);
+        CMacFlatPackage::cleanTempDir(expanded);
+        return false;
+    }
+    const QString stagingDir = QFile::decodeName(staging);
+    const QString staged = stagingDir + QLatin1Char('/') + dst.fileName();
+    bool result = CMacFlatPackage::flatten(expanded, staged, cancelTest);
     CMacFlatPackage::cleanTempDir(expanded);
+    if (result && canceled())
+        result = false;
+    if (result && ::rename(QFile::encodeName(staged).constData(),
+                           QFile::encodeName(dst.absoluteFilePath()).constData()) != 0)
+    {
+        qDebug() << "cannot move the package to" << dst.absoluteFilePath() << ":"
+                 << qt_error_string(errno);
+        result = false;
+    }
+    recursiveRemove(stagingDir);
     return result;
 }

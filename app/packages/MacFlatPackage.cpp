@@ -175,11 +175,13 @@ bool CMacFlatPackage::flatten(const QDir& expandedDir, const QString& destinatio
                               const CancelTest& canceled)
 {
     qDebug().nospace().noquote() << "CMacFlatPackage::flatten(" << destination << ") begin";
-    const bool result =
-        CToolRunner::runCancelable(
-            QStringLiteral("pkgutil"),
-            {QStringLiteral("--flatten"), expandedDir.absolutePath(), destination}, canceled)
-            .succeeded();
+    // The tool's own temporary files go to the work directory that holds the
+    // expanded package, so they are removed with it even when the tool is killed.
+    const bool result = CToolRunner::runCancelable(
+                            QStringLiteral("pkgutil"),
+                            {QStringLiteral("--flatten"), expandedDir.absolutePath(), destination},
+                            canceled, QFileInfo(expandedDir.absolutePath()).absolutePath())
+                            .succeeded();
     qDebug().nospace().noquote() << "CMacFlatPackage::flatten(" << destination << ") end "
                                  << result;
     return result;

@@ -65,10 +65,17 @@ CToolRunner::Result CToolRunner::run(const QString& program, const QStringList& 
 }
 
 CToolRunner::Result CToolRunner::runCancelable(const QString& program, const QStringList& arguments,
-                                               const CancelTest& cancel)
+                                               const CancelTest& cancel,
+                                               const QString& temporaryDirectory)
 {
     QProcess process;
     prepare(process, program, arguments, QString());
+    if (!temporaryDirectory.isEmpty())
+    {
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert(QStringLiteral("TMPDIR"), temporaryDirectory);
+        process.setProcessEnvironment(environment);
+    }
     process.start(QIODevice::ReadOnly);
     if (!process.waitForStarted(-1))
     {

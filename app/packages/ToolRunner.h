@@ -32,8 +32,11 @@ public:
     static Result run(const QString& program, const QStringList& arguments,
                       const QString& workingDirectory, int msecs);
     // Waits in slices of a second until the tool ends or cancel() says to stop.
+    // temporaryDirectory, when given, becomes the tool's TMPDIR, so that what a
+    // killed tool leaves there goes with the caller's work directory.
     static Result runCancelable(const QString& program, const QStringList& arguments,
-                                const CancelTest& cancel);
+                                const CancelTest& cancel,
+                                const QString& temporaryDirectory = QString());
 
     // The tool's output cut at its first NUL byte and trimmed of white space.
     static QByteArray cleanOutput(const QByteArray& output);

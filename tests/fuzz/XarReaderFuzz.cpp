@@ -22,6 +22,7 @@
 #include <cstring>
 #include <fcntl.h>
 #include <string>
+#include <sys/mman.h>
 #include <unistd.h>
 #include <zlib.h>
 
@@ -29,8 +30,10 @@ using namespace PlatformTools;
 
 namespace
 {
-// Every archive is written into one file in a directory of this process's own;
-// both are removed when the run ends.
+// Every archive is written into one memory-backed file, reached by a path through
+// /proc; where that is missing, into one file in a directory of this process's own,
+// removed when the run ends. A crash then leaves nothing behind but that directory.
+int g_iMemoryFd = -1;
 std::string g_sDirectory;
 std::string g_sArchive;
 
@@ -87,22 +90,32 @@ std::string buildArchive(const char* data, std::size_t size)
 
 void writeArchive(const std::string& archive)
 {
-    const int fd = ::open(g_sArchive.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+    int fd = g_iMemoryFd;
+    if (fd >= 0)
+    {
+        if (::ftruncate(fd, 0) != 0)
+            finding("cannot empty the memory file");
+    }
+    else
+        fd = ::open(g_sArchive.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
     if (fd < 0)
         finding("cannot write the archive into the scratch directory");
     const char* p = archive.data();
     std::size_t left = archive.size();
+    off_t offset = 0;
     while (left > 0)
     {
-        const ssize_t n = ::write(fd, p, left);
+        const ssize_t n = ::pwrite(fd, p, left, offset);
         if (n < 0 && errno == EINTR)
             continue;
         if (n <= 0)
-            finding("cannot write the archive into the scratch directory");
+            finding("cannot write the archive");
         p += n;
+        offset += n;
         left -= static_cast<std::size_t>(n);
     }
-    ::close(fd);
+    if (fd != g_iMemoryFd)
+        ::close(fd);
 }
 
 void readMembers(const CXarReader& reader)
@@ -140,6 +153,15 @@ void readMembers(const CXarReader& reader)
 
 extern "C" int LLVMFuzzerInitialize(int*, char***)
 {
+    g_iMemoryFd = ::memfd_create("xar-fuzz-input", MFD_CLOEXEC);
+    if (g_iMemoryFd >= 0)
+    {
+        g_sArchive = "/proc/self/fd/" + std::to_string(g_iMemoryFd);
+        if (::access(g_sArchive.c_str(), R_OK) == 0)
+            return 0;
+        ::close(g_iMemoryFd);
+        g_iMemoryFd = -1;
+    }
     const char* base = std::getenv("TMPDIR");
     std::string sTemplate = std::string(base && *base ? base : "/tmp") + "/tessary-xarfuzz-XXXXXX";
     if (!::mkdtemp(sTemplate.data()))

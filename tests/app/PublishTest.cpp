@@ -218,7 +218,9 @@ protected:
         EXPECT_EQ(kInstallDir, window.findChild<QLineEdit*>(QStringLiteral("InstallDir"))->text());
         EXPECT_EQ(kUpdates, window.findChild<QLineEdit*>(QStringLiteral("UpdateSource"))->text());
         EXPECT_EQ(kExclusions.toStdString(),
-                  window.findChild<QPlainTextEdit*>(QStringLiteral("Exclusions"))->toPlainText().toStdString());
+                  window.findChild<QPlainTextEdit*>(QStringLiteral("Exclusions"))
+                      ->toPlainText()
+                      .toStdString());
     }
 
     static void expectEntered(const QMap<QString, QString>& values)
@@ -731,4 +733,28 @@ TEST_F(PublishTest, CancelStopsALongFlatPublishAndLeavesNoWorkBehind)
     EXPECT_FALSE(progress->isVisible());
     EXPECT_EQ(nullptr, QApplication::overrideCursor());
     qunsetenv("TMPDIR");
+}
+
+TEST_F(PublishTest, AnOldOutputThatCannotBeRemovedIsReported)
+{
+    // An immutable file keeps even root from removing the old output.
+    const QString locked = writeFile("out/Published.mpkg/locked", "old\n");
+    if (TestSupport::runCommand("chattr +i " + quoted(locked).toStdString() + " 2>/dev/null") != 0)
+        GTEST_SKIP() << "chattr +i is not permitted here, so no removal can be made to fail";
+    CDialogDriver driver;
+    {
+        CAdminPage window(sample("TessarySample.mpkg"), QStringList());
+        enterValues(window);
+        // The dialog would enter an existing directory; the suffix is added after it.
+        driver.m_lFileAnswers << testPath("out/Published");
+        window.publish();
+        waitFor([&] { return !driver.m_lTexts.isEmpty(); }, 60000);
+        waitFor([] { return false; }, 300);
+        EXPECT_FALSE(window.progressDialog()->isVisible());
+    }
+    TestSupport::runCommand("chattr -i " + quoted(locked).toStdString());
+    EXPECT_EQ(QStringList{"Tessary is unable to delete \"" + locked +
+                          "\".  Close the file if it's open, verify that the disk isn't full, "
+                          "remove write-protection on the file, and then try again."},
+              driver.m_lTexts);
 }

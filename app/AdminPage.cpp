@@ -1129,7 +1129,7 @@ void CAdminPage::publish()
     qDebug() << "CAdminPage::publish() begin";
     m_bPublishAllowed = true;
     // The progress dialog is modal, but a shortcut may still arrive while it closes.
-    if (m_bPublishing || m_pPackagerThread->isRunning())
+    if (m_bPublishing || m_bScriptPublishing || m_pPackagerThread->isRunning())
         return;
     if (isAdminConfigPath(m_sourcePackageFile.filePath()))
     {

@@ -758,3 +758,28 @@ TEST_F(PublishTest, AnOldOutputThatCannotBeRemovedIsReported)
                           "remove write-protection on the file, and then try again."},
               driver.m_lTexts);
 }
+
+TEST_F(PublishTest, SaveActsAsSaveAsUntilTheFirstSaveAsThenWritesInPlace)
+{
+    CDialogDriver driver;
+    CAdminPage window(sample("TessarySample.pkg"), QStringList());
+    enterValues(window);
+    QDir().mkpath(testPath("a"));
+    // The suffix test is case-sensitive.
+    driver.m_lFileAnswers << testPath("a/settings.XML");
+    window.save();
+    const QString saved = testPath("a/settings.XML.xml");
+    EXPECT_EQ(saved, window.configurationFile().absoluteFilePath());
+    EXPECT_EQ(QStringList{"Save file..."}, driver.m_lFileCaptions);
+    EXPECT_FALSE(window.isChanged());
+    EXPECT_EQ(saved, window.recentFiles().value(0));
+
+    window.findChild<QLineEdit*>(QStringLiteral("ServerAddress"))->setText("second.example");
+    EXPECT_TRUE(window.isChanged());
+    window.save();
+    EXPECT_EQ(1, driver.m_lFileCaptions.size());
+    EXPECT_FALSE(window.isChanged());
+    EXPECT_TRUE(textOf(saved).contains(
+        "<property name=\"SENTINEL_SERVER\" widget=\"ServerAddress\">second.example</property>"));
+    EXPECT_TRUE(driver.m_lTexts.isEmpty()) << driver.m_lTexts.join('\n').toStdString();
+}

@@ -1249,7 +1249,8 @@ void CAdminPage::publishMacPackage()
         m_pProgress->setValue(1);
 
         QString valuesFile;
-        QTemporaryFile* const temporary = new QTemporaryFile(this);
+        QTemporaryFile* const temporary = new QTemporaryFile(
+            QDir::tempPath() + QStringLiteral("/Tessary-values-XXXXXX.xml"), this);
         m_lTemporaryFiles.append(temporary);
         m_pValuesFile = temporary;
         if (temporary->open())

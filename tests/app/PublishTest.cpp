@@ -783,3 +783,36 @@ TEST_F(PublishTest, SaveActsAsSaveAsUntilTheFirstSaveAsThenWritesInPlace)
         "<property name=\"SENTINEL_SERVER\" widget=\"ServerAddress\">second.example</property>"));
     EXPECT_TRUE(driver.m_lTexts.isEmpty()) << driver.m_lTexts.join('\n').toStdString();
 }
+
+TEST_F(PublishTest, CancelStopsAScriptInstallerCopyAndRemovesItsOutput)
+{
+    // A payload large enough that the copy is still running when Cancel comes.
+    const QString input = copySample("TessarySample.package", "in/Big.package");
+    run("head -c 300000000 /dev/zero >> " + quoted(input));
+    QDir().mkpath(testPath("out"));
+    CDialogDriver driver;
+    CAdminPage window(input, QStringList());
+    enterValues(window);
+    driver.m_lFileAnswers << testPath("out/Big");
+    window.publish();
+    ASSERT_TRUE(window.packagerThread()->isRunning());
+    QPushButton* const cancel = window.progressDialog()->findChild<QPushButton*>();
+    ASSERT_TRUE(cancel);
+    cancel->click();
+    ASSERT_TRUE(waitFor([&] { return !window.packagerThread()->isRunning(); }));
+    waitFor([] { return false; }, 300);
+    EXPECT_TRUE(driver.m_lTexts.isEmpty()) << driver.m_lTexts.join('\n').toStdString();
+    EXPECT_EQ(QStringList(), QDir(testPath("out")).entryList(QDir::Files | QDir::Hidden));
+    EXPECT_FALSE(window.progressDialog()->isVisible());
+    EXPECT_EQ(nullptr, QApplication::overrideCursor());
+
+    // The next publish runs normally.
+    driver.m_lFileAnswers << testPath("out/Big");
+    window.publish();
+    ASSERT_TRUE(waitFor([&] { return !driver.m_lTexts.isEmpty(); }, 60000));
+    EXPECT_EQ(QStringList{kSuccess}, driver.m_lTexts);
+    // The copy carries the whole payload and the block of values.
+    EXPECT_GT(QFileInfo(testPath("out/Big.package")).size(), QFileInfo(input).size());
+    EXPECT_EQ(QStringList{"Big.package"},
+              QDir(testPath("out")).entryList(QDir::Files | QDir::Hidden));
+}

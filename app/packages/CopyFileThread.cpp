@@ -3,6 +3,7 @@
 #include "CustomizedFlatPackage_Exception.h"
 #include "DmgPackage.h"
 #include "ExePackage.h"
+#include "FileDescriptorIo.h"
 #include "LinuxPackage.h"
 #include "MacFlatPackage.h"
 #include "MacPackage.h"
@@ -76,38 +77,9 @@ private:
     int m_fd;
 };
 
-#ifdef __linux__
-const bool kHasCopyRange = true;
-ssize_t copyRange(int in, off_t* offset, int out, size_t length)
-{
-    return ::copy_file_range(in, offset, out, nullptr, length, 0);
-}
-#else
-// Elsewhere the bytes go through a buffer.
-const bool kHasCopyRange = false;
-ssize_t copyRange(int, off_t*, int, size_t)
-{
-    errno = ENOSYS;
-    return -1;
-}
-#endif
-
-bool writeAll(int fd, const char* data, size_t size)
-{
-    while (size > 0)
-    {
-        const ssize_t written = ::write(fd, data, size);
-        if (written < 0)
-        {
-            if (errno == EINTR)
-                continue;
-            return false;
-        }
-        data += written;
-        size -= size_t(written);
-    }
-    return true;
-}
+using FileDescriptorIo::copyRange;
+using FileDescriptorIo::kHasCopyRange;
+using FileDescriptorIo::writeAll;
 
 // Copies the bytes of one regular file into a new file that must not exist yet,
 // keeping its permission bits and modification time. A partly written destination

@@ -1,5 +1,7 @@
 #include "PackagerThread.h"
 
+#include "FileDescriptorIo.h"
+
 #include <QDebug>
 #include <QFile>
 #include <QMutexLocker>
@@ -16,38 +18,9 @@ const qint64 kChunkSize = 10240;
 // The payload is copied in pieces of this size: memory stays fixed, whatever its size.
 const qint64 kPayloadPiece = 1024 * 1024;
 
-#ifdef __linux__
-const bool kHasCopyRange = true;
-ssize_t copyRange(int in, off_t* offset, int out, size_t length)
-{
-    return ::copy_file_range(in, offset, out, nullptr, length, 0);
-}
-#else
-// Elsewhere the bytes go through the fixed buffer.
-const bool kHasCopyRange = false;
-ssize_t copyRange(int, off_t*, int, size_t)
-{
-    errno = ENOSYS;
-    return -1;
-}
-#endif
-
-bool writeAll(int fd, const char* data, size_t size)
-{
-    while (size > 0)
-    {
-        const ssize_t written = ::write(fd, data, size);
-        if (written < 0)
-        {
-            if (errno == EINTR)
-                continue;
-            return false;
-        }
-        data += written;
-        size -= size_t(written);
-    }
-    return true;
-}
+using FileDescriptorIo::copyRange;
+using FileDescriptorIo::kHasCopyRange;
+using FileDescriptorIo::writeAll;
 
 bool startsWith(const QByteArray& line, const char* marker)
 {

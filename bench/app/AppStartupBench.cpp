@@ -4,6 +4,8 @@
 // expanding the same package with xar alone, and showing a bare window with a
 // tree and a page stack.
 
+#include "FigureReporter.h"
+
 #include "AdminPage.h"
 #include "ToolDirectory.h"
 
@@ -85,21 +87,6 @@ BENCHMARK(StartupToFirstPage)->Unit(benchmark::kMillisecond);
 BENCHMARK(XarExpandSample)->Unit(benchmark::kMillisecond);
 BENCHMARK(BareWindowShow)->Unit(benchmark::kMillisecond);
 
-// Keeps each figure so that the ratio to the anchors can be printed at the end.
-class Reporter : public benchmark::ConsoleReporter
-{
-public:
-    void ReportRuns(const std::vector<Run>& runs) override
-    {
-        for (const Run& run : runs)
-            if (run.run_type == Run::RT_Iteration)
-                m_mapNanoseconds[run.benchmark_name()] =
-                    run.GetAdjustedRealTime() * 1e9 /
-                    benchmark::GetTimeUnitMultiplier(run.time_unit);
-        ConsoleReporter::ReportRuns(runs);
-    }
-    std::map<std::string, double> m_mapNanoseconds;
-};
 } // namespace
 
 int main(int argc, char** argv)
@@ -111,7 +98,7 @@ int main(int argc, char** argv)
     CToolDirectory::prependToPath(QStringLiteral(TESSARY_BENCH_TOOLS_DIR));
     Preference::Initialize();
     benchmark::Initialize(&argc, argv);
-    Reporter reporter;
+    BenchSupport::FigureReporter reporter;
     benchmark::RunSpecifiedBenchmarks(&reporter);
 
     const auto& ns = reporter.m_mapNanoseconds;

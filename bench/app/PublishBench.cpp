@@ -2,6 +2,8 @@
 // worker (expand, write the values, flatten, move into place), against expanding
 // and flattening the same package with pkgutil alone in the same run.
 
+#include "FigureReporter.h"
+
 #include "PropertyText.h"
 #include "ToolDirectory.h"
 
@@ -112,20 +114,6 @@ void PkgutilExpandFlatten(benchmark::State& state)
 BENCHMARK(PublishFlatPackage)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(3);
 BENCHMARK(PkgutilExpandFlatten)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(3);
 
-class Reporter : public benchmark::ConsoleReporter
-{
-public:
-    void ReportRuns(const std::vector<Run>& runs) override
-    {
-        for (const Run& run : runs)
-            if (run.run_type == Run::RT_Iteration)
-                m_mapNanoseconds[run.benchmark_name()] =
-                    run.GetAdjustedRealTime() * 1e9 /
-                    benchmark::GetTimeUnitMultiplier(run.time_unit);
-        ConsoleReporter::ReportRuns(runs);
-    }
-    std::map<std::string, double> m_mapNanoseconds;
-};
 } // namespace
 
 int main(int argc, char** argv)
@@ -142,7 +130,7 @@ int main(int argc, char** argv)
         return 1;
     }
     benchmark::Initialize(&argc, argv);
-    Reporter reporter;
+    BenchSupport::FigureReporter reporter;
     benchmark::RunSpecifiedBenchmarks(&reporter);
     const auto& ns = reporter.m_mapNanoseconds;
     const char* ours = "PublishFlatPackage/iterations:3/real_time";

@@ -1,5 +1,7 @@
 // Uncontended FileLocker lock and unlock against flock on the same file, and
 // 1,000 writes in one scoped lock on an XmlStore against QSettings (INI).
+#include "FigureReporter.h"
+
 #include <filecask/FileCask.h>
 #include <filecask/FileLocker.h>
 #include <filecask/XmlStore.h>
@@ -95,21 +97,6 @@ BENCHMARK(FlockLockUnlock);
 BENCHMARK(XmlStoreWrite1000)->Unit(benchmark::kMicrosecond);
 BENCHMARK(QSettingsWrite1000)->Unit(benchmark::kMicrosecond);
 
-// Keeps each figure so that the ratios to the anchors can be printed at the end.
-class Reporter : public benchmark::ConsoleReporter
-{
-public:
-    void ReportRuns(const std::vector<Run>& runs) override
-    {
-        for (const Run& run : runs)
-            if (run.run_type == Run::RT_Iteration)
-                m_mapNanoseconds[run.benchmark_name()] =
-                    run.GetAdjustedRealTime() * 1e9 /
-                    benchmark::GetTimeUnitMultiplier(run.time_unit);
-        ConsoleReporter::ReportRuns(runs);
-    }
-    std::map<std::string, double> m_mapNanoseconds;
-};
 } // namespace
 
 int main(int argc, char** argv)
@@ -120,7 +107,7 @@ int main(int argc, char** argv)
     g_directory = pattern;
     QCoreApplication application(argc, argv);
     benchmark::Initialize(&argc, argv);
-    Reporter reporter;
+    BenchSupport::FigureReporter reporter;
     benchmark::RunSpecifiedBenchmarks(&reporter);
 
     const auto& ns = reporter.m_mapNanoseconds;

@@ -1,6 +1,8 @@
 // Settings access through the preference library next to QSettings doing the
 // same work: the per-access store lookup, 1,000 text writes committed once, and
 // 1,000 reads. Runs in a private home so no real settings are touched.
+#include "FigureReporter.h"
+
 #include <preference/PlistStore.h>
 #include <preference/Preference.h>
 
@@ -102,22 +104,6 @@ BENCHMARK(QSettingsWrite1000)->Unit(benchmark::kMicrosecond);
 BENCHMARK(PlistStoreRead1000)->Unit(benchmark::kMicrosecond);
 BENCHMARK(QSettingsRead1000)->Unit(benchmark::kMicrosecond);
 
-// Keeps each figure so that the ratios to the anchors can be printed at the end.
-class Reporter : public benchmark::ConsoleReporter
-{
-public:
-    void ReportRuns(const std::vector<Run>& runs) override
-    {
-        for (const Run& run : runs)
-            if (run.run_type == Run::RT_Iteration)
-                m_mapNanoseconds[run.benchmark_name()] =
-                    run.GetAdjustedRealTime() * 1e9 /
-                    benchmark::GetTimeUnitMultiplier(run.time_unit);
-        ConsoleReporter::ReportRuns(runs);
-    }
-    std::map<std::string, double> m_mapNanoseconds;
-};
-
 std::string g_home;
 
 void MakePrivateHome()
@@ -158,7 +144,7 @@ int main(int argc, char** argv)
     MakePrivateHome();
     QCoreApplication application(argc, argv);
     benchmark::Initialize(&argc, argv);
-    Reporter reporter;
+    BenchSupport::FigureReporter reporter;
     benchmark::RunSpecifiedBenchmarks(&reporter);
 
     const auto& ns = reporter.m_mapNanoseconds;

@@ -2,6 +2,8 @@
 // (read, parse, lay out, resolve and initialise, then discard) next to
 // QUiLoader building the same widgets, layouts and 500 signal connections from
 // a Qt Designer document. Both start from bytes in memory.
+#include "FigureReporter.h"
+
 #include "Page.h"
 #include "PageHolder.h"
 #include "XmlContainer.h"
@@ -187,21 +189,6 @@ void QUiLoaderBuild2000(benchmark::State& state)
 BENCHMARK(XmlWidgetsBuild2000)->Unit(benchmark::kMillisecond);
 BENCHMARK(QUiLoaderBuild2000)->Unit(benchmark::kMillisecond);
 
-// Keeps each figure so that the ratio to the anchor can be printed at the end.
-class Reporter : public benchmark::ConsoleReporter
-{
-public:
-    void ReportRuns(const std::vector<Run>& runs) override
-    {
-        for (const Run& run : runs)
-            if (run.run_type == Run::RT_Iteration)
-                m_mapNanoseconds[run.benchmark_name()] =
-                    run.GetAdjustedRealTime() * 1e9 /
-                    benchmark::GetTimeUnitMultiplier(run.time_unit);
-        ConsoleReporter::ReportRuns(runs);
-    }
-    std::map<std::string, double> m_mapNanoseconds;
-};
 } // namespace
 
 int main(int argc, char** argv)
@@ -212,7 +199,7 @@ int main(int argc, char** argv)
     QLoggingCategory::setFilterRules(QStringLiteral("default.debug=false"));
     CXmlObject::m_gCurrentXmlVersion = std::wstring(L"1.8");
     benchmark::Initialize(&argc, argv);
-    Reporter reporter;
+    BenchSupport::FigureReporter reporter;
     benchmark::RunSpecifiedBenchmarks(&reporter);
 
     const auto& ns = reporter.m_mapNanoseconds;

@@ -6,6 +6,8 @@
 #include "PageIndex.h"
 #include "WelcomePage.h"
 
+#include "utils/TinyXmlText.h"
+
 #include <ActionItem.h>
 #include <CopyFileThread.h>
 #include <DmgPackage.h>
@@ -811,7 +813,7 @@ bool CAdminPage::loadCustomizationBytes(const QByteArray& bytes, bool importMode
     // without condensing.
     TiXmlDocument exact;
     TiXmlBase::SetCondenseWhiteSpace(false);
-    const std::string text(bytes.constData(), size_t(bytes.size()));
+    const std::string text = orbilib::utils::tinyXmlText(bytes.constData(), size_t(bytes.size()));
     exact.Parse(text.c_str(), nullptr, TIXML_ENCODING_UTF8);
     TiXmlBase::SetCondenseWhiteSpace(true);
     if (exact.RootElement())

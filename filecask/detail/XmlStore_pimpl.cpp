@@ -2,6 +2,8 @@
 
 #include "Utf8.h"
 
+#include "utils/TinyXmlText.h"
+
 #include <boost/make_shared.hpp>
 
 #include <cstring>
@@ -132,7 +134,7 @@ bool XmlStore_pimpl::Deserialize(const std::string& text)
     auto document = boost::make_shared<TiXmlDocument>();
     const bool tooDeep = NestsTooDeep(text);
     if (!tooDeep)
-        document->Parse(text.c_str(), nullptr, TIXML_ENCODING_UTF8);
+        document->Parse(orbilib::utils::tinyXmlText(text).c_str(), nullptr, TIXML_ENCODING_UTF8);
     ForgetChildIndex();
     m_pDocument = document;
     if (tooDeep || document->Error() || !document->RootElement() ||

@@ -2,6 +2,8 @@
 
 #include "XmlObject.h"
 
+#include "utils/TinyXmlText.h"
+
 #include <QCoreApplication>
 #include <cctype>
 #include <cstring>
@@ -203,8 +205,8 @@ int CXmlDefinitionReader::read(const QByteArray& bytes, TiXmlDocument& document,
         return CXmlObject::ParseError;
     }
     TiXmlBase::SetCondenseWhiteSpace(true);
-    // TinyXML reads up to a NUL; the bytes are copied so that one always ends them.
-    const std::string text(bytes.constData(), size_t(bytes.size()));
+    // TinyXML reads up to a NUL; the bytes are copied so that NULs always end them.
+    const std::string text = orbilib::utils::tinyXmlText(bytes.constData(), size_t(bytes.size()));
     document.Parse(text.c_str(), nullptr, TIXML_ENCODING_UTF8);
     if (document.Error())
     {

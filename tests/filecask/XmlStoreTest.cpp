@@ -230,6 +230,8 @@ TEST(XmlStore, DamagedFilesReadAsEmptyAndTheNextChangeRepairsThem)
         recordFile("<Root><Settings/></Root>"),
         recordFile("<Root><Preferences><key name=\"K\"></Root>"),
         recordFile(deep),
+        // A UTF-8 sequence cut off at the end of the record.
+        recordFile("<Root><Preferences><key name=\"K\xe3"),
     };
     int n = 0;
     for (const std::string& bytes : damaged)

@@ -101,3 +101,21 @@ TEST_F(CoreHostile, WideAndOddDefinitionsLoadOrFailWithAMessage)
         EXPECT_FALSE(d->error.isEmpty());
     }
 }
+
+TEST_F(CoreHostile, TextCutInsideAUtf8SequenceFailsWithoutReadingPastIt)
+{
+    // TinyXML steps over a whole UTF-8 sequence from its lead byte; one cut off at
+    // the end of the text must not take it past the bytes (the sanitizer build
+    // checks the reads).
+    for (const char* tail : {"\xe3", "\xf0\x9f", "\xc3"})
+    {
+        for (const QByteArray& head :
+             {QByteArray("<root><a v=\"x"), QByteArray("<root><a"), QByteArray("<root>text")})
+        {
+            TiXmlDocument document;
+            QString error;
+            EXPECT_EQ(CXmlDefinitionReader::read(head + tail, document, error), 1);
+            EXPECT_FALSE(error.isEmpty());
+        }
+    }
+}

@@ -34,6 +34,13 @@ QMessageBox::Icon iconFor(CActionItem::MessageBoxSeverity severity)
     }
     return QMessageBox::Information;
 }
+
+// A phase with several nested actions moves on once, when the last of them reports;
+// a report with nothing pending (a phase started without nested actions) moves on too.
+bool lastToReport(int& pending)
+{
+    return pending <= 0 || --pending == 0;
+}
 } // namespace
 
 CActionItem::CActionItem(CXmlObject* parent)
@@ -517,7 +524,7 @@ void CActionItem::doAction()
 
 void CActionItem::preActionDone()
 {
-    if (m_iPendingPre > 0 && --m_iPendingPre > 0)
+    if (!lastToReport(m_iPendingPre))
         return;
 
     // A target's slot may run an event loop (a dialog) in which the page tree, this
@@ -586,7 +593,7 @@ void CActionItem::successActionStart()
 
 void CActionItem::successActionDone()
 {
-    if (m_iPendingSuccess > 0 && --m_iPendingSuccess > 0)
+    if (!lastToReport(m_iPendingSuccess))
         return;
     postActionStart();
 }
@@ -604,7 +611,7 @@ void CActionItem::failureActionStart()
 
 void CActionItem::failureActionDone()
 {
-    if (m_iPendingFailure > 0 && --m_iPendingFailure > 0)
+    if (!lastToReport(m_iPendingFailure))
         return;
     postActionStart();
 }
@@ -613,8 +620,7 @@ void CActionItem::postActionStart()
 {
     if (m_lPostActions.isEmpty())
     {
-        m_bRunning = false;
-        emit actionDone(m_bResult);
+        finishRun();
         return;
     }
     m_iPendingPost = m_lPostActions.size();
@@ -623,8 +629,13 @@ void CActionItem::postActionStart()
 
 void CActionItem::postActionDone()
 {
-    if (m_iPendingPost > 0 && --m_iPendingPost > 0)
+    if (!lastToReport(m_iPendingPost))
         return;
+    finishRun();
+}
+
+void CActionItem::finishRun()
+{
     m_bRunning = false;
     emit actionDone(m_bResult);
 }

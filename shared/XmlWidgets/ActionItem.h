@@ -131,6 +131,8 @@ private:
     // Set from doAction until the run reports actionDone. Actions that trigger one
     // another through their widgets would otherwise recurse without end.
     bool m_bRunning = false;
+    // Ends the run: the action may be triggered again, and reports its outcome.
+    void finishRun();
     // The command run in progress; it outlives this action if the page tree is
     // discarded meanwhile and deletes itself when the program is done.
     QPointer<CCommandThread> m_pCommandThread;

@@ -9,8 +9,7 @@ target_compile_definitions(tessary_common INTERFACE
   QT_DISABLE_DEPRECATED_BEFORE=0x050F00
   TESSARY_VERSION_STRING="${PROJECT_VERSION}")
 
-# tessary_shared_library(NAME VERSION SOVERSION): a shared library that hides its
-# symbols and exports its documented interface through <name>_export.h.
+# tessary_export_header(TARGET BASE): <target>/<target>_export.h with BASE_EXPORT.
 function(tessary_export_header target base)
   generate_export_header(${target}
     BASE_NAME ${base}
@@ -18,4 +17,29 @@ function(tessary_export_header target base)
   target_include_directories(${target} PUBLIC
     $<BUILD_INTERFACE:${CMAKE_CURRENT_BINARY_DIR}/include>
     $<INSTALL_INTERFACE:${CMAKE_INSTALL_INCLUDEDIR}>)
+endfunction()
+
+# tessary_shared_library(TARGET BASE): sets up a shared library the same way for all
+# of them: version and soname, hidden symbols with an export header, public headers
+# from include/<target>, the alias Tessary::<target>, and installation into the
+# exported package that other programs find with find_package(Tessary).
+function(tessary_shared_library target base)
+  set_target_properties(${target} PROPERTIES
+    VERSION ${PROJECT_VERSION}
+    SOVERSION ${PROJECT_VERSION_MAJOR}
+    CXX_VISIBILITY_PRESET hidden
+    VISIBILITY_INLINES_HIDDEN ON
+    EXPORT_NAME ${target})
+  add_library(Tessary::${target} ALIAS ${target})
+  tessary_export_header(${target} ${base})
+  target_include_directories(${target} PUBLIC
+    $<BUILD_INTERFACE:${CMAKE_CURRENT_SOURCE_DIR}/include>
+    $<INSTALL_INTERFACE:${CMAKE_INSTALL_INCLUDEDIR}>)
+  install(TARGETS ${target} EXPORT TessaryTargets
+    LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR}
+    ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR}
+    RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+  install(DIRECTORY include/${target} DESTINATION ${CMAKE_INSTALL_INCLUDEDIR})
+  install(FILES "${CMAKE_CURRENT_BINARY_DIR}/include/${target}/${target}_export.h"
+    DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/${target})
 endfunction()

@@ -2,6 +2,9 @@
 # Debian package built by CPack.
 if(NOT APPLE)
   set(_desktop "${PROJECT_SOURCE_DIR}/res/desktop")
+  # The strings tables are compiled into the program too; installed, they can be
+  # read and amended without rebuilding.
+  install(DIRECTORY "${PROJECT_SOURCE_DIR}/res/strings/" DESTINATION ${TESSARY_INSTALL_DATADIR}/strings)
   install(FILES "${_desktop}/com.ombrel.Tessary.desktop"
     DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
   install(FILES "${_desktop}/com.ombrel.Tessary.metainfo.xml"

@@ -3,10 +3,14 @@
 #include "ToolDirectory.h"
 
 #include <localization/Localization.h>
+#include <localization/Localizer.h>
 #include <localization/QtStringsTranslator.h>
 #include <preference/Preference.h>
 
 #include <QApplication>
+#include <QLibraryInfo>
+#include <QLocale>
+#include <QTranslator>
 
 int main(int argc, char** argv)
 {
@@ -28,6 +32,20 @@ int main(int argc, char** argv)
     Localization::QtStringsTranslator* const translator =
         new Localization::QtStringsTranslator(&application, nullptr);
     application.installTranslator(translator);
+    // Qt's own dialogs and buttons (file dialogs, Yes/No) speak the same language;
+    // installed before ours, so our table has the last word.
+    if (const std::shared_ptr<Localization::Localizer> localizer = Localization::GetInstance())
+    {
+        QTranslator* const qtTranslator = new QTranslator(&application);
+        if (qtTranslator->load(QLocale(QString::fromStdWString(localizer->GetLanguageCode())),
+                               QStringLiteral("qtbase"), QStringLiteral("_"),
+                               QLibraryInfo::location(QLibraryInfo::TranslationsPath)))
+        {
+            application.removeTranslator(translator);
+            application.installTranslator(qtTranslator);
+            application.installTranslator(translator);
+        }
+    }
 
     CAdminPage* window =
         new CAdminPage(commandLine.file(), commandLine.options(), nullptr, nullptr);

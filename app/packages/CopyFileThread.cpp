@@ -1,5 +1,7 @@
 #include "CopyFileThread.h"
 
+#include "BoundedFile.h"
+
 #include "CustomizedFlatPackage_Exception.h"
 #include "DmgPackage.h"
 #include "ExePackage.h"
@@ -739,11 +741,21 @@ bool CCopyFileThread::internalCopyFlatPackage(const QFileInfo& src, const QFileI
 
     const QString distributionPath = expanded.absoluteFilePath(QStringLiteral("Distribution"));
     QFile distribution(distributionPath);
-    // Read and written as bytes: line ends stay as the package has them.
-    if (!QFileInfo(distributionPath).isSymLink() && distribution.open(QIODevice::ReadWrite))
+    QByteArray distributionBytes;
+    QString distributionError;
+    // Read and written as bytes: line ends stay as the package has them. A
+    // Distribution that is present but cannot be read within bounds fails the copy
+    // rather than publishing a package without its properties.
+    if (QFileInfo(distributionPath).exists() || QFileInfo(distributionPath).isSymLink())
     {
-        QString text = QString::fromUtf8(distribution.readAll());
-        distribution.close();
+        if (!CBoundedFile::read(distributionPath, CBoundedFile::kMaxDocumentBytes,
+                                distributionBytes, &distributionError))
+        {
+            qDebug().noquote() << "cannot read" << distributionError;
+            CMacFlatPackage::cleanTempDir(expanded);
+            return false;
+        }
+        QString text = QString::fromUtf8(distributionBytes);
         const QString scriptEnd = QStringLiteral("</script>");
         const QString blockStart = QStringLiteral("var ts_properties = new Array();");
         const int end = text.indexOf(scriptEnd);

@@ -11,6 +11,9 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/resource.h>
+#ifdef __linux__
+#include <sys/prctl.h>
+#endif
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -25,8 +28,10 @@ namespace
 [[noreturn]] void startChild(char** argv, CChildProcess::Output output, int captureFd,
                              std::uint64_t maxFileBytes)
 {
-    // Its own process group, so that a time-out ends whatever the child started too.
-    ::setpgid(0, 0);
+#ifdef __linux__
+    // When this tool is stopped (its caller's time limit), the child goes with it.
+    ::prctl(PR_SET_PDEATHSIG, SIGKILL);
+#endif
     if (maxFileBytes > 0)
     {
         const struct rlimit limit = {static_cast<rlim_t>(maxFileBytes),
@@ -105,7 +110,6 @@ int CChildProcess::run(const std::vector<std::string>& lArguments, Output output
             ::close(pipeFds[0]);
         throw CToolError::fromErrno("cannot run " + lArguments[0]);
     }
-    ::setpgid(pid, pid);
 
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(limits.seconds);
     bool bTimedOut = false;
@@ -165,7 +169,7 @@ int CChildProcess::run(const std::vector<std::string>& lArguments, Output output
         ::close(readFd);
     if (bTimedOut || bTooMuchOutput)
     {
-        ::kill(-pid, SIGKILL);
+        ::kill(pid, SIGKILL);
         if (!bExited)
             while (::waitpid(pid, &status, 0) < 0 && errno == EINTR)
             {

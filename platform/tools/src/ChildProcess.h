@@ -8,7 +8,7 @@ namespace PlatformTools
 {
 
 // Runs a program found on PATH with separate arguments, no shell, and waits for it within a
-// time limit. A child that outlives its limit is killed, with everything it started.
+// time limit. A child that outlives its limit is killed; it also dies with this process.
 class CChildProcess
 {
 public:

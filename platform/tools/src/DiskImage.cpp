@@ -1,6 +1,7 @@
 #include "DiskImage.h"
 
 #include "ChildProcess.h"
+#include "RegularFile.h"
 #include "SafeTarget.h"
 #include "SecureExtractor.h"
 #include "ToolError.h"
@@ -165,9 +166,7 @@ void moveChildren(const fs::path& from, const fs::path& to)
 
 CDiskImage::CDiskImage(const std::string& sPath) : m_sPath(sPath)
 {
-    const int fd = ::open(sPath.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0)
-        throw CToolError::fromErrno("cannot open " + sPath);
+    const int fd = CRegularFile::open(sPath);
     try
     {
         struct stat st;
@@ -317,9 +316,7 @@ void CDiskImage::extractTo(const std::string& sDirectory) const
 {
     if (m_kind == Iso9660)
     {
-        const int fd = ::open(m_sPath.c_str(), O_RDONLY | O_CLOEXEC);
-        if (fd < 0)
-            throw CToolError::fromErrno("cannot open " + m_sPath);
+        const int fd = CRegularFile::open(m_sPath);
         try
         {
             CSecureExtractor::extract(fd, sDirectory, CSecureExtractor::Iso9660, nullptr,

@@ -1,6 +1,7 @@
 #include "XarReader.h"
 
 #include "Digest.h"
+#include "RegularFile.h"
 #include "ToolError.h"
 
 #include <algorithm>
@@ -357,9 +358,7 @@ private:
 
 CXarReader::CXarReader(const std::string& sPath) : m_sPath(sPath), m_iFd(-1), m_fileSize(0)
 {
-    m_iFd = ::open(sPath.c_str(), O_RDONLY | O_CLOEXEC);
-    if (m_iFd < 0)
-        throw CToolError::fromErrno("cannot open " + sPath);
+    m_iFd = CRegularFile::open(sPath);
     try
     {
         struct stat st;

@@ -207,3 +207,33 @@ TEST_F(HostileInput, SpecialFilesAreRefusedAtOnce)
     EXPECT_LT(maxRssKb(RUSAGE_SELF) - rssBefore, 16 * 1024);
     EXPECT_EQ(leftOvers(), QStringList());
 }
+
+TEST_F(HostileInput, PathsLongerThanPathMaxLeaveNoWorkFolder)
+{
+    // 26 levels of 200 characters: more than PATH_MAX (4096) below the work folder.
+    QByteArray deep;
+    for (int i = 0; i < 26; ++i)
+        deep += QByteArray(200, char('a' + i)) + '/';
+    QList<CpioMember> members = validScriptsMembers();
+    members.append({deep + "file", 0100644, "deep"});
+    const QString package =
+        makeFlatPackage(testDir() + QStringLiteral("/deep.pkg"), gzip(cpioOdc(members)));
+
+    // Reading.
+    std::unique_ptr<CPackage> loaded = load(package);
+    ASSERT_NE(loaded, nullptr);
+    EXPECT_EQ(leftOvers(), QStringList());
+
+    // Publishing: expanding, flattening and cleaning up, whatever succeeds.
+    QDir expanded;
+    if (CMacFlatPackage::expand(package, expanded, [] { return false; }))
+    {
+        CMacFlatPackage::flatten(expanded, testDir() + QStringLiteral("/out.pkg"),
+                                 [] { return false; });
+        EXPECT_TRUE(CMacFlatPackage::cleanTempDir(expanded));
+    }
+    EXPECT_EQ(leftOvers(), QStringList());
+    EXPECT_TRUE(QDir(tempRoot())
+                    .entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden)
+                    .isEmpty());
+}

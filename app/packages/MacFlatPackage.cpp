@@ -37,12 +37,10 @@ void abandon(const char* reason)
 // byte order). Anything else, a second compression layer among it, is refused.
 bool isCpioArchive(const QString& path)
 {
-    QByteArray head;
-    QString error;
     QFile file(path);
     if (!CBoundedFile::isRegularFile(path) || !file.open(QIODevice::ReadOnly))
         return false;
-    head = file.read(6);
+    const QByteArray head = file.read(6);
     return head.startsWith("070707") || head.startsWith("070701") || head.startsWith("070702") ||
            head.startsWith("\xc7\x71") || head.startsWith("\x71\xc7");
 }

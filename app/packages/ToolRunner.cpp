@@ -1,6 +1,7 @@
 #include "ToolRunner.h"
 
 #include <QDebug>
+#include <QElapsedTimer>
 #include <QProcess>
 
 #include <csignal>
@@ -10,6 +11,9 @@
 namespace
 {
 const int kKillWaitMs = 10000;
+// Expanding or flattening even a large package takes minutes; a tool still running
+// after this long is stuck, and the administrator may not be there to cancel it.
+const qint64 kCancelableLimitMs = 60 * 60 * 1000;
 
 // A child in a process group of its own, optionally with a limit on the files it
 // writes.
@@ -112,6 +116,8 @@ CToolRunner::Result CToolRunner::runCancelable(const QString& program, const QSt
         qDebug() << program << "could not be started:" << process.errorString();
         return Result();
     }
+    QElapsedTimer timer;
+    timer.start();
     bool finished = false;
     while (!(finished = process.waitForFinished(1000)))
     {
@@ -123,6 +129,11 @@ CToolRunner::Result CToolRunner::runCancelable(const QString& program, const QSt
         if (cancel && cancel())
         {
             qDebug() << program << "canceled";
+            break;
+        }
+        if (timer.elapsed() > kCancelableLimitMs)
+        {
+            qDebug() << program << "did not finish within" << kCancelableLimitMs / 1000 << "s";
             break;
         }
     }

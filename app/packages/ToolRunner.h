@@ -34,7 +34,8 @@ public:
     // counts as crashed), so that a small archive cannot expand to fill the disk.
     static Result run(const QString& program, const QStringList& arguments,
                       const QString& workingDirectory, int msecs, qint64 maxFileBytes = 0);
-    // Waits in slices of a second until the tool ends or cancel() says to stop.
+    // Waits in slices of a second until the tool ends or cancel() says to stop,
+    // an hour at most.
     // temporaryDirectory, when given, becomes the tool's TMPDIR, so that what a
     // killed tool leaves there goes with the caller's work directory.
     static Result runCancelable(const QString& program, const QStringList& arguments,

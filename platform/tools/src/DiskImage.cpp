@@ -375,6 +375,8 @@ void CDiskImage::extractUdif(const std::string& sDirectory) const
             std::string sListing;
             CChildProcess::SLimits listLimits;
             listLimits.seconds = kListSeconds;
+            // About 250 bytes a member: room for a quarter of a million files.
+            listLimits.maxCapture = 64u * 1024 * 1024;
             std::string sType;
             std::uint64_t members = 0;
             if (CChildProcess::run({sSevenZip, "l", "-slt", "-sns-", "--", entry.path().string()},

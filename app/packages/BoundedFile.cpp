@@ -7,10 +7,12 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-bool CBoundedFile::isRegularFile(const QString& path)
+bool CBoundedFile::isRegularFile(const QString& path, bool followLinks)
 {
+    const QByteArray name = QFile::encodeName(path);
     struct stat st;
-    return ::lstat(QFile::encodeName(path).constData(), &st) == 0 && S_ISREG(st.st_mode);
+    return (followLinks ? ::stat(name.constData(), &st) : ::lstat(name.constData(), &st)) == 0 &&
+           S_ISREG(st.st_mode);
 }
 
 bool CBoundedFile::read(const QString& path, qint64 maxBytes, QByteArray& data, QString* error,

@@ -13,8 +13,9 @@ public:
     // generous for any of them.
     static const qint64 kMaxDocumentBytes = 8 * 1024 * 1024;
 
-    // Whether path names a regular file itself (a symbolic link is not one).
-    static bool isRegularFile(const QString& path);
+    // Whether path names a regular file itself (a symbolic link is not one, unless
+    // followLinks is set and it leads to one).
+    static bool isRegularFile(const QString& path, bool followLinks = false);
     // Reads the whole file into data. Fails, with a message in *error naming the file and
     // what is wrong (the limit among it), when it is not a regular file, is a symbolic link
     // and followLinks is false, or holds more than maxBytes.

@@ -158,9 +158,12 @@ TEST_F(HostileInput, SpecialFilesAreRefusedAtOnce)
     const QString fifoPkg = testDir() + QStringLiteral("/fifo.pkg");
     ASSERT_EQ(::mkfifo(QFile::encodeName(fifoPkg).constData(), 0644), 0);
     EXPECT_FALSE(CMacFlatPackage::isFlatPackage(fifoPkg));
-    const QString fifoXml = testDir() + QStringLiteral("/fifo.xml");
-    ASSERT_EQ(::mkfifo(QFile::encodeName(fifoXml).constData(), 0644), 0);
-    EXPECT_FALSE(load(fifoXml)->isValid());
+    for (const char* name : {"/fifo.xml", "/fifo.package"})
+    {
+        const QString fifo = testDir() + QLatin1String(name);
+        ASSERT_EQ(::mkfifo(QFile::encodeName(fifo).constData(), 0644), 0);
+        EXPECT_FALSE(load(fifo)->isValid()) << name;
+    }
 
     QList<CpioMember> fifoInfo = validScriptsMembers();
     fifoInfo[0] = {"Info.plist", 010644, QByteArray()};

@@ -473,3 +473,29 @@ TEST_F(Worker, WhatCannotBeReadIsAnErrorWithItsPath)
     EXPECT_EQ(recorder.take(), QStringList({"error:" + unlistable + ">" + dst,
                                             "dirError:" + unlistable + ">" + dst}));
 }
+
+TEST_F(Worker, PublishingRefusesAnOversizedDistribution)
+{
+    QObject::connect(
+        &worker, &CCopyFileThread::copyFlatPackageError, &worker,
+        [this](const QFileInfo& a, const QFileInfo&) { recorder.add("failed:" + a.fileName()); },
+        Qt::DirectConnection);
+    // The sample with a Distribution of 9 MiB, past the limit for any document.
+    const QString expanded = testDir() + QStringLiteral("/expanded");
+    ASSERT_EQ(
+        run(QStringLiteral("pkgutil"), {QStringLiteral("--expand"),
+                                        samplePath(QStringLiteral("TessarySample.pkg")), expanded}),
+        0);
+    writeFile(expanded + QStringLiteral("/Distribution"), "<installer-gui-script><script>" +
+                                                              QByteArray(9 * 1024 * 1024, ' ') +
+                                                              "</script></installer-gui-script>");
+    const QString big = testDir() + QStringLiteral("/big.pkg");
+    ASSERT_EQ(run(QStringLiteral("pkgutil"), {QStringLiteral("--flatten"), expanded, big}), 0);
+    const QString out = testDir() + QStringLiteral("/out.pkg");
+    worker.copyFlatPackage(big, out, QStringLiteral("export A='1'\n"), {},
+                           QStringLiteral("var ts_properties = new Array();\n"), QString());
+    drain();
+    EXPECT_TRUE(recorder.take().contains(QStringLiteral("failed:big.pkg")));
+    EXPECT_FALSE(QFileInfo::exists(out));
+    EXPECT_EQ(leftOvers(), QStringList());
+}

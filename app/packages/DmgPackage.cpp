@@ -145,6 +145,14 @@ bool CDmgPackage::mount()
         CToolRunner::run(QStringLiteral("hdiutil"), arguments, QString(), kAttachLimitMs);
     qDebug() << "attach finished";
     m_bMounted = result.succeeded();
+    if (result.started && !result.finished)
+    {
+        // Stopped at its limit, hdiutil could not clean up; what it attached so far is
+        // recorded, so a detach removes it and the mount point can go.
+        CToolRunner::run(QStringLiteral("hdiutil"),
+                         {QStringLiteral("detach"), m_mountPoint.absolutePath()}, QString(),
+                         kDetachLimitMs);
+    }
     return m_bMounted;
 }
 

@@ -1,5 +1,6 @@
 #include "CopyFileThread.h"
 
+#include "BoundedFile.h"
 #include "CustomizedFlatPackage_Exception.h"
 #include "DmgPackage.h"
 #include "ExePackage.h"
@@ -21,6 +22,8 @@
 
 #include <cerrno>
 #include <cstdlib>
+#include <cstring>
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -167,6 +170,36 @@ const QDir::Filters kAllEntries =
 bool isRealDirectory(const QFileInfo& entry)
 {
     return entry.isDir() && !entry.isSymLink();
+}
+
+// Every entry of a directory in directory order, "." and ".." excluded. Unlike
+// QDir::entryInfoList, a directory that cannot be opened or read to its end is a
+// failure (with the reason in *error), not an empty listing.
+bool listDirectory(const QDir& dir, QFileInfoList& entries, QString* error)
+{
+    entries.clear();
+    DIR* handle = ::opendir(QFile::encodeName(dir.absolutePath()).constData());
+    if (!handle)
+    {
+        *error = qt_error_string(errno);
+        return false;
+    }
+    for (;;)
+    {
+        errno = 0;
+        const dirent* entry = ::readdir(handle);
+        if (!entry)
+        {
+            const int failure = errno;
+            ::closedir(handle);
+            if (failure == 0)
+                return true;
+            *error = qt_error_string(failure);
+            return false;
+        }
+        if (::strcmp(entry->d_name, ".") != 0 && ::strcmp(entry->d_name, "..") != 0)
+            entries.append(QFileInfo(dir.absoluteFilePath(QFile::decodeName(entry->d_name))));
+    }
 }
 } // namespace
 
@@ -526,7 +559,15 @@ bool CCopyFileThread::internalCopyDirectory(const QDir& src, const QDir& dst,
 {
     if (canceled())
         return true;
-    const QFileInfoList entries = src.entryInfoList(kAllEntries, QDir::NoSort);
+    QFileInfoList entries;
+    QString error;
+    if (!listDirectory(src, entries, &error))
+    {
+        // Copying it as empty would ship a bundle with missing files as a success.
+        qDebug() << "cannot list" << src.absolutePath() << ":" << error;
+        emit copyError(QFileInfo(src.absolutePath()), QFileInfo(dst.absolutePath()));
+        return false;
+    }
     bool result = true;
     for (int i = 0; result && i < entries.size(); ++i)
     {
@@ -550,6 +591,14 @@ bool CCopyFileThread::internalCopyDirectory(const QDir& src, const QDir& dst,
                 qDebug() << "cannot create" << target.absoluteFilePath();
                 emit copyError(entry, target);
             }
+        }
+        else if (!entry.isFile())
+        {
+            // A FIFO, a device or an entry that cannot even be examined (its path
+            // too long, for one) is no file to ship.
+            qDebug() << "cannot copy" << entry.absoluteFilePath() << ": not a regular file";
+            emit copyError(entry, target);
+            result = false;
         }
         else
             result = internalCopyFile(entry, target);
@@ -739,11 +788,21 @@ bool CCopyFileThread::internalCopyFlatPackage(const QFileInfo& src, const QFileI
 
     const QString distributionPath = expanded.absoluteFilePath(QStringLiteral("Distribution"));
     QFile distribution(distributionPath);
-    // Read and written as bytes: line ends stay as the package has them.
-    if (!QFileInfo(distributionPath).isSymLink() && distribution.open(QIODevice::ReadWrite))
+    QByteArray distributionBytes;
+    QString distributionError;
+    // Read and written as bytes: line ends stay as the package has them. A
+    // Distribution that is present but cannot be read within bounds fails the copy
+    // rather than publishing a package without its properties.
+    if (QFileInfo(distributionPath).exists() || QFileInfo(distributionPath).isSymLink())
     {
-        QString text = QString::fromUtf8(distribution.readAll());
-        distribution.close();
+        if (!CBoundedFile::read(distributionPath, CBoundedFile::kMaxDocumentBytes,
+                                distributionBytes, &distributionError))
+        {
+            qDebug().noquote() << "cannot read" << distributionError;
+            CMacFlatPackage::cleanTempDir(expanded);
+            return false;
+        }
+        QString text = QString::fromUtf8(distributionBytes);
         const QString scriptEnd = QStringLiteral("</script>");
         const QString blockStart = QStringLiteral("var ts_properties = new Array();");
         const int end = text.indexOf(scriptEnd);

@@ -16,6 +16,10 @@
 namespace
 {
 const int kToolLimitMs = 30000;
+// Attaching extracts the image's files, which takes long for large images; hdiutil
+// bounds each step itself, and this bounds the whole.
+const int kAttachLimitMs = 30 * 60 * 1000;
+const int kDetachLimitMs = 5 * 60 * 1000;
 
 // Whether the "imageinfo" property list allows attaching the image.
 bool imageInfoAllowsAttach(const QByteArray& plist)
@@ -138,9 +142,17 @@ bool CDmgPackage::mount()
                                 QStringLiteral("-mountpoint"), m_mountPoint.absolutePath()};
     qDebug() << "hdiutil" << arguments;
     const CToolRunner::Result result =
-        CToolRunner::run(QStringLiteral("hdiutil"), arguments, QString(), -1);
+        CToolRunner::run(QStringLiteral("hdiutil"), arguments, QString(), kAttachLimitMs);
     qDebug() << "attach finished";
     m_bMounted = result.succeeded();
+    if (result.started && !result.finished)
+    {
+        // Stopped at its limit, hdiutil could not clean up; what it attached so far is
+        // recorded, so a detach removes it and the mount point can go.
+        CToolRunner::run(QStringLiteral("hdiutil"),
+                         {QStringLiteral("detach"), m_mountPoint.absolutePath()}, QString(),
+                         kDetachLimitMs);
+    }
     return m_bMounted;
 }
 
@@ -148,9 +160,9 @@ bool CDmgPackage::unmount()
 {
     if (!m_bMounted)
         return true;
-    const CToolRunner::Result result =
-        CToolRunner::run(QStringLiteral("hdiutil"),
-                         {QStringLiteral("detach"), m_mountPoint.absolutePath()}, QString(), -1);
+    const CToolRunner::Result result = CToolRunner::run(
+        QStringLiteral("hdiutil"), {QStringLiteral("detach"), m_mountPoint.absolutePath()},
+        QString(), kDetachLimitMs);
     qDebug() << "detach finished";
     if (result.succeeded())
         m_bMounted = false;

@@ -1,5 +1,6 @@
 #include "MacFlatPackage.h"
 
+#include "BoundedFile.h"
 #include "CustomizedFlatPackage_Exception.h"
 #include "MacPackage.h"
 #include "TempDirectory.h"
@@ -8,9 +9,18 @@
 #include <QDebug>
 #include <QFile>
 
+#include <cstring>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 namespace
 {
 const int kToolLimitMs = 30000;
+// The largest file that reading may unpack (the decompressed "Scripts" archive or
+// any member of it). Scripts hold a few small files; this bounds what a small,
+// highly compressed package can put on the disk.
+const qint64 kMaxUnpackedBytes = 64 * 1024 * 1024;
 
 // Abandons reading a flat package; caught inside the constructor.
 class ExitEarly
@@ -23,11 +33,16 @@ void abandon(const char* reason)
     throw ExitEarly();
 }
 
-// A member that the archive made into a link must not lead the reading elsewhere.
-bool isPlainFile(const QString& path)
+// Whether a file starts like a cpio archive (odc, newc/crc, or binary in either
+// byte order). Anything else, a second compression layer among it, is refused.
+bool isCpioArchive(const QString& path)
 {
-    const QFileInfo info(path);
-    return info.exists() && info.isFile() && !info.isSymLink();
+    QFile file(path);
+    if (!CBoundedFile::isRegularFile(path) || !file.open(QIODevice::ReadOnly))
+        return false;
+    const QByteArray head = file.read(6);
+    return head.startsWith("070707") || head.startsWith("070701") || head.startsWith("070702") ||
+           head.startsWith("\xc7\x71") || head.startsWith("\x71\xc7");
 }
 } // namespace
 
@@ -78,75 +93,107 @@ void CMacFlatPackage::readScripts(const QString& workDir)
 {
     const QDir work(workDir);
     const QString path = m_file.absoluteFilePath();
-    if (!CToolRunner::run(
-             QStringLiteral("xar"),
-             {QStringLiteral("-x"), QStringLiteral("-f"), path, QStringLiteral("^Scripts$")},
-             workDir, kToolLimitMs)
-             .succeeded())
+    const QString limitText = QStringLiteral("%1 MiB").arg(kMaxUnpackedBytes / (1024 * 1024));
+    const CToolRunner::Result xar = CToolRunner::run(
+        QStringLiteral("xar"),
+        {QStringLiteral("-x"), QStringLiteral("-f"), path, QStringLiteral("^Scripts$")}, workDir,
+        kToolLimitMs, kMaxUnpackedBytes);
+    if (xar.crashed)
+        qDebug().noquote() << path << ": 'Scripts' was not extracted within the limit of"
+                           << limitText;
+    if (!xar.succeeded())
         abandon("xar failed, or simply did not find 'Scripts' at top level");
 
     const QString scripts = work.absoluteFilePath(QStringLiteral("Scripts"));
-    if (!isPlainFile(scripts) ||
+    if (!CBoundedFile::isRegularFile(scripts) ||
         !QFile::rename(scripts, work.absoluteFilePath(QStringLiteral("Scripts.gz"))))
         abandon("Failed to rename Scripts to Scripts.gz");
 
-    if (!CToolRunner::run(QStringLiteral("gzip"),
-                          {QStringLiteral("-d"), QStringLiteral("Scripts.gz")}, workDir,
-                          kToolLimitMs)
-             .succeeded())
+    const CToolRunner::Result gunzip = CToolRunner::run(
+        QStringLiteral("gzip"), {QStringLiteral("-d"), QStringLiteral("Scripts.gz")}, workDir,
+        kToolLimitMs, kMaxUnpackedBytes);
+    if (gunzip.crashed)
+        qDebug().noquote() << path << ": 'Scripts' expands beyond the limit of" << limitText;
+    if (!gunzip.succeeded())
         abandon("Failed to gunzip Scripts.gz");
+    // A cpio archive writes no more than its own size; a compressed one could again.
+    if (!isCpioArchive(work.absoluteFilePath(QStringLiteral("Scripts"))))
+        abandon("Failed to extract Scripts with cpio: it is not a cpio archive");
 
     if (!CToolRunner::run(QStringLiteral("cpio"),
                           {QStringLiteral("-i"), QStringLiteral("-F"), QStringLiteral("Scripts")},
-                          workDir, kToolLimitMs)
+                          workDir, kToolLimitMs, kMaxUnpackedBytes)
              .succeeded())
         abandon("Failed to extract Scripts with cpio");
 
+    // "defaults" is only asked about a plain file: a FIFO or a device there would
+    // hold it until its time limit.
     const QString info = work.absoluteFilePath(QStringLiteral("Info"));
-    bool finished = false;
-    const QByteArray name =
-        CMacPackage::readDefault(info, QStringLiteral("CFBundleName"), &finished);
-    if (finished)
-        m_sProduct = QString::fromUtf8(name);
-    const QByteArray version =
-        CMacPackage::readDefault(info, QStringLiteral("CFBundleShortVersionString"), &finished);
-    if (finished)
-        m_version.parse(QString::fromLatin1(version).toStdWString());
+    if (CBoundedFile::isRegularFile(info + QStringLiteral(".plist")))
+    {
+        bool finished = false;
+        const QByteArray name =
+            CMacPackage::readDefault(info, QStringLiteral("CFBundleName"), &finished);
+        if (finished)
+            m_sProduct = QString::fromUtf8(name);
+        const QByteArray version =
+            CMacPackage::readDefault(info, QStringLiteral("CFBundleShortVersionString"), &finished);
+        if (finished)
+            m_version.parse(QString::fromLatin1(version).toStdWString());
+    }
+    else
+        qDebug().noquote() << path << ": Info.plist is missing or not a regular file";
 
     const QString configPath = work.absoluteFilePath(QStringLiteral("AdminConfig.xml"));
-    if (!isPlainFile(configPath))
+    if (!QFileInfo(configPath).isSymLink() && !QFileInfo::exists(configPath))
         abandon("No AdminConfig.xml file");
-    QFile config(configPath);
-    if (!config.open(QIODevice::ReadOnly | QIODevice::Text))
+    QByteArray config;
+    if (!readDocument(configPath, config))
         abandon("Failed to read AdminConfig.xml file");
 
     if (!m_bIgnoreCustomization)
     {
         const QString modifiedPath =
             work.absoluteFilePath(QStringLiteral("AdminConfigModified.xml"));
-        QFile modified(modifiedPath);
-        if (isPlainFile(modifiedPath) && modified.open(QIODevice::ReadOnly | QIODevice::Text))
+        QByteArray customization;
+        if (QFileInfo(modifiedPath).exists() && readDocument(modifiedPath, customization))
         {
-            const QByteArray customization = modified.readAll();
-            modified.close();
-            config.close();
             qDebug() << "CMacFlatPackage::init() found a customization in" << path;
             // The caller's catch-all removes the work directory.
             throw CustomizedFlatPackage_Exception(customization, path);
         }
     }
-    m_xml = config.readAll();
+    m_xml = config;
+}
+
+bool CMacFlatPackage::readDocument(const QString& path, QByteArray& data)
+{
+    QString error;
+    if (!CBoundedFile::read(path, CBoundedFile::kMaxDocumentBytes, data, &error))
+    {
+        qDebug().noquote() << m_file.absoluteFilePath() << ":" << error;
+        return false;
+    }
+    // Read as text: line ends lose their carriage returns.
+    data.replace('\r', QByteArray());
+    return true;
 }
 
 bool CMacFlatPackage::isFlatPackage(const QString& path)
 {
     if (!path.endsWith(QLatin1String(".pkg")))
         return false;
-    QFile file(path);
-    if (QFileInfo(path).isDir() || !file.open(QIODevice::ReadOnly))
+    // Opened without blocking: a FIFO or a device named like a package is no package.
+    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    if (fd < 0)
         return false;
-    const QByteArray head = file.read(4);
-    return head.size() == 4 && head == "xar!";
+    struct stat st;
+    char head[4];
+    const bool flat = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) &&
+                      ::pread(fd, head, sizeof head, 0) == ssize_t(sizeof head) &&
+                      ::memcmp(head, "xar!", 4) == 0;
+    ::close(fd);
+    return flat;
 }
 
 bool CMacFlatPackage::expand(const QString& packagePath, QDir& expandedDir,

@@ -41,6 +41,8 @@ public:
 private:
     void init();
     void readScripts(const QString& workDir);
+    // Reads a document the package carries, within the size limit, as text.
+    bool readDocument(const QString& path, QByteArray& data);
 
     orbilib::utils::CVersion m_version;
     QString m_sProduct;

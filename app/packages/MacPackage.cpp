@@ -1,5 +1,6 @@
 #include "MacPackage.h"
 
+#include "BoundedFile.h"
 #include "ToolRunner.h"
 
 #include <QDebug>
@@ -16,23 +17,31 @@ CMacPackage::CMacPackage(const QFileInfo& file) : CPackage(file)
     qDebug().nospace().noquote() << "CMacPackage::CMacPackage(" << file.absoluteFilePath()
                                  << ") begin";
     const QDir bundle(file.absoluteFilePath());
-    QFile config(bundle.absoluteFilePath(QStringLiteral("Contents/Resources/AdminConfig.xml")));
-    if (config.exists() && config.open(QIODevice::ReadOnly))
+    const QString configPath =
+        bundle.absoluteFilePath(QStringLiteral("Contents/Resources/AdminConfig.xml"));
+    QString error;
+    if (CBoundedFile::read(configPath, CBoundedFile::kMaxDocumentBytes, m_xml, &error))
     {
-        m_xml = config.readAll();
-        config.close();
         const QString info = bundle.absoluteFilePath(QStringLiteral("Contents/Info"));
-        bool finished = false;
-        const QByteArray name = readDefault(info, QStringLiteral("CFBundleName"), &finished);
-        if (finished)
-            m_sProduct = QString::fromUtf8(name);
-        const QByteArray version =
-            readDefault(info, QStringLiteral("CFBundleShortVersionString"), &finished);
-        if (finished)
-            m_version.parse(QString::fromLatin1(version).toStdWString());
+        // "defaults" is only asked about a plain file: a FIFO or a device there
+        // would hold it until its time limit.
+        if (CBoundedFile::isRegularFile(info + QStringLiteral(".plist")))
+        {
+            bool finished = false;
+            const QByteArray name = readDefault(info, QStringLiteral("CFBundleName"), &finished);
+            if (finished)
+                m_sProduct = QString::fromUtf8(name);
+            const QByteArray version =
+                readDefault(info, QStringLiteral("CFBundleShortVersionString"), &finished);
+            if (finished)
+                m_version.parse(QString::fromLatin1(version).toStdWString());
+        }
+        else
+            qDebug().noquote() << "CMacPackage:" << info + QStringLiteral(".plist")
+                               << "is missing or not a regular file";
     }
     else
-        qDebug() << "CMacPackage: no readable" << config.fileName();
+        qDebug().noquote() << "CMacPackage: no readable page definition:" << error;
     qDebug().nospace().noquote() << "CMacPackage::CMacPackage(" << file.absoluteFilePath()
                                  << ") end";
 }

@@ -1,5 +1,6 @@
 #include "PackagerThread.h"
 
+#include "BoundedFile.h"
 #include "FileDescriptorIo.h"
 
 #include <QDebug>
@@ -166,7 +167,8 @@ QByteArray CPackagerThread::readPackageXml(const QString& path, QString& display
 {
     qDebug().nospace().noquote() << "CPackagerThread::readPackageXml(" << path << ") begin";
     QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
+    // A FIFO or a device named like an installer would block or never end.
+    if (!CBoundedFile::isRegularFile(path, true) || !file.open(QIODevice::ReadOnly))
     {
         qDebug() << "CPackagerThread::readPackageXml() cannot open" << path << file.errorString();
         return QByteArray();
@@ -192,7 +194,16 @@ QByteArray CPackagerThread::readPackageXml(const QString& path, QString& display
         else if (inside && line.size() >= 20 && startsWith(line, "## END OF XML CONFIG"))
             break;
         else if (inside)
+        {
             collected += line.mid(1);
+            if (collected.size() > CBoundedFile::kMaxDocumentBytes)
+            {
+                qDebug() << "CPackagerThread::readPackageXml():" << path
+                         << "holds a page definition larger than the limit of"
+                         << CBoundedFile::kMaxDocumentBytes << "bytes";
+                return QByteArray();
+            }
+        }
     }
     qDebug().nospace().noquote() << "CPackagerThread::readPackageXml(" << path << ") end";
     return collected;

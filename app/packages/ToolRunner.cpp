@@ -1,16 +1,49 @@
 #include "ToolRunner.h"
 
 #include <QDebug>
+#include <QElapsedTimer>
 #include <QProcess>
+
+#include <csignal>
+#include <sys/resource.h>
+#include <unistd.h>
 
 namespace
 {
 const int kKillWaitMs = 10000;
+// Expanding or flattening even a large package takes minutes; a tool still running
+// after this long is stuck, and the administrator may not be there to cancel it.
+const qint64 kCancelableLimitMs = 60 * 60 * 1000;
+
+// A child in a process group of its own, optionally with a limit on the files it
+// writes.
+class CToolProcess : public QProcess
+{
+public:
+    explicit CToolProcess(qint64 maxFileBytes = 0) : m_maxFileBytes(maxFileBytes) {}
+
+protected:
+    void setupChildProcess() override
+    {
+        ::setpgid(0, 0);
+        if (m_maxFileBytes > 0)
+        {
+            const struct rlimit limit = {rlim_t(m_maxFileBytes), rlim_t(m_maxFileBytes)};
+            ::setrlimit(RLIMIT_FSIZE, &limit);
+        }
+    }
+
+private:
+    qint64 m_maxFileBytes;
+};
 
 void stopProcess(QProcess& process)
 {
     if (process.state() == QProcess::NotRunning)
         return;
+    const qint64 pid = process.processId();
+    if (pid > 0)
+        ::kill(-pid_t(pid), SIGKILL);
     process.kill();
     process.waitForFinished(kKillWaitMs);
 }
@@ -47,9 +80,10 @@ void prepare(QProcess& process, const QString& program, const QStringList& argum
 } // namespace
 
 CToolRunner::Result CToolRunner::run(const QString& program, const QStringList& arguments,
-                                     const QString& workingDirectory, int msecs)
+                                     const QString& workingDirectory, int msecs,
+                                     qint64 maxFileBytes)
 {
-    QProcess process;
+    CToolProcess process(maxFileBytes);
     prepare(process, program, arguments, workingDirectory);
     process.start(QIODevice::ReadOnly);
     if (!process.waitForStarted(msecs))
@@ -68,7 +102,7 @@ CToolRunner::Result CToolRunner::runCancelable(const QString& program, const QSt
                                                const CancelTest& cancel,
                                                const QString& temporaryDirectory)
 {
-    QProcess process;
+    CToolProcess process;
     prepare(process, program, arguments, QString());
     if (!temporaryDirectory.isEmpty())
     {
@@ -82,6 +116,8 @@ CToolRunner::Result CToolRunner::runCancelable(const QString& program, const QSt
         qDebug() << program << "could not be started:" << process.errorString();
         return Result();
     }
+    QElapsedTimer timer;
+    timer.start();
     bool finished = false;
     while (!(finished = process.waitForFinished(1000)))
     {
@@ -93,6 +129,11 @@ CToolRunner::Result CToolRunner::runCancelable(const QString& program, const QSt
         if (cancel && cancel())
         {
             qDebug() << program << "canceled";
+            break;
+        }
+        if (timer.elapsed() > kCancelableLimitMs)
+        {
+            qDebug() << program << "did not finish within" << kCancelableLimitMs / 1000 << "s";
             break;
         }
     }

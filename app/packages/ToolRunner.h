@@ -8,7 +8,8 @@
 
 // Runs one of the system's command-line tools by name, with separate arguments and
 // no shell, and waits for it within a limit. A tool that outlives its limit is
-// killed, so it writes nothing after the caller has moved on.
+// killed together with whatever it started (it runs in a process group of its
+// own), so nothing writes after the caller has moved on.
 class CToolRunner
 {
 public:
@@ -28,10 +29,13 @@ public:
     typedef std::function<bool()> CancelTest;
 
     // Waits at most msecs for the start and again at most msecs for the end;
-    // a negative limit waits for ever.
+    // a negative limit waits for ever. maxFileBytes, when positive, is the largest
+    // file the tool may write (a tool writing more is stopped by the system and
+    // counts as crashed), so that a small archive cannot expand to fill the disk.
     static Result run(const QString& program, const QStringList& arguments,
-                      const QString& workingDirectory, int msecs);
-    // Waits in slices of a second until the tool ends or cancel() says to stop.
+                      const QString& workingDirectory, int msecs, qint64 maxFileBytes = 0);
+    // Waits in slices of a second until the tool ends or cancel() says to stop,
+    // an hour at most.
     // temporaryDirectory, when given, becomes the tool's TMPDIR, so that what a
     // killed tool leaves there goes with the caller's work directory.
     static Result runCancelable(const QString& program, const QStringList& arguments,

@@ -1,5 +1,6 @@
 #include "XmlPackage.h"
 
+#include "BoundedFile.h"
 #include "DmgPackage.h"
 #include "LinuxPackage.h"
 #include "MacFlatPackage.h"
@@ -15,15 +16,13 @@ CXmlPackage::CXmlPackage(const QFileInfo& file)
 {
     qDebug().nospace().noquote() << "CXmlPackage::CXmlPackage(" << file.absoluteFilePath()
                                  << ") begin";
-    QFile input(file.absoluteFilePath());
-    if (input.open(QIODevice::ReadOnly))
-    {
-        m_xml = input.readAll();
-        input.close();
+    // The administrator named this file, so a link to it is followed.
+    QString error;
+    if (CBoundedFile::read(file.absoluteFilePath(), CBoundedFile::kMaxDocumentBytes, m_xml, &error,
+                           true))
         init(QString());
-    }
     else
-        qDebug() << "CXmlPackage: cannot read" << input.fileName() << ":" << input.errorString();
+        qDebug().noquote() << "CXmlPackage: cannot read" << error;
     qDebug().nospace().noquote() << "CXmlPackage::CXmlPackage(" << file.absoluteFilePath()
                                  << ") end";
 }

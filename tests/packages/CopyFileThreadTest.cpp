@@ -12,8 +12,11 @@
 #include <QRegularExpression>
 
 #include <atomic>
+#include <dirent.h>
+#include <fcntl.h>
 #include <functional>
 #include <memory>
+#include <sys/stat.h>
 #include <unistd.h>
 
 using namespace PackageTest;
@@ -402,4 +405,97 @@ TEST_F(Worker, PublishedFlatPackageCarriesOneBlockOfEachKind)
     EXPECT_EQ(readFile(expanded + QStringLiteral("/Scripts/AdminConfigModified.xml")),
               "<AdminCustomization/>");
     EXPECT_FALSE(QFileInfo::exists(customization));
+}
+
+TEST_F(Worker, WhatCannotBeReadIsAnErrorWithItsPath)
+{
+    // A FIFO in a bundle is no file to ship.
+    writeFile(src + QStringLiteral("/a"), "alpha");
+    const QString fifo = src + QStringLiteral("/pipe");
+    ASSERT_EQ(::mkfifo(QFile::encodeName(fifo).constData(), 0644), 0);
+    QDir().mkpath(dst);
+    worker.copyDirectory(src, dst, {});
+    drain();
+    QStringList seen = recorder.take();
+    EXPECT_TRUE(seen.contains("error:" + fifo + ">" + dst + "/pipe"))
+        << seen.join('\n').toStdString();
+    EXPECT_TRUE(seen.contains("dirError:" + src + ">" + dst));
+    EXPECT_FALSE(seen.filter(QStringLiteral("dirFinished:")).size());
+    QFile::remove(fifo);
+    QDir(dst).removeRecursively();
+
+    // Folders nested past PATH_MAX: the deepest can be neither examined nor listed by path.
+    // Made relative to descriptors, as no path can name them.
+    const QString deep = testDir() + QStringLiteral("/deep");
+    QDir().mkpath(deep);
+    int fd = ::open(QFile::encodeName(deep).constData(), O_RDONLY | O_DIRECTORY);
+    ASSERT_GE(fd, 0);
+    const std::string level(200, 'd');
+    for (int i = 0; i < 22; ++i)
+    {
+        ASSERT_EQ(::mkdirat(fd, level.c_str(), 0755), 0);
+        const int next = ::openat(fd, level.c_str(), O_RDONLY | O_DIRECTORY);
+        ::close(fd);
+        ASSERT_GE(next, 0);
+        fd = next;
+    }
+    const int file = ::openat(fd, "lost", O_WRONLY | O_CREAT, 0644);
+    ASSERT_GE(file, 0);
+    ::close(file);
+    ::close(fd);
+    worker.copyDirectory(deep, dst, {});
+    drain();
+    seen = recorder.take();
+    EXPECT_TRUE(seen.filter(QRegularExpression(QStringLiteral("^error:") + deep + "/d+/")).size())
+        << seen.join('\n').toStdString();
+    EXPECT_TRUE(seen.contains("dirError:" + deep + ">" + dst));
+    EXPECT_FALSE(seen.filter(QStringLiteral("dirFinished:")).size());
+    // The test's own clean-up cannot reach it by path either.
+    ASSERT_EQ(run(QStringLiteral("rm"), {QStringLiteral("-rf"), deep}), 0);
+    QDir(dst).removeRecursively();
+
+    // A folder that even root cannot list, where the system has one.
+    const QString unlistable = QStringLiteral("/proc/1/map_files");
+    DIR* probe = ::opendir(QFile::encodeName(unlistable).constData());
+    bool listable = probe != nullptr;
+    if (probe)
+    {
+        errno = 0;
+        while (::readdir(probe))
+            errno = 0;
+        listable = errno == 0;
+        ::closedir(probe);
+    }
+    if (listable)
+        GTEST_SKIP() << "every folder is listable here (" << unlistable.toStdString() << " too)";
+    worker.copyDirectory(unlistable, dst, {});
+    drain();
+    EXPECT_EQ(recorder.take(), QStringList({"error:" + unlistable + ">" + dst,
+                                            "dirError:" + unlistable + ">" + dst}));
+}
+
+TEST_F(Worker, PublishingRefusesAnOversizedDistribution)
+{
+    QObject::connect(
+        &worker, &CCopyFileThread::copyFlatPackageError, &worker,
+        [this](const QFileInfo& a, const QFileInfo&) { recorder.add("failed:" + a.fileName()); },
+        Qt::DirectConnection);
+    // The sample with a Distribution of 9 MiB, past the limit for any document.
+    const QString expanded = testDir() + QStringLiteral("/expanded");
+    ASSERT_EQ(
+        run(QStringLiteral("pkgutil"), {QStringLiteral("--expand"),
+                                        samplePath(QStringLiteral("TessarySample.pkg")), expanded}),
+        0);
+    writeFile(expanded + QStringLiteral("/Distribution"), "<installer-gui-script><script>" +
+                                                              QByteArray(9 * 1024 * 1024, ' ') +
+                                                              "</script></installer-gui-script>");
+    const QString big = testDir() + QStringLiteral("/big.pkg");
+    ASSERT_EQ(run(QStringLiteral("pkgutil"), {QStringLiteral("--flatten"), expanded, big}), 0);
+    const QString out = testDir() + QStringLiteral("/out.pkg");
+    worker.copyFlatPackage(big, out, QStringLiteral("export A='1'\n"), {},
+                           QStringLiteral("var ts_properties = new Array();\n"), QString());
+    drain();
+    EXPECT_TRUE(recorder.take().contains(QStringLiteral("failed:big.pkg")));
+    EXPECT_FALSE(QFileInfo::exists(out));
+    EXPECT_EQ(leftOvers(), QStringList());
 }

@@ -272,3 +272,44 @@ TEST_F(Extraction, HangingHdiutilLeavesTheImageInvalidAndUnattached)
     package.reset();
     EXPECT_EQ(leftOvers(), QStringList());
 }
+
+TEST_F(Extraction, DiskImagesMadeByOtherToolsOpen)
+{
+    for (const char* program : {"7zz", "python3", "mkfs.vfat", "mcopy"})
+        if (run(QStringLiteral("sh"),
+                {QStringLiteral("-c"),
+                 QStringLiteral("command -v %1").arg(QLatin1String(program))}) != 0)
+            GTEST_SKIP() << program << " is needed to make the image";
+    // A FAT volume with the sample flat package and a read-me, wrapped as UDIF.
+    const QString raw = testDir() + QStringLiteral("/fat.raw");
+    const QString image = testDir() + QStringLiteral("/Vendor.dmg");
+    writeFile(testDir() + QStringLiteral("/ReadMe.txt"), "Read me first.\n");
+    ASSERT_EQ(run(QStringLiteral("mkfs.vfat"), {QStringLiteral("-C"), raw, QStringLiteral("4096")}),
+              0);
+    ASSERT_EQ(run(QStringLiteral("mcopy"),
+                  {QStringLiteral("-i"), raw, sampleFlat(),
+                   testDir() + QStringLiteral("/ReadMe.txt"), QStringLiteral("::/")}),
+              0);
+    ASSERT_EQ(run(QStringLiteral("python3"),
+                  {QString::fromStdString(TestSupport::sourceDirectory()) +
+                       QStringLiteral("/tests/tools/make-udif.py"),
+                   raw, image, QStringLiteral("--chunks"), QStringLiteral("zlib")}),
+              0);
+    std::unique_ptr<CPackage> package(CCopyFileThread::loadPackage(QFileInfo(image)));
+    auto* dmg = dynamic_cast<CDmgPackage*>(package.get());
+    ASSERT_NE(dmg, nullptr);
+    ASSERT_TRUE(dmg->isValid());
+    std::unique_ptr<CPackage> sample = loadFlat(sampleFlat());
+    EXPECT_EQ(dmg->product(), sample->product());
+    EXPECT_EQ(dmg->xml(), sample->xml());
+
+    // Mounted again for publishing, the package is there byte for byte beside the read-me.
+    ASSERT_TRUE(dmg->mount());
+    const QString onImage = dmg->subPackage()->file().absoluteFilePath();
+    EXPECT_EQ(readFile(onImage), readFile(sampleFlat()));
+    EXPECT_EQ(readFile(QFileInfo(onImage).absolutePath() + QStringLiteral("/ReadMe.txt")),
+              "Read me first.\n");
+    EXPECT_TRUE(dmg->unmount());
+    package.reset();
+    EXPECT_EQ(leftOvers(), QStringList());
+}

@@ -1,6 +1,9 @@
 #include "ToolTestSupport.h"
 
+#include <chrono>
+#include <filesystem>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 using namespace ToolTest;
 
@@ -87,4 +90,27 @@ TEST(Defaults, MissingFileOrKeyExitsWithOne)
     writeFile("broken.plist", "<plist><dict><key>CFBundleName</key>");
     EXPECT_EQ(run("defaults", {"read", "broken", "CFBundleName"}).status, 1);
     EXPECT_EQ(run("defaults", {"write", "Info", "K", "V"}).status, 1);
+}
+
+TEST(Defaults, SpecialFilesAndHugeFilesAreRefusedAtOnce)
+{
+    // A FIFO would block the reader until a writer came; /dev/zero never ends.
+    std::filesystem::create_directories("special");
+    ASSERT_EQ(::mkfifo("special/Fifo.plist", 0644), 0);
+    std::filesystem::create_symlink("/dev/zero", "special/Zero.plist");
+    writeFile("special/Huge.plist", std::string(9 * 1024 * 1024, ' '));
+    const auto start = std::chrono::steady_clock::now();
+    for (const char* name : {"Fifo", "Zero", "Huge"})
+    {
+        const SResult result = run("defaults", {"read", std::string("special/") + name, "Key"});
+        EXPECT_EQ(result.status, 1) << name;
+        EXPECT_NE(result.err.find(std::string("special/") + name + ".plist"), std::string::npos)
+            << result.err;
+    }
+    EXPECT_NE(run("defaults", {"read", "special/Huge", "Key"}).err.find("limit"),
+              std::string::npos);
+    // hdiutil and xar meet the same FIFO.
+    EXPECT_EQ(run("hdiutil", {"imageinfo", "special/Fifo.plist"}).status, 1);
+    EXPECT_EQ(run("xar", {"-t", "-f", "special/Fifo.plist"}).status, 1);
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(10));
 }

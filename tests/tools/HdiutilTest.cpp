@@ -1,6 +1,7 @@
 #include "TestEnvironment.h"
 #include "ToolTestSupport.h"
 
+#include <chrono>
 #include <cstdlib>
 #include <filesystem>
 #include <gtest/gtest.h>
@@ -234,4 +235,99 @@ TEST_F(Hdiutil, DetachTouchesOnlyWhatItAttached)
     EXPECT_EQ(readFile("mnt/a.txt"), "a");
     EXPECT_EQ(run("hdiutil", {"detach", "mnt"}).status, 0);
     EXPECT_EQ(records(), 0u);
+}
+
+namespace
+{
+// Wraps a raw file system image as UDIF with the independent Python writer.
+SResult makeUdif(const std::string& sRaw, const std::string& sImage,
+                 const std::vector<std::string>& lOptions)
+{
+    std::vector<std::string> lArgs{TestSupport::sourceDirectory() + "/tests/tools/make-udif.py",
+                                   sRaw, sImage};
+    lArgs.insert(lArgs.end(), lOptions.begin(), lOptions.end());
+    return run("python3", lArgs, ".", "", true);
+}
+
+// Disk usage below a directory in bytes, as du counts it (allocated blocks).
+std::uint64_t diskUsage(const std::string& sDirectory)
+{
+    const SResult du = run("du", {"-s", "-B1", sDirectory}, ".", "", true);
+    return std::strtoull(du.out.c_str(), nullptr, 10);
+}
+} // namespace
+
+TEST_F(Hdiutil, AttachesFileSystemsAsTheyAre)
+{
+    for (const char* program : {"7zz", "python3", "mkfs.vfat", "mcopy", "xorriso"})
+        if (!haveProgram(program))
+            GTEST_SKIP() << program << " is needed to make the images";
+    // A real flat package (7-Zip can open it as an archive) and a read-me beside it.
+    writeFile("pkgsrc/Distribution", "<installer-gui-script/>");
+    writeFile("pkgsrc/Payload", std::string(5000, 'p'));
+    writeFile("src/ReadMe.txt", "Read me before installing.\n");
+    SResult result = run("xar", {"-c", "-f", "src/Sample.pkg", "-C", "pkgsrc", "."});
+    ASSERT_EQ(result.status, 0) << result.err;
+    const std::map<std::string, std::string> expected = snapshot("src");
+
+    ASSERT_EQ(run("mkfs.vfat", {"-C", "fat.raw", "1440"}, ".", "", true).status, 0);
+    result =
+        run("mcopy", {"-i", "fat.raw", "src/Sample.pkg", "src/ReadMe.txt", "::/"}, ".", "", true);
+    ASSERT_EQ(result.status, 0) << result.err;
+    result =
+        run("xorriso", {"-as", "mkisofs", "-R", "-quiet", "-o", "iso.raw", "src"}, ".", "", true);
+    ASSERT_EQ(result.status, 0) << result.err;
+
+    for (const char* raw : {"fat.raw", "iso.raw"})
+        for (const char* chunks : {"raw", "zlib", "mixed"})
+        {
+            SCOPED_TRACE(std::string(raw) + " " + chunks);
+            result = makeUdif(raw, "image.dmg", {"--chunks", chunks});
+            ASSERT_EQ(result.status, 0) << result.err;
+            result = run("hdiutil",
+                         {"attach", "image.dmg", "-nobrowse", "-noautoopen", "-mountpoint", "mnt"});
+            ASSERT_EQ(result.status, 0) << result.err;
+            std::map<std::string, std::string> mounted = snapshot("mnt");
+            // FAT keeps no Unix modes; the bytes and names are what matter.
+            for (auto& entry : mounted)
+                entry.second = entry.second.substr(entry.second.find(' ', 2) + 1);
+            std::map<std::string, std::string> wanted = expected;
+            for (auto& entry : wanted)
+                entry.second = entry.second.substr(entry.second.find(' ', 2) + 1);
+            EXPECT_EQ(mounted, wanted);
+            EXPECT_EQ(readFile("mnt/Sample.pkg"), readFile("src/Sample.pkg"));
+            ASSERT_EQ(run("hdiutil", {"detach", "mnt"}).status, 0);
+        }
+}
+
+TEST_F(Hdiutil, RefusesImagesThatDeclareHugeSizes)
+{
+    for (const char* program : {"7zz", "python3", "mkfs.vfat"})
+        if (!haveProgram(program))
+            GTEST_SKIP() << program << " is needed to make the images";
+    ASSERT_EQ(run("mkfs.vfat", {"-C", "fat.raw", "64"}, ".", "", true).status, 0);
+    // 4 GiB and 1 TiB of zero-fill chunks that take no room in the file.
+    for (const char* sectors : {"8388608", "2147483648"})
+    {
+        SCOPED_TRACE(sectors);
+        ASSERT_EQ(
+            makeUdif("fat.raw", "bomb.dmg", {"--chunks", "zlib", "--declare-sectors", sectors})
+                .status,
+            0);
+        ASSERT_LT(fs::file_size("bomb.dmg"), 70000u);
+        fs::create_directory("mnt");
+        const std::uint64_t before = diskUsage(".");
+        const auto start = std::chrono::steady_clock::now();
+        const SResult result = run("hdiutil", {"attach", "bomb.dmg", "-mountpoint", "mnt"});
+        const double seconds =
+            std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+        EXPECT_EQ(result.status, 1);
+        EXPECT_NE(result.err.find("bomb.dmg"), std::string::npos) << result.err;
+        EXPECT_NE(result.err.find("limit of 512 MiB"), std::string::npos) << result.err;
+        EXPECT_LT(seconds, 5.0);
+        EXPECT_LT(diskUsage("."), before + 1024 * 1024);
+        EXPECT_TRUE(fs::is_empty("mnt"));
+        EXPECT_EQ(records(), 0u);
+        fs::remove("mnt");
+    }
 }

@@ -2,6 +2,7 @@
 #include "ToolTestSupport.h"
 #include "XarReader.h"
 
+#include <chrono>
 #include <filesystem>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
@@ -176,4 +177,38 @@ TEST(Pkgutil, FlattenFailuresLeaveNoPackage)
     EXPECT_EQ(run("pkgutil", {"--flatten", "expanded", "old.pkg"}).status, 1);
     EXPECT_EQ(readFile("old.pkg"), "previous package");
     EXPECT_NE(run("pkgutil", {"--expand", "one-argument"}).status, 0);
+}
+
+TEST(Pkgutil, ExpandingAScriptsBombStopsAtItsLimit)
+{
+    if (!haveProgram("python3"))
+        GTEST_SKIP() << "python3 is needed to write the archive";
+    // A cpio member of 300 MiB of zeros, gzip-compressed to about 300 KB, streamed by Python.
+    fs::create_directories("bomb");
+    const SResult made = run(
+        "python3",
+        {"-c",
+         "import sys, zlib\n"
+         "def h(name, mode, size):\n"
+         "    name = name + b'\\0'\n"
+         "    f = [(0,6),(1,6),(mode,6),(0,6),(0,6),(1,6),(0,6),(0,11),(len(name),6),(size,11)]\n"
+         "    return b'070707' + b''.join(b'%0*o' % (w, v) for v, w in f) + name\n"
+         "z = zlib.compressobj(6, zlib.DEFLATED, 31)\n"
+         "out = open(sys.argv[1], 'wb')\n"
+         "out.write(z.compress(h(b'AdminConfig.xml', 0o100644, 300 << 20)))\n"
+         "block = bytes(1 << 20)\n"
+         "for i in range(300): out.write(z.compress(block))\n"
+         "out.write(z.compress(h(b'TRAILER!!!', 0, 0)) + z.flush())\n",
+         "bomb/Scripts"},
+        ".", "", true);
+    ASSERT_EQ(made.status, 0) << made.err;
+    ASSERT_EQ(run("xar", {"-c", "-f", "bomb.pkg", "-C", "bomb", "--compression", "none", "Scripts"})
+                  .status,
+              0);
+    const auto start = std::chrono::steady_clock::now();
+    const SResult result = run("pkgutil", {"--expand", "bomb.pkg", "out"});
+    EXPECT_EQ(result.status, 1);
+    EXPECT_NE(result.err.find("limit of 268435456 bytes"), std::string::npos) << result.err;
+    EXPECT_FALSE(fs::exists("out"));
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(20));
 }

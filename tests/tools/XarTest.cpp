@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <gtest/gtest.h>
 #include <openssl/sha.h>
+#include <set>
 #include <unistd.h>
 #include <zlib.h>
 
@@ -261,4 +262,63 @@ TEST(Xar, ReportsUsageErrors)
     const SResult result = run("xar", {"-c", "-f", "plain/out.xar", "plain"});
     EXPECT_NE(result.status, 0);
     EXPECT_NE(result.err.find("plain/out.xar"), std::string::npos) << result.err;
+}
+
+TEST(Xar, MemberNamesAreKeptByteForByte)
+{
+    if (!haveProgram("bsdtar"))
+        GTEST_SKIP() << "bsdtar is not installed";
+    // Runs of spaces, spaces at either end, a tab, and names bsdtar stores base64-encoded.
+    const std::vector<std::string> names = {"a  b",
+                                            " lead",
+                                            "trail ",
+                                            "t\tab",
+                                            "\xc3\xbcn\xc3\xaf",
+                                            "\xe6\x97\xa5\xe6\x9c\xac",
+                                            "dir  two/ inner  file "};
+    for (const std::string& name : names)
+        writeFile("src/" + name, "data of " + name);
+    auto lines = [](std::string text)
+    {
+        // bsdtar lists a tab as "\t".
+        for (std::size_t at = text.find("\\t"); at != std::string::npos; at = text.find("\\t"))
+            text.replace(at, 2, "\t");
+        std::set<std::string> set;
+        std::size_t start = 0;
+        for (std::size_t end; (end = text.find('\n', start)) != std::string::npos; start = end + 1)
+            set.insert(text.substr(start, end - start));
+        return set;
+    };
+
+    // An archive made by bsdtar: the same listing, the same files.
+    SResult result =
+        run("bsdtar", {"--format", "xar", "-cf", "bsd.xar", "-C", "src", "."}, ".", "", true);
+    ASSERT_EQ(result.status, 0) << result.err;
+    const SResult bsdList = run("bsdtar", {"-tf", "bsd.xar"}, ".", "", true);
+    result = run("xar", {"-t", "-f", "bsd.xar"});
+    ASSERT_EQ(result.status, 0) << result.err;
+    EXPECT_EQ(lines(result.out), lines(bsdList.out));
+    EXPECT_TRUE(lines(result.out).count("\xe6\x97\xa5\xe6\x9c\xac"));
+    fs::create_directory("out");
+    ASSERT_EQ(run("xar", {"-x", "-f", "bsd.xar", "-C", "out"}).status, 0);
+    EXPECT_EQ(snapshot("out"), snapshot("src"));
+
+    // Our archive read by bsdtar.
+    ASSERT_EQ(run("xar", {"-c", "-f", "own.xar", "-C", "src", "."}).status, 0);
+    EXPECT_EQ(lines(run("bsdtar", {"-tf", "own.xar"}, ".", "", true).out),
+              lines(run("xar", {"-t", "-f", "own.xar"}).out));
+    fs::create_directory("bsd");
+    ASSERT_EQ(run("bsdtar", {"-xf", "../own.xar"}, "bsd", "", true).status, 0);
+    EXPECT_EQ(snapshot("bsd"), snapshot("src"));
+
+    // Publishing expands and flattens; names that are no UTF-8 at all survive too.
+    for (const std::string& name : names)
+        writeFile("expanded/Resources/" + name, name);
+    writeFile("expanded/Resources/raw \xff\xfe name", "latin");
+    writeFile("expanded/Scripts/ spaced  script ", "#!/bin/sh\n");
+    result = run("pkgutil", {"--flatten", "expanded", "flat.pkg"});
+    ASSERT_EQ(result.status, 0) << result.err;
+    result = run("pkgutil", {"--expand", "flat.pkg", "again"});
+    ASSERT_EQ(result.status, 0) << result.err;
+    EXPECT_EQ(snapshot("again"), snapshot("expanded"));
 }

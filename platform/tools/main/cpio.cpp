@@ -1,6 +1,7 @@
 // cpio: the subset of libarchive's bsdcpio that package handling uses, with its refusals of
 // absolute names, ".." components and writing through symbolic links.
 #include "CpioArchive.h"
+#include "RegularFile.h"
 #include "ToolError.h"
 
 #include <cerrno>
@@ -109,10 +110,7 @@ int openInput(const SOptions& options)
 {
     if (options.sArchive.empty())
         return STDIN_FILENO;
-    const int fd = ::open(options.sArchive.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0)
-        throw CToolError::fromErrno("cannot open " + options.sArchive);
-    return fd;
+    return CRegularFile::open(options.sArchive);
 }
 
 std::vector<std::string> readNames(bool bNull)

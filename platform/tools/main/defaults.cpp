@@ -38,7 +38,16 @@ int main(int argc, char** argv)
         return 1;
     }
     const std::string sDomain = argv[2];
-    plist_t root = static_cast<plist_t>(CPlistText::readFile(fileForDomain(sDomain)));
+    plist_t root = nullptr;
+    try
+    {
+        root = static_cast<plist_t>(CPlistText::readFile(fileForDomain(sDomain)));
+    }
+    catch (const std::exception& error)
+    {
+        std::cerr << "defaults: " << error.what() << '\n';
+        return 1;
+    }
     plist_t value = root;
     if (root && argc == 4)
         value =

@@ -68,9 +68,10 @@ void collectTree(const std::string& sDisk, const std::string& sMember,
 }
 } // namespace
 
-void CCpioArchive::extract(int inputFd, const std::string& sDirectory, std::ostream* pVerbose)
+void CCpioArchive::extract(int inputFd, const std::string& sDirectory, std::ostream* pVerbose,
+                           std::uint64_t maxBytes)
 {
-    CSecureExtractor::extract(inputFd, sDirectory, CSecureExtractor::Cpio, pVerbose);
+    CSecureExtractor::extract(inputFd, sDirectory, CSecureExtractor::Cpio, pVerbose, maxBytes);
 }
 
 std::vector<std::string> CCpioArchive::list(int inputFd)

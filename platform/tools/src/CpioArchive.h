@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <iosfwd>
 #include <string>
 #include <vector>
@@ -15,7 +16,8 @@ public:
     // Extracts a cpio archive (any cpio format, plain or compressed) read from inputFd into the
     // existing directory. Every member is tried; throws CToolError naming the first refusal or
     // failure once all are done. Names go to *pVerbose when given.
-    static void extract(int inputFd, const std::string& sDirectory, std::ostream* pVerbose);
+    static void extract(int inputFd, const std::string& sDirectory, std::ostream* pVerbose,
+                        std::uint64_t maxBytes = UINT64_MAX);
     // Lists the member names of a cpio archive read from inputFd.
     static std::vector<std::string> list(int inputFd);
     // Writes the named files, directories and links (paths relative to sBaseDirectory) as an odc

@@ -1,11 +1,14 @@
 #include "DiskImage.h"
 
 #include "ChildProcess.h"
+#include "RegularFile.h"
 #include "SafeTarget.h"
 #include "SecureExtractor.h"
 #include "ToolError.h"
 
+#include <algorithm>
 #include <cerrno>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -23,6 +26,67 @@ namespace PlatformTools
 namespace
 {
 const std::uint64_t kMaxPlistSize = 64u * 1024 * 1024;
+// Attaching may write this many times the image's size, but never less than the floor (small
+// images of mostly empty volumes are common) nor more than the ceiling.
+const std::uint64_t kExpansionFactor = 100;
+const std::uint64_t kExpansionFloor = 512ull * 1024 * 1024;
+const std::uint64_t kExpansionCeiling = 64ull * 1024 * 1024 * 1024;
+// 7-Zip gets this long for each pass over an image, and a short time to list a file system.
+const int kExtractSeconds = 600;
+const int kListSeconds = 60;
+// File systems a partition may hold; anything else on a partition is not opened.
+const char* const kFileSystems[] = {"FAT", "HFS", "APFS", "Iso", "Udf", "NTFS", "Ext"};
+
+std::uint64_t saturatingAdd(std::uint64_t a, std::uint64_t b)
+{
+    return a > UINT64_MAX - b ? UINT64_MAX : a + b;
+}
+
+std::uint64_t saturatingMultiply(std::uint64_t a, std::uint64_t b)
+{
+    return b != 0 && a > UINT64_MAX / b ? UINT64_MAX : a * b;
+}
+
+std::string mebibytes(std::uint64_t bytes)
+{
+    return std::to_string(bytes / (1024 * 1024)) + " MiB";
+}
+
+// The type and the sum of the member sizes in `7z l -slt` output; false when it names no type.
+bool parseListing(const std::string& sListing, std::string& sType, std::uint64_t& total)
+{
+    sType.clear();
+    total = 0;
+    bool bMembers = false;
+    std::size_t start = 0;
+    while (start < sListing.size())
+    {
+        std::size_t end = sListing.find('\n', start);
+        if (end == std::string::npos)
+            end = sListing.size();
+        const std::string sLine = sListing.substr(start, end - start);
+        start = end + 1;
+        if (sLine.rfind("----------", 0) == 0)
+            bMembers = true;
+        else if (!bMembers && sType.empty() && sLine.rfind("Type = ", 0) == 0)
+            sType = sLine.substr(7);
+        else if (bMembers && sLine.rfind("Size = ", 0) == 0)
+            total = saturatingAdd(total, std::strtoull(sLine.c_str() + 7, nullptr, 10));
+    }
+    return !sType.empty();
+}
+
+// Bytes that the regular files below a directory take.
+std::uint64_t bytesBelow(const fs::path& directory)
+{
+    std::uint64_t total = 0;
+    std::error_code ignored;
+    for (auto it = fs::recursive_directory_iterator(directory, ignored);
+         it != fs::recursive_directory_iterator(); it.increment(ignored))
+        if (it->is_regular_file(ignored) && !it->is_symlink(ignored))
+            total = saturatingAdd(total, it->file_size(ignored));
+    return total;
+}
 
 std::uint64_t bigEndian(const unsigned char* p, int bytes)
 {
@@ -102,9 +166,7 @@ void moveChildren(const fs::path& from, const fs::path& to)
 
 CDiskImage::CDiskImage(const std::string& sPath) : m_sPath(sPath)
 {
-    const int fd = ::open(sPath.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0)
-        throw CToolError::fromErrno("cannot open " + sPath);
+    const int fd = CRegularFile::open(sPath);
     try
     {
         struct stat st;
@@ -149,7 +211,7 @@ void CDiskImage::readUdif(int fd)
     const std::uint64_t dataChecksumType = bigEndian(koly + 80, 4);
     const std::uint64_t xmlOffset = bigEndian(koly + 216, 8);
     const std::uint64_t xmlLength = bigEndian(koly + 224, 8);
-    m_totalBytes = bigEndian(koly + 492, 8) * 512;
+    m_totalBytes = saturatingMultiply(bigEndian(koly + 492, 8), 512);
     m_bChecksummed = dataChecksumType != 0;
     if (xmlLength == 0 || xmlLength > kMaxPlistSize || xmlOffset > m_fileSize - 512 ||
         xmlLength > m_fileSize - 512 - xmlOffset)
@@ -173,6 +235,7 @@ void CDiskImage::readUdif(int fd)
     const uint32_t count =
         blkx && plist_get_node_type(blkx) == PLIST_ARRAY ? plist_array_get_size(blkx) : 0;
     m_bPartitioned = count > 1;
+    std::uint64_t declared = 0;
     for (uint32_t i = 0; i < count; ++i)
     {
         plist_t data = plist_dict_get_item(plist_array_get_item(blkx, i), "Data");
@@ -184,6 +247,7 @@ void CDiskImage::readUdif(int fd)
         const unsigned char* mish = reinterpret_cast<const unsigned char*>(bytes);
         if (length >= 204 && std::memcmp(mish, "mish", 4) == 0)
         {
+            declared = saturatingAdd(declared, saturatingMultiply(bigEndian(mish + 16, 8), 512));
             const std::uint64_t chunks = bigEndian(mish + 200, 4);
             for (std::uint64_t c = 0; c < chunks && 204 + (c + 1) * 40 <= length; ++c)
             {
@@ -199,6 +263,14 @@ void CDiskImage::readUdif(int fd)
         }
         std::free(bytes);
     }
+    // The trailer and the block tables may disagree; the larger claim is what 7-Zip may write.
+    m_totalBytes = std::max(m_totalBytes, declared);
+}
+
+std::uint64_t CDiskImage::expansionLimit() const
+{
+    return std::min(kExpansionCeiling,
+                    std::max(kExpansionFloor, saturatingMultiply(m_fileSize, kExpansionFactor)));
 }
 
 std::string CDiskImage::infoPlist() const
@@ -244,12 +316,11 @@ void CDiskImage::extractTo(const std::string& sDirectory) const
 {
     if (m_kind == Iso9660)
     {
-        const int fd = ::open(m_sPath.c_str(), O_RDONLY | O_CLOEXEC);
-        if (fd < 0)
-            throw CToolError::fromErrno("cannot open " + m_sPath);
+        const int fd = CRegularFile::open(m_sPath);
         try
         {
-            CSecureExtractor::extract(fd, sDirectory, CSecureExtractor::Iso9660, nullptr);
+            CSecureExtractor::extract(fd, sDirectory, CSecureExtractor::Iso9660, nullptr,
+                                      expansionLimit());
         }
         catch (...)
         {
@@ -264,6 +335,11 @@ void CDiskImage::extractTo(const std::string& sDirectory) const
 
 void CDiskImage::extractUdif(const std::string& sDirectory) const
 {
+    const std::uint64_t limit = expansionLimit();
+    if (m_totalBytes > limit)
+        throw CToolError(m_sPath + " declares " + mebibytes(m_totalBytes) +
+                         " of partitions, more than the limit of " + mebibytes(limit) +
+                         " for an image of its size");
     const std::string sSevenZip = CChildProcess::findProgram("7zz");
     if (sSevenZip.empty())
         throw CToolError("reading UDIF images needs 7-Zip (7zz), which is not installed");
@@ -271,40 +347,76 @@ void CDiskImage::extractUdif(const std::string& sDirectory) const
     if (!::mkdtemp(sStaging.data()))
         throw CToolError::fromErrno("cannot create a directory in " + sDirectory);
     std::error_code ignored;
+    CChildProcess::SLimits extractLimits;
+    extractLimits.seconds = kExtractSeconds;
+    extractLimits.maxFileBytes = limit;
     try
     {
         const std::string sImage = fs::absolute(m_sPath).string();
-        // -sns-: no alternate streams as extra files; 7-Zip itself strips ".." from names.
-        const int rc = CChildProcess::run({sSevenZip, "x", "-sns-", "-y", "-bso0", "-bsp0",
+        // First pass: the image's own layer only (-tdmg), so that every partition comes out
+        // as one raw file and nothing inside a file system is opened yet. -sns-: no alternate
+        // streams as extra files; 7-Zip itself strips ".." from names.
+        const int rc = CChildProcess::run({sSevenZip, "x", "-tdmg", "-sns-", "-y", "-bso0", "-bsp0",
                                            "-o" + sStaging + "/image", "--", sImage},
-                                          CChildProcess::DiscardStdout);
+                                          CChildProcess::DiscardStdout, extractLimits);
         if (rc > 1)
             throw CToolError("7-Zip cannot read the image (exit status " + std::to_string(rc) +
                              ")");
-        // Partitions whose file system 7-Zip did not open in the first pass come out as raw
-        // files; a second pass opens them, and what it cannot open is no file system.
+        // Second pass: each partition that holds a file system is extracted exactly once,
+        // as that file system; a flat package on it is a file like any other and stays intact.
         std::vector<std::pair<std::string, fs::path>> volumes;
         const fs::path image = fs::path(sStaging) / "image";
+        std::uint64_t written = 0;
         int probe = 0;
         for (const fs::directory_entry& entry : fs::directory_iterator(image))
         {
-            if (entry.is_directory(ignored) && !entry.is_symlink(ignored))
-            {
-                volumes.emplace_back(entry.path().filename().string(), entry.path());
-                continue;
-            }
             if (!entry.is_regular_file(ignored) || entry.is_symlink(ignored))
                 continue;
+            std::string sListing;
+            CChildProcess::SLimits listLimits;
+            listLimits.seconds = kListSeconds;
+            // About 250 bytes a member: room for a quarter of a million files.
+            listLimits.maxCapture = 64u * 1024 * 1024;
+            std::string sType;
+            std::uint64_t members = 0;
+            if (CChildProcess::run({sSevenZip, "l", "-slt", "-sns-", "--", entry.path().string()},
+                                   CChildProcess::Capture, listLimits, &sListing) != 0 ||
+                !parseListing(sListing, sType, members) ||
+                std::find(std::begin(kFileSystems), std::end(kFileSystems), sType) ==
+                    std::end(kFileSystems))
+                continue;
+            const std::string sPartition = entry.path().filename().string();
+            if (saturatingAdd(written, members) > limit)
+                throw CToolError(m_sPath + ": the file system on " + sPartition + " holds " +
+                                 mebibytes(members) + " of files, more than the limit of " +
+                                 mebibytes(limit) + " for an image of its size");
             const fs::path target = fs::path(sStaging) / ("volume-" + std::to_string(probe++));
             fs::create_directory(target);
-            const int probeRc =
-                CChildProcess::run({sSevenZip, "x", "-sns-", "-y", "-bso0", "-bsp0",
+            const int fsRc =
+                CChildProcess::run({sSevenZip, "x", "-t" + sType, "-sns-", "-y", "-bso0", "-bsp0",
                                     "-o" + target.string(), "--", entry.path().string()},
-                                   CChildProcess::DiscardAll);
-            if (probeRc == 0 && !fs::is_empty(target))
-                volumes.emplace_back(entry.path().filename().string(), target);
-            else
-                fs::remove_all(target, ignored);
+                                   CChildProcess::DiscardStdout, extractLimits);
+            // The raw partition is no longer needed; freeing it keeps the peak lower.
+            fs::remove(entry.path(), ignored);
+            if (fsRc > 1)
+                throw CToolError("7-Zip cannot read the file system on " + sPartition +
+                                 " (exit status " + std::to_string(fsRc) + ")");
+            written = saturatingAdd(written, bytesBelow(target));
+            if (written > limit)
+                throw CToolError(m_sPath + ": the image's files take more than the limit of " +
+                                 mebibytes(limit) + " for an image of its size");
+            // HFS and APFS show their root as a folder named after the volume.
+            fs::path root = target;
+            if (sType == "HFS" || sType == "APFS")
+            {
+                std::vector<fs::directory_entry> top;
+                for (const fs::directory_entry& child : fs::directory_iterator(target))
+                    top.push_back(child);
+                if (top.size() == 1 && top.front().is_directory(ignored) &&
+                    !top.front().is_symlink(ignored))
+                    root = top.front().path();
+            }
+            volumes.emplace_back(sPartition, root);
         }
         if (volumes.empty())
             throw CToolError("the image holds no file system that can be read");

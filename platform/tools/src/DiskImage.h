@@ -25,6 +25,11 @@ public:
     bool hasLicenseAgreement() const { return m_bLicense; }
     bool isCompressed() const { return m_bCompressed; }
     bool isPartitioned() const { return m_bPartitioned; }
+    // What the image's block tables say its partitions hold, in bytes.
+    std::uint64_t declaredBytes() const { return m_totalBytes; }
+    // The most that attaching may write: a multiple of the image's size, within fixed bounds,
+    // so that a small image cannot fill the disk.
+    std::uint64_t expansionLimit() const;
 
     // `hdiutil imageinfo -plist` output.
     std::string infoPlist() const;
@@ -32,9 +37,11 @@ public:
     std::string infoText() const;
 
     // Makes the image's files appear in an existing empty directory: ISO 9660 through
-    // libarchive, UDIF through 7-Zip (7zz), which also opens the partitions' file systems.
+    // libarchive, UDIF through 7-Zip (7zz): first the image's partitions, then each
+    // partition's file system, opened exactly once so that archives on it stay as they are.
     // One file system fills the directory; several each get a subdirectory named after their
-    // partition.
+    // partition. Refuses (CToolError) before writing when the image declares more than
+    // expansionLimit(), and stops any step that writes more.
     void extractTo(const std::string& sDirectory) const;
 
 private:

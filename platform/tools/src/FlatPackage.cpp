@@ -7,6 +7,7 @@
 #include "XarWriter.h"
 
 #include <cerrno>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -20,6 +21,10 @@ namespace PlatformTools
 {
 namespace
 {
+// A "Scripts" archive holds a few small files; expanding one may write at most this much, so
+// that a small package cannot fill the disk.
+const std::uint64_t kMaxScriptsBytes = 256ull * 1024 * 1024;
+
 std::string leafOf(const std::string& sPath)
 {
     const std::size_t slash = sPath.rfind('/');
@@ -98,9 +103,14 @@ void expandScripts(const CXarReader& reader, const CXarReader::Entry& entry, CSa
         throw CToolError::fromErrno("cannot create a temporary file");
     try
     {
+        std::uint64_t read = 0;
         reader.readData(entry,
                         [&](const char* p, std::size_t n)
                         {
+                            read += n;
+                            if (read > kMaxScriptsBytes)
+                                throw CToolError(sName + " expands beyond the limit of " +
+                                                 std::to_string(kMaxScriptsBytes) + " bytes");
                             if (std::fwrite(p, 1, n, pTemporary) != n)
                                 throw CToolError::fromErrno("cannot write a temporary file");
                         });
@@ -134,7 +144,8 @@ void expandScripts(const CXarReader& reader, const CXarReader::Entry& entry, CSa
                 throw CToolError::fromErrno("cannot read a temporary file");
             try
             {
-                CCpioArchive::extract(fileno(pTemporary), target.root() + "/" + sName, nullptr);
+                CCpioArchive::extract(fileno(pTemporary), target.root() + "/" + sName, nullptr,
+                                      kMaxScriptsBytes);
             }
             catch (const CToolError& error)
             {

@@ -1,6 +1,9 @@
 #include "PlistText.h"
 
+#include "RegularFile.h"
+
 #include <cctype>
+#include <cerrno>
 #include <cinttypes>
 #include <cstdio>
 #include <cstdlib>
@@ -8,11 +11,15 @@
 #include <fstream>
 #include <iterator>
 #include <plist/plist.h>
+#include <sys/stat.h>
 
 namespace PlatformTools
 {
 namespace
 {
+// Property lists that tools read are small; a larger file is not what it claims to be.
+const std::uint64_t kMaxPlistBytes = 8u * 1024 * 1024;
+
 // libplist counts dates from Apple's epoch, 2001-01-01.
 const long long kAppleEpoch = 978307200;
 
@@ -169,13 +176,11 @@ std::string CPlistText::format(void* node)
 
 void* CPlistText::readFile(const std::string& sPath)
 {
-    std::ifstream in(sPath, std::ios::binary);
-    if (!in)
+    struct stat st;
+    if (::lstat(sPath.c_str(), &st) != 0 && errno == ENOENT)
         return nullptr;
-    const std::string data((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    if (!in.eof() && in.fail())
-        return nullptr;
-    if (data.empty() || data.size() > 0x7fffffff)
+    const std::string data = CRegularFile::read(sPath, kMaxPlistBytes);
+    if (data.empty())
         return nullptr;
     plist_t root = nullptr;
     if (plist_is_binary(data.data(), static_cast<uint32_t>(data.size())))

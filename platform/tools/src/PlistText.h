@@ -12,7 +12,8 @@ class CPlistText
 public:
     // node is a libplist plist_t.
     static std::string format(void* node);
-    // Reads an XML or binary property list; returns null (plist_t) when it cannot.
+    // Reads an XML or binary property list; returns null (plist_t) when the file is missing or
+    // holds none. Throws CToolError when it is no regular file or larger than a few MB.
     static void* readFile(const std::string& sPath);
 
 private:

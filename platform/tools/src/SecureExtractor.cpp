@@ -46,8 +46,9 @@ struct SArchiveReader
 } // namespace
 
 void CSecureExtractor::extract(int inputFd, const std::string& sDirectory, Format format,
-                               std::ostream* pVerbose)
+                               std::ostream* pVerbose, std::uint64_t maxBytes)
 {
+    std::uint64_t written = 0;
     SArchiveReader reader(inputFd, format);
     char resolved[PATH_MAX];
     if (!::realpath(sDirectory.c_str(), resolved))
@@ -113,11 +114,19 @@ void CSecureExtractor::extract(int inputFd, const std::string& sDirectory, Forma
             int dataRc;
             while ((dataRc = archive_read_data_block(reader.p, &block, &size, &offset)) ==
                    ARCHIVE_OK)
+            {
+                // Holes count too: a sparse member must not claim the disk either.
+                const std::uint64_t end = static_cast<std::uint64_t>(offset) + size;
+                written += size;
+                if (written > maxBytes || end > maxBytes)
+                    throw CToolError("the archive's members hold more than the limit of " +
+                                     std::to_string(maxBytes) + " bytes (at " + sRaw + ")");
                 if (archive_write_data_block(disk, block, size, offset) < ARCHIVE_WARN)
                 {
                     refuse(sRaw + ": " + errorOf(disk));
                     break;
                 }
+            }
             if (dataRc < ARCHIVE_WARN)
                 throw CToolError("damaged archive at " + sRaw + ": " + errorOf(reader.p));
             if (archive_write_finish_entry(disk) < ARCHIVE_WARN)

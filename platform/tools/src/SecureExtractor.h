@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <iosfwd>
 #include <string>
 
@@ -17,9 +18,10 @@ public:
         Iso9660
     };
     // Every member is tried; throws CToolError naming the first refusal or failure at the end,
-    // or at once when the archive itself is damaged.
+    // or at once when the archive itself is damaged or its members would write more than
+    // maxBytes in all.
     static void extract(int inputFd, const std::string& sDirectory, Format format,
-                        std::ostream* pVerbose);
+                        std::ostream* pVerbose, std::uint64_t maxBytes = UINT64_MAX);
 };
 
 } // namespace PlatformTools

@@ -1,6 +1,7 @@
 #include "XarReader.h"
 
 #include "Digest.h"
+#include "RegularFile.h"
 #include "ToolError.h"
 
 #include <algorithm>
@@ -35,12 +36,51 @@ const TiXmlElement* child(const TiXmlElement* parent, const char* name)
     return parent ? parent->FirstChildElement(name) : nullptr;
 }
 
-std::string text(const TiXmlElement* element)
+// The element's text exactly as stored (the table of contents is parsed with white space
+// kept), decoded when it carries enctype="base64" as other writers use for names that are not
+// plain text.
+std::string exactText(const TiXmlElement* element)
 {
     if (!element)
         return std::string();
     const char* value = element->GetText();
-    return value ? value : "";
+    const std::string sValue = value ? value : "";
+    const char* enctype = element->Attribute("enctype");
+    if (!enctype || std::strcmp(enctype, "base64") != 0)
+        return sValue;
+    static const std::string kAlphabet =
+        "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+    std::string decoded;
+    unsigned bits = 0;
+    int count = 0;
+    for (const char c : sValue)
+    {
+        if (std::isspace(static_cast<unsigned char>(c)))
+            continue;
+        if (c == '=')
+            break;
+        const std::size_t digit = kAlphabet.find(c);
+        if (digit == std::string::npos)
+            throw CToolError("damaged table of contents: bad base64 text \"" + sValue + "\"");
+        bits = (bits << 6) | static_cast<unsigned>(digit);
+        count += 6;
+        if (count >= 8)
+        {
+            count -= 8;
+            decoded.push_back(static_cast<char>((bits >> count) & 0xff));
+        }
+    }
+    return decoded;
+}
+
+// Values such as numbers and types, without surrounding white space.
+std::string text(const TiXmlElement* element)
+{
+    const std::string sValue = exactText(element);
+    const std::size_t first = sValue.find_first_not_of(" \t\r\n");
+    if (first == std::string::npos)
+        return std::string();
+    return sValue.substr(first, sValue.find_last_not_of(" \t\r\n") - first + 1);
 }
 
 std::uint64_t number(const TiXmlElement* element, const std::string& sWhat)
@@ -277,10 +317,13 @@ void walkFiles(const TiXmlElement* parent, const std::string& sPrefix, SWalkCont
          file = file->NextSiblingElement("file"))
     {
         CXarReader::Entry entry;
-        // productbuild repeats <name>; the first one is the name.
-        const std::string sName = text(child(file, "name"));
+        // productbuild repeats <name>; the first one is the name. Names are kept byte for
+        // byte: spaces at either end, runs of them and tabs are part of them.
+        const std::string sName = exactText(child(file, "name"));
         if (sName.empty())
             throw CToolError("damaged table of contents: a member has no name");
+        if (sName.find('\0') != std::string::npos)
+            throw CToolError("damaged table of contents: a member name holds a NUL byte");
         entry.sPath = sPrefix.empty() ? sName : sPrefix + "/" + sName;
         const char* id = file->Attribute("id");
         entry.sId = id ? id : "";
@@ -314,7 +357,7 @@ void walkFiles(const TiXmlElement* parent, const std::string& sPrefix, SWalkCont
         }
         entry.mtime = parseTime(text(child(file, "mtime")));
         if (entry.type == CXarReader::Entry::Symlink)
-            entry.sLinkTarget = text(child(file, "link"));
+            entry.sLinkTarget = exactText(child(file, "link"));
         if (const TiXmlElement* data = child(file, "data"))
         {
             entry.bHasData = true;
@@ -357,9 +400,7 @@ private:
 
 CXarReader::CXarReader(const std::string& sPath) : m_sPath(sPath), m_iFd(-1), m_fileSize(0)
 {
-    m_iFd = ::open(sPath.c_str(), O_RDONLY | O_CLOEXEC);
-    if (m_iFd < 0)
-        throw CToolError::fromErrno("cannot open " + sPath);
+    m_iFd = CRegularFile::open(sPath);
     try
     {
         struct stat st;
@@ -406,7 +447,11 @@ CXarReader::CXarReader(const std::string& sPath) : m_sPath(sPath), m_iFd(-1), m_
             throw CToolError(sPath + ": damaged table of contents: elements nested too deeply");
 
         TiXmlDocument document;
+        // White space in names is significant; TinyXML would otherwise condense it.
+        const bool bCondensed = TiXmlBase::IsWhiteSpaceCondensed();
+        TiXmlBase::SetCondenseWhiteSpace(false);
         document.Parse(xml.c_str(), nullptr, TIXML_ENCODING_UTF8);
+        TiXmlBase::SetCondenseWhiteSpace(bCondensed);
         if (document.Error())
             throw CToolError(sPath + ": damaged table of contents: " + document.ErrorDesc());
         const TiXmlElement* root = document.RootElement();

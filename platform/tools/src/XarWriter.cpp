@@ -53,6 +53,82 @@ std::string octalMode(mode_t mode)
     return buffer;
 }
 
+// Whether a name must be stored base64-encoded: bytes that are not UTF-8, or control
+// characters that XML cannot carry (tabs and line ends go as character references).
+bool needsBase64(const std::string& sName)
+{
+    std::size_t i = 0;
+    while (i < sName.size())
+    {
+        const unsigned char c = static_cast<unsigned char>(sName[i]);
+        if (c < 0x80)
+        {
+            // A carriage return would come back as a line feed from XML's end-of-line rule.
+            if ((c < 0x20 && c != '\t' && c != '\n') || c == 0x7f)
+                return true;
+            ++i;
+            continue;
+        }
+        const int extra = c >= 0xc2 && c <= 0xdf   ? 1
+                          : c >= 0xe0 && c <= 0xef ? 2
+                          : c >= 0xf0 && c <= 0xf4 ? 3
+                                                   : -1;
+        if (extra < 0 || i + static_cast<std::size_t>(extra) >= sName.size())
+            return true;
+        const unsigned char next = static_cast<unsigned char>(sName[i + 1]);
+        // Overlong forms, surrogates and code points past U+10FFFF are no UTF-8.
+        if ((c == 0xe0 && next < 0xa0) || (c == 0xed && next >= 0xa0) ||
+            (c == 0xf0 && next < 0x90) || (c == 0xf4 && next >= 0x90))
+            return true;
+        for (int k = 1; k <= extra; ++k)
+            if ((static_cast<unsigned char>(sName[i + static_cast<std::size_t>(k)]) & 0xc0) != 0x80)
+                return true;
+        i += static_cast<std::size_t>(extra) + 1;
+    }
+    return false;
+}
+
+std::string base64(const std::string& sData)
+{
+    static const char kAlphabet[] =
+        "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+    std::string sOut;
+    std::size_t i = 0;
+    for (; i + 2 < sData.size(); i += 3)
+    {
+        const unsigned v = static_cast<unsigned char>(sData[i]) << 16 |
+                           static_cast<unsigned char>(sData[i + 1]) << 8 |
+                           static_cast<unsigned char>(sData[i + 2]);
+        sOut += {kAlphabet[v >> 18], kAlphabet[(v >> 12) & 63], kAlphabet[(v >> 6) & 63],
+                 kAlphabet[v & 63]};
+    }
+    if (i + 1 == sData.size())
+    {
+        const unsigned v = static_cast<unsigned char>(sData[i]) << 16;
+        sOut += {kAlphabet[v >> 18], kAlphabet[(v >> 12) & 63], '=', '='};
+    }
+    else if (i + 2 == sData.size())
+    {
+        const unsigned v = static_cast<unsigned char>(sData[i]) << 16 |
+                           static_cast<unsigned char>(sData[i + 1]) << 8;
+        sOut += {kAlphabet[v >> 18], kAlphabet[(v >> 12) & 63], kAlphabet[(v >> 6) & 63], '='};
+    }
+    return sOut;
+}
+
+void addName(TiXmlElement* parent, const std::string& sName)
+{
+    TiXmlElement element("name");
+    if (needsBase64(sName))
+    {
+        element.SetAttribute("enctype", "base64");
+        element.InsertEndChild(TiXmlText(base64(sName)));
+    }
+    else
+        element.InsertEndChild(TiXmlText(sName));
+    parent->InsertEndChild(element);
+}
+
 void addText(TiXmlElement* parent, const char* name, const std::string& value)
 {
     TiXmlElement element(name);
@@ -138,7 +214,7 @@ void writeNode(const std::string& sName, const CXarWriter::Node& node, TiXmlElem
                        : node.kind == CXarWriter::Node::File    ? "file"
                                                                 : "symlink";
     addText(&file, "type", type);
-    addText(&file, "name", sName);
+    addName(&file, sName);
     for (const auto& childNode : node.children)
         writeNode(childNode.first, *childNode.second, &file, context);
     parent->InsertEndChild(file);

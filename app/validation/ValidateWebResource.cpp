@@ -5,11 +5,13 @@
 
 #include <QAuthenticator>
 #include <QDebug>
+#include <QElapsedTimer>
 #include <QNetworkAccessManager>
 #include <QNetworkProxy>
 #include <QNetworkProxyFactory>
 #include <QNetworkReply>
 #include <QNetworkRequest>
+#include <QSslCertificate>
 
 ValidateWebResource::ValidateWebResource(const QUrl& url, QObject* parent, int timeoutMs)
     : QObject(parent), m_Url(url), m_bCanceled(false), m_nProxyPort(0), m_bTimedOut(false),
@@ -46,6 +48,8 @@ void ValidateWebResource::run()
         return;
     }
     m_bRunning = true;
+    m_sNotice.clear();
+    m_sTlsFailure.clear();
 
     QNetworkAccessManager manager;
     QNetworkRequest request(m_Url);
@@ -77,9 +81,6 @@ void ValidateWebResource::run()
             manager.setProxy(proxy);
         }
     }
-    connect(&manager, &QNetworkAccessManager::proxyAuthenticationRequired, this,
-            &ValidateWebResource::proxyAuthenticationRequired);
-
     if (m_bCanceled)
     {
         m_bRunning = false;
@@ -92,18 +93,71 @@ void ValidateWebResource::run()
     m_pReply = reply;
     connect(reply, &QNetworkReply::sslErrors, this, &ValidateWebResource::onSslErrors);
 
+    // The body is read as it arrives and only up to MaxBodyBytes: a server may
+    // send without end. The network layer's own buffer stays small meanwhile.
+    QByteArray body;
+    bool tooLarge = false;
+    reply->setReadBufferSize(ReadChunkBytes);
+    const auto stopTooLarge = [&tooLarge, reply]
+    {
+        tooLarge = true;
+        reply->abort();
+    };
+    connect(reply, &QNetworkReply::metaDataChanged, this,
+            [reply, &tooLarge, stopTooLarge]
+            {
+                bool known = false;
+                const qlonglong length =
+                    reply->header(QNetworkRequest::ContentLengthHeader).toLongLong(&known);
+                if (known && length > MaxBodyBytes && !tooLarge)
+                    stopTooLarge();
+            });
+    const auto readAvailable = [reply, &body, &tooLarge, stopTooLarge]
+    {
+        while (!tooLarge && reply->bytesAvailable() > 0)
+        {
+            const QByteArray chunk = reply->read(ReadChunkBytes);
+            if (chunk.isEmpty())
+                break;
+            if (body.size() + chunk.size() > MaxBodyBytes)
+            {
+                stopTooLarge();
+                break;
+            }
+            body += chunk;
+        }
+    };
+    connect(reply, &QNetworkReply::readyRead, this, readAvailable);
+
+    // The time limit covers the whole fetch, except the time a proxy password
+    // prompt is open: the user's typing must not make the check time out.
+    QElapsedTimer clock;
+    clock.start();
+    qint64 promptMs = 0;
+    connect(&manager, &QNetworkAccessManager::proxyAuthenticationRequired, this,
+            [this, &promptMs](const QNetworkProxy& proxy, QAuthenticator* authenticator)
+            {
+                QElapsedTimer prompt;
+                prompt.start();
+                emit proxyAuthenticationRequired(proxy, authenticator);
+                promptMs += prompt.elapsed();
+            });
+
     // The check may be discarded (its dialog closed with the page tree) while the
     // wait processes events; the manager and reply are this frame's own.
     QPointer<ValidateWebResource> self(this);
-    QtPort::WaitWithQtEvents waiter(reply, SIGNAL(finished()));
+    const int timeoutMs = m_nTimeoutMs;
+    QtPort::WaitWithQtEvents waiter(
+        [reply, &clock, &promptMs, timeoutMs]
+        { return !reply->isFinished() && clock.elapsed() - promptMs < timeoutMs; });
     waiter.AddSignal(this, SIGNAL(destroyed()));
-    const bool finished = reply->isFinished() || waiter.Wait(m_nTimeoutMs);
+    waiter.Wait(0);
     if (!self)
     {
         qDebug().noquote() << "ValidateWebResource::run(" + urlText + ") discarded";
         return;
     }
-    m_bTimedOut = !finished;
+    m_bTimedOut = !reply->isFinished();
 
     // Reporting may start the next check or close the dialog; the reply and the
     // manager stay local to this run whatever the receivers do.
@@ -113,9 +167,14 @@ void ValidateWebResource::run()
     {
         reason = QStringLiteral("The connection to the remote server timed out");
     }
+    else if (tooLarge)
+    {
+        reason =
+            QStringLiteral("The response is larger than the limit of %1 bytes").arg(MaxBodyBytes);
+    }
     else
     {
-        const QByteArray body = reply->readAll();
+        readAvailable();
         const QNetworkReply::NetworkError code = reply->error();
         const QString errorString = reply->errorString();
         const int status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
@@ -123,10 +182,15 @@ void ValidateWebResource::run()
                            << "errorString:" << errorString
                            << "timed out:" << (m_bTimedOut ? "true" : "false")
                            << "status:" << status;
+        if (tooLarge)
+        {
+            reason = QStringLiteral("The response is larger than the limit of %1 bytes")
+                         .arg(MaxBodyBytes);
+        }
         // These errors mean the server did answer with an HTTP status.
-        if (code == QNetworkReply::NoError || code == QNetworkReply::ContentAccessDenied ||
-            code == QNetworkReply::ContentNotFoundError ||
-            code == QNetworkReply::AuthenticationRequiredError)
+        else if (code == QNetworkReply::NoError || code == QNetworkReply::ContentAccessDenied ||
+                 code == QNetworkReply::ContentNotFoundError ||
+                 code == QNetworkReply::AuthenticationRequiredError)
         {
             succeeded = true;
             for (const std::shared_ptr<IValidator>& validator : m_lValidators)
@@ -140,6 +204,12 @@ void ValidateWebResource::run()
                 }
             }
         }
+        else if (code == QNetworkReply::SslHandshakeFailedError && !m_sTlsFailure.isEmpty())
+        {
+            // The network layer only says that the handshake failed; the user
+            // needs to know why.
+            reason = errorString + QStringLiteral(": ") + m_sTlsFailure;
+        }
         else
         {
             reason = errorString;
@@ -151,6 +221,8 @@ void ValidateWebResource::run()
         reply->abort();
     m_bRunning = false;
 
+    if (!m_sNotice.isEmpty())
+        emit validationNotice(m_sNotice);
     if (succeeded)
         emit validationSucceeded();
     else
@@ -167,17 +239,25 @@ void ValidateWebResource::onCancel()
 
 void ValidateWebResource::onSslErrors(const QList<QSslError>& errors)
 {
+    // Only a certificate whose issuer is unknown here (a private CA) may pass,
+    // and the result says so. A certificate for another host proves nothing
+    // about the server, whoever signed it.
     bool acceptable = !errors.isEmpty();
+    QStringList reasons;
+    QString issuer;
     for (const QSslError& error : errors)
     {
         qDebug().noquote() << "SSL error:" << int(error.error()) << error.errorString();
+        if (!reasons.contains(error.errorString()))
+            reasons.append(error.errorString());
+        if (issuer.isEmpty() && !error.certificate().isNull())
+            issuer = error.certificate().issuerDisplayName();
         switch (error.error())
         {
         case QSslError::NoError:
         case QSslError::UnableToGetLocalIssuerCertificate:
         case QSslError::UnableToVerifyFirstCertificate:
         case QSslError::CertificateUntrusted:
-        case QSslError::HostNameMismatch:
             break;
         default:
             acceptable = false;
@@ -188,5 +268,14 @@ void ValidateWebResource::onSslErrors(const QList<QSslError>& errors)
     if (!reply)
         reply = m_pReply;
     if (acceptable && reply)
-        reply->ignoreSslErrors();
+    {
+        reply->ignoreSslErrors(errors);
+        m_sNotice = QStringLiteral("The server's certificate is not trusted by this computer "
+                                   "(issued by \"%1\").")
+                        .arg(issuer);
+    }
+    else
+    {
+        m_sTlsFailure = reasons.join(QStringLiteral("; "));
+    }
 }

@@ -23,6 +23,9 @@ class ValidateWebResource : public QObject
 public:
     // How long run() waits for the reply.
     static const int DefaultTimeoutMs = 30000;
+    // The most of a body that is read; a larger one fails the check.
+    static const int MaxBodyBytes = 4 * 1024 * 1024;
+    static const int ReadChunkBytes = 64 * 1024;
 
     explicit ValidateWebResource(const QUrl& url, QObject* parent = nullptr,
                                  int timeoutMs = DefaultTimeoutMs);
@@ -40,6 +43,8 @@ public:
     const QUrl& url() const { return m_Url; }
     bool isCanceled() const { return m_bCanceled; }
     bool timedOut() const { return m_bTimedOut; }
+    // What the last run had to accept, or empty.
+    const QString& notice() const { return m_sNotice; }
     const QString& proxyHost() const { return m_sProxyHost; }
     quint16 proxyPort() const { return m_nProxyPort; }
     const QString& proxyUser() const { return m_sProxyUser; }
@@ -54,6 +59,9 @@ public slots:
 signals:
     void validationSucceeded();
     void validationFailed(const QString& reason);
+    // Something the user should know about a check, sent before its outcome
+    // (a certificate accepted although nobody here trusts its issuer).
+    void validationNotice(const QString& notice);
     void proxyAuthenticationRequired(const QNetworkProxy& proxy, QAuthenticator* authenticator);
 
 private:
@@ -69,4 +77,7 @@ private:
     bool m_bDirectConnection;
     bool m_bRunning;
     int m_nTimeoutMs;
+    QString m_sNotice;
+    // Why the certificate of the last run was refused.
+    QString m_sTlsFailure;
 };

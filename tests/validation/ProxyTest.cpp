@@ -11,6 +11,7 @@
 #include "WaitWithQtEvents.h"
 
 #include <QAuthenticator>
+#include <QEventLoop>
 #include <QFrame>
 #include <QLabel>
 #include <QLineEdit>
@@ -389,5 +390,24 @@ TEST_F(RealProxyTest, PromptedCredentials)
                      });
     EXPECT_EQ(run(check), "passed");
     EXPECT_EQ(prompts, 1);
+    EXPECT_EQ(m_Server.requests(), QStringList{"/ok (proxy)"});
+}
+
+TEST_F(RealProxyTest, TheTimeLimitStandsStillWhileThePromptIsOpen)
+{
+    // The prompt stays open three times as long as the whole check may take.
+    ValidateWebResource check(m_Server.url("/ok"), nullptr, 1000);
+    check.setProxyInformation("127.0.0.1", m_Proxy.port(), QString(), QString());
+    QObject::connect(&check, &ValidateWebResource::proxyAuthenticationRequired,
+                     [](const QNetworkProxy&, QAuthenticator* authenticator)
+                     {
+                         QEventLoop typing;
+                         QTimer::singleShot(3000, &typing, &QEventLoop::quit);
+                         typing.exec();
+                         authenticator->setUser("user");
+                         authenticator->setPassword("pass");
+                     });
+    EXPECT_EQ(run(check), "passed");
+    EXPECT_FALSE(check.timedOut());
     EXPECT_EQ(m_Server.requests(), QStringList{"/ok (proxy)"});
 }

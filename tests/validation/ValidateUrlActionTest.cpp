@@ -521,14 +521,25 @@ TEST_F(ValidateUrlActionTest, ProxyPasswordPrompt)
     EXPECT_EQ(m_Server.requests(), (QStringList{"/ok (proxy)", "/wsdl (proxy)", "/xml (proxy)"}));
 }
 
-TEST_F(ValidateUrlActionTest, RejectedPasswordPromptFailsTheCheck)
+TEST_F(ValidateUrlActionTest, RejectedPasswordPromptFailsTheChecksWithoutAskingAgain)
 {
     ProxyServer proxy;
     ASSERT_TRUE(proxy.isRunning()) << "tinyproxy did not start";
     qputenv("http_proxy", QString("http://127.0.0.1:%1").arg(proxy.port()).toUtf8());
-    CValidateUrlAction* action = load(url("/ok") + Branches);
+    CValidateUrlAction* action = load(url("/ok") + url("/xml") + url("/wsdl") + Branches);
     ASSERT_TRUE(action);
-    answerProxyDialog([](QtDownloader::ProxyDialog*) {}, false);
+    int prompts = 0;
+    std::function<void()> decline = [&]
+    {
+        answerProxyDialog(
+            [&](QtDownloader::ProxyDialog*)
+            {
+                ++prompts;
+                decline();
+            },
+            false);
+    };
+    decline();
     Results results;
     whenResultsReady(
         [&results](QDialog* dialog)
@@ -537,11 +548,15 @@ TEST_F(ValidateUrlActionTest, RejectedPasswordPromptFailsTheCheck)
             clickLater(dialog, "Close");
         });
     action->doAction();
-    ASSERT_EQ(results.rows.size(), 1);
-    EXPECT_TRUE(results.rows[0].details.contains("Failed. Details: "));
-    EXPECT_TRUE(results.rows[0].details.contains("authentication", Qt::CaseInsensitive))
-        << results.rows[0].details.toStdString();
-    EXPECT_EQ(results.rows[0].mark, crossMark());
+    EXPECT_EQ(prompts, 1) << "declining answers for the rest of the run";
+    ASSERT_EQ(results.rows.size(), 3);
+    for (const Row& row : results.rows)
+    {
+        EXPECT_TRUE(row.details.contains("Failed. Details: "));
+        EXPECT_TRUE(row.details.contains("authentication", Qt::CaseInsensitive))
+            << row.details.toStdString();
+        EXPECT_EQ(row.mark, crossMark());
+    }
     EXPECT_TRUE(m_Server.requests().isEmpty());
     EXPECT_EQ(outcome(), "failed");
 }

@@ -193,19 +193,24 @@ bool CValidateUrlAction::runOnce()
         auto* mark = new ResultWidget(details, panel);
         mark->setMaximumWidth(50);
         auto* caption = new QLabel(panel);
+        // A password in the address is not shown; the link opens the address as
+        // written, whatever the label's rich text makes of "&" or quotes.
+        const QString shown = escaped(ValidateWebResource::displayText(QUrl(resource.url)));
         if (!resource.name.isEmpty())
         {
             caption->setText(
                 QStringLiteral("%1\n%2\n%3").arg(tr("Name:"), tr("URL:"), tr("Result:")));
-            details->setText(QStringLiteral("%1<br><a href='%2'>%2</a><br>")
-                                 .arg(escaped(resource.name), escaped(resource.url)));
+            details->setText(
+                QStringLiteral("%1<br><a href='%2'>%2</a><br>").arg(escaped(resource.name), shown));
         }
         else
         {
             caption->setText(QStringLiteral("%1\n%2").arg(tr("URL:"), tr("Result:")));
-            details->setText(QStringLiteral("<a href='%1'>%1</a><br>").arg(escaped(resource.url)));
+            details->setText(QStringLiteral("<a href='%1'>%1</a><br>").arg(shown));
         }
-        connect(details, &QLabel::linkActivated, this, &CValidateUrlAction::onLinkActivated);
+        const QString address = resource.url;
+        connect(details, &QLabel::linkActivated, this,
+                [this, address] { onLinkActivated(address); });
         results->addWidget(mark, row, 1);
         results->addWidget(caption, row, 2, Qt::AlignTop);
         results->addWidget(details, row, 3, Qt::AlignTop);
@@ -221,6 +226,7 @@ bool CValidateUrlAction::runOnce()
         connect(dialog, &QDialog::finished, check, &ValidateWebResource::onCancel);
         connect(check, &ValidateWebResource::proxyAuthenticationRequired, this,
                 &CValidateUrlAction::onProxyAuthenticationRequired);
+        connect(check, &ValidateWebResource::validationNotice, mark, &ResultWidget::onNotice);
         connect(check, &ValidateWebResource::validationSucceeded, mark, &ResultWidget::onSuccess);
         connect(check, &ValidateWebResource::validationSucceeded, this,
                 &CValidateUrlAction::onSuccess);

@@ -21,6 +21,27 @@ ValidateWebResource::ValidateWebResource(const QUrl& url, QObject* parent, int t
 
 ValidateWebResource::~ValidateWebResource() = default;
 
+namespace
+{
+
+bool usesProxy(const QNetworkProxy& proxy)
+{
+    return proxy.type() != QNetworkProxy::NoProxy && proxy.type() != QNetworkProxy::DefaultProxy &&
+           !proxy.hostName().isEmpty();
+}
+
+// Failures of the connection itself (with a proxy: the connection to the proxy).
+bool isConnectionError(QNetworkReply::NetworkError code)
+{
+    return code == QNetworkReply::ConnectionRefusedError ||
+           code == QNetworkReply::RemoteHostClosedError ||
+           code == QNetworkReply::HostNotFoundError || code == QNetworkReply::TimeoutError ||
+           (code >= QNetworkReply::ProxyConnectionRefusedError &&
+            code <= QNetworkReply::UnknownProxyError);
+}
+
+} // namespace
+
 void ValidateWebResource::addValidator(const std::shared_ptr<IValidator>& validator)
 {
     if (validator)
@@ -36,9 +57,29 @@ void ValidateWebResource::setProxyInformation(const QString& host, quint16 port,
     m_sProxyPassword = password;
 }
 
+QString ValidateWebResource::displayText(const QUrl& url)
+{
+    if (url.password().isEmpty())
+        return url.toString();
+    QUrl shown(url);
+    shown.setPassword(QStringLiteral("****"));
+    return shown.toString();
+}
+
+QString ValidateWebResource::masked(QString text) const
+{
+    if (m_Url.password().isEmpty())
+        return text;
+    const QString shown = displayText(m_Url);
+    for (const QString& form :
+         {m_Url.toString(), QString::fromLatin1(m_Url.toEncoded()), m_Url.toDisplayString()})
+        text.replace(form, shown);
+    return text;
+}
+
 void ValidateWebResource::run()
 {
-    const QString urlText = m_Url.toString();
+    const QString urlText = displayText(m_Url);
     qDebug().noquote() << "ValidateWebResource::run(" + urlText + ") begin";
     // A second run while one is in flight (from the nested event loop) would
     // report twice for one check.
@@ -179,7 +220,7 @@ void ValidateWebResource::run()
         const QString errorString = reply->errorString();
         const int status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
         qDebug().noquote() << "ValidateWebResource::run" << urlText << "rc:" << int(code)
-                           << "errorString:" << errorString
+                           << "errorString:" << masked(errorString)
                            << "timed out:" << (m_bTimedOut ? "true" : "false")
                            << "status:" << status;
         if (tooLarge)
@@ -210,11 +251,22 @@ void ValidateWebResource::run()
             // needs to know why.
             reason = errorString + QStringLiteral(": ") + m_sTlsFailure;
         }
+        else if (usesProxy(manager.proxy()) && isConnectionError(code))
+        {
+            // The connection that failed was the one to the proxy, not to the
+            // address being checked.
+            reason = QStringLiteral("The proxy %1:%2 failed: %3")
+                         .arg(manager.proxy().hostName())
+                         .arg(manager.proxy().port())
+                         .arg(errorString);
+        }
         else
         {
             reason = errorString;
         }
     }
+    // The network layer's messages may quote the address with its password.
+    reason = masked(reason);
     m_pReply = nullptr;
     disconnect(reply, nullptr, this, nullptr);
     if (!reply->isFinished())

@@ -31,6 +31,9 @@ public:
                                  int timeoutMs = DefaultTimeoutMs);
     ~ValidateWebResource() override;
 
+    // The address as it may be shown or logged: a password in it is masked.
+    static QString displayText(const QUrl& url);
+
     // Appends to the chain; validators run in the order added.
     void addValidator(const std::shared_ptr<IValidator>& validator);
     // An empty host means the system's proxy configuration.
@@ -65,6 +68,9 @@ signals:
     void proxyAuthenticationRequired(const QNetworkProxy& proxy, QAuthenticator* authenticator);
 
 private:
+    // text with every spelling of the address replaced by its display text.
+    QString masked(QString text) const;
+
     QUrl m_Url;
     QList<std::shared_ptr<IValidator>> m_lValidators;
     QPointer<QNetworkReply> m_pReply;

@@ -345,7 +345,8 @@ TEST_F(RealProxyTest, TypedCredentials)
     // No credentials and nobody to ask: the network layer gives up on the proxy.
     ValidateWebResource none(m_Server.url("/xml"));
     none.setProxyInformation("127.0.0.1", m_Proxy.port(), QString(), QString());
-    EXPECT_EQ(run(none), "Proxy requires authentication");
+    EXPECT_EQ(run(none), QString("The proxy 127.0.0.1:%1 failed: Proxy requires authentication")
+                             .arg(m_Proxy.port()));
     EXPECT_EQ(m_Server.requests(), QStringList{"/ok (proxy)"}) << "the proxy let nothing through";
 }
 

@@ -114,6 +114,9 @@ BENCHMARK_CAPTURE(Check, EntityBomb, "EntityBomb", "/entities")
 BENCHMARK_CAPTURE(Check, GigabyteBody, "GigabyteBody", "/huge")
     ->Unit(benchmark::kMillisecond)
     ->Iterations(1);
+BENCHMARK_CAPTURE(Check, EndlessHeader, "EndlessHeader", "/endlessheader")
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(1);
 BENCHMARK_CAPTURE(Check, EndlessBody, "EndlessBody", "/endless")
     ->Unit(benchmark::kMillisecond)
     ->Iterations(1);

@@ -68,6 +68,9 @@ class Handler(http.server.BaseHTTPRequestHandler):
             # Answers far later than any test waits.
             time.sleep(60)
             return
+        if path == "/endlessheader":
+            self.endless_header()
+            return
         if path in ("/huge", "/endless", "/trickle"):
             self.stream(path)
             return
@@ -78,6 +81,16 @@ class Handler(http.server.BaseHTTPRequestHandler):
         self.send_header("Content-Length", str(len(body)))
         self.end_headers()
         self.wfile.write(body)
+
+    def endless_header(self):
+        """A header that never ends."""
+        line = b"X-Filler: " + b"a" * 65000 + b"\r\n"
+        try:
+            self.wfile.write(b"HTTP/1.1 200 OK\r\n")
+            while True:
+                self.wfile.write(line)
+        except (BrokenPipeError, ConnectionResetError):
+            pass
 
     def stream(self, path):
         """A 1 GB body, a body without end, or one that drips without end."""

@@ -4,6 +4,7 @@
 #include <QLabel>
 #include <QPixmap>
 #include <QProgressBar>
+#include <QTimer>
 
 ResultWidget::ResultWidget(QLabel* details, QWidget* parent)
     : QWidget(parent), m_pBusy(new QProgressBar(this)), m_pIcon(new QLabel(this)),
@@ -33,6 +34,11 @@ void ResultWidget::onFailure(const QString& reason)
     showOutcome(QStringLiteral(":xmark24"), tr("Failed. Details: ") + reason.toHtmlEscaped());
 }
 
+void ResultWidget::onNotice(const QString& notice)
+{
+    m_sNotice = notice;
+}
+
 void ResultWidget::showOutcome(const QString& image, const QString& text)
 {
     if (m_pBusy)
@@ -43,8 +49,21 @@ void ResultWidget::showOutcome(const QString& image, const QString& text)
     }
     m_pIcon->setPixmap(QPixmap(image));
     m_pIcon->show();
+    QString shown = text;
+    if (!m_sNotice.isEmpty())
+        shown += QStringLiteral("<br>") + m_sNotice.toHtmlEscaped();
     if (m_pDetails)
-        m_pDetails->setText(m_pDetails->text() + text);
-    // The size hint alone ignores how tall the word-wrapped reasons become.
-    window()->adjustSize();
+        m_pDetails->setText(m_pDetails->text() + shown);
+    // The size hint alone ignores how tall the word-wrapped reasons become, and
+    // a reason knows its height only once the layout has given it its width: so
+    // look again when the layout has run, or the row reporting last stays short.
+    QWidget* dialog = window();
+    dialog->adjustSize();
+    QPointer<QWidget> guard(dialog);
+    QTimer::singleShot(0, dialog,
+                       [guard]
+                       {
+                           if (guard && guard->height() < guard->sizeHint().height())
+                               guard->resize(guard->width(), guard->sizeHint().height());
+                       });
 }

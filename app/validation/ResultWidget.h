@@ -23,6 +23,8 @@ public:
 public slots:
     void onSuccess();
     void onFailure(const QString& reason);
+    // Shown under the outcome, which follows.
+    void onNotice(const QString& notice);
 
 private:
     void showOutcome(const QString& image, const QString& text);
@@ -30,4 +32,5 @@ private:
     QProgressBar* m_pBusy;
     QLabel* m_pIcon;
     QPointer<QLabel> m_pDetails;
+    QString m_sNotice;
 };

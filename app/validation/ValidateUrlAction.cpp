@@ -41,7 +41,7 @@ QString escaped(const QString& text)
 
 CValidateUrlAction::CValidateUrlAction(CXmlObject* owner)
     : CActionItem(owner), m_iCompleted(0), m_iFailed(0), m_nProxyPort(0),
-      m_bDirectConnection(false), m_bValidating(false)
+      m_bDirectConnection(false), m_bValidating(false), m_bPromptDeclined(false)
 {
     initValidationResources();
 }
@@ -91,8 +91,10 @@ int CValidateUrlAction::parse(TiXmlElement* element, QString& error)
     if (m_pParent && m_pParent->initSignal(m_sSignal, this, nullptr, error) == ParseError)
         return ParseError;
 
+    // Direct: a caller such as the publish request must know the outcome (and
+    // see what its failure branch did) as soon as the dialog is closed.
     connect(this, &CValidateUrlAction::internalActionDone, this,
-            &CValidateUrlAction::mainActionDone, Qt::QueuedConnection);
+            &CValidateUrlAction::mainActionDone);
     return ParseSuccess;
 }
 
@@ -137,6 +139,7 @@ bool CValidateUrlAction::runOnce()
     QPointer<CValidateUrlAction> self(this);
     m_iCompleted = 0;
     m_iFailed = 0;
+    m_bPromptDeclined = false;
     m_lPending.clear();
 
     auto* dialog =
@@ -190,19 +193,24 @@ bool CValidateUrlAction::runOnce()
         auto* mark = new ResultWidget(details, panel);
         mark->setMaximumWidth(50);
         auto* caption = new QLabel(panel);
+        // A password in the address is not shown; the link opens the address as
+        // written, whatever the label's rich text makes of "&" or quotes.
+        const QString shown = escaped(ValidateWebResource::displayText(QUrl(resource.url)));
         if (!resource.name.isEmpty())
         {
             caption->setText(
                 QStringLiteral("%1\n%2\n%3").arg(tr("Name:"), tr("URL:"), tr("Result:")));
-            details->setText(QStringLiteral("%1<br><a href='%2'>%2</a><br>")
-                                 .arg(escaped(resource.name), escaped(resource.url)));
+            details->setText(
+                QStringLiteral("%1<br><a href='%2'>%2</a><br>").arg(escaped(resource.name), shown));
         }
         else
         {
             caption->setText(QStringLiteral("%1\n%2").arg(tr("URL:"), tr("Result:")));
-            details->setText(QStringLiteral("<a href='%1'>%1</a><br>").arg(escaped(resource.url)));
+            details->setText(QStringLiteral("<a href='%1'>%1</a><br>").arg(shown));
         }
-        connect(details, &QLabel::linkActivated, this, &CValidateUrlAction::onLinkActivated);
+        const QString address = resource.url;
+        connect(details, &QLabel::linkActivated, this,
+                [this, address] { onLinkActivated(address); });
         results->addWidget(mark, row, 1);
         results->addWidget(caption, row, 2, Qt::AlignTop);
         results->addWidget(details, row, 3, Qt::AlignTop);
@@ -218,6 +226,7 @@ bool CValidateUrlAction::runOnce()
         connect(dialog, &QDialog::finished, check, &ValidateWebResource::onCancel);
         connect(check, &ValidateWebResource::proxyAuthenticationRequired, this,
                 &CValidateUrlAction::onProxyAuthenticationRequired);
+        connect(check, &ValidateWebResource::validationNotice, mark, &ResultWidget::onNotice);
         connect(check, &ValidateWebResource::validationSucceeded, mark, &ResultWidget::onSuccess);
         connect(check, &ValidateWebResource::validationSucceeded, this,
                 &CValidateUrlAction::onSuccess);
@@ -388,10 +397,19 @@ void CValidateUrlAction::onProxyAuthenticationRequired(const QNetworkProxy& prox
     QPointer<CValidateUrlAction> self(this);
     const std::shared_ptr<QtDownloader::ProxyHandler> handler =
         QtDownloader::ProxyHandler::Create(QtDownloader::ProxyHandler::PreferencesOrSystem);
-    QtDownloader::ProxyDialog::HandleProxyAuthentication(nullptr, handler.get(), proxy,
-                                                         authenticator);
+    // Declining once answers for every later check of this run: the user has
+    // said there are no credentials to give.
+    if (m_bPromptDeclined)
+    {
+        qDebug().noquote() << "CValidateUrlAction::onProxyAuthenticationRequired(" +
+                                  proxy.hostName() + ") declined earlier";
+        return;
+    }
+    const bool accepted = QtDownloader::ProxyDialog::HandleProxyAuthentication(
+        nullptr, handler.get(), proxy, authenticator);
     if (!self || !authenticator)
         return;
+    m_bPromptDeclined = !accepted;
     m_sProxyUser = authenticator->user();
     m_sProxyPassword = authenticator->password();
     for (const QPointer<ValidateWebResource>& check : qAsConst(m_lPending))

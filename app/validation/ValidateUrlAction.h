@@ -76,6 +76,8 @@ private:
     // system names a proxy.
     bool m_bDirectConnection;
     bool m_bValidating;
+    // The proxy password prompt was declined in this run.
+    bool m_bPromptDeclined;
     QPointer<QDialog> m_pDialog;
     QPointer<QPushButton> m_pProxySettingsButton;
     QPointer<QPushButton> m_pRetryButton;

@@ -5,11 +5,13 @@
 
 #include <QAuthenticator>
 #include <QDebug>
+#include <QElapsedTimer>
 #include <QNetworkAccessManager>
 #include <QNetworkProxy>
 #include <QNetworkProxyFactory>
 #include <QNetworkReply>
 #include <QNetworkRequest>
+#include <QSslCertificate>
 
 ValidateWebResource::ValidateWebResource(const QUrl& url, QObject* parent, int timeoutMs)
     : QObject(parent), m_Url(url), m_bCanceled(false), m_nProxyPort(0), m_bTimedOut(false),
@@ -18,6 +20,27 @@ ValidateWebResource::ValidateWebResource(const QUrl& url, QObject* parent, int t
 }
 
 ValidateWebResource::~ValidateWebResource() = default;
+
+namespace
+{
+
+bool usesProxy(const QNetworkProxy& proxy)
+{
+    return proxy.type() != QNetworkProxy::NoProxy && proxy.type() != QNetworkProxy::DefaultProxy &&
+           !proxy.hostName().isEmpty();
+}
+
+// Failures of the connection itself (with a proxy: the connection to the proxy).
+bool isConnectionError(QNetworkReply::NetworkError code)
+{
+    return code == QNetworkReply::ConnectionRefusedError ||
+           code == QNetworkReply::RemoteHostClosedError ||
+           code == QNetworkReply::HostNotFoundError || code == QNetworkReply::TimeoutError ||
+           (code >= QNetworkReply::ProxyConnectionRefusedError &&
+            code <= QNetworkReply::UnknownProxyError);
+}
+
+} // namespace
 
 void ValidateWebResource::addValidator(const std::shared_ptr<IValidator>& validator)
 {
@@ -34,9 +57,29 @@ void ValidateWebResource::setProxyInformation(const QString& host, quint16 port,
     m_sProxyPassword = password;
 }
 
+QString ValidateWebResource::displayText(const QUrl& url)
+{
+    if (url.password().isEmpty())
+        return url.toString();
+    QUrl shown(url);
+    shown.setPassword(QStringLiteral("****"));
+    return shown.toString();
+}
+
+QString ValidateWebResource::masked(QString text) const
+{
+    if (m_Url.password().isEmpty())
+        return text;
+    const QString shown = displayText(m_Url);
+    for (const QString& form :
+         {m_Url.toString(), QString::fromLatin1(m_Url.toEncoded()), m_Url.toDisplayString()})
+        text.replace(form, shown);
+    return text;
+}
+
 void ValidateWebResource::run()
 {
-    const QString urlText = m_Url.toString();
+    const QString urlText = displayText(m_Url);
     qDebug().noquote() << "ValidateWebResource::run(" + urlText + ") begin";
     // A second run while one is in flight (from the nested event loop) would
     // report twice for one check.
@@ -46,6 +89,8 @@ void ValidateWebResource::run()
         return;
     }
     m_bRunning = true;
+    m_sNotice.clear();
+    m_sTlsFailure.clear();
 
     QNetworkAccessManager manager;
     QNetworkRequest request(m_Url);
@@ -77,9 +122,6 @@ void ValidateWebResource::run()
             manager.setProxy(proxy);
         }
     }
-    connect(&manager, &QNetworkAccessManager::proxyAuthenticationRequired, this,
-            &ValidateWebResource::proxyAuthenticationRequired);
-
     if (m_bCanceled)
     {
         m_bRunning = false;
@@ -92,18 +134,71 @@ void ValidateWebResource::run()
     m_pReply = reply;
     connect(reply, &QNetworkReply::sslErrors, this, &ValidateWebResource::onSslErrors);
 
+    // The body is read as it arrives and only up to MaxBodyBytes: a server may
+    // send without end. The network layer's own buffer stays small meanwhile.
+    QByteArray body;
+    bool tooLarge = false;
+    reply->setReadBufferSize(ReadChunkBytes);
+    const auto stopTooLarge = [&tooLarge, reply]
+    {
+        tooLarge = true;
+        reply->abort();
+    };
+    connect(reply, &QNetworkReply::metaDataChanged, this,
+            [reply, &tooLarge, stopTooLarge]
+            {
+                bool known = false;
+                const qlonglong length =
+                    reply->header(QNetworkRequest::ContentLengthHeader).toLongLong(&known);
+                if (known && length > MaxBodyBytes && !tooLarge)
+                    stopTooLarge();
+            });
+    const auto readAvailable = [reply, &body, &tooLarge, stopTooLarge]
+    {
+        while (!tooLarge && reply->bytesAvailable() > 0)
+        {
+            const QByteArray chunk = reply->read(ReadChunkBytes);
+            if (chunk.isEmpty())
+                break;
+            if (body.size() + chunk.size() > MaxBodyBytes)
+            {
+                stopTooLarge();
+                break;
+            }
+            body += chunk;
+        }
+    };
+    connect(reply, &QNetworkReply::readyRead, this, readAvailable);
+
+    // The time limit covers the whole fetch, except the time a proxy password
+    // prompt is open: the user's typing must not make the check time out.
+    QElapsedTimer clock;
+    clock.start();
+    qint64 promptMs = 0;
+    connect(&manager, &QNetworkAccessManager::proxyAuthenticationRequired, this,
+            [this, &promptMs](const QNetworkProxy& proxy, QAuthenticator* authenticator)
+            {
+                QElapsedTimer prompt;
+                prompt.start();
+                emit proxyAuthenticationRequired(proxy, authenticator);
+                promptMs += prompt.elapsed();
+            });
+
     // The check may be discarded (its dialog closed with the page tree) while the
     // wait processes events; the manager and reply are this frame's own.
     QPointer<ValidateWebResource> self(this);
-    QtPort::WaitWithQtEvents waiter(reply, SIGNAL(finished()));
+    const int timeoutMs = m_nTimeoutMs;
+    QtPort::WaitWithQtEvents waiter(
+        [reply, &clock, &promptMs, timeoutMs]
+        { return !reply->isFinished() && clock.elapsed() - promptMs < timeoutMs; });
     waiter.AddSignal(this, SIGNAL(destroyed()));
-    const bool finished = reply->isFinished() || waiter.Wait(m_nTimeoutMs);
+    waiter.Wait(0);
     if (!self)
     {
         qDebug().noquote() << "ValidateWebResource::run(" + urlText + ") discarded";
         return;
     }
-    m_bTimedOut = !finished;
+    m_bTimedOut = !reply->isFinished();
 
     // Reporting may start the next check or close the dialog; the reply and the
     // manager stay local to this run whatever the receivers do.
@@ -113,20 +208,30 @@ void ValidateWebResource::run()
     {
         reason = QStringLiteral("The connection to the remote server timed out");
     }
+    else if (tooLarge)
+    {
+        reason =
+            QStringLiteral("The response is larger than the limit of %1 bytes").arg(MaxBodyBytes);
+    }
     else
     {
-        const QByteArray body = reply->readAll();
+        readAvailable();
         const QNetworkReply::NetworkError code = reply->error();
         const QString errorString = reply->errorString();
         const int status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
         qDebug().noquote() << "ValidateWebResource::run" << urlText << "rc:" << int(code)
-                           << "errorString:" << errorString
+                           << "errorString:" << masked(errorString)
                            << "timed out:" << (m_bTimedOut ? "true" : "false")
                            << "status:" << status;
+        if (tooLarge)
+        {
+            reason = QStringLiteral("The response is larger than the limit of %1 bytes")
+                         .arg(MaxBodyBytes);
+        }
         // These errors mean the server did answer with an HTTP status.
-        if (code == QNetworkReply::NoError || code == QNetworkReply::ContentAccessDenied ||
-            code == QNetworkReply::ContentNotFoundError ||
-            code == QNetworkReply::AuthenticationRequiredError)
+        else if (code == QNetworkReply::NoError || code == QNetworkReply::ContentAccessDenied ||
+                 code == QNetworkReply::ContentNotFoundError ||
+                 code == QNetworkReply::AuthenticationRequiredError)
         {
             succeeded = true;
             for (const std::shared_ptr<IValidator>& validator : m_lValidators)
@@ -140,17 +245,36 @@ void ValidateWebResource::run()
                 }
             }
         }
+        else if (code == QNetworkReply::SslHandshakeFailedError && !m_sTlsFailure.isEmpty())
+        {
+            // The network layer only says that the handshake failed; the user
+            // needs to know why.
+            reason = errorString + QStringLiteral(": ") + m_sTlsFailure;
+        }
+        else if (usesProxy(manager.proxy()) && isConnectionError(code))
+        {
+            // The connection that failed was the one to the proxy, not to the
+            // address being checked.
+            reason = QStringLiteral("The proxy %1:%2 failed: %3")
+                         .arg(manager.proxy().hostName())
+                         .arg(manager.proxy().port())
+                         .arg(errorString);
+        }
         else
         {
             reason = errorString;
         }
     }
+    // The network layer's messages may quote the address with its password.
+    reason = masked(reason);
     m_pReply = nullptr;
     disconnect(reply, nullptr, this, nullptr);
     if (!reply->isFinished())
         reply->abort();
     m_bRunning = false;
 
+    if (!m_sNotice.isEmpty())
+        emit validationNotice(m_sNotice);
     if (succeeded)
         emit validationSucceeded();
     else
@@ -167,17 +291,25 @@ void ValidateWebResource::onCancel()
 
 void ValidateWebResource::onSslErrors(const QList<QSslError>& errors)
 {
+    // Only a certificate whose issuer is unknown here (a private CA) may pass,
+    // and the result says so. A certificate for another host proves nothing
+    // about the server, whoever signed it.
     bool acceptable = !errors.isEmpty();
+    QStringList reasons;
+    QString issuer;
     for (const QSslError& error : errors)
     {
         qDebug().noquote() << "SSL error:" << int(error.error()) << error.errorString();
+        if (!reasons.contains(error.errorString()))
+            reasons.append(error.errorString());
+        if (issuer.isEmpty() && !error.certificate().isNull())
+            issuer = error.certificate().issuerDisplayName();
         switch (error.error())
         {
         case QSslError::NoError:
         case QSslError::UnableToGetLocalIssuerCertificate:
         case QSslError::UnableToVerifyFirstCertificate:
         case QSslError::CertificateUntrusted:
-        case QSslError::HostNameMismatch:
             break;
         default:
             acceptable = false;
@@ -188,5 +320,14 @@ void ValidateWebResource::onSslErrors(const QList<QSslError>& errors)
     if (!reply)
         reply = m_pReply;
     if (acceptable && reply)
-        reply->ignoreSslErrors();
+    {
+        reply->ignoreSslErrors(errors);
+        m_sNotice = QStringLiteral("The server's certificate is not trusted by this computer "
+                                   "(issued by \"%1\").")
+                        .arg(issuer);
+    }
+    else
+    {
+        m_sTlsFailure = reasons.join(QStringLiteral("; "));
+    }
 }

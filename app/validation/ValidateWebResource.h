@@ -23,10 +23,16 @@ class ValidateWebResource : public QObject
 public:
     // How long run() waits for the reply.
     static const int DefaultTimeoutMs = 30000;
+    // The most of a body that is read; a larger one fails the check.
+    static const int MaxBodyBytes = 4 * 1024 * 1024;
+    static const int ReadChunkBytes = 64 * 1024;
 
     explicit ValidateWebResource(const QUrl& url, QObject* parent = nullptr,
                                  int timeoutMs = DefaultTimeoutMs);
     ~ValidateWebResource() override;
+
+    // The address as it may be shown or logged: a password in it is masked.
+    static QString displayText(const QUrl& url);
 
     // Appends to the chain; validators run in the order added.
     void addValidator(const std::shared_ptr<IValidator>& validator);
@@ -40,6 +46,8 @@ public:
     const QUrl& url() const { return m_Url; }
     bool isCanceled() const { return m_bCanceled; }
     bool timedOut() const { return m_bTimedOut; }
+    // What the last run had to accept, or empty.
+    const QString& notice() const { return m_sNotice; }
     const QString& proxyHost() const { return m_sProxyHost; }
     quint16 proxyPort() const { return m_nProxyPort; }
     const QString& proxyUser() const { return m_sProxyUser; }
@@ -54,9 +62,15 @@ public slots:
 signals:
     void validationSucceeded();
     void validationFailed(const QString& reason);
+    // Something the user should know about a check, sent before its outcome
+    // (a certificate accepted although nobody here trusts its issuer).
+    void validationNotice(const QString& notice);
     void proxyAuthenticationRequired(const QNetworkProxy& proxy, QAuthenticator* authenticator);
 
 private:
+    // text with every spelling of the address replaced by its display text.
+    QString masked(QString text) const;
+
     QUrl m_Url;
     QList<std::shared_ptr<IValidator>> m_lValidators;
     QPointer<QNetworkReply> m_pReply;
@@ -69,4 +83,7 @@ private:
     bool m_bDirectConnection;
     bool m_bRunning;
     int m_nTimeoutMs;
+    QString m_sNotice;
+    // Why the certificate of the last run was refused.
+    QString m_sTlsFailure;
 };

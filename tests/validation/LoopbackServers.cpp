@@ -139,7 +139,7 @@ quint16 freePort()
     return server.serverPort();
 }
 
-bool makeCertificate(const QString& directory, bool selfSigned, QString& certificate, QString& key)
+bool makeCertificate(const QString& directory, Certificate kind, QString& certificate, QString& key)
 {
     const auto openssl = [&](const QStringList& arguments)
     {
@@ -154,11 +154,14 @@ bool makeCertificate(const QString& directory, bool selfSigned, QString& certifi
     const QStringList ecKey{
         QStringLiteral("-newkey"), QStringLiteral("ec"), QStringLiteral("-pkeyopt"),
         QStringLiteral("ec_paramgen_curve:prime256v1"), QStringLiteral("-nodes")};
-    const QString subject = QStringLiteral("/CN=127.0.0.1");
-    const QString altName = QStringLiteral("subjectAltName=IP:127.0.0.1");
+    const bool otherHost = kind == Certificate::OtherHost;
+    const QString subject =
+        otherHost ? QStringLiteral("/CN=other.example") : QStringLiteral("/CN=127.0.0.1");
+    const QString altName = otherHost ? QStringLiteral("subjectAltName=DNS:other.example")
+                                      : QStringLiteral("subjectAltName=IP:127.0.0.1");
     certificate = directory + "/server.pem";
     key = directory + "/server.key";
-    if (selfSigned)
+    if (kind == Certificate::SelfSigned)
         return openssl(QStringList{QStringLiteral("req"), QStringLiteral("-x509")} + ecKey +
                        QStringList{"-keyout", key, "-out", certificate, "-days", "2", "-subj",
                                    subject, "-addext", altName});
@@ -167,6 +170,8 @@ bool makeCertificate(const QString& directory, bool selfSigned, QString& certifi
         return false;
     extensions.write(altName.toUtf8() + "\n");
     extensions.close();
+    // -1 days: valid until yesterday.
+    const QString days = kind == Certificate::Expired ? QStringLiteral("-1") : QStringLiteral("2");
     return openssl(QStringList{QStringLiteral("req"), QStringLiteral("-x509")} + ecKey +
                    QStringList{"-keyout", directory + "/ca.key", "-out", directory + "/ca.pem",
                                "-days", "2", "-subj", "/CN=Tessary Test CA"}) &&
@@ -175,7 +180,7 @@ bool makeCertificate(const QString& directory, bool selfSigned, QString& certifi
                QStringList{"-keyout", key, "-out", directory + "/server.csr", "-subj", subject}) &&
            openssl({"x509", "-req", "-in", directory + "/server.csr", "-CA", directory + "/ca.pem",
                     "-CAkey", directory + "/ca.key", "-CAcreateserial", "-out", certificate,
-                    "-days", "2", "-extfile", directory + "/ext.cnf"});
+                    "-days", days, "-extfile", directory + "/ext.cnf"});
 }
 
 void whenModal(std::function<bool(QWidget*)> handler)

@@ -63,9 +63,17 @@ private:
 // A port nothing listens on right now.
 quint16 freePort();
 
-// Makes a key and certificate for 127.0.0.1 under directory: self-signed, or
-// signed by a CA of its own that the server does not send. False when openssl fails.
-bool makeCertificate(const QString& directory, bool selfSigned, QString& certificate, QString& key);
+enum class Certificate
+{
+    SelfSigned, // for 127.0.0.1, signed by itself
+    PrivateCa,  // for 127.0.0.1, signed by a CA of its own that the server does not send
+    OtherHost,  // for other.example, signed by such a CA
+    Expired,    // for 127.0.0.1, signed by such a CA, expired yesterday
+};
+
+// Makes a key and certificate of that kind under directory. False when openssl fails.
+bool makeCertificate(const QString& directory, Certificate kind, QString& certificate,
+                     QString& key);
 
 // Calls handler with the active modal widget, every few milliseconds, until it
 // returns true once; the poll stops by itself then.

@@ -11,6 +11,7 @@
 #include "WaitWithQtEvents.h"
 
 #include <QAuthenticator>
+#include <QEventLoop>
 #include <QFrame>
 #include <QLabel>
 #include <QLineEdit>
@@ -344,7 +345,8 @@ TEST_F(RealProxyTest, TypedCredentials)
     // No credentials and nobody to ask: the network layer gives up on the proxy.
     ValidateWebResource none(m_Server.url("/xml"));
     none.setProxyInformation("127.0.0.1", m_Proxy.port(), QString(), QString());
-    EXPECT_EQ(run(none), "Proxy requires authentication");
+    EXPECT_EQ(run(none), QString("The proxy 127.0.0.1:%1 failed: Proxy requires authentication")
+                             .arg(m_Proxy.port()));
     EXPECT_EQ(m_Server.requests(), QStringList{"/ok (proxy)"}) << "the proxy let nothing through";
 }
 
@@ -389,5 +391,24 @@ TEST_F(RealProxyTest, PromptedCredentials)
                      });
     EXPECT_EQ(run(check), "passed");
     EXPECT_EQ(prompts, 1);
+    EXPECT_EQ(m_Server.requests(), QStringList{"/ok (proxy)"});
+}
+
+TEST_F(RealProxyTest, TheTimeLimitStandsStillWhileThePromptIsOpen)
+{
+    // The prompt stays open three times as long as the whole check may take.
+    ValidateWebResource check(m_Server.url("/ok"), nullptr, 1000);
+    check.setProxyInformation("127.0.0.1", m_Proxy.port(), QString(), QString());
+    QObject::connect(&check, &ValidateWebResource::proxyAuthenticationRequired,
+                     [](const QNetworkProxy&, QAuthenticator* authenticator)
+                     {
+                         QEventLoop typing;
+                         QTimer::singleShot(3000, &typing, &QEventLoop::quit);
+                         typing.exec();
+                         authenticator->setUser("user");
+                         authenticator->setPassword("pass");
+                     });
+    EXPECT_EQ(run(check), "passed");
+    EXPECT_FALSE(check.timedOut());
     EXPECT_EQ(m_Server.requests(), QStringList{"/ok (proxy)"});
 }

@@ -6,9 +6,11 @@
 #include "LoopbackServers.h"
 #include "ProxyDialog.h"
 #include "ResultWidget.h"
+#include "TestEnvironment.h"
 #include "WaitWithQtEvents.h"
 
 #include <QApplication>
+#include <QDesktopServices>
 #include <QDialog>
 #include <QFrame>
 #include <QGridLayout>
@@ -16,6 +18,7 @@
 #include <QLabel>
 #include <QPushButton>
 #include <QSignalSpy>
+#include <QTest>
 #include <QTimer>
 #include <QVariant>
 #include <gtest/gtest.h>
@@ -521,14 +524,25 @@ TEST_F(ValidateUrlActionTest, ProxyPasswordPrompt)
     EXPECT_EQ(m_Server.requests(), (QStringList{"/ok (proxy)", "/wsdl (proxy)", "/xml (proxy)"}));
 }
 
-TEST_F(ValidateUrlActionTest, RejectedPasswordPromptFailsTheCheck)
+TEST_F(ValidateUrlActionTest, RejectedPasswordPromptFailsTheChecksWithoutAskingAgain)
 {
     ProxyServer proxy;
     ASSERT_TRUE(proxy.isRunning()) << "tinyproxy did not start";
     qputenv("http_proxy", QString("http://127.0.0.1:%1").arg(proxy.port()).toUtf8());
-    CValidateUrlAction* action = load(url("/ok") + Branches);
+    CValidateUrlAction* action = load(url("/ok") + url("/xml") + url("/wsdl") + Branches);
     ASSERT_TRUE(action);
-    answerProxyDialog([](QtDownloader::ProxyDialog*) {}, false);
+    int prompts = 0;
+    std::function<void()> decline = [&]
+    {
+        answerProxyDialog(
+            [&](QtDownloader::ProxyDialog*)
+            {
+                ++prompts;
+                decline();
+            },
+            false);
+    };
+    decline();
     Results results;
     whenResultsReady(
         [&results](QDialog* dialog)
@@ -537,11 +551,15 @@ TEST_F(ValidateUrlActionTest, RejectedPasswordPromptFailsTheCheck)
             clickLater(dialog, "Close");
         });
     action->doAction();
-    ASSERT_EQ(results.rows.size(), 1);
-    EXPECT_TRUE(results.rows[0].details.contains("Failed. Details: "));
-    EXPECT_TRUE(results.rows[0].details.contains("authentication", Qt::CaseInsensitive))
-        << results.rows[0].details.toStdString();
-    EXPECT_EQ(results.rows[0].mark, crossMark());
+    EXPECT_EQ(prompts, 1) << "declining answers for the rest of the run";
+    ASSERT_EQ(results.rows.size(), 3);
+    for (const Row& row : results.rows)
+    {
+        EXPECT_TRUE(row.details.contains("Failed. Details: "));
+        EXPECT_TRUE(row.details.contains("authentication", Qt::CaseInsensitive))
+            << row.details.toStdString();
+        EXPECT_EQ(row.mark, crossMark());
+    }
     EXPECT_TRUE(m_Server.requests().isEmpty());
     EXPECT_EQ(outcome(), "failed");
 }
@@ -588,3 +606,175 @@ TEST_F(ValidateUrlActionTest, DiscardingThePageTreeDuringAFetch)
     EXPECT_FALSE(QApplication::activeModalWidget());
     EXPECT_EQ(m_Server.requests(), QStringList{"/slow"}) << "nothing ran after the tree went";
 }
+
+namespace
+{
+
+// Receives the addresses the desktop would open.
+class UrlCatcher : public QObject
+{
+    Q_OBJECT
+
+public:
+    UrlCatcher()
+    {
+        QDesktopServices::setUrlHandler("http", this, "open");
+        QDesktopServices::setUrlHandler("https", this, "open");
+    }
+    ~UrlCatcher() override
+    {
+        QDesktopServices::unsetUrlHandler("http");
+        QDesktopServices::unsetUrlHandler("https");
+    }
+
+    QStringList m_lOpened;
+
+public slots:
+    void open(const QUrl& url) { m_lOpened.append(url.toString()); }
+};
+
+QStringList g_lLog;
+
+void catchLog(QtMsgType, const QMessageLogContext&, const QString& message)
+{
+    g_lLog.append(message);
+}
+
+} // namespace
+
+TEST_F(ValidateUrlActionTest, EveryRowShowsItsWholeReason)
+{
+    // The longest reason last: the row that reports last used to be cut off.
+    CValidateUrlAction* action =
+        load(url("/ok", "A", "2xx") + url("/notfound", "B", "2xx") +
+             url("/servererror", "A service whose name takes some room", "2xx"));
+    ASSERT_TRUE(action);
+    QStringList shortRows;
+    QStringList details;
+    whenResultsReady(
+        [&](QDialog* dialog)
+        {
+            // Let the dialog take its final size, as the user sees it.
+            QApplication::processEvents();
+            auto* grid =
+                qobject_cast<QGridLayout*>(dialog->findChild<QFrame*>("resultspanel")->layout());
+            for (int row = 1; row < grid->rowCount(); ++row)
+            {
+                auto* label = qobject_cast<QLabel*>(grid->itemAtPosition(row, 3)->widget());
+                details.append(plainText(label->text()));
+                const QRect visible =
+                    label->geometry().intersected(label->parentWidget()->contentsRect());
+                if (visible.height() < label->heightForWidth(label->width()) ||
+                    label->mapTo(dialog, QPoint(0, label->height())).y() > dialog->height())
+                    shortRows.append(QString::number(row));
+            }
+            clickLater(dialog, "Close");
+        });
+    action->doAction();
+    ASSERT_EQ(details.size(), 3);
+    EXPECT_TRUE(details[2].contains("Internal Server Error")) << details[2].toStdString();
+    EXPECT_TRUE(shortRows.isEmpty()) << "rows cut off: " << shortRows.join(",").toStdString();
+}
+
+TEST_F(ValidateUrlActionTest, LinksOpenTheAddressAsWritten)
+{
+    const QString address = m_Server.url("/ok").toString() + "?a=1&b='two'";
+    CValidateUrlAction* action =
+        load("<url u=\"" + address.toHtmlEscaped() + "\"/>" + "<url name=\"Named\" u=\"" +
+             address.toHtmlEscaped() + "\"/>");
+    ASSERT_TRUE(action);
+    UrlCatcher catcher;
+    whenResultsReady(
+        [&](QDialog* dialog)
+        {
+            auto* grid =
+                qobject_cast<QGridLayout*>(dialog->findChild<QFrame*>("resultspanel")->layout());
+            for (int row = 1; row <= 2; ++row)
+            {
+                auto* label = qobject_cast<QLabel*>(grid->itemAtPosition(row, 3)->widget());
+                // The address is the first line, or the second under a name.
+                const int line = label->fontMetrics().lineSpacing();
+                const QPoint link(8, row == 1 ? line / 2 : line + line / 2);
+                QTest::mouseClick(label, Qt::LeftButton, Qt::NoModifier, link);
+            }
+            clickLater(dialog, "Close");
+        });
+    action->doAction();
+    EXPECT_EQ(catcher.m_lOpened, (QStringList{QUrl(address).toString(), QUrl(address).toString()}));
+}
+
+TEST_F(ValidateUrlActionTest, APasswordInTheAddressIsNeitherShownNorLogged)
+{
+    QUrl address = m_Server.url("/notfound");
+    address.setUserName("admin");
+    address.setPassword("s3cr3tPa55");
+    CValidateUrlAction* action = load("<url u=\"" + address.toString() +
+                                      "\" name=\"Secret\" "
+                                      "statusValidation=\"2xx\"/>"
+                                      "<url u=\"" +
+                                      address.toString() + "\"/>");
+    ASSERT_TRUE(action);
+    QStringList shown;
+    whenResultsReady(
+        [&shown](QDialog* dialog)
+        {
+            for (QLabel* label : dialog->findChildren<QLabel*>())
+                shown.append(label->text());
+            clickLater(dialog, "Close");
+        });
+    g_lLog.clear();
+    const QtMessageHandler previous = qInstallMessageHandler(catchLog);
+    action->doAction();
+    qInstallMessageHandler(previous);
+    ASSERT_FALSE(g_lLog.isEmpty());
+    EXPECT_FALSE(g_lLog.join("\n").contains("s3cr3tPa55")) << g_lLog.join("\n").toStdString();
+    EXPECT_FALSE(shown.join("\n").contains("s3cr3tPa55")) << shown.join("\n").toStdString();
+    EXPECT_TRUE(shown.join("\n").contains("admin:****@127.0.0.1"));
+    EXPECT_EQ(m_Server.requests(), (QStringList{"/notfound", "/notfound"}))
+        << "the password still goes to the server";
+}
+
+TEST_F(ValidateUrlActionTest, AFailingProxyIsNamedAsTheProxy)
+{
+    const quint16 port = freePort();
+    qputenv("http_proxy", QString("http://127.0.0.1:%1").arg(port).toUtf8());
+    CValidateUrlAction* action = load(url("/ok"));
+    ASSERT_TRUE(action);
+    Results results;
+    whenResultsReady(
+        [&results](QDialog* dialog)
+        {
+            results = readResults(dialog);
+            clickLater(dialog, "Close");
+        });
+    action->doAction();
+    ASSERT_EQ(results.rows.size(), 1);
+    EXPECT_TRUE(results.rows[0].details.contains(QString("proxy 127.0.0.1:%1").arg(port)))
+        << results.rows[0].details.toStdString();
+}
+
+TEST_F(ValidateUrlActionTest, AnUntrustedIssuerIsShownWithItsName)
+{
+    QString certificate, key;
+    ASSERT_TRUE(makeCertificate(QString::fromStdString(TestSupport::testDirectory()) + "/ca",
+                                Certificate::PrivateCa, certificate, key));
+    WebServer server(certificate, key);
+    ASSERT_TRUE(server.isRunning());
+    CValidateUrlAction* action = load("<url u=\"" + server.url("/ok").toString() + "\"/>");
+    ASSERT_TRUE(action);
+    Results results;
+    whenResultsReady(
+        [&results](QDialog* dialog)
+        {
+            results = readResults(dialog);
+            clickLater(dialog, "Close");
+        });
+    action->doAction();
+    ASSERT_EQ(results.rows.size(), 1);
+    EXPECT_TRUE(results.rows[0].details.endsWith(
+        "Succeeded\nThe server's certificate is not trusted by this computer (issued by "
+        "\"Tessary Test CA\")."))
+        << results.rows[0].details.toStdString();
+}
+
+#include "ValidateUrlActionTest.moc"

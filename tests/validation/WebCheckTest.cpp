@@ -10,7 +10,9 @@
 
 #include <QDomDocument>
 #include <QDomElement>
+#include <QFile>
 #include <QTimer>
+#include <functional>
 #include <gtest/gtest.h>
 #include <memory>
 
@@ -47,6 +49,32 @@ Outcome runCheck(ValidateWebResource& check)
     settle.Wait(50);
     EXPECT_EQ(outcome.succeeded + outcome.failed, 1);
     return outcome;
+}
+
+// A value in kB from /proc/self/status ("VmHWM", "VmRSS").
+long statusKb(const char* field)
+{
+    QFile status("/proc/self/status");
+    if (!status.open(QIODevice::ReadOnly))
+        return -1;
+    const QByteArray prefix = QByteArray(field) + ':';
+    for (const QByteArray& line : status.readAll().split('\n'))
+        if (line.startsWith(prefix))
+            return line.mid(prefix.size()).trimmed().split(' ').first().toLong();
+    return -1;
+}
+
+// How far the peak resident size grows above the current one while work runs.
+long peakGrowthKb(const std::function<void()>& work)
+{
+    const long before = statusKb("VmRSS");
+    // Starts the peak anew from the current size (Linux 4.0 and later).
+    QFile clear("/proc/self/clear_refs");
+    if (clear.open(QIODevice::WriteOnly))
+        clear.write("5");
+    clear.close();
+    work();
+    return statusKb("VmHWM") - before;
 }
 
 std::shared_ptr<StatusCodeValidator> expecting(std::initializer_list<int> codes)
@@ -165,6 +193,55 @@ TEST_F(WebCheckTest, ValidatorsRunInOrderAndTheFirstFailureStands)
     EXPECT_TRUE(runCheck(check).reason.startsWith("Document is not well-formed XML: "));
 }
 
+TEST_F(WebCheckTest, HostileBodiesFailWithAReasonInBoundedMemory)
+{
+    const struct
+    {
+        const char* path;
+        const char* reason;
+    } cases[] = {
+        {"/deep", "Document is not well-formed XML: elements are nested deeper than 1024 levels"},
+        {"/entities", "Document is not well-formed XML: document type definitions are not "
+                      "accepted"},
+        {"/huge", "The response is larger than the limit of 4194304 bytes"},
+        {"/endless", "The response is larger than the limit of 4194304 bytes"},
+    };
+    for (const auto& hostile : cases)
+    {
+        Outcome outcome;
+        const long growthKb = peakGrowthKb(
+            [&]
+            {
+                ValidateWebResource check(m_Server.url(hostile.path));
+                check.addValidator(std::make_shared<WsdlValidator>());
+                outcome = runCheck(check);
+            });
+        EXPECT_EQ(outcome.failed, 1) << hostile.path;
+        EXPECT_TRUE(outcome.reason.startsWith(hostile.reason))
+            << hostile.path << ": " << outcome.reason.toStdString();
+        EXPECT_LT(growthKb, 100 * 1024) << hostile.path;
+    }
+    // An answer that drips without end is cut off by the limit of the whole fetch.
+    ValidateWebResource check(m_Server.url("/trickle"), nullptr, 1500);
+    EXPECT_EQ(runCheck(check).reason, "The connection to the remote server timed out");
+}
+
+TEST_F(WebCheckTest, NestingUpToTheLimitIsWellFormed)
+{
+    QByteArray body;
+    for (int i = 0; i < XmlWellFormedValidator::MaxDepth; ++i)
+        body += "<a x='1'>";
+    for (int i = 0; i < XmlWellFormedValidator::MaxDepth; ++i)
+        body += "</a>";
+    XmlWellFormedValidator xml;
+    QString error;
+    EXPECT_TRUE(xml.validate(nullptr, body, error)) << error.toStdString();
+    EXPECT_EQ(xml.document()->documentElement().attribute("x"), "1");
+    EXPECT_FALSE(xml.validate(nullptr, "<a>" + body + "</a>", error));
+    EXPECT_TRUE(error.contains("nested deeper than 1024 levels")) << error.toStdString();
+    EXPECT_FALSE(xml.validate(nullptr, "<a>&undeclared;</a>", error));
+}
+
 TEST_F(WebCheckTest, UnresolvableHostFailsWithoutRunningValidators)
 {
     ValidateWebResource check(QUrl("http://no-such-host.invalid/"));
@@ -227,25 +304,43 @@ TEST_F(WebCheckTest, CanceledDuringFetchEndsWithTheNetworkMessage)
 TEST_F(WebCheckTest, TlsCertificates)
 {
     const QString base = QString::fromStdString(TestSupport::testDirectory());
-    QString certificate, key;
-    ASSERT_TRUE(makeCertificate(base + "/selfsigned", true, certificate, key));
+    const struct
     {
-        WebServer server(certificate, key);
-        ASSERT_TRUE(server.isRunning());
-        ValidateWebResource check(server.url("/ok"));
-        const Outcome outcome = runCheck(check);
-        EXPECT_EQ(outcome.failed, 1) << "a self-signed certificate is refused";
-        EXPECT_FALSE(outcome.reason.isEmpty());
-    }
-    // Issued by a CA the client does not know: only the issuer cannot be found.
-    ASSERT_TRUE(makeCertificate(base + "/issued", false, certificate, key));
+        const char* name;
+        Certificate kind;
+        const char* reason; // empty: the check passes
+    } cases[] = {
+        {"selfsigned", Certificate::SelfSigned, "The certificate is self-signed, and untrusted"},
+        {"otherhost", Certificate::OtherHost,
+         "The host name did not match any of the valid hosts for this certificate"},
+        {"expired", Certificate::Expired, "The certificate has expired"},
+        {"privateca", Certificate::PrivateCa, ""},
+    };
+    for (const auto& tls : cases)
     {
+        QString certificate, key;
+        ASSERT_TRUE(makeCertificate(base + "/" + tls.name, tls.kind, certificate, key)) << tls.name;
         WebServer server(certificate, key);
-        ASSERT_TRUE(server.isRunning());
+        ASSERT_TRUE(server.isRunning()) << tls.name;
         ValidateWebResource check(server.url("/wsdl"));
         check.addValidator(std::make_shared<WsdlValidator>());
+        QStringList notices;
+        QObject::connect(&check, &ValidateWebResource::validationNotice,
+                         [&notices](const QString& notice) { notices.append(notice); });
         const Outcome outcome = runCheck(check);
-        EXPECT_EQ(outcome.succeeded, 1) << outcome.reason.toStdString();
+        if (*tls.reason)
+        {
+            EXPECT_EQ(outcome.failed, 1) << tls.name;
+            EXPECT_TRUE(outcome.reason.contains(tls.reason)) << outcome.reason.toStdString();
+            EXPECT_TRUE(notices.isEmpty()) << tls.name;
+        }
+        else
+        {
+            // Only the issuer is unknown: the check passes, and says so.
+            EXPECT_EQ(outcome.succeeded, 1) << outcome.reason.toStdString();
+            EXPECT_EQ(notices, QStringList{"The server's certificate is not trusted by this "
+                                           "computer (issued by \"Tessary Test CA\")."});
+        }
     }
 }
 

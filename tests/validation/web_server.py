@@ -35,6 +35,19 @@ PAGES = {
                       b"<definitions xmlns=\"http://schemas.xmlsoap.org/wsdl/\"/>"),
 }
 
+# Hostile answers: a body nested 100000 levels deep (about 700 KB), and one of
+# about 200 KB whose entity references would expand to 200 million characters
+# (each entity stays below the expansion limits parsers commonly apply).
+DEEP = b"<a>" * 100000 + b"</a>" * 100000
+ENTITIES = (b'<?xml version="1.0"?>\n<!DOCTYPE bomb [\n'
+            b'  <!ENTITY e0 "' + b"boom" * 100 + b'">\n'
+            b'  <!ENTITY e1 "' + b"&e0;" * 10 + b'">\n]>\n'
+            b"<bomb>" + b"&e1;" * 50000 + b"</bomb>")
+PAGES["/deep"] = (200, {"Content-Type": "text/xml"}, DEEP)
+PAGES["/entities"] = (200, {"Content-Type": "text/xml"}, ENTITIES)
+
+GIGABYTE = 1 << 30
+
 log_lock = threading.Lock()
 
 
@@ -55,6 +68,12 @@ class Handler(http.server.BaseHTTPRequestHandler):
             # Answers far later than any test waits.
             time.sleep(60)
             return
+        if path == "/endlessheader":
+            self.endless_header()
+            return
+        if path in ("/huge", "/endless", "/trickle"):
+            self.stream(path)
+            return
         status, headers, body = PAGES.get(path, (404, {}, b"unknown\n"))
         self.send_response(status)
         for name, value in headers.items():
@@ -62,6 +81,41 @@ class Handler(http.server.BaseHTTPRequestHandler):
         self.send_header("Content-Length", str(len(body)))
         self.end_headers()
         self.wfile.write(body)
+
+    def endless_header(self):
+        """A header that never ends."""
+        line = b"X-Filler: " + b"a" * 65000 + b"\r\n"
+        try:
+            self.wfile.write(b"HTTP/1.1 200 OK\r\n")
+            while True:
+                self.wfile.write(line)
+        except (BrokenPipeError, ConnectionResetError):
+            pass
+
+    def stream(self, path):
+        """A 1 GB body, a body without end, or one that drips without end."""
+        self.send_response(200)
+        self.send_header("Content-Type", "text/xml")
+        if path == "/huge":
+            self.send_header("Content-Length", str(GIGABYTE))
+        else:
+            self.send_header("Connection", "close")
+            self.close_connection = True
+        self.end_headers()
+        chunk = b"<a>" + b" " * (65536 - 3)
+        sent = 0
+        try:
+            while path != "/huge" or sent < GIGABYTE:
+                if path == "/trickle":
+                    self.wfile.write(b"<a>")
+                    self.wfile.flush()
+                    time.sleep(0.05)
+                    continue
+                part = chunk[:GIGABYTE - sent] if path == "/huge" else chunk
+                self.wfile.write(part)
+                sent += len(part)
+        except (BrokenPipeError, ConnectionResetError):
+            pass
 
 
 def main():

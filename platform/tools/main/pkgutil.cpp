@@ -41,6 +41,11 @@ int checkSignature(const std::string& sPackage)
         std::cout << "no signature\n";
         return 1;
     }
+    if (result.status == CXarSignature::Damaged)
+    {
+        std::cout << "damaged archive: " << result.sProblem << '\n';
+        return 1;
+    }
     if (result.status == CXarSignature::Invalid)
     {
         std::cout << "invalid signature: " << result.sProblem << '\n';
@@ -100,7 +105,7 @@ SFlattenOptions parseFlatten(int argc, char** argv)
                 throw CToolError("option " + arg + " needs a value");
             return argv[++i];
         };
-        if (arg == "--sign-identity" || arg == "--sign")
+        if (arg == "--sign-identity")
             options.sIdentity = value();
         else if (arg == "--sign-password-file")
             options.sPasswordFile = value();

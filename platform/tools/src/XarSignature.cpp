@@ -225,10 +225,10 @@ void evaluateTrust(const std::vector<X509Ptr>& chain, std::time_t now,
     for (const CXarSignature::SCertificate& certificate : result.info.lCertificates)
         if (certificate.notAfter < now || certificate.notBefore > now)
         {
-            result.trust = CXarSignature::Expired;
-            result.sTrustProblem =
-                "the certificate \"" + certificate.sSubjectCommonName +
-                (certificate.notAfter < now ? "\" has expired" : "\" is not valid yet");
+            const bool bExpired = certificate.notAfter < now;
+            result.trust = bExpired ? CXarSignature::Expired : CXarSignature::Untrusted;
+            result.sTrustProblem = "the certificate \"" + certificate.sSubjectCommonName +
+                                   (bExpired ? "\" has expired" : "\" is not valid yet");
             return;
         }
     StorePtr store(X509_STORE_new());
@@ -329,7 +329,7 @@ CXarSignature::SVerification CXarSignature::verify(const std::string& sArchive, 
     }
     catch (const CToolError& error)
     {
-        result.status = Invalid;
+        result.status = Damaged;
         result.sProblem = error.what();
         return result;
     }

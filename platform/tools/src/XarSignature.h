@@ -40,7 +40,8 @@ public:
     {
         Unsigned,
         Valid,   // the signature matches the archive, whatever the certificates' trust
-        Invalid, // signed (or damaged) and the archive no longer matches
+        Invalid, // signed, and the archive no longer matches the signature
+        Damaged, // the archive cannot be read far enough to tell
     };
     enum Trust
     {
@@ -52,7 +53,7 @@ public:
     struct SVerification
     {
         Status status = Unsigned;
-        std::string sProblem; // why the signature is invalid
+        std::string sProblem; // why the signature is invalid or the archive unreadable
         Trust trust = Untrusted;
         std::string sTrustProblem;
         SInfo info;
@@ -66,8 +67,8 @@ public:
     // signature over it with the leaf certificate's key, and every member's data against
     // the checksums the signed table of contents holds. Then evaluates the chain against the
     // system's trusted roots and the PEM file named by TESSARY_TRUSTED_CERTIFICATES, at the
-    // given time. Damage is reported as Invalid; throws CToolError only when the file is not a
-    // xar archive at all.
+    // given time. Throws CToolError only when the file cannot be opened or is not a xar
+    // archive at all.
     static SVerification verify(const std::string& sArchive, std::time_t now);
 
     // Fills the descriptive fields of a certificate from its DER bytes; throws CToolError.

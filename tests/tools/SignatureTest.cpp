@@ -171,6 +171,7 @@ TEST_F(Signature, SignedPackageVerifiesHereAndIndependently)
     EXPECT_NE(signer, std::string::npos) << result.out;
     EXPECT_NE(intermediate, std::string::npos) << result.out;
     EXPECT_NE(root, std::string::npos) << result.out;
+    EXPECT_NE(result.out.find("Signature: RSA with sha1, CMS with sha256\n"), std::string::npos);
 
     result = independentVerify("Signed.pkg", "pki/root.pem");
     EXPECT_EQ(result.status, 0) << result.out << result.err;
@@ -193,6 +194,9 @@ TEST_F(Signature, SignedPackageVerifiesHereAndIndependently)
     EXPECT_EQ(info.sChecksumStyle, "sha1");
     EXPECT_EQ(info.offset, 20u);
     EXPECT_EQ(info.size, 256u);
+    EXPECT_TRUE(info.bHasCms);
+    EXPECT_EQ(info.cmsOffset, 20u + 256u);
+    EXPECT_EQ(CXarSignature::verify("Signed.pkg", std::time(nullptr)).sCmsDigest, "sha256");
     ASSERT_EQ(info.lCertificates.size(), 3u);
     EXPECT_EQ(info.lCertificates[0].sSubjectCommonName, "Installer: Ombrel Admins");
     EXPECT_EQ(info.lCertificates[0].sIssuerCommonName, "Tessary Test Installer CA");
@@ -212,6 +216,8 @@ TEST_F(Signature, ChangingOneByteFailsBothVerifiers)
         {"table of contents", 28 + tocLength / 2},
         {"checksum", heap + 5},
         {"signature", heap + 20 + 100},
+        {"CMS certificates", heap + 20 + 256 + 600},
+        {"CMS signature", heap + 20 + 256 + CXarSignature::read("Signed.pkg").cmsSize - 9},
         {"member data", package.size() - 7}};
     trustTestRoot();
     for (const auto& place : places)

@@ -129,6 +129,27 @@ def main():
                         "-in", path("checksum"), "-sigfile", path("signature"))
         if not ok:
             fail("RSA signature does not verify")
+        # Beside it a detached CMS signature of the same checksum, with SHA-256.
+        cms = toc.find("x-signature")
+        if cms is not None:
+            if cms.get("style") != "CMS":
+                fail("unexpected x-signature style %r" % cms.get("style"))
+            offset, size = number(cms, "offset"), number(cms, "size")
+            with open(path("cms.der"), "wb") as stream:
+                stream.write(data[heap + offset:heap + offset + size])
+            ok, _ = openssl("cms", "-verify", "-binary", "-inform", "DER", "-in", path("cms.der"),
+                            "-content", path("checksum"), "-noverify", "-out", os.devnull)
+            if not ok:
+                fail("CMS signature does not verify")
+            ok, dump = openssl("cms", "-cmsout", "-print", "-inform", "DER", "-in", path("cms.der"))
+            if "algorithm: sha256" not in dump:
+                fail("CMS signature does not use SHA-256")
+            # Its certificates are covered by neither signature: they must be the signed chain.
+            ok, pems = openssl("pkcs7", "-inform", "DER", "-in", path("cms.der"), "-print_certs")
+            carried = [base64.b64decode("".join(block.split("-----")[0].split()))
+                       for block in pems.split("-----BEGIN CERTIFICATE-----")[1:]]
+            if not ok or sorted(carried) != sorted(certificates):
+                fail("CMS signature carries other certificates than the table of contents")
         if len(sys.argv) == 3:
             with open(path("chain.pem"), "w") as stream:
                 for index in range(1, len(certificates)):

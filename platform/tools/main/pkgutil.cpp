@@ -65,7 +65,10 @@ int checkSignature(const std::string& sPackage)
     }
     if (result.trust != CXarSignature::Trusted && !result.sTrustProblem.empty())
         std::cout << "   Reason: " << result.sTrustProblem << '\n';
-    std::cout << "   Certificate Chain:\n";
+    std::cout << "   Signature: RSA with " << result.info.sChecksumStyle;
+    if (result.info.bHasCms)
+        std::cout << ", CMS with " << result.sCmsDigest;
+    std::cout << "\n   Certificate Chain:\n";
     int number = 0;
     for (const CXarSignature::SCertificate& certificate : result.info.lCertificates)
     {

@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <fstream>
 #include <iterator>
+#include <openssl/cms.h>
 #include <openssl/err.h>
 #include <openssl/evp.h>
 #include <openssl/pkcs12.h>
@@ -28,8 +29,6 @@ template <typename T, void (*Free)(T*)> struct SFree
 };
 using PKCS12Ptr = std::unique_ptr<PKCS12, SFree<PKCS12, PKCS12_free>>;
 using X509Ptr = std::unique_ptr<X509, SFree<X509, X509_free>>;
-using PkeyCtxPtr = std::unique_ptr<EVP_PKEY_CTX, SFree<EVP_PKEY_CTX, EVP_PKEY_CTX_free>>;
-
 std::string opensslError()
 {
     const unsigned long code = ERR_get_error();
@@ -39,6 +38,19 @@ std::string opensslError()
     char buffer[256];
     ERR_error_string_n(code, buffer, sizeof buffer);
     return buffer;
+}
+
+using PkeyCtxPtr = std::unique_ptr<EVP_PKEY_CTX, SFree<EVP_PKEY_CTX, EVP_PKEY_CTX_free>>;
+using CmsPtr = std::unique_ptr<CMS_ContentInfo, SFree<CMS_ContentInfo, CMS_ContentInfo_free>>;
+using BioPtr = std::unique_ptr<BIO, SFree<BIO, BIO_free_all>>;
+
+X509Ptr parseDer(const std::string& sDer)
+{
+    const auto* p = reinterpret_cast<const unsigned char*>(sDer.data());
+    X509Ptr certificate(d2i_X509(nullptr, &p, static_cast<long>(sDer.size())));
+    if (!certificate)
+        throw CToolError("cannot decode a certificate: " + opensslError());
+    return certificate;
 }
 
 // Reads a small regular file whole; the limit keeps a hostile path (a device, a huge file)
@@ -157,6 +169,7 @@ std::shared_ptr<CSigningIdentity> CSigningIdentity::fromPkcs12(const std::string
     }
     for (const X509Ptr& extra : rest)
         identity->m_lCertificates.push_back(derOf(extra.get()));
+    identity->m_cmsSize = identity->signCms(std::vector<unsigned char>(20)).size();
     return identity;
 }
 
@@ -193,30 +206,53 @@ CSigningIdentity::~CSigningIdentity()
 
 std::size_t CSigningIdentity::size() const
 {
-    return static_cast<std::size_t>(EVP_PKEY_get_size(m_pKey));
+    return static_cast<std::size_t>(EVP_PKEY_get_size(m_pKey)) + m_cmsSize;
 }
 
 void CSigningIdentity::describe(TiXmlElement& toc, std::uint64_t heapOffset) const
 {
-    TiXmlElement signature("signature");
-    signature.SetAttribute("style", "RSA");
-    addText(signature, "offset", std::to_string(heapOffset));
-    addText(signature, "size", std::to_string(size()));
+    const std::size_t rsaSize = static_cast<std::size_t>(EVP_PKEY_get_size(m_pKey));
     TiXmlElement keyInfo("KeyInfo");
     keyInfo.SetAttribute("xmlns", "http://www.w3.org/2000/09/xmldsig#");
     TiXmlElement data("X509Data");
     for (const std::string& sDer : m_lCertificates)
         addText(data, "X509Certificate", base64(sDer));
     keyInfo.InsertEndChild(data);
+
+    TiXmlElement signature("signature");
+    signature.SetAttribute("style", "RSA");
+    addText(signature, "offset", std::to_string(heapOffset));
+    addText(signature, "size", std::to_string(rsaSize));
     signature.InsertEndChild(keyInfo);
     toc.InsertEndChild(signature);
+
+    TiXmlElement cms("x-signature");
+    cms.SetAttribute("style", "CMS");
+    addText(cms, "offset", std::to_string(heapOffset + rsaSize));
+    addText(cms, "size", std::to_string(m_cmsSize));
+    cms.InsertEndChild(keyInfo);
+    toc.InsertEndChild(cms);
 }
 
 std::vector<unsigned char> CSigningIdentity::sign(const std::vector<unsigned char>& tocChecksum,
                                                   const std::string& sChecksumStyle) const
 {
-    // The signature covers the table-of-contents checksum itself, wrapped in a DigestInfo of
-    // that checksum's algorithm: readers verify it against the checksum the header declares.
+    std::vector<unsigned char> signatures = signRsa(tocChecksum, sChecksumStyle);
+    const std::vector<unsigned char> cms = signCms(tocChecksum);
+    if (cms.size() != m_cmsSize)
+        throw CToolError("the CMS signature does not fit the space reserved for it");
+    signatures.insert(signatures.end(), cms.begin(), cms.end());
+    return signatures;
+}
+
+std::vector<unsigned char> CSigningIdentity::signRsa(const std::vector<unsigned char>& tocChecksum,
+                                                     const std::string& sChecksumStyle) const
+{
+    // The RSA signature covers the table-of-contents checksum itself, as a DigestInfo of the
+    // checksum's algorithm, so its digest is whatever the header declares. That stays SHA-1:
+    // libarchive does not even recognise an archive whose header names another algorithm
+    // (and the xar lineages disagree on what the value 3 means), so SHA-1 is what the format
+    // demands here; the CMS signature carries SHA-256.
     const EVP_MD* md = EVP_get_digestbyname(sChecksumStyle.c_str());
     if (!md || static_cast<std::size_t>(EVP_MD_get_size(md)) != tocChecksum.size())
         throw CToolError("cannot sign a \"" + sChecksumStyle + "\" table-of-contents checksum");
@@ -233,6 +269,35 @@ std::vector<unsigned char> CSigningIdentity::sign(const std::vector<unsigned cha
         throw CToolError("cannot sign: " + opensslError());
     signature.resize(length);
     return signature;
+}
+
+std::vector<unsigned char>
+CSigningIdentity::signCms(const std::vector<unsigned char>& tocChecksum) const
+{
+    // A detached CMS signature of the checksum bytes with SHA-256 and the whole chain. Its
+    // signed attributes (content type, signing time, digest) have fixed sizes, so every
+    // signature by this identity is as long as the one made when it was loaded.
+    const int flags = CMS_BINARY | CMS_DETACHED | CMS_PARTIAL | CMS_NOSMIMECAP;
+    const X509Ptr leaf = parseDer(m_lCertificates.front());
+    CmsPtr cms(CMS_sign(nullptr, nullptr, nullptr, nullptr, flags));
+    if (!cms || !CMS_add1_signer(cms.get(), leaf.get(), m_pKey, EVP_sha256(), flags))
+        throw CToolError("cannot make a CMS signature: " + opensslError());
+    for (std::size_t i = 1; i < m_lCertificates.size(); ++i)
+    {
+        const X509Ptr certificate = parseDer(m_lCertificates[i]);
+        if (CMS_add1_cert(cms.get(), certificate.get()) != 1)
+            throw CToolError("cannot make a CMS signature: " + opensslError());
+    }
+    BioPtr data(BIO_new_mem_buf(tocChecksum.data(), static_cast<int>(tocChecksum.size())));
+    if (!data || CMS_final(cms.get(), data.get(), nullptr, flags) != 1)
+        throw CToolError("cannot make a CMS signature: " + opensslError());
+    const int length = i2d_CMS_ContentInfo(cms.get(), nullptr);
+    if (length <= 0)
+        throw CToolError("cannot encode the CMS signature: " + opensslError());
+    std::vector<unsigned char> der(static_cast<std::size_t>(length));
+    unsigned char* p = der.data();
+    i2d_CMS_ContentInfo(cms.get(), &p);
+    return der;
 }
 
 } // namespace PlatformTools

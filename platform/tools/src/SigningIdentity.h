@@ -13,7 +13,10 @@ namespace PlatformTools
 {
 
 // An installer-signing identity loaded from a PKCS#12 file: an RSA private key, its
-// certificate and the chain above it. Signs xar tables of contents as CXarSignature reads them.
+// certificate and the chain above it. Signs xar tables of contents as CXarSignature reads them:
+// the RSA signature installers have always checked, whose digest is the SHA-1 table-of-contents
+// checksum, and beside it a CMS signature of the same checksum with SHA-256, where the format
+// leaves the digest to the signer.
 class CSigningIdentity : public CXarTocSigner
 {
 public:
@@ -40,9 +43,13 @@ public:
 
 private:
     CSigningIdentity() = default;
+    std::vector<unsigned char> signRsa(const std::vector<unsigned char>& tocChecksum,
+                                       const std::string& sChecksumStyle) const;
+    std::vector<unsigned char> signCms(const std::vector<unsigned char>& tocChecksum) const;
 
     evp_pkey_st* m_pKey = nullptr;
     std::vector<std::string> m_lCertificates; // DER, leaf first
+    std::size_t m_cmsSize = 0;                // the same for every checksum: fixed-size fields only
 };
 
 } // namespace PlatformTools

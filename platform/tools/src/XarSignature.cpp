@@ -12,6 +12,7 @@
 #include <fcntl.h>
 #include <memory>
 #include <openssl/bio.h>
+#include <openssl/cms.h>
 #include <openssl/err.h>
 #include <openssl/evp.h>
 #include <openssl/rsa.h>
@@ -38,6 +39,7 @@ using StorePtr = std::unique_ptr<X509_STORE, SFree<X509_STORE, X509_STORE_free>>
 using StoreCtxPtr = std::unique_ptr<X509_STORE_CTX, SFree<X509_STORE_CTX, X509_STORE_CTX_free>>;
 using PkeyCtxPtr = std::unique_ptr<EVP_PKEY_CTX, SFree<EVP_PKEY_CTX, EVP_PKEY_CTX_free>>;
 using BioPtr = std::unique_ptr<BIO, SFree<BIO, BIO_free_all>>;
+using CmsPtr = std::unique_ptr<CMS_ContentInfo, SFree<CMS_ContentInfo, CMS_ContentInfo_free>>;
 
 void freeStack(STACK_OF(X509) * stack)
 {
@@ -173,6 +175,19 @@ CXarSignature::SInfo infoFrom(const CXarReader& reader)
     if (info.size > kMaxSignatureSize)
         throw CToolError("damaged table of contents: the signature is too large");
     info.sSignature = reader.readHeap(info.offset, static_cast<std::size_t>(info.size));
+    if (const TiXmlElement* cms = toc->FirstChildElement("x-signature"))
+    {
+        const char* cmsStyle = cms->Attribute("style");
+        if (!cmsStyle || lower(cmsStyle) != "cms")
+            throw CToolError("damaged table of contents: unsupported x-signature style");
+        info.bHasCms = true;
+        info.cmsOffset = number(cms->FirstChildElement("offset"), "x-signature offset");
+        info.cmsSize = number(cms->FirstChildElement("size"), "x-signature size");
+        if (info.cmsSize > kMaxSignatureSize)
+            throw CToolError("damaged table of contents: the CMS signature is too large");
+        info.sCmsSignature =
+            reader.readHeap(info.cmsOffset, static_cast<std::size_t>(info.cmsSize));
+    }
     const TiXmlElement* keyInfo = signature->FirstChildElement("KeyInfo");
     const TiXmlElement* data = keyInfo ? keyInfo->FirstChildElement("X509Data") : nullptr;
     for (const TiXmlElement* certificate = data ? data->FirstChildElement("X509Certificate")
@@ -217,6 +232,70 @@ bool signatureMatches(const X509* leaf, const CXarSignature::SInfo& info, std::s
     if (rc != 1)
         sProblem = "the signature does not match the table of contents";
     return rc == 1;
+}
+
+// The CMS signature must cover the same checksum and come from the same signer.
+bool cmsMatches(const X509* leaf, const CXarSignature::SInfo& info, std::string& sDigest,
+                std::string& sProblem)
+{
+    const auto* p = reinterpret_cast<const unsigned char*>(info.sCmsSignature.data());
+    CmsPtr cms(d2i_CMS_ContentInfo(nullptr, &p, static_cast<long>(info.sCmsSignature.size())));
+    BioPtr content(BIO_new_mem_buf(info.sChecksum.data(), static_cast<int>(info.sChecksum.size())));
+    if (!cms || !content ||
+        CMS_verify(cms.get(), nullptr, nullptr, content.get(), nullptr,
+                   CMS_BINARY | CMS_NO_SIGNER_CERT_VERIFY) != 1)
+    {
+        ERR_clear_error();
+        sProblem = "the CMS signature does not match the table of contents";
+        return false;
+    }
+    STACK_OF(X509)* signers = CMS_get0_signers(cms.get());
+    const bool bSameSigner =
+        signers && sk_X509_num(signers) == 1 && X509_cmp(sk_X509_value(signers, 0), leaf) == 0;
+    sk_X509_free(signers);
+    if (!bSameSigner)
+    {
+        sProblem = "the CMS signature comes from another signer";
+        return false;
+    }
+    // Its certificates lie outside what either signature covers; they must be the chain the
+    // signed table of contents names, so no byte of the heap goes unchecked.
+    STACK_OF(X509)* certificates = CMS_get1_certs(cms.get());
+    bool bSameChain = certificates && static_cast<std::size_t>(sk_X509_num(certificates)) ==
+                                          info.lCertificates.size();
+    for (int i = 0; bSameChain && i < sk_X509_num(certificates); ++i)
+    {
+        unsigned char* der = nullptr;
+        const int length = i2d_X509(sk_X509_value(certificates, i), &der);
+        const std::string sDer =
+            length > 0 ? std::string(reinterpret_cast<char*>(der), static_cast<std::size_t>(length))
+                       : std::string();
+        OPENSSL_free(der);
+        bSameChain = std::any_of(info.lCertificates.begin(), info.lCertificates.end(),
+                                 [&](const CXarSignature::SCertificate& certificate)
+                                 { return certificate.sDer == sDer; });
+    }
+    sk_X509_pop_free(certificates, X509_free);
+    if (!bSameChain)
+    {
+        sProblem = "the CMS signature carries other certificates than the table of contents";
+        return false;
+    }
+    STACK_OF(CMS_SignerInfo)* signerInfos = CMS_get0_SignerInfos(cms.get());
+    X509_ALGOR* digest = nullptr;
+    if (signerInfos && sk_CMS_SignerInfo_num(signerInfos) == 1)
+    {
+        CMS_SignerInfo_get0_algs(sk_CMS_SignerInfo_value(signerInfos, 0), nullptr, nullptr, &digest,
+                                 nullptr);
+        const ASN1_OBJECT* object = nullptr;
+        if (digest)
+            X509_ALGOR_get0(&object, nullptr, nullptr, digest);
+        const char* name = object ? OBJ_nid2sn(OBJ_obj2nid(object)) : nullptr;
+        sDigest = name ? lower(name) : "";
+        sDigest.erase(std::remove(sDigest.begin(), sDigest.end(), '-'), sDigest.end());
+    }
+    ERR_clear_error();
+    return true;
 }
 
 void evaluateTrust(const std::vector<X509Ptr>& chain, std::time_t now,
@@ -358,6 +437,9 @@ CXarSignature::SVerification CXarSignature::verify(const std::string& sArchive, 
     for (const SCertificate& certificate : result.info.lCertificates)
         chain.push_back(parseCertificate(certificate.sDer));
     if (!signatureMatches(chain.front().get(), result.info, result.sProblem))
+        return result;
+    if (result.info.bHasCms &&
+        !cmsMatches(chain.front().get(), result.info, result.sCmsDigest, result.sProblem))
         return result;
     // The signed table of contents vouches for the members only through their checksums.
     for (const CXarReader::Entry& entry : reader->entries())

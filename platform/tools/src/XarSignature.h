@@ -11,7 +11,9 @@ namespace PlatformTools
 // The signature of a xar archive as installer packages carry it: a <signature style="RSA">
 // element in the table of contents naming a heap range (right after the table-of-contents
 // checksum) that holds an RSA PKCS#1 v1.5 signature of that checksum, with the signer's
-// certificate chain as base64 DER in KeyInfo/X509Data/X509Certificate, leaf first.
+// certificate chain as base64 DER in KeyInfo/X509Data/X509Certificate, leaf first. Packages may
+// carry beside it an <x-signature style="CMS">: a detached CMS signature of the same checksum,
+// by the same signer, whose digest the signer chooses.
 class CXarSignature
 {
 public:
@@ -34,6 +36,9 @@ public:
         std::uint64_t checksumOffset = 0, checksumSize = 0;
         std::string sChecksum;  // the stored table-of-contents checksum
         std::string sSignature; // the stored signature bytes
+        bool bHasCms = false;
+        std::uint64_t cmsOffset = 0, cmsSize = 0;
+        std::string sCmsSignature; // DER
     };
 
     enum Status
@@ -56,6 +61,7 @@ public:
         std::string sProblem; // why the signature is invalid or the archive unreadable
         Trust trust = Untrusted;
         std::string sTrustProblem;
+        std::string sCmsDigest; // the CMS signature's digest ("sha256"), once it verified
         SInfo info;
     };
 

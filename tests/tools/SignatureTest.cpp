@@ -6,6 +6,7 @@
 #include <ctime>
 #include <filesystem>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 using namespace ToolTest;
 using PlatformTools::CXarSignature;
@@ -47,10 +48,17 @@ void openssl(const std::vector<std::string>& lArgs, const std::string& sDirector
     ASSERT_EQ(result.status, 0) << "openssl " << lArgs.front() << ": " << result.err;
 }
 
+void exportIdentity()
+{
+    // The file keeps the chain root first, the reverse of the order the signature needs.
+    writeFile("pki/chain.pem", readFile("pki/root.pem") + readFile("pki/intermediate.pem"));
+    openssl({"pkcs12", "-export", "-inkey", "signer.key", "-in", "signer.pem", "-certfile",
+             "chain.pem", "-out", "identity.p12", "-passout", "file:password"});
+}
+
 // A root, an intermediate and an installer-signing certificate, the signer's identity as a
-// PKCS#12 file "pki/identity.p12" with the password in "pki/password". An expired signer is
-// issued for a year that is long past.
-void makePki(bool bExpiredSigner = false)
+// PKCS#12 file "pki/identity.p12" with the password in "pki/password".
+void makePki()
 {
     fs::create_directories("pki");
     writeFile("pki/pki.cnf", kPkiConfig);
@@ -66,30 +74,30 @@ void makePki(bool bExpiredSigner = false)
              "-out", "intermediate.pem"});
     openssl({"req", "-config", "pki.cnf", "-newkey", "rsa:2048", "-nodes", "-keyout", "signer.key",
              "-out", "signer.csr", "-subj", "/CN=Installer: Ombrel Admins"});
-    if (bExpiredSigner)
-    {
-        writeFile("pki/index.txt", "");
-        writeFile("pki/serial", "03\n");
-        openssl({"ca",          "-batch",
-                 "-config",     "pki.cnf",
-                 "-cert",       "intermediate.pem",
-                 "-keyfile",    "intermediate.key",
-                 "-startdate",  "20200101000000Z",
-                 "-enddate",    "20210101000000Z",
-                 "-extensions", "v3_leaf",
-                 "-extfile",    "pki.cnf",
-                 "-notext",     "-in",
-                 "signer.csr",  "-out",
-                 "signer.pem"});
-    }
-    else
-        openssl({"x509", "-req", "-in", "signer.csr", "-CA", "intermediate.pem", "-CAkey",
-                 "intermediate.key", "-set_serial", "3", "-days", "365", "-extfile", "pki.cnf",
-                 "-extensions", "v3_leaf", "-out", "signer.pem"});
-    // The file keeps the chain root first, the reverse of the order the signature needs.
-    writeFile("pki/chain.pem", readFile("pki/root.pem") + readFile("pki/intermediate.pem"));
-    openssl({"pkcs12", "-export", "-inkey", "signer.key", "-in", "signer.pem", "-certfile",
-             "chain.pem", "-out", "identity.p12", "-passout", "file:password"});
+    openssl({"x509", "-req", "-in", "signer.csr", "-CA", "intermediate.pem", "-CAkey",
+             "intermediate.key", "-set_serial", "3", "-days", "365", "-extfile", "pki.cnf",
+             "-extensions", "v3_leaf", "-out", "signer.pem"});
+    exportIdentity();
+}
+
+// Replaces the identity by one whose certificate, from the same intermediate, was valid only
+// in a year long past.
+void reissueExpiredSigner()
+{
+    writeFile("pki/index.txt", "");
+    writeFile("pki/serial", "04\n");
+    openssl({"ca",          "-batch",
+             "-config",     "pki.cnf",
+             "-cert",       "intermediate.pem",
+             "-keyfile",    "intermediate.key",
+             "-startdate",  "20200101000000Z",
+             "-enddate",    "20210101000000Z",
+             "-extensions", "v3_leaf",
+             "-extfile",    "pki.cnf",
+             "-notext",     "-in",
+             "signer.csr",  "-out",
+             "signer.pem"});
+    exportIdentity();
 }
 
 // The published sample when the build made it, else a small package of the same layout.
@@ -253,8 +261,7 @@ TEST_F(Signature, ReportsUnsignedUntrustedAndExpiredSigners)
     EXPECT_NE(result.out.find("Status: signed by untrusted certificate\n"), std::string::npos)
         << result.out;
 
-    fs::remove_all("pki");
-    makePki(true);
+    reissueExpiredSigner();
     ASSERT_EQ(flattenSigned("Expired.pkg").status, 0);
     trustTestRoot();
     result = run("pkgutil", {"--check-signature", "Expired.pkg"});
@@ -272,6 +279,10 @@ TEST_F(Signature, ReportsUnsignedUntrustedAndExpiredSigners)
     EXPECT_EQ(CXarSignature::verify("Expired.pkg", 1590000000).trust, CXarSignature::Untrusted);
 
     EXPECT_EQ(run("pkgutil", {"--check-signature", "expanded"}).status, 1);
+    ASSERT_EQ(::mkfifo("Pipe.pkg", 0600), 0);
+    result = run("pkgutil", {"--check-signature", "Pipe.pkg"});
+    EXPECT_EQ(result.status, 1);
+    EXPECT_NE(result.err.find("not a file"), std::string::npos) << result.err;
     result = run("pkgutil", {"--check-signature", "pki/root.pem"});
     EXPECT_EQ(result.status, 1);
     EXPECT_NE(result.err.find("not a xar archive"), std::string::npos) << result.err;

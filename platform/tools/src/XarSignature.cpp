@@ -18,6 +18,7 @@
 #include <openssl/rsa.h>
 #include <openssl/x509.h>
 #include <openssl/x509_vfy.h>
+#include <sys/stat.h>
 #include <tinyxml.h>
 #include <unistd.h>
 
@@ -390,12 +391,17 @@ CXarSignature::SVerification CXarSignature::verify(const std::string& sArchive, 
 {
     {
         // Something that is not a xar archive at all is an error, not a bad signature.
-        const int fd = ::open(sArchive.c_str(), O_RDONLY | O_CLOEXEC);
+        // Non-blocking, so a FIFO in place of the package cannot hang the check.
+        const int fd = ::open(sArchive.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
         if (fd < 0)
             throw CToolError::fromErrno("cannot open " + sArchive);
+        struct stat st;
         char magic[4] = {};
-        const ssize_t n = ::read(fd, magic, sizeof magic);
+        const bool bFile = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
+        const ssize_t n = bFile ? ::read(fd, magic, sizeof magic) : 0;
         ::close(fd);
+        if (!bFile)
+            throw CToolError(sArchive + " is not a file");
         if (n != 4 || std::memcmp(magic, "xar!", 4) != 0)
             throw CToolError(sArchive + " is not a xar archive");
     }
@@ -423,6 +429,11 @@ CXarSignature::SVerification CXarSignature::verify(const std::string& sArchive, 
     if (result.info.lCertificates.empty())
     {
         result.sProblem = "the signature carries no certificate";
+        return result;
+    }
+    if (!CDigest::isSupported(result.info.sChecksumStyle))
+    {
+        result.sProblem = "the table of contents has no checksum the signature could cover";
         return result;
     }
     CDigest digest(result.info.sChecksumStyle);

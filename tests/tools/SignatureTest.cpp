@@ -318,6 +318,14 @@ TEST_F(Signature, IdentitiesAndPasswordsAreCheckedBeforeAnythingIsWritten)
     EXPECT_NE(result.err.find("RSA"), std::string::npos) << result.err;
     EXPECT_EQ(readFile("Existing.pkg"), "keep me");
 
+    // Keychain exports still protect the key with RC2 or 3DES.
+    openssl({"pkcs12", "-export", "-legacy", "-inkey", "signer.key", "-in", "signer.pem",
+             "-certfile", "chain.pem", "-out", "legacy.p12", "-passout", "file:password"});
+    result = run("pkgutil", {"--flatten", "expanded", "Legacy.pkg", "--sign-identity",
+                             "pki/legacy.p12", "--sign-password-file", "pki/password"});
+    EXPECT_EQ(result.status, 0) << result.err;
+    EXPECT_EQ(independentVerify("Legacy.pkg", "pki/root.pem").status, 0);
+
     // The password from the environment, and xar signing what it creates.
     ::setenv("TESSARY_SIGN_PASSWORD", "correct horse", 1);
     result = run("pkgutil",

@@ -240,6 +240,11 @@ TEST_F(Signature, ChangingOneByteFailsBothVerifiers)
         EXPECT_NE(result.out.find("Status: "), std::string::npos) << result.out << result.err;
         result = independentVerify("Changed.pkg", "pki/root.pem");
         EXPECT_EQ(result.status, 1) << result.out << result.err;
+        // The quick look skips only the members' data, and says so.
+        const CXarSignature::SVerification quick =
+            CXarSignature::verify("Changed.pkg", std::time(nullptr), false);
+        EXPECT_EQ(quick.status == CXarSignature::Valid, place.first == "member data");
+        EXPECT_FALSE(quick.bMembersChecked);
     }
 }
 

@@ -387,7 +387,8 @@ CXarSignature::SInfo CXarSignature::read(const std::string& sArchive)
     }
 }
 
-CXarSignature::SVerification CXarSignature::verify(const std::string& sArchive, std::time_t now)
+CXarSignature::SVerification CXarSignature::verify(const std::string& sArchive, std::time_t now,
+                                                   bool bCheckMembers)
 {
     {
         // Something that is not a xar archive at all is an error, not a bad signature.
@@ -455,6 +456,8 @@ CXarSignature::SVerification CXarSignature::verify(const std::string& sArchive, 
     // The signed table of contents vouches for the members only through their checksums.
     for (const CXarReader::Entry& entry : reader->entries())
     {
+        if (!bCheckMembers)
+            break;
         if (!entry.bHasData)
             continue;
         if (entry.sArchivedChecksum.empty() && entry.sExtractedChecksum.empty())
@@ -473,6 +476,7 @@ CXarSignature::SVerification CXarSignature::verify(const std::string& sArchive, 
         }
     }
     result.status = Valid;
+    result.bMembersChecked = bCheckMembers;
     result.sProblem.clear();
     evaluateTrust(chain, now, result);
     return result;

@@ -62,6 +62,7 @@ public:
         Trust trust = Untrusted;
         std::string sTrustProblem;
         std::string sCmsDigest; // the CMS signature's digest ("sha256"), once it verified
+        bool bMembersChecked = false;
         SInfo info;
     };
 
@@ -74,8 +75,10 @@ public:
     // the checksums the signed table of contents holds. Then evaluates the chain against the
     // system's trusted roots and the PEM file named by TESSARY_TRUSTED_CERTIFICATES, at the
     // given time. Throws CToolError only when the file cannot be opened or is not a xar
-    // archive at all.
-    static SVerification verify(const std::string& sArchive, std::time_t now);
+    // archive at all. Without bCheckMembers the members' data is not read (a quick look when a
+    // package is opened); bMembersChecked then stays false.
+    static SVerification verify(const std::string& sArchive, std::time_t now,
+                                bool bCheckMembers = true);
 
     // Fills the descriptive fields of a certificate from its DER bytes; throws CToolError.
     static SCertificate describeCertificate(const std::string& sDer);

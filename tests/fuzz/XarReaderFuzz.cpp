@@ -1,7 +1,7 @@
 // Opens arbitrary bytes as a xar archive the way the xar and pkgutil stand-ins
 // do, lists the members, checks their names as extraction would, and reads
-// every member's data in memory. Any crash, sanitizer report, leak or hang is a
-// finding; a CToolError is the expected outcome for most inputs.
+// every member's data in memory, then checks the archive's signature. Any crash, sanitizer report,
+// leak or hang is a finding; a CToolError is the expected outcome for most inputs.
 //
 // An input that starts with "xar!" is used as the archive unchanged, so the
 // header and the heap are explored as they are. Any other input is taken as a
@@ -14,6 +14,7 @@
 #include "SafeTarget.h"
 #include "ToolError.h"
 #include "XarReader.h"
+#include "XarSignature.h"
 
 #include <cerrno>
 #include <cstdint>
@@ -181,6 +182,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     {
         CXarReader reader(g_sArchive);
         readMembers(reader);
+        // The signature check parses the signature elements and the certificates in them.
+        const CXarSignature::SVerification verification =
+            CXarSignature::verify(g_sArchive, 1700000000);
+        if ((verification.status == CXarSignature::Invalid ||
+             verification.status == CXarSignature::Damaged) &&
+            verification.sProblem.empty())
+            finding("a refused signature must say why");
     }
     catch (const CToolError& error)
     {

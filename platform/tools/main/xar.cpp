@@ -1,6 +1,7 @@
 // xar: creates, lists and extracts xar archives with the options of Apple's tool that package
 // handling needs.
 #include "SafeTarget.h"
+#include "SigningIdentity.h"
 #include "ToolError.h"
 #include "XarReader.h"
 #include "XarWriter.h"
@@ -21,6 +22,8 @@ namespace
 const char* const kUsage =
     "usage: xar -c [-v] -f ARCHIVE [-C DIR] [--compression none|gzip] [--no-compress REGEX] "
     "PATH...\n"
+    "              [--sign-identity FILE.p12 [--sign-password-file FILE | --sign-password-env "
+    "VARIABLE]]\n"
     "       xar -x [-v] -f ARCHIVE [-C DIR] [REGEX...]\n"
     "       xar -t [-v] -f ARCHIVE\n";
 
@@ -33,6 +36,7 @@ struct SOptions
     bool bCompress = true;
     std::vector<std::string> lNoCompress;
     std::vector<std::string> lOperands;
+    std::string sIdentity, sPasswordFile, sPasswordVariable;
 };
 
 class CRegex
@@ -100,6 +104,12 @@ SOptions parse(int argc, char** argv)
             options.lNoCompress.push_back(value(arg));
         else if (arg.compare(0, 14, "--no-compress=") == 0)
             options.lNoCompress.push_back(arg.substr(14));
+        else if (arg == "--sign-identity")
+            options.sIdentity = value(arg);
+        else if (arg == "--sign-password-file")
+            options.sPasswordFile = value(arg);
+        else if (arg == "--sign-password-env")
+            options.sPasswordVariable = value(arg);
         else if (arg.compare(0, 2, "--") == 0)
             throw CToolError("unknown option " + arg);
         else
@@ -128,6 +138,13 @@ SOptions parse(int argc, char** argv)
         throw CToolError("one of -c, -x or -t is required");
     if (options.sArchive.empty())
         throw CToolError("-f ARCHIVE is required");
+    if (options.sIdentity.empty() &&
+        (!options.sPasswordFile.empty() || !options.sPasswordVariable.empty()))
+        throw CToolError("a password was given without --sign-identity");
+    if (!options.sIdentity.empty() && options.mode != 'c')
+        throw CToolError("--sign-identity goes with -c");
+    if (!options.sPasswordFile.empty() && !options.sPasswordVariable.empty())
+        throw CToolError("give either --sign-password-file or --sign-password-env");
     return options;
 }
 
@@ -224,9 +241,19 @@ void create(const SOptions& options)
             throw CToolError::fromErrno("cannot determine the working directory");
         sArchive = std::string(cwd) + "/" + sArchive;
     }
+    // The identity is loaded before anything is written, so a wrong password costs nothing.
+    std::shared_ptr<CSigningIdentity> pIdentity;
+    if (!options.sIdentity.empty())
+        pIdentity = CSigningIdentity::fromPkcs12(
+            options.sIdentity, CSigningIdentity::passwordFrom(options.sPasswordFile,
+                                                              options.sPasswordVariable.empty()
+                                                                  ? "TESSARY_SIGN_PASSWORD"
+                                                                  : options.sPasswordVariable,
+                                                              options.sPasswordVariable.empty()));
     if (!options.sDirectory.empty() && ::chdir(options.sDirectory.c_str()) != 0)
         throw CToolError::fromErrno("cannot enter " + options.sDirectory);
     CXarWriter writer;
+    writer.setSigner(pIdentity);
     writer.setCompressionRule(
         [&](const std::string& sMember)
         {

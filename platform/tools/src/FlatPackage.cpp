@@ -276,7 +276,8 @@ void CFlatPackage::expand(const std::string& sPackage, const std::string& sDirec
     }
 }
 
-void CFlatPackage::flatten(const std::string& sDirectory, const std::string& sPackage)
+void CFlatPackage::flatten(const std::string& sDirectory, const std::string& sPackage,
+                           std::shared_ptr<const CXarTocSigner> pSigner)
 {
     struct stat st;
     if (::stat(sDirectory.c_str(), &st) != 0)
@@ -288,6 +289,7 @@ void CFlatPackage::flatten(const std::string& sDirectory, const std::string& sPa
     CTemporaryFiles temporaries;
     CXarWriter writer;
     addExpandedTree(writer, temporaries, sDirectory, std::string());
+    writer.setSigner(std::move(pSigner));
     writer.write(sPackage);
 }
 

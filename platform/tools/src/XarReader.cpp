@@ -454,6 +454,8 @@ CXarReader::CXarReader(const std::string& sPath) : m_sPath(sPath), m_iFd(-1), m_
         TiXmlBase::SetCondenseWhiteSpace(bCondensed);
         if (document.Error())
             throw CToolError(sPath + ": damaged table of contents: " + document.ErrorDesc());
+        m_sCompressedToc = compressed;
+        m_sTocXml = xml;
         const TiXmlElement* root = document.RootElement();
         const TiXmlElement* toc =
             root && std::string(root->Value()) == "xar" ? root->FirstChildElement("toc") : nullptr;
@@ -519,6 +521,16 @@ void CXarReader::readExactly(std::uint64_t offset, void* pBuffer, std::size_t si
         size -= static_cast<std::size_t>(n);
         offset += static_cast<std::uint64_t>(n);
     }
+}
+
+std::string CXarReader::readHeap(std::uint64_t offset, std::size_t size) const
+{
+    if (offset > m_fileSize || m_heapStart > m_fileSize - offset ||
+        size > m_fileSize - m_heapStart - offset)
+        throw CToolError(m_sPath + ": heap range lies beyond the end of the archive (truncated?)");
+    std::string data(size, '\0');
+    readExactly(m_heapStart + offset, data.data(), size);
+    return data;
 }
 
 void CXarReader::readData(const Entry& entry,

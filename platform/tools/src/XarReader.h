@@ -49,6 +49,11 @@ public:
 
     const std::vector<Entry>& entries() const { return m_lEntries; }
     const std::string& tocChecksumStyle() const { return m_sTocStyle; }
+    // The table of contents as stored (compressed) and as text, for signature checks.
+    const std::string& compressedToc() const { return m_sCompressedToc; }
+    const std::string& tocXml() const { return m_sTocXml; }
+    // Bytes at a heap offset; throws CToolError when they lie beyond the end of the archive.
+    std::string readHeap(std::uint64_t offset, std::size_t size) const;
 
     // Streams a member's extracted bytes to the sink, then verifies size and checksums;
     // throws CToolError on any mismatch (the sink may already have received data).
@@ -64,6 +69,7 @@ private:
     std::uint64_t m_fileSize;
     std::uint64_t m_heapStart;
     std::string m_sTocStyle;
+    std::string m_sCompressedToc, m_sTocXml;
     std::vector<Entry> m_lEntries;
 };
 

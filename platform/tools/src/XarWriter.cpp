@@ -315,6 +315,11 @@ CXarWriter::CXarWriter() : m_pRoot(std::make_unique<Node>()) {}
 
 CXarWriter::~CXarWriter() = default;
 
+void CXarWriter::setSigner(std::shared_ptr<const CXarTocSigner> pSigner)
+{
+    m_pSigner = std::move(pSigner);
+}
+
 void CXarWriter::setCompressionRule(std::function<bool(const std::string&)> rule)
 {
     m_fnCompress = std::move(rule);
@@ -423,9 +428,11 @@ void CXarWriter::write(const std::string& sArchivePath)
     if (m_pRoot->children.empty())
         throw CToolError("nothing to archive");
     SWriteContext context;
-    // The table-of-contents checksum takes the first 20 bytes of the heap.
-    const unsigned char placeholder[20] = {};
-    context.heap.append(placeholder, sizeof placeholder);
+    // The table-of-contents checksum takes the first 20 bytes of the heap, a signature the
+    // bytes after it.
+    const std::size_t signatureSize = m_pSigner ? m_pSigner->size() : 0;
+    const std::vector<unsigned char> placeholder(20 + signatureSize);
+    context.heap.append(placeholder.data(), placeholder.size());
 
     TiXmlDocument document;
     document.InsertEndChild(TiXmlDeclaration("1.0", "UTF-8", ""));
@@ -437,6 +444,8 @@ void CXarWriter::write(const std::string& sArchivePath)
     addText(&checksum, "offset", "0");
     addText(&checksum, "size", "20");
     toc.InsertEndChild(checksum);
+    if (m_pSigner)
+        m_pSigner->describe(toc, 20);
     for (const auto& childNode : m_pRoot->children)
         writeNode(childNode.first, *childNode.second, &toc, context);
     xar.InsertEndChild(toc);
@@ -455,6 +464,10 @@ void CXarWriter::write(const std::string& sArchivePath)
     CDigest tocDigest("sha1");
     tocDigest.update(compressed.data(), compressed.size());
     const std::vector<unsigned char> tocSum = tocDigest.finish();
+    const std::vector<unsigned char> signature =
+        m_pSigner ? m_pSigner->sign(tocSum, "sha1") : std::vector<unsigned char>();
+    if (signature.size() != signatureSize)
+        throw CToolError("the signature does not fit the space reserved for it");
 
     unsigned char header[28] = {'x', 'a', 'r', '!'};
     putBigEndian(header + 4, 28, 2);
@@ -476,6 +489,10 @@ void CXarWriter::write(const std::string& sArchivePath)
         const off_t checksumAt = static_cast<off_t>(sizeof header + compressed.size());
         if (::pwrite(fd, tocSum.data(), tocSum.size(), checksumAt) !=
             static_cast<ssize_t>(tocSum.size()))
+            throw CToolError::fromErrno("cannot write " + sArchivePath);
+        if (!signature.empty() && ::pwrite(fd, signature.data(), signature.size(),
+                                           checksumAt + static_cast<off_t>(tocSum.size())) !=
+                                      static_cast<ssize_t>(signature.size()))
             throw CToolError::fromErrno("cannot write " + sArchivePath);
         const mode_t mask = ::umask(0);
         ::umask(mask);

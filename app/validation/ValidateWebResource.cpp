@@ -94,6 +94,9 @@ void ValidateWebResource::run()
 
     QNetworkAccessManager manager;
     QNetworkRequest request(m_Url);
+    // Qt unpacks compressed answers before the size cap below sees them, so a small
+    // compressed piece could grow many times over: ask for the plain body.
+    request.setRawHeader("Accept-Encoding", "identity");
     if (!m_sProxyHost.isEmpty())
     {
         manager.setProxy(QNetworkProxy(QNetworkProxy::HttpProxy, m_sProxyHost, m_nProxyPort,

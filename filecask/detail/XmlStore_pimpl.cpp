@@ -229,6 +229,13 @@ bool XmlStore_pimpl::Commit()
     return saved;
 }
 
+bool XmlStore_pimpl::Committed(bool outermost) const
+{
+    // The operation's own lock was the outermost one, so its release committed:
+    // changes still pending mean the file did not take them.
+    return !outermost || !m_bDirty;
+}
+
 void XmlStore_pimpl::ReloadUnlessDirty()
 {
     if (!m_bLoaded || !m_bDirty)
@@ -276,19 +283,22 @@ bool XmlStore_pimpl::Write(const std::wstring& key, const std::wstring& name,
     const std::vector<std::string> path = SplitPath(key);
     const std::string valueName = ToUtf8(name);
     const std::string data = ToUtf8(value);
-    OperationLock lock(*this);
-    if (!IsLocked())
-        return false;
-    ReloadUnlessDirty();
-    if (!Preferences())
-        return false;
-    TiXmlElement* keyElement = Walk(path, true);
-    TiXmlElement* valueElement = FindChild(keyElement, VALUE, valueName);
-    if (!valueElement)
-        valueElement = AddChild(keyElement, VALUE, valueName);
-    valueElement->SetAttribute(DATA, data);
-    m_bDirty = true;
-    return true;
+    const bool outermost = GetLockCount() == 0;
+    {
+        OperationLock lock(*this);
+        if (!IsLocked())
+            return false;
+        ReloadUnlessDirty();
+        if (!Preferences())
+            return false;
+        TiXmlElement* keyElement = Walk(path, true);
+        TiXmlElement* valueElement = FindChild(keyElement, VALUE, valueName);
+        if (!valueElement)
+            valueElement = AddChild(keyElement, VALUE, valueName);
+        valueElement->SetAttribute(DATA, data);
+        m_bDirty = true;
+    }
+    return Committed(outermost);
 }
 
 bool XmlStore_pimpl::Read(const std::wstring& key, const std::wstring& name, std::wstring& value,
@@ -316,22 +326,25 @@ bool XmlStore_pimpl::DeleteValue(const std::wstring& key, const std::wstring& na
 {
     const std::vector<std::string> path = SplitPath(key);
     const std::string valueName = ToUtf8(name);
-    OperationLock lock(*this);
-    if (!IsLocked())
-        return false;
-    ReloadUnlessDirty();
-    if (!Preferences())
-        return false;
-    TiXmlElement* keyElement = Walk(path, false);
-    if (!keyElement)
-        return true;
-    if (TiXmlElement* valueElement = FindChild(keyElement, VALUE, valueName))
+    const bool outermost = GetLockCount() == 0;
     {
-        ForgetChildIndex();
-        keyElement->RemoveChild(valueElement);
-        m_bDirty = true;
+        OperationLock lock(*this);
+        if (!IsLocked())
+            return false;
+        ReloadUnlessDirty();
+        if (!Preferences())
+            return false;
+        TiXmlElement* keyElement = Walk(path, false);
+        if (!keyElement)
+            return true;
+        if (TiXmlElement* valueElement = FindChild(keyElement, VALUE, valueName))
+        {
+            ForgetChildIndex();
+            keyElement->RemoveChild(valueElement);
+            m_bDirty = true;
+        }
     }
-    return true;
+    return Committed(outermost);
 }
 
 bool XmlStore_pimpl::DeleteKey(const std::wstring& key)
@@ -340,17 +353,20 @@ bool XmlStore_pimpl::DeleteKey(const std::wstring& key)
     // An empty path names the whole tree, which is not a key to remove.
     if (path.empty())
         return false;
-    OperationLock lock(*this);
-    if (!IsLocked())
-        return false;
-    ReloadUnlessDirty();
-    TiXmlElement* keyElement = Walk(path, false);
-    if (!keyElement)
-        return true;
-    ForgetChildIndex();
-    keyElement->Parent()->RemoveChild(keyElement);
-    m_bDirty = true;
-    return true;
+    const bool outermost = GetLockCount() == 0;
+    {
+        OperationLock lock(*this);
+        if (!IsLocked())
+            return false;
+        ReloadUnlessDirty();
+        TiXmlElement* keyElement = Walk(path, false);
+        if (!keyElement)
+            return true;
+        ForgetChildIndex();
+        keyElement->Parent()->RemoveChild(keyElement);
+        m_bDirty = true;
+    }
+    return Committed(outermost);
 }
 
 void XmlStore_pimpl::List(const std::wstring& key, const char* element,

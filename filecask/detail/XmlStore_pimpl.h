@@ -64,6 +64,8 @@ public:
     bool Deserialize(const std::string& text);
 
 private:
+    // What a changing operation returns once its own lock is released.
+    bool Committed(bool outermost) const;
     // Rereads the file before a change unless changes are pending.
     void ReloadUnlessDirty();
     // Loads before a read, and rereads while the caller holds the file lock.

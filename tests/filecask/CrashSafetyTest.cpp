@@ -1,0 +1,113 @@
+// Saves must leave the old or the new document whatever instant the writer
+// dies, and a save that stored nothing must say so.
+#include "ChildProcess.h"
+
+#include <filecask/FileCask.h>
+#include <filecask/SimpleFileCask.h>
+#include <filecask/XmlStore.h>
+
+#include <gtest/gtest.h>
+
+#include <boost/make_shared.hpp>
+
+#include <chrono>
+#include <csignal>
+#include <random>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+
+using Preference::FileCask;
+using Preference::SimpleFileCask;
+using Preference::XmlStore;
+
+namespace
+{
+std::wstring wide(const std::string& text)
+{
+    return std::wstring(text.begin(), text.end());
+}
+
+boost::shared_ptr<Preference::StreamStore> caskOf(const std::string& kind, const std::string& path)
+{
+    if (kind == "simple")
+        return boost::make_shared<SimpleFileCask>(FileCask::PrivateAccess, wide(path));
+    return boost::make_shared<FileCask>(FileCask::PrivateAccess, wide(path));
+}
+
+XmlStore storeOf(const std::string& kind, const std::string& path)
+{
+    return XmlStore(caskOf(kind, path), kind == "simple" ? 0 : 1, true);
+}
+
+// Kills writers of a store at random instants and counts the stores that
+// afterwards lost the value written before the writers started.
+int storesLostToKills(const std::string& kind, int rounds)
+{
+    const std::string path = kind + "-killed.dat";
+    {
+        XmlStore store = storeOf(kind, path);
+        if (!store.Write(L"Kept", L"marker", L"still here"))
+            return rounds;
+    }
+    std::mt19937 random(12345);
+    std::uniform_int_distribution<int> delay(0, 12000);
+    int lost = 0;
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(25);
+    for (int i = 0; i < rounds && std::chrono::steady_clock::now() < deadline; ++i)
+    {
+        {
+            ChildProcess writer({helperProgram(), "churn", kind, path});
+            if (writer.readLine() != "ready")
+                return rounds;
+            std::this_thread::sleep_for(std::chrono::microseconds(delay(random)));
+            writer.kill(SIGKILL);
+            writer.wait();
+        }
+        XmlStore reader = storeOf(kind, path);
+        std::wstring marker;
+        if (!reader.Read(L"Kept", L"marker", marker, L"") || marker != L"still here")
+        {
+            // Put it back, so that every round counts on its own.
+            ++lost;
+            reader.Write(L"Kept", L"marker", L"still here");
+        }
+    }
+    return lost;
+}
+} // namespace
+
+TEST(CrashSafety, WritersKilledAtRandomInstantsNeverLoseTheStore)
+{
+    for (const std::string kind : {"cask", "simple"})
+        EXPECT_EQ(storesLostToKills(kind, 120), 0) << kind;
+}
+
+TEST(CrashSafety, AFullDiskFailsTheWriteAndKeepsTheOldDocument)
+{
+    for (const std::string kind : {"cask", "simple"})
+    {
+        const std::string path = kind + "-full.dat";
+        ASSERT_TRUE(storeOf(kind, path).Write(L"Kept", L"marker", L"old"));
+        const pid_t child = fork();
+        ASSERT_NE(child, -1);
+        if (child == 0)
+        {
+            // Room for the old document, none for a much larger one.
+            signal(SIGXFSZ, SIG_IGN);
+            rlimit limit = {4096, 4096};
+            setrlimit(RLIMIT_FSIZE, &limit);
+            XmlStore store = storeOf(kind, path);
+            const bool written = store.Write(L"Kept", L"marker", std::wstring(20000, L'n'));
+            _exit(written ? 1 : 0);
+        }
+        int status = 0;
+        waitpid(child, &status, 0);
+        ASSERT_TRUE(WIFEXITED(status));
+        EXPECT_EQ(WEXITSTATUS(status), 0) << kind << ": the write must report the full disk";
+        std::wstring marker;
+        EXPECT_TRUE(storeOf(kind, path).Read(L"Kept", L"marker", marker, L"")) << kind;
+        EXPECT_EQ(marker, L"old") << kind;
+    }
+}

@@ -2,6 +2,7 @@
 
 #include "PlistStore_pimpl.h"
 
+#include <cstddef>
 #include <string>
 
 namespace Preference
@@ -35,6 +36,10 @@ private:
     // One attempt at opening and locking the file; true when m_nFile holds it.
     // Sets retry when another process holds the lock.
     bool OpenLocked(bool& retry);
+
+    // Writes the whole file anew and renames it over the old one, keeping the
+    // file lock (when held) on the file now at the path.
+    bool ReplaceFile(const char* bytes, std::size_t size);
 
     static Guard& LegacyGuard();
 

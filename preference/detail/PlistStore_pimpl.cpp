@@ -19,8 +19,9 @@ public:
         : m_store(store), m_bAcquired(store.CountedTryLock(store.GetLockTimeout())),
           m_bActive(store.IsLocked())
     {
-        // Without pending changes of our own, see what others wrote meanwhile.
-        if (m_bActive && (!m_store.m_bLoaded || !m_store.m_bDirty))
+        // Without pending changes of our own, see what others wrote before we
+        // took the lock; while we hold it, nobody else changes the domain.
+        if (m_bActive && (!m_store.m_bLoaded || (!m_store.m_bDirty && !m_store.m_bSyncedUnderLock)))
             m_store.Reload();
     }
     ~Frame()
@@ -89,6 +90,7 @@ bool PlistStore_pimpl::TryLock(int timeout)
         m_gGuard.unlock();
         return false;
     }
+    m_bSyncedUnderLock = false;
     return true;
 }
 
@@ -109,6 +111,7 @@ bool PlistStore_pimpl::Reload()
 {
     CFPreferencesSynchronize(m_pApplicationId.get(), m_pUser.get(), m_pHost.get());
     m_bLoaded = true;
+    m_bSyncedUnderLock = GetLockCount() > 0;
     return true;
 }
 
@@ -232,7 +235,10 @@ bool PlistStore_pimpl::Write(const std::wstring& key, const std::wstring& name, 
 CFTypeRef PlistStore_pimpl::FindValue(const std::wstring& key, const std::wstring& name,
                                       Chain& chain)
 {
-    if (!m_bLoaded && !Reload())
+    // A read under the caller's lock, as in read-modify-write, must see the
+    // latest committed state, not the view of the last synchronisation.
+    const bool stale = GetLockCount() > 0 && !m_bDirty && !m_bSyncedUnderLock;
+    if ((!m_bLoaded || stale) && !Reload())
         return nullptr;
     const std::vector<CFStringPtr> names = NormalizeAndSplitPath(key);
     if (names.empty())

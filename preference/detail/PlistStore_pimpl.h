@@ -97,6 +97,9 @@ private:
     CFStringPtr m_pHost;
     bool m_bLoaded;
     bool m_bDirty;
+    // Whether the domain was reread since the real lock was taken: only then
+    // do reads under the lock see what other processes committed before it.
+    bool m_bSyncedUnderLock = false;
     DomainFileLock m_lDomainLock;
 };
 

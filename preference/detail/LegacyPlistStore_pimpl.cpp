@@ -224,6 +224,8 @@ bool LegacyPlistStore_pimpl::Reload()
 
 bool LegacyPlistStore_pimpl::Commit()
 {
+    // Every change was written when it was made, or reported as failed then.
+    MarkClean();
     return true;
 }
 

@@ -16,8 +16,8 @@ class PlistStore_pimpl::Frame
 {
 public:
     explicit Frame(PlistStore_pimpl& store)
-        : m_store(store), m_bAcquired(store.CountedTryLock(store.GetLockTimeout())),
-          m_bActive(store.IsLocked())
+        : m_store(store), m_bOutermost(store.GetLockCount() == 0),
+          m_bAcquired(store.CountedTryLock(store.GetLockTimeout())), m_bActive(store.IsLocked())
     {
         // Without pending changes of our own, see what others wrote before we
         // took the lock; while we hold it, nobody else changes the domain.
@@ -34,14 +34,38 @@ public:
 
     bool IsActive() const { return m_bActive; }
 
+    // Releases the lock now and returns what the operation returns: when its
+    // own lock was the outermost, the release committed, and changes still
+    // pending then mean that nothing was stored.
+    bool Finish(bool result)
+    {
+        if (m_bAcquired)
+        {
+            m_bAcquired = false;
+            m_store.CountedUnLock();
+        }
+        return result && (!m_bOutermost || !m_store.m_bDirty);
+    }
+
 private:
     PlistStore_pimpl& m_store;
+    bool m_bOutermost;
     bool m_bAcquired;
     bool m_bActive;
 };
 
 namespace
 {
+
+// What an XML property list can hold: no control characters but tab and line
+// breaks, and no non-characters U+FFFE and U+FFFF.
+bool Storable(const std::wstring& text)
+{
+    for (const wchar_t c : text)
+        if ((c < 0x20 && c != L'\t' && c != L'\n' && c != L'\r') || c == 0xFFFE || c == 0xFFFF)
+            return false;
+    return true;
+}
 
 bool IsDictionary(CFTypeRef object)
 {
@@ -117,11 +141,13 @@ bool PlistStore_pimpl::Reload()
 
 bool PlistStore_pimpl::Commit()
 {
-    if (m_bDirty)
-    {
-        CFPreferencesSynchronize(m_pApplicationId.get(), m_pUser.get(), m_pHost.get());
-        m_bDirty = false;
-    }
+    if (!m_bDirty)
+        return true;
+    // A domain that could not be written keeps its changes pending in
+    // CoreFoundation; so does this store, and the commit says it failed.
+    if (!CFPreferencesSynchronize(m_pApplicationId.get(), m_pUser.get(), m_pHost.get()))
+        return false;
+    m_bDirty = false;
     return true;
 }
 
@@ -201,6 +227,8 @@ PlistStore_pimpl::CloneExistingDictionaries(const std::vector<CFStringPtr>& name
 bool PlistStore_pimpl::WriteValue(const std::wstring& key, const std::wstring& name,
                                   CFPropertyListRef value)
 {
+    if (!Storable(key) || !Storable(name))
+        return false;
     Frame frame(*this);
     if (!frame.IsActive())
         return false;
@@ -214,12 +242,14 @@ bool PlistStore_pimpl::WriteValue(const std::wstring& key, const std::wstring& n
     CFDictionarySetValue(copies.back().get(), valueName.get(), value);
     const bool written = WritePreference(names[0], copies.front().get());
     m_bDirty = true;
-    return written;
+    return frame.Finish(written);
 }
 
 bool PlistStore_pimpl::Write(const std::wstring& key, const std::wstring& name,
                              const std::wstring& value)
 {
+    if (!Storable(value))
+        return false;
     const CFStringPtr text = ToCFString(value);
     return WriteValue(key, name, text.get());
 }
@@ -309,7 +339,7 @@ bool PlistStore_pimpl::DeleteValue(const std::wstring& key, const std::wstring& 
     if (names.empty() || chain.dictionaries.size() != names.size())
         return true;
     const CFStringPtr valueName = ToCFString(name);
-    return RemoveEntry(names, names.size(), chain, valueName.get());
+    return frame.Finish(RemoveEntry(names, names.size(), chain, valueName.get()));
 }
 
 bool PlistStore_pimpl::DeleteKey(const std::wstring& key)
@@ -322,9 +352,9 @@ bool PlistStore_pimpl::DeleteKey(const std::wstring& key)
         return false;
     m_bDirty = true;
     if (names.size() == 1)
-        return WritePreference(names[0], nullptr);
+        return frame.Finish(WritePreference(names[0], nullptr));
     const Chain chain = FindExistingDictionaries(names);
-    return RemoveEntry(names, names.size() - 1, chain, names.back().get());
+    return frame.Finish(RemoveEntry(names, names.size() - 1, chain, names.back().get()));
 }
 
 bool PlistStore_pimpl::DeleteEmptyKey(const std::wstring& key)
@@ -345,8 +375,8 @@ bool PlistStore_pimpl::DeleteEmptyKey(const std::wstring& key)
             return false;
     m_bDirty = true;
     if (names.size() == 1)
-        return WritePreference(names[0], nullptr);
-    return RemoveEntry(names, names.size() - 1, chain, names.back().get());
+        return frame.Finish(WritePreference(names[0], nullptr));
+    return frame.Finish(RemoveEntry(names, names.size() - 1, chain, names.back().get()));
 }
 
 void PlistStore_pimpl::ListEntries(const std::wstring& key, std::vector<std::wstring>& names,

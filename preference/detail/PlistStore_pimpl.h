@@ -65,6 +65,8 @@ protected:
     PlistStore_pimpl(CFStringRef applicationId, CFStringRef user, CFStringRef host, Guard& guard);
 
     Guard& GetGuard() { return m_gGuard; }
+    // For stores whose changes reach their file as they are made.
+    void MarkClean() { m_bDirty = false; }
 
 private:
     // Dictionaries that exist along a path, from the top-level entry down.

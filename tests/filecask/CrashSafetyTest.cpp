@@ -12,8 +12,10 @@
 
 #include <chrono>
 #include <csignal>
+#include <fstream>
 #include <random>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
@@ -110,4 +112,20 @@ TEST(CrashSafety, AFullDiskFailsTheWriteAndKeepsTheOldDocument)
         EXPECT_TRUE(storeOf(kind, path).Read(L"Kept", L"marker", marker, L"")) << kind;
         EXPECT_EQ(marker, L"old") << kind;
     }
+}
+
+TEST(CrashSafety, ChangesThatStoredNothingFail)
+{
+    ASSERT_EQ(mkdir("a-directory.dat", 0700), 0);
+    XmlStore blocked = storeOf("cask", "a-directory.dat");
+    EXPECT_FALSE(blocked.Write(L"K", L"v", L"lost"));
+    EXPECT_FALSE(blocked.TestWrite(L"K"));
+
+    {
+        std::ofstream("plain-file") << "x";
+    }
+    XmlStore below = storeOf("simple", "plain-file/store.xml");
+    EXPECT_FALSE(below.Write(L"K", L"v", L"lost"));
+    EXPECT_FALSE(below.DeleteKey(L"K"));
+    EXPECT_FALSE(below.TestWrite(L"K"));
 }

@@ -50,7 +50,11 @@ int AddToCounter(Preference::PreferenceBase& store, int count)
 {
     for (int i = 0; i < count; ++i)
     {
-        const auto lock = store.GetScopedLock();
+        // The lock waits one second at most; under load three other
+        // processes may hold it longer than that between them, so ask again.
+        auto lock = store.GetScopedLock();
+        for (int attempt = 0; attempt < 30 && !store.IsLocked(); ++attempt)
+            lock = store.GetScopedLock();
         if (!store.IsLocked())
             return 3;
         int value = 0;

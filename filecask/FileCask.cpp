@@ -32,6 +32,9 @@ bool ModesFor(FileCask::AccessRights rights, mode_t& directoryMode, mode_t& file
         fileMode = 0600;
         return true;
     case FileCask::SharedAccess:
+        // World-writable on purpose: these rights exist for a store that every
+        // user of the computer changes. The sticky directory keeps users from
+        // removing each other's files, and links planted there are not followed.
         directoryMode = 01777;
         fileMode = 0666;
         return true;
@@ -211,8 +214,42 @@ bool FileCask::IsLocked() const
 
 boost::shared_ptr<IStreamWrapper> FileCask::GetIStream()
 {
-    auto* file = new std::ifstream(m_pImpl->m_sPath.string(), std::ios::binary | std::ios::in);
-    return boost::make_shared<StdIStreamWrapper>(file, true);
+    // Read through a descriptor that refuses a link planted at the path, so
+    // that another file is never taken for the store.
+    auto content = boost::make_shared<std::istringstream>();
+    int file;
+    do
+        file = ::open(m_pImpl->m_sPath.string().c_str(),
+                      O_RDONLY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK);
+    while (file == -1 && errno == EINTR);
+    struct stat status;
+    if (file == -1 || ::fstat(file, &status) != 0 || !S_ISREG(status.st_mode))
+    {
+        if (file != -1)
+            ::close(file);
+        content->setstate(std::ios::failbit);
+        return boost::make_shared<StdIStreamWrapper>(
+            boost::shared_ptr<std::istream>(content, content.get()));
+    }
+    std::string bytes;
+    char buffer[65536];
+    for (;;)
+    {
+        const ssize_t n = ::read(file, buffer, sizeof buffer);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0)
+            content->setstate(std::ios::badbit);
+        if (n <= 0)
+            break;
+        bytes.append(buffer, static_cast<std::size_t>(n));
+    }
+    ::close(file);
+    const std::ios::iostate state = content->rdstate();
+    content->str(bytes);
+    content->clear(state);
+    return boost::make_shared<StdIStreamWrapper>(
+        boost::shared_ptr<std::istream>(content, content.get()));
 }
 
 bool FileCask::Save()

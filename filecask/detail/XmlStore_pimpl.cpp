@@ -1,6 +1,7 @@
 #include "XmlStore_pimpl.h"
 
 #include "Utf8.h"
+#include "XmlNesting.h"
 
 #include "utils/TinyXmlText.h"
 
@@ -73,23 +74,6 @@ std::vector<std::string> SplitPath(const std::wstring& path)
     return names;
 }
 
-// Whether elements open deeper than the limit: every "<name" opens a level,
-// every "</" and "/>" closes one.
-bool NestsTooDeep(const std::string& text)
-{
-    int depth = 0;
-    const std::size_t size = text.size();
-    for (std::size_t i = 0; i + 1 < size; ++i)
-    {
-        const char c = text[i];
-        const char next = text[i + 1];
-        if ((c == '<' && next == '/') || (c == '/' && next == '>'))
-            --depth;
-        else if (c == '<' && next != '?' && next != '!' && ++depth > kMaxDepth)
-            return true;
-    }
-    return false;
-}
 } // namespace
 
 XmlStore_pimpl::XmlStore_pimpl(const boost::shared_ptr<StreamStore>& store, int recordIndex,
@@ -132,9 +116,10 @@ std::string XmlStore_pimpl::Serialize()
 bool XmlStore_pimpl::Deserialize(const std::string& text)
 {
     auto document = boost::make_shared<TiXmlDocument>();
-    const bool tooDeep = NestsTooDeep(text);
+    const std::string parsed = orbilib::utils::tinyXmlText(text);
+    const bool tooDeep = !XmlNestingWithin(parsed.c_str(), std::strlen(parsed.c_str()), kMaxDepth);
     if (!tooDeep)
-        document->Parse(orbilib::utils::tinyXmlText(text).c_str(), nullptr, TIXML_ENCODING_UTF8);
+        document->Parse(parsed.c_str(), nullptr, TIXML_ENCODING_UTF8);
     ForgetChildIndex();
     m_pDocument = document;
     if (tooDeep || document->Error() || !document->RootElement() ||

@@ -231,6 +231,10 @@ bool LegacyPlistStore_pimpl::Commit()
 
 CFTypePtr LegacyPlistStore_pimpl::ReadFile() const
 {
+    // A link planted at the path is not the store's file.
+    struct stat status;
+    if (::lstat(m_sPath.c_str(), &status) != 0 || !S_ISREG(status.st_mode))
+        return CFTypePtr();
     const CFTypePtr url = FileUrl(m_sPath);
     if (!url)
         return CFTypePtr();

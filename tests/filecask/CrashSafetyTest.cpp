@@ -129,3 +129,32 @@ TEST(CrashSafety, ChangesThatStoredNothingFail)
     EXPECT_FALSE(below.DeleteKey(L"K"));
     EXPECT_FALSE(below.TestWrite(L"K"));
 }
+
+TEST(CrashSafety, LinksPlantedAtASharedStorePathAreNotFollowed)
+{
+    ASSERT_EQ(mkdir("shared", 01777), 0);
+    // A link to a file that does not exist yet: following it would create the
+    // target with the store's world-writable mode.
+    ASSERT_EQ(symlink("../victim-new", "shared/dangling.dat"), 0);
+    XmlStore dangling(boost::make_shared<FileCask>(FileCask::SharedAccess, L"shared/dangling.dat"),
+                      0, false);
+    EXPECT_FALSE(dangling.Write(L"K", L"v", L"x"));
+    struct stat status;
+    EXPECT_EQ(lstat("victim-new", &status), -1) << "the link's target was created";
+
+    // A link to an existing file: neither read as the store nor written.
+    {
+        std::ofstream("victim") << "precious";
+    }
+    ASSERT_EQ(chmod("victim", 0600), 0);
+    ASSERT_EQ(symlink("../victim", "shared/store.xml"), 0);
+    XmlStore linked(boost::make_shared<SimpleFileCask>(FileCask::SharedAccess, L"shared/store.xml"),
+                    0, false);
+    linked.Write(L"K", L"v", L"x");
+    std::ifstream victim("victim");
+    std::string content;
+    std::getline(victim, content);
+    EXPECT_EQ(content, "precious");
+    ASSERT_EQ(stat("victim", &status), 0);
+    EXPECT_EQ(status.st_mode & 0777, 0600u);
+}

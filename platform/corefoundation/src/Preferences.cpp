@@ -399,7 +399,8 @@ bool writePending(const Location& location, Domain& domain)
         return false;
     }
     const std::string lockPath = path + ".lock";
-    int lockFd = open(lockPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, location.fileMode);
+    int lockFd =
+        open(lockPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, location.fileMode);
     if (lockFd < 0)
     {
         cf::warn("cannot open the preferences lock " + lockPath + ": " + std::strerror(errno));

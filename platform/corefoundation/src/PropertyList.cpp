@@ -359,33 +359,11 @@ CFTypeRef fromPlist(plist_t node, CFOptionFlags mutability, int depth, std::stri
 }
 
 // libplist parses XML without recursion but frees recursively; refuse nesting
-// that could exhaust the stack before handing the text over.
+// that could exhaust the stack before handing the text over. Every element
+// counts, so that leaves the room of two per container (key and value).
 bool xmlNestingAcceptable(const char* text, size_t size)
 {
-    int depth = 0;
-    for (size_t i = 0; i + 1 < size; ++i)
-    {
-        if (text[i] != '<')
-            continue;
-        const bool closing = text[i + 1] == '/';
-        const size_t nameStart = i + (closing ? 2 : 1);
-        auto named = [&](const char* name)
-        {
-            const size_t n = std::strlen(name);
-            return nameStart + n <= size && std::memcmp(text + nameStart, name, n) == 0;
-        };
-        if (!named("array") && !named("dict"))
-            continue;
-        size_t end = nameStart;
-        while (end < size && text[end] != '>')
-            ++end;
-        if (end < size && text[end - 1] == '/')
-            continue;
-        depth += closing ? -1 : 1;
-        if (depth > kMaxDepth)
-            return false;
-    }
-    return true;
+    return cf::xmlNestingWithin(text, size, 2 * kMaxDepth + 8);
 }
 
 uint64_t readBigEndian(const unsigned char* p, size_t n)

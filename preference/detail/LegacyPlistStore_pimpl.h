@@ -29,6 +29,10 @@ public:
     // What a new, empty file receives, so that it is a valid property list.
     static const char* EmptyDocument();
 
+protected:
+    // Every change goes to the file when it is made.
+    bool KeepsChangesInMemory() const override { return false; }
+
 private:
     // The file's root dictionary; empty when the file is missing, unreadable,
     // not a valid property list or not a dictionary.

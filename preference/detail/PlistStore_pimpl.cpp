@@ -131,8 +131,67 @@ int PlistStore_pimpl::GetLockTimeout() const
     return 1000;
 }
 
+void PlistStore_pimpl::FlushWorkingCopy()
+{
+    for (const auto& entry : m_mapWorking)
+        CFPreferencesSetValue(entry.second.name.get(), entry.second.tree.get(),
+                              m_pApplicationId.get(), m_pUser.get(), m_pHost.get());
+    m_mapWorking.clear();
+}
+
+CFMutableDictionaryRef PlistStore_pimpl::WorkingDictionary(const std::vector<CFStringPtr>& names,
+                                                           std::size_t count, bool create)
+{
+    if (count == 0 || names.size() < count)
+        return nullptr;
+    const std::string top = ToUtf8(ToWideString(names[0].get()));
+    auto found = m_mapWorking.find(top);
+    if (found == m_mapWorking.end())
+    {
+        // The first change of this entry since the commit: copy it once.
+        const CFTypePtr stored = AdoptCFType(CFPreferencesCopyValue(
+            names[0].get(), m_pApplicationId.get(), m_pUser.get(), m_pHost.get()));
+        CFMutableDictionaryPtr tree;
+        if (IsDictionary(stored.get()))
+            tree = AdoptCFDictionary(
+                static_cast<CFMutableDictionaryRef>(const_cast<void*>(CFPropertyListCreateDeepCopy(
+                    kCFAllocatorDefault, stored.get(), kCFPropertyListMutableContainers))));
+        if (!tree && !create)
+            return nullptr;
+        found = m_mapWorking.emplace(top, WorkingEntry{names[0], tree}).first;
+    }
+    WorkingEntry& entry = found->second;
+    if (!entry.tree)
+    {
+        if (!create)
+            return nullptr;
+        entry.tree = AdoptCFDictionary(CFDictionaryCreateMutable(kCFAllocatorDefault, 0,
+                                                                 &kCFTypeDictionaryKeyCallBacks,
+                                                                 &kCFTypeDictionaryValueCallBacks));
+    }
+    // Every dictionary below is our own mutable one: copied deeply or made here.
+    CFMutableDictionaryRef dictionary = entry.tree.get();
+    for (std::size_t i = 1; i < count; ++i)
+    {
+        const void* next = CFDictionaryGetValue(dictionary, names[i].get());
+        if (!IsDictionary(next))
+        {
+            if (!create)
+                return nullptr;
+            const CFMutableDictionaryPtr made = AdoptCFDictionary(
+                CFDictionaryCreateMutable(kCFAllocatorDefault, 0, &kCFTypeDictionaryKeyCallBacks,
+                                          &kCFTypeDictionaryValueCallBacks));
+            CFDictionarySetValue(dictionary, names[i].get(), made.get());
+            next = made.get();
+        }
+        dictionary = static_cast<CFMutableDictionaryRef>(const_cast<void*>(next));
+    }
+    return dictionary;
+}
+
 bool PlistStore_pimpl::Reload()
 {
+    FlushWorkingCopy();
     CFPreferencesSynchronize(m_pApplicationId.get(), m_pUser.get(), m_pHost.get());
     m_bLoaded = true;
     m_bSyncedUnderLock = GetLockCount() > 0;
@@ -143,6 +202,7 @@ bool PlistStore_pimpl::Commit()
 {
     if (!m_bDirty)
         return true;
+    FlushWorkingCopy();
     // A domain that could not be written keeps its changes pending in
     // CoreFoundation; so does this store, and the commit says it failed.
     if (!CFPreferencesSynchronize(m_pApplicationId.get(), m_pUser.get(), m_pHost.get()))
@@ -153,12 +213,25 @@ bool PlistStore_pimpl::Commit()
 
 CFTypePtr PlistStore_pimpl::ReadPreference(const CFStringPtr& name)
 {
+    const auto found = m_mapWorking.find(ToUtf8(ToWideString(name.get())));
+    if (found != m_mapWorking.end())
+        return found->second.tree;
     return AdoptCFType(
         CFPreferencesCopyValue(name.get(), m_pApplicationId.get(), m_pUser.get(), m_pHost.get()));
 }
 
 bool PlistStore_pimpl::WritePreference(const CFStringPtr& name, CFPropertyListRef value)
 {
+    if (KeepsChangesInMemory())
+    {
+        CFMutableDictionaryPtr tree;
+        if (value)
+            tree = AdoptCFDictionary(
+                static_cast<CFMutableDictionaryRef>(const_cast<void*>(CFPropertyListCreateDeepCopy(
+                    kCFAllocatorDefault, value, kCFPropertyListMutableContainers))));
+        m_mapWorking[ToUtf8(ToWideString(name.get()))] = WorkingEntry{name, tree};
+        return true;
+    }
     CFPreferencesSetValue(name.get(), value, m_pApplicationId.get(), m_pUser.get(), m_pHost.get());
     return true;
 }
@@ -237,6 +310,12 @@ bool PlistStore_pimpl::WriteValue(const std::wstring& key, const std::wstring& n
     if (names.empty())
         return false;
     const CFStringPtr valueName = ToCFString(name);
+    if (KeepsChangesInMemory())
+    {
+        CFDictionarySetValue(WorkingDictionary(names, names.size(), true), valueName.get(), value);
+        m_bDirty = true;
+        return frame.Finish(true);
+    }
     const Chain chain = FindExistingDictionaries(names);
     const std::vector<CFMutableDictionaryPtr> copies = CloneExistingDictionaries(names, chain);
     CFDictionarySetValue(copies.back().get(), valueName.get(), value);
@@ -318,6 +397,13 @@ bool PlistStore_pimpl::RemoveEntry(const std::vector<CFStringPtr>& names, std::s
     if (count == 0 || chain.dictionaries.size() < count ||
         !CFDictionaryGetValueIfPresent(chain.dictionaries[count - 1], entry, &present))
         return true;
+    if (KeepsChangesInMemory())
+    {
+        if (CFMutableDictionaryRef parent = WorkingDictionary(names, count, false))
+            CFDictionaryRemoveValue(parent, entry);
+        m_bDirty = true;
+        return true;
+    }
     const std::vector<CFStringPtr> parentNames(names.begin(), names.begin() + count);
     Chain parent;
     parent.top = chain.top;

@@ -8,6 +8,8 @@
 
 #include <boost/thread/recursive_mutex.hpp>
 
+#include <map>
+#include <string>
 #include <vector>
 
 namespace Preference
@@ -61,6 +63,10 @@ public:
 protected:
     typedef boost::recursive_timed_mutex Guard;
 
+    // Whether changes stay in this store's memory until the commit; a store
+    // that writes every change at once says no.
+    virtual bool KeepsChangesInMemory() const { return true; }
+
     // For stores that share another process-wide lock.
     PlistStore_pimpl(CFStringRef applicationId, CFStringRef user, CFStringRef host, Guard& guard);
 
@@ -91,6 +97,13 @@ private:
                      CFStringRef entry);
     void ListEntries(const std::wstring& key, std::vector<std::wstring>& names, bool keys);
 
+    // The dictionary at the path in the changed copy of its top-level entry,
+    // made (with the missing dictionaries) when create is set; null when absent.
+    CFMutableDictionaryRef WorkingDictionary(const std::vector<CFStringPtr>& names,
+                                             std::size_t count, bool create);
+    // Hands the changed top-level entries to CoreFoundation.
+    void FlushWorkingCopy();
+
     static Guard& PreferenceGuard();
 
     Guard& m_gGuard;
@@ -103,6 +116,16 @@ private:
     // do reads under the lock see what other processes committed before it.
     bool m_bSyncedUnderLock = false;
     DomainFileLock m_lDomainLock;
+    // Top-level entries changed since the last commit, by name: a deeply
+    // mutable copy changed in place, or null for a removed entry. Writes touch
+    // only these, so a batch of changes costs each one a few lookups, and the
+    // domain is written once, at the commit.
+    struct WorkingEntry
+    {
+        CFStringPtr name;
+        CFMutableDictionaryPtr tree;
+    };
+    std::map<std::string, WorkingEntry> m_mapWorking;
 };
 
 } // namespace detail

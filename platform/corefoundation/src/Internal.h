@@ -109,4 +109,8 @@ bool fileUrlPath(CFURLRef url, std::string& path); // resolved, decoded
 // well-formed (an unquoted attribute, a mismatched closing tag) is refused.
 bool xmlNestingWithin(const char* text, std::size_t size, int maxDepth);
 
+// Whether an XML property list file can hold the value as it is (the checks
+// of serialisation, without serialising); problem says why not.
+bool storableInXml(CFTypeRef value, std::string& problem);
+
 } // namespace cf

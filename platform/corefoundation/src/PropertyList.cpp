@@ -194,6 +194,74 @@ plist_t toPlist(CFTypeRef value, bool forXml, std::string& problem)
     }
 }
 
+bool storableWithin(CFTypeRef value, int depth, std::string& problem)
+{
+    if (depth > kMaxDepth)
+    {
+        problem = "The property list nests too deeply.";
+        return false;
+    }
+    const CFTypeID type = CFGetTypeID(value);
+    switch (type)
+    {
+    case cf::kStringTypeID:
+    {
+        std::string text;
+        const auto string = static_cast<CFStringRef>(value);
+        if (!cf::utf8Of(string, text) || text.find('\0') != std::string::npos ||
+            !xmlSafe(cf::utf16Of(string)))
+        {
+            problem = "A string holds characters a property list file cannot store.";
+            return false;
+        }
+        return true;
+    }
+    case cf::kNumberTypeID:
+    case cf::kBooleanTypeID:
+    case cf::kDataTypeID:
+    case cf::kDateTypeID:
+        return true;
+    case cf::kArrayTypeID:
+    {
+        auto array = static_cast<CFArrayRef>(value);
+        for (CFIndex i = 0, n = CFArrayGetCount(array); i < n; ++i)
+            if (!storableWithin(CFArrayGetValueAtIndex(array, i), depth + 1, problem))
+                return false;
+        return true;
+    }
+    case cf::kDictionaryTypeID:
+    {
+        auto dict = static_cast<CFDictionaryRef>(value);
+        const CFIndex count = CFDictionaryGetCount(dict);
+        std::vector<const void*> keys(static_cast<size_t>(count)),
+            values(static_cast<size_t>(count));
+        CFDictionaryGetKeysAndValues(dict, keys.data(), values.data());
+        for (size_t i = 0; i < keys.size(); ++i)
+        {
+            std::string key;
+            if (!cf::isType(keys[i], cf::kStringTypeID))
+            {
+                problem = "The property list holds a dictionary key that is not a string.";
+                return false;
+            }
+            const auto keyString = static_cast<CFStringRef>(keys[i]);
+            if (!cf::utf8Of(keyString, key) || key.find('\0') != std::string::npos ||
+                !xmlSafe(cf::utf16Of(keyString)))
+            {
+                problem = "A dictionary key holds characters a property list file cannot store.";
+                return false;
+            }
+            if (!storableWithin(values[i], depth + 1, problem))
+                return false;
+        }
+        return true;
+    }
+    default:
+        problem = "The property list holds a " + cf::typeName(type) + ".";
+        return false;
+    }
+}
+
 CFTypeRef createString(const char* text, std::string& problem)
 {
     CFStringRef s = cf::createString(std::string(text ? text : ""));
@@ -629,6 +697,11 @@ CFTypeRef deepCopy(CFTypeRef value, CFOptionFlags mutability)
     return CFRetain(value);
 }
 } // namespace
+
+bool cf::storableInXml(CFTypeRef value, std::string& problem)
+{
+    return value && storableWithin(value, 0, problem);
+}
 
 extern "C"
 {

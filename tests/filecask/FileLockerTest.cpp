@@ -278,3 +278,25 @@ TEST(FileLocker, LockersMadeAtTheSameMomentAllWork)
     }
     EXPECT_EQ(failures, 0);
 }
+
+TEST(FileLocker, AChildForkedWhileTheParentHoldsTheLockWaitsForIt)
+{
+    const std::string path = makeFile("forked");
+    FileLocker locker(wide(path));
+    ASSERT_TRUE(locker.Lock());
+    const pid_t child = fork();
+    ASSERT_NE(child, -1);
+    if (child == 0)
+    {
+        // The parent's hold is not the child's: this must wait for the parent.
+        FileLocker mine(wide(path));
+        _exit(mine.Lock() ? 0 : 2);
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    int status = 0;
+    EXPECT_EQ(waitpid(child, &status, WNOHANG), 0) << "the child got the lock the parent holds";
+    locker.Unlock();
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 0);
+}

@@ -1,5 +1,7 @@
 #include "XmlStore_pimpl.h"
 
+#include <filecask/FileCask.h>
+
 #include "Utf8.h"
 #include "XmlNesting.h"
 
@@ -7,9 +9,13 @@
 
 #include <boost/make_shared.hpp>
 
+#include <cerrno>
 #include <cstring>
+#include <fcntl.h>
+#include <iterator>
 #include <stdexcept>
 #include <tinyxml.h>
+#include <unistd.h>
 
 namespace Preference
 {
@@ -122,8 +128,9 @@ bool XmlStore_pimpl::Deserialize(const std::string& text)
         document->Parse(parsed.c_str(), nullptr, TIXML_ENCODING_UTF8);
     ForgetChildIndex();
     m_pDocument = document;
-    if (tooDeep || document->Error() || !document->RootElement() ||
-        !document->RootElement()->FirstChildElement(SUB_ROOT))
+    m_bParsedRecord = !(tooDeep || document->Error() || !document->RootElement() ||
+                        !document->RootElement()->FirstChildElement(SUB_ROOT));
+    if (!m_bParsedRecord)
         ResetData();
     return m_pDocument->RootElement() != nullptr;
 }
@@ -187,13 +194,18 @@ bool XmlStore_pimpl::Reload()
     m_bLoaded = false;
     m_bDirty = false;
     ResetData();
+    m_sDamaged.clear();
+    bool loaded = false;
     {
         OperationLock lock(*this);
         if (!IsLocked())
             return false;
-        m_pStreamStore->Load();
+        loaded = m_pStreamStore->Load();
     }
-    const bool parsed = Deserialize(m_pStreamStore->GetData(static_cast<unsigned>(m_lRecordIndex)));
+    const std::string record = m_pStreamStore->GetData(static_cast<unsigned>(m_lRecordIndex));
+    const bool parsed = Deserialize(record);
+    if (!loaded || (!record.empty() && !m_bParsedRecord))
+        m_sDamaged = RawFile();
     m_bLoaded = true;
     if (!parsed)
         m_bDirty = true;
@@ -208,10 +220,49 @@ bool XmlStore_pimpl::Commit()
     OperationLock lock(*this);
     if (!IsLocked())
         return false;
+    KeepDamagedCopy();
     const bool saved = m_pStreamStore->Save();
     if (saved)
         m_bDirty = false;
     return saved;
+}
+
+std::string XmlStore_pimpl::RawFile() const
+{
+    // Only files have a place beside them for a copy.
+    if (!dynamic_cast<FileCask*>(m_pStreamStore.get()))
+        return std::string();
+    const boost::shared_ptr<IStreamWrapper> input = m_pStreamStore->GetIStream();
+    std::istream* stream = input ? input->GetStream() : nullptr;
+    if (!stream || !*stream)
+        return std::string();
+    return std::string(std::istreambuf_iterator<char>(*stream), std::istreambuf_iterator<char>());
+}
+
+void XmlStore_pimpl::KeepDamagedCopy()
+{
+    auto* cask = dynamic_cast<FileCask*>(m_pStreamStore.get());
+    if (m_sDamaged.empty() || !cask)
+        return;
+    const std::string path = ToUtf8(cask->GetPreferenceFilePath()) + ".damaged";
+    const int file =
+        ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0600);
+    if (file == -1)
+        return;
+    const char* data = m_sDamaged.data();
+    std::size_t left = m_sDamaged.size();
+    while (left > 0)
+    {
+        const ssize_t written = ::write(file, data, left);
+        if (written < 0 && errno == EINTR)
+            continue;
+        if (written <= 0)
+            break;
+        data += written;
+        left -= static_cast<std::size_t>(written);
+    }
+    ::close(file);
+    m_sDamaged.clear();
 }
 
 bool XmlStore_pimpl::Committed(bool outermost) const

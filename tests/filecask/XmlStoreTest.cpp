@@ -253,6 +253,11 @@ TEST(XmlStore, DamagedFilesReadAsEmptyAndTheNextChangeRepairsThem)
                                             "<Root><Preferences><key name=\"K\"><value "
                                             "name=\"v\" data=\"new\" /></key></Preferences>"
                                             "</Root>"));
+        // What was replaced is kept for whoever wants to look at it.
+        if (!bytes.empty())
+        {
+            EXPECT_EQ(readAll(path + ".damaged"), bytes);
+        }
     }
 
     // The same file intact, as another implementation wrote it, reads in full.

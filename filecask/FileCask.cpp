@@ -113,6 +113,19 @@ void RemoveStaleTemporaries(const std::string& directory, const std::string& nam
     ::closedir(dir);
 }
 
+bool RewriteInPlace(const std::string& path, const std::string& bytes)
+{
+    const int file = ::open(path.c_str(), O_WRONLY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK);
+    if (file == -1)
+        return false;
+    struct stat status;
+    bool stored = ::fstat(file, &status) == 0 && S_ISREG(status.st_mode) &&
+                  WriteAll(file, bytes.data(), bytes.size()) &&
+                  ::ftruncate(file, static_cast<off_t>(bytes.size())) == 0 && ::fsync(file) == 0;
+    stored = ::close(file) == 0 && stored;
+    return stored;
+}
+
 boost::filesystem::path LockPathOf(const boost::filesystem::path& path)
 {
     return path.string() + ".lock";
@@ -280,10 +293,20 @@ bool FileCask::ReplaceFile(const std::string& bytes)
     bool stored = WriteAll(file, bytes.data(), bytes.size()) && ::fchmod(file, fileMode) == 0 &&
                   ::fsync(file) == 0;
     stored = ::close(file) == 0 && stored;
-    if (!stored || ::rename(temporary.c_str(), path.c_str()) != 0)
+    if (!stored)
     {
         ::unlink(temporary.c_str());
         return false;
+    }
+    if (::rename(temporary.c_str(), path.c_str()) != 0)
+    {
+        const int error = errno;
+        ::unlink(temporary.c_str());
+        // In a sticky shared directory only the file's owner may replace it;
+        // the other users of a shared store write it in place instead, under
+        // the lock. That write is not safe against a crash, but it is the only
+        // one they are allowed.
+        return (error == EPERM || error == EACCES) && RewriteInPlace(path, bytes);
     }
     const int folder = ::open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (folder != -1)

@@ -12,6 +12,7 @@
 
 #include <chrono>
 #include <csignal>
+#include <filesystem>
 #include <fstream>
 #include <random>
 #include <sys/resource.h>
@@ -157,4 +158,36 @@ TEST(CrashSafety, LinksPlantedAtASharedStorePathAreNotFollowed)
     EXPECT_EQ(content, "precious");
     ASSERT_EQ(stat("victim", &status), 0);
     EXPECT_EQ(status.st_mode & 0777, 0600u);
+}
+
+TEST(CrashSafety, AnotherUserCanStillWriteASharedStore)
+{
+    if (geteuid() != 0)
+        GTEST_SKIP() << "needs root to run a process as another user";
+    if (access("/usr/bin/setpriv", X_OK) != 0)
+        GTEST_SKIP() << "setpriv is not installed";
+    // The test's own folder is private; the shared folder must be reachable.
+    char pattern[] = "/tmp/tessary-shared-XXXXXX";
+    ASSERT_NE(mkdtemp(pattern), nullptr);
+    const std::string base = pattern;
+    ASSERT_EQ(chmod(base.c_str(), 0755), 0);
+    const std::string path = base + "/shared/store.dat";
+    {
+        XmlStore store(boost::make_shared<FileCask>(FileCask::SharedAccess, wide(path)), 0, false);
+        ASSERT_TRUE(store.Write(L"K", L"v", L"by root"));
+    }
+    // Only the owner may rename over a file in a sticky folder.
+    ChildProcess other({"/usr/bin/setpriv", "--reuid=65534", "--regid=65534", "--clear-groups",
+                        helperProgram(), "shared-write", path});
+    const int status = other.wait();
+    XmlStore store(boost::make_shared<FileCask>(FileCask::SharedAccess, wide(path)), 0, false);
+    std::wstring value;
+    store.Read(L"K", L"v", value, L"");
+    std::error_code ignored;
+    std::filesystem::remove_all(base, ignored);
+    if (WIFEXITED(status) && WEXITSTATUS(status) == 127)
+        GTEST_SKIP() << "the helper cannot run as user nobody here";
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 0);
+    EXPECT_EQ(value, L"by another user");
 }

@@ -79,6 +79,15 @@ boost::shared_ptr<Preference::StreamStore> makeCask(const std::string& kind,
                                                     widen(path));
 }
 
+// shared-write PATH: writes "K"/"v" = "by another user" into a shared store.
+int sharedWrite(const std::string& path)
+{
+    Preference::XmlStore store(
+        boost::make_shared<Preference::FileCask>(Preference::FileCask::SharedAccess, widen(path)),
+        0, false);
+    return store.Write(L"K", L"v", L"by another user") ? 0 : 1;
+}
+
 // churn cask|simple PATH: rewrites the store in scoped locks of its own, with
 // values of changing size, until it is killed; says "ready" once before.
 int churn(const std::string& kind, const std::string& path)
@@ -103,6 +112,8 @@ int main(int argc, char** argv)
     const std::string command = argv[1];
     if (command == "add" && argc > 3)
         return addToCounter(argv[2], std::atoi(argv[3]));
+    if (command == "shared-write")
+        return sharedWrite(argv[2]);
     if (command == "churn")
         return churn(argv[2], argc > 3 ? argv[3] : "");
     if (command == "lock")

@@ -213,9 +213,12 @@ bool PlistStore_pimpl::Commit()
 
 CFTypePtr PlistStore_pimpl::ReadPreference(const CFStringPtr& name)
 {
-    const auto found = m_mapWorking.find(ToUtf8(ToWideString(name.get())));
-    if (found != m_mapWorking.end())
-        return found->second.tree;
+    if (!m_mapWorking.empty())
+    {
+        const auto found = m_mapWorking.find(ToUtf8(ToWideString(name.get())));
+        if (found != m_mapWorking.end())
+            return found->second.tree;
+    }
     return AdoptCFType(
         CFPreferencesCopyValue(name.get(), m_pApplicationId.get(), m_pUser.get(), m_pHost.get()));
 }

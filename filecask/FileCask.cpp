@@ -206,10 +206,15 @@ bool FileCask::TryLock(int timeoutMs)
         ModesFor(m_pImpl->m_lAccessRights, directoryMode, fileMode);
         const boost::filesystem::path lockPath = LockPathOf(m_pImpl->m_sPath);
         const int lockFile = OpenRegularFile(lockPath.string(), O_RDONLY, fileMode & 0644);
-        if (lockFile == -1)
+        if (lockFile == -1 && errno != EACCES && errno != EROFS)
             return false;
-        ::close(lockFile);
-        m_pImpl->m_pLocker = boost::make_shared<FileLocker>(detail::FromUtf8(lockPath.string()));
+        // A reader who may not create the lock file in the owner's folder (a
+        // store made before lock files existed) locks on the file itself;
+        // saves replace the file whole, so it still reads old or new content.
+        const boost::filesystem::path& keyPath = lockFile == -1 ? m_pImpl->m_sPath : lockPath;
+        if (lockFile != -1)
+            ::close(lockFile);
+        m_pImpl->m_pLocker = boost::make_shared<FileLocker>(detail::FromUtf8(keyPath.string()));
     }
     return m_pImpl->m_pLocker->TryLock(timeoutMs);
 }

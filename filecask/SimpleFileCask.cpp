@@ -1,7 +1,6 @@
 #include <filecask/SimpleFileCask.h>
 
 #include <filecask/StdIStreamWrapper.h>
-#include <filecask/StdOStreamWrapper.h>
 
 #include <iterator>
 
@@ -29,14 +28,7 @@ bool SimpleFileCask::Load()
 
 bool SimpleFileCask::Save()
 {
-    boost::shared_ptr<OStreamWrapper> output = GetOStream();
-    auto* wrapper = dynamic_cast<StdOStreamWrapper*>(output.get());
-    if (!wrapper || !wrapper->GetStream() || !wrapper->GetStream()->good())
-        return false;
-    std::ostream& stream = *wrapper->GetStream();
-    stream.write(m_sData.data(), static_cast<std::streamsize>(m_sData.size()));
-    // Report bytes that never reached the file (a full disk) as a failed save.
-    return static_cast<bool>(stream.flush());
+    return ReplaceFile(m_sData);
 }
 
 unsigned int SimpleFileCask::GetCount() const

@@ -45,20 +45,25 @@ bool StreamStore::Load()
 bool StreamStore::Save()
 {
     boost::shared_ptr<OStreamWrapper> output = GetOStream();
-    if (!output)
+    if (!output || !WriteRecords(*output))
         return false;
-    const std::vector<std::string>& records = m_pImpl->m_lRecords;
-    if (!output->Write(std::string(kFormatVersion)) ||
-        !output->Write(static_cast<unsigned int>(records.size())))
-        return false;
-    for (const std::string& record : records)
-        if (!output->Write(record))
-            return false;
     // Buffered bytes may only fail on their way to the file: a full disk must
     // not be reported as a successful save.
     std::ostream* stream = output->GetStream();
     if (stream && !stream->flush())
         return false;
+    return true;
+}
+
+bool StreamStore::WriteRecords(OStreamWrapper& output) const
+{
+    const std::vector<std::string>& records = m_pImpl->m_lRecords;
+    if (!output.Write(std::string(kFormatVersion)) ||
+        !output.Write(static_cast<unsigned int>(records.size())))
+        return false;
+    for (const std::string& record : records)
+        if (!output.Write(record))
+            return false;
     return true;
 }
 

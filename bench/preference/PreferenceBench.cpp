@@ -1,6 +1,7 @@
 // Settings access through the preference library next to QSettings doing the
-// same work: the per-access store lookup, 1,000 text writes committed once, and
-// 1,000 reads. Runs in a private home so no real settings are touched.
+// same work: the per-access store lookup, 1,000 and 10,000 text writes committed
+// once (the cost must grow linearly), and 1,000 reads. Runs in a private home so no real settings
+// are touched.
 #include "FigureReporter.h"
 
 #include <preference/PlistStore.h>
@@ -50,28 +51,33 @@ void Get4(benchmark::State& state)
     Preference::UnInitialize();
 }
 
-void PlistStoreWrite1000(benchmark::State& state)
+// Each size writes into a domain and a settings file of its own.
+void PlistStoreWrite(benchmark::State& state)
 {
-    Preference::PlistStore store(CFSTR("com.ombrel.Bench"), kCFPreferencesCurrentUser,
-                                 kCFPreferencesAnyHost);
+    const int count = static_cast<int>(state.range(0));
+    const Preference::CFStringPtr domain(CFStringCreateWithCString(
+        kCFAllocatorDefault, ("com.ombrel.Bench" + std::to_string(count)).c_str(),
+        kCFStringEncodingUTF8));
+    Preference::PlistStore store(domain.get(), kCFPreferencesCurrentUser, kCFPreferencesAnyHost);
     int round = 0;
     for (auto _ : state)
     {
         const auto lock = store.GetScopedLock();
         const std::wstring text = L"text " + std::to_wstring(++round);
-        for (int i = 0; i < Count; ++i)
+        for (int i = 0; i < count; ++i)
             store.Write(L"Bench\\Texts", Name(i), text);
     }
 }
 
-void QSettingsWrite1000(benchmark::State& state)
+void QSettingsWrite(benchmark::State& state)
 {
-    QSettings settings(QStringLiteral("Ombrel"), QStringLiteral("Bench"));
+    const int count = static_cast<int>(state.range(0));
+    QSettings settings(QStringLiteral("Ombrel"), QStringLiteral("Bench") + QString::number(count));
     int round = 0;
     for (auto _ : state)
     {
         const QString text = QStringLiteral("text ") + QString::number(++round);
-        for (int i = 0; i < Count; ++i)
+        for (int i = 0; i < count; ++i)
             settings.setValue(QName(i), text);
         settings.sync();
     }
@@ -99,8 +105,8 @@ void QSettingsRead1000(benchmark::State& state)
 }
 
 BENCHMARK(Get4);
-BENCHMARK(PlistStoreWrite1000)->Unit(benchmark::kMicrosecond);
-BENCHMARK(QSettingsWrite1000)->Unit(benchmark::kMicrosecond);
+BENCHMARK(PlistStoreWrite)->Arg(1000)->Arg(10000)->Unit(benchmark::kMicrosecond);
+BENCHMARK(QSettingsWrite)->Arg(1000)->Arg(10000)->Unit(benchmark::kMicrosecond);
 BENCHMARK(PlistStoreRead1000)->Unit(benchmark::kMicrosecond);
 BENCHMARK(QSettingsRead1000)->Unit(benchmark::kMicrosecond);
 
@@ -157,7 +163,8 @@ int main(int argc, char** argv)
     std::printf("\n");
     if (ns.count("Get4"))
         std::printf("%-22s %12.1f ns   target 50 ns\n", "Get4", ns.at("Get4"));
-    ratio("PlistStoreWrite1000", "QSettingsWrite1000");
+    ratio("PlistStoreWrite/1000", "QSettingsWrite/1000");
+    ratio("PlistStoreWrite/10000", "QSettingsWrite/10000");
     ratio("PlistStoreRead1000", "QSettingsRead1000");
     benchmark::Shutdown();
     std::error_code ignored;

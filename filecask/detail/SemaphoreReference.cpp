@@ -16,9 +16,19 @@ void DeleteSemaphoreList(void* list)
     delete static_cast<SemaphoreList*>(list);
 }
 
+// A child forked while its parent holds file locks gets a copy of the forking
+// thread's registry, but not the locks: they stay the parent's. Forgetting the
+// depths makes the child wait for the lock like any other process.
+void ForgetParentsLocks()
+{
+    if (auto* list = static_cast<SemaphoreList*>(pthread_getspecific(SemaphoreListKey)))
+        list->clear();
+}
+
 void make_key()
 {
     pthread_key_create(&SemaphoreListKey, DeleteSemaphoreList);
+    pthread_atfork(nullptr, nullptr, ForgetParentsLocks);
 }
 } // namespace
 

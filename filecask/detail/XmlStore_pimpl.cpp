@@ -1,14 +1,21 @@
 #include "XmlStore_pimpl.h"
 
+#include <filecask/FileCask.h>
+
 #include "Utf8.h"
+#include "XmlNesting.h"
 
 #include "utils/TinyXmlText.h"
 
 #include <boost/make_shared.hpp>
 
+#include <cerrno>
 #include <cstring>
+#include <fcntl.h>
+#include <iterator>
 #include <stdexcept>
 #include <tinyxml.h>
+#include <unistd.h>
 
 namespace Preference
 {
@@ -73,23 +80,6 @@ std::vector<std::string> SplitPath(const std::wstring& path)
     return names;
 }
 
-// Whether elements open deeper than the limit: every "<name" opens a level,
-// every "</" and "/>" closes one.
-bool NestsTooDeep(const std::string& text)
-{
-    int depth = 0;
-    const std::size_t size = text.size();
-    for (std::size_t i = 0; i + 1 < size; ++i)
-    {
-        const char c = text[i];
-        const char next = text[i + 1];
-        if ((c == '<' && next == '/') || (c == '/' && next == '>'))
-            --depth;
-        else if (c == '<' && next != '?' && next != '!' && ++depth > kMaxDepth)
-            return true;
-    }
-    return false;
-}
 } // namespace
 
 XmlStore_pimpl::XmlStore_pimpl(const boost::shared_ptr<StreamStore>& store, int recordIndex,
@@ -132,13 +122,15 @@ std::string XmlStore_pimpl::Serialize()
 bool XmlStore_pimpl::Deserialize(const std::string& text)
 {
     auto document = boost::make_shared<TiXmlDocument>();
-    const bool tooDeep = NestsTooDeep(text);
+    const std::string parsed = orbilib::utils::tinyXmlText(text);
+    const bool tooDeep = !XmlNestingWithin(parsed.c_str(), std::strlen(parsed.c_str()), kMaxDepth);
     if (!tooDeep)
-        document->Parse(orbilib::utils::tinyXmlText(text).c_str(), nullptr, TIXML_ENCODING_UTF8);
+        document->Parse(parsed.c_str(), nullptr, TIXML_ENCODING_UTF8);
     ForgetChildIndex();
     m_pDocument = document;
-    if (tooDeep || document->Error() || !document->RootElement() ||
-        !document->RootElement()->FirstChildElement(SUB_ROOT))
+    m_bParsedRecord = !(tooDeep || document->Error() || !document->RootElement() ||
+                        !document->RootElement()->FirstChildElement(SUB_ROOT));
+    if (!m_bParsedRecord)
         ResetData();
     return m_pDocument->RootElement() != nullptr;
 }
@@ -202,13 +194,18 @@ bool XmlStore_pimpl::Reload()
     m_bLoaded = false;
     m_bDirty = false;
     ResetData();
+    m_sDamaged.clear();
+    bool loaded = false;
     {
         OperationLock lock(*this);
         if (!IsLocked())
             return false;
-        m_pStreamStore->Load();
+        loaded = m_pStreamStore->Load();
     }
-    const bool parsed = Deserialize(m_pStreamStore->GetData(static_cast<unsigned>(m_lRecordIndex)));
+    const std::string record = m_pStreamStore->GetData(static_cast<unsigned>(m_lRecordIndex));
+    const bool parsed = Deserialize(record);
+    if (!loaded || (!record.empty() && !m_bParsedRecord))
+        m_sDamaged = RawFile();
     m_bLoaded = true;
     if (!parsed)
         m_bDirty = true;
@@ -223,10 +220,56 @@ bool XmlStore_pimpl::Commit()
     OperationLock lock(*this);
     if (!IsLocked())
         return false;
+    KeepDamagedCopy();
     const bool saved = m_pStreamStore->Save();
     if (saved)
         m_bDirty = false;
     return saved;
+}
+
+std::string XmlStore_pimpl::RawFile() const
+{
+    // Only files have a place beside them for a copy.
+    if (!dynamic_cast<FileCask*>(m_pStreamStore.get()))
+        return std::string();
+    const boost::shared_ptr<IStreamWrapper> input = m_pStreamStore->GetIStream();
+    std::istream* stream = input ? input->GetStream() : nullptr;
+    if (!stream || !*stream)
+        return std::string();
+    return std::string(std::istreambuf_iterator<char>(*stream), std::istreambuf_iterator<char>());
+}
+
+void XmlStore_pimpl::KeepDamagedCopy()
+{
+    auto* cask = dynamic_cast<FileCask*>(m_pStreamStore.get());
+    if (m_sDamaged.empty() || !cask)
+        return;
+    const std::string path = ToUtf8(cask->GetPreferenceFilePath()) + ".damaged";
+    const int file =
+        ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0600);
+    if (file == -1)
+        return;
+    const char* data = m_sDamaged.data();
+    std::size_t left = m_sDamaged.size();
+    while (left > 0)
+    {
+        const ssize_t written = ::write(file, data, left);
+        if (written < 0 && errno == EINTR)
+            continue;
+        if (written <= 0)
+            break;
+        data += written;
+        left -= static_cast<std::size_t>(written);
+    }
+    ::close(file);
+    m_sDamaged.clear();
+}
+
+bool XmlStore_pimpl::Committed(bool outermost) const
+{
+    // The operation's own lock was the outermost one, so its release committed:
+    // changes still pending mean the file did not take them.
+    return !outermost || !m_bDirty;
 }
 
 void XmlStore_pimpl::ReloadUnlessDirty()
@@ -276,19 +319,22 @@ bool XmlStore_pimpl::Write(const std::wstring& key, const std::wstring& name,
     const std::vector<std::string> path = SplitPath(key);
     const std::string valueName = ToUtf8(name);
     const std::string data = ToUtf8(value);
-    OperationLock lock(*this);
-    if (!IsLocked())
-        return false;
-    ReloadUnlessDirty();
-    if (!Preferences())
-        return false;
-    TiXmlElement* keyElement = Walk(path, true);
-    TiXmlElement* valueElement = FindChild(keyElement, VALUE, valueName);
-    if (!valueElement)
-        valueElement = AddChild(keyElement, VALUE, valueName);
-    valueElement->SetAttribute(DATA, data);
-    m_bDirty = true;
-    return true;
+    const bool outermost = GetLockCount() == 0;
+    {
+        OperationLock lock(*this);
+        if (!IsLocked())
+            return false;
+        ReloadUnlessDirty();
+        if (!Preferences())
+            return false;
+        TiXmlElement* keyElement = Walk(path, true);
+        TiXmlElement* valueElement = FindChild(keyElement, VALUE, valueName);
+        if (!valueElement)
+            valueElement = AddChild(keyElement, VALUE, valueName);
+        valueElement->SetAttribute(DATA, data);
+        m_bDirty = true;
+    }
+    return Committed(outermost);
 }
 
 bool XmlStore_pimpl::Read(const std::wstring& key, const std::wstring& name, std::wstring& value,
@@ -316,22 +362,25 @@ bool XmlStore_pimpl::DeleteValue(const std::wstring& key, const std::wstring& na
 {
     const std::vector<std::string> path = SplitPath(key);
     const std::string valueName = ToUtf8(name);
-    OperationLock lock(*this);
-    if (!IsLocked())
-        return false;
-    ReloadUnlessDirty();
-    if (!Preferences())
-        return false;
-    TiXmlElement* keyElement = Walk(path, false);
-    if (!keyElement)
-        return true;
-    if (TiXmlElement* valueElement = FindChild(keyElement, VALUE, valueName))
+    const bool outermost = GetLockCount() == 0;
     {
-        ForgetChildIndex();
-        keyElement->RemoveChild(valueElement);
-        m_bDirty = true;
+        OperationLock lock(*this);
+        if (!IsLocked())
+            return false;
+        ReloadUnlessDirty();
+        if (!Preferences())
+            return false;
+        TiXmlElement* keyElement = Walk(path, false);
+        if (!keyElement)
+            return true;
+        if (TiXmlElement* valueElement = FindChild(keyElement, VALUE, valueName))
+        {
+            ForgetChildIndex();
+            keyElement->RemoveChild(valueElement);
+            m_bDirty = true;
+        }
     }
-    return true;
+    return Committed(outermost);
 }
 
 bool XmlStore_pimpl::DeleteKey(const std::wstring& key)
@@ -340,17 +389,20 @@ bool XmlStore_pimpl::DeleteKey(const std::wstring& key)
     // An empty path names the whole tree, which is not a key to remove.
     if (path.empty())
         return false;
-    OperationLock lock(*this);
-    if (!IsLocked())
-        return false;
-    ReloadUnlessDirty();
-    TiXmlElement* keyElement = Walk(path, false);
-    if (!keyElement)
-        return true;
-    ForgetChildIndex();
-    keyElement->Parent()->RemoveChild(keyElement);
-    m_bDirty = true;
-    return true;
+    const bool outermost = GetLockCount() == 0;
+    {
+        OperationLock lock(*this);
+        if (!IsLocked())
+            return false;
+        ReloadUnlessDirty();
+        TiXmlElement* keyElement = Walk(path, false);
+        if (!keyElement)
+            return true;
+        ForgetChildIndex();
+        keyElement->Parent()->RemoveChild(keyElement);
+        m_bDirty = true;
+    }
+    return Committed(outermost);
 }
 
 void XmlStore_pimpl::List(const std::wstring& key, const char* element,

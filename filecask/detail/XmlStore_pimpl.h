@@ -64,6 +64,11 @@ public:
     bool Deserialize(const std::string& text);
 
 private:
+    // The whole file of a FileCask as it is now; empty for other stores.
+    std::string RawFile() const;
+    void KeepDamagedCopy();
+    // What a changing operation returns once its own lock is released.
+    bool Committed(bool outermost) const;
     // Rereads the file before a change unless changes are pending.
     void ReloadUnlessDirty();
     // Loads before a read, and rereads while the caller holds the file lock.
@@ -88,6 +93,11 @@ private:
     bool m_bLoaded = false;
     bool m_bDirty = false;
     bool m_bPretty;
+    // The file as found at the last reload when it could not be read: kept
+    // beside it as "<file>.damaged" before the next commit replaces it.
+    std::string m_sDamaged;
+    // Whether the last Deserialize found a usable document in its text.
+    bool m_bParsedRecord = false;
     // Name lookups of children, built per parent on first use, so that many
     // values under one key are found without scanning all of them each time.
     typedef std::unordered_map<std::string, TiXmlElement*> ChildIndex;

@@ -4,8 +4,11 @@
 #include "Utf8.h"
 
 #include <cerrno>
+#include <chrono>
 #include <sys/ipc.h>
 #include <sys/sem.h>
+#include <sys/stat.h>
+#include <thread>
 
 namespace Preference
 {
@@ -46,12 +49,44 @@ int GetValue(int id, int index)
 {
     return semctl(id, index, GETVAL);
 }
+
+enum class SetState
+{
+    Ready,    // its creator has attached, so its values mean something
+    Removed,  // gone meanwhile; look again
+    Abandoned // its creator died between creating and attaching
+};
+
+// A new set holds zeros until its creator's first semop, which also sets
+// sem_otime: until then a count of 0 does not mean that nobody uses it.
+SetState WaitUntilReady(int id)
+{
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(1);
+    for (;;)
+    {
+        semid_ds status;
+        semun arg;
+        arg.buf = &status;
+        if (semctl(id, 0, IPC_STAT, arg) == -1)
+            return SetState::Removed;
+        if (status.sem_otime != 0)
+            return SetState::Ready;
+        if (std::chrono::steady_clock::now() >= deadline)
+            return SetState::Abandoned;
+        std::this_thread::sleep_for(std::chrono::microseconds(200));
+    }
+}
 } // namespace
 
 pimpl_file_locker::pimpl_file_locker(const std::wstring& path) : m_sPath(path)
 {
     m_lSemaphoreFlags = SEM_UNDO;
     const std::string utf8 = ToUtf8(path);
+    // Whoever may not touch the file has no business holding its lock either:
+    // a private file gets a private set, so no other user can block it.
+    struct stat status;
+    if (::stat(utf8.c_str(), &status) == 0 && (status.st_mode & 0066) == 0)
+        m_lSemaphoreMode = 0600;
     m_lSemaphoreId = GetSemaphore(ftok(utf8.c_str(), kProjectId));
 }
 
@@ -76,11 +111,23 @@ int pimpl_file_locker::GetSemaphore(key_t key)
         {
             bool create = false;
             id = semget(key, SemaphoreCount, 0);
+            const SetState state = id == -1 ? SetState::Ready : WaitUntilReady(id);
+            if (state == SetState::Removed)
+            {
+                if (inner >= kAttempts)
+                {
+                    m_log << L"Emergency infinite loop exit!" << L'\n';
+                    return -1;
+                }
+                continue;
+            }
             if (id != -1)
             {
                 const int lockValue = GetValue(id, LockSemaphoreIndex);
                 const int count = GetValue(id, CountSemaphoreIndex);
-                if (count != 0 && (lockValue == 0 || lockValue == 1))
+                // Every live locker is counted (with undo), so a ready set with
+                // a count of 0 is one that crashed processes left behind.
+                if (state == SetState::Ready && count != 0 && (lockValue == 0 || lockValue == 1))
                     break;
                 // Left behind by a process that never detached: start afresh.
                 if (semctl(id, 0, IPC_RMID) == 0)
@@ -124,7 +171,7 @@ int pimpl_file_locker::GetSemaphore(key_t key)
 
             if (create)
             {
-                id = semget(key, SemaphoreCount, IPC_CREAT | IPC_EXCL | 0666);
+                id = semget(key, SemaphoreCount, IPC_CREAT | IPC_EXCL | m_lSemaphoreMode);
                 if (id != -1)
                 {
                     created = true;

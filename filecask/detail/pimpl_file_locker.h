@@ -32,6 +32,8 @@ public:
     std::wostringstream m_log;
     int m_lSemaphoreId = -1;
     int m_lSemaphoreFlags = 0;
+    // Access to a set this locker creates: 0666 unless the file is private.
+    int m_lSemaphoreMode = 0666;
     // How many of the thread's nested acquisitions this locker made, so that
     // locking one locker twice needs two unlocks and destruction gives back all.
     int m_lOwnDepth = 0;

@@ -4,12 +4,15 @@
 
 #include <cerrno>
 #include <chrono>
+#include <cstdlib>
 #include <fcntl.h>
 #include <map>
+#include <pwd.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <thread>
 #include <unistd.h>
+#include <vector>
 
 namespace Preference
 {
@@ -17,8 +20,6 @@ namespace detail
 {
 namespace
 {
-
-const char* const LockDirectory = "/tmp/ombrel-preference-locks";
 
 struct HeldLock
 {
@@ -59,14 +60,97 @@ std::string HostPart(CFStringRef host)
     return "host-" + FileNamePart(ToUtf8(ToWideString(host)));
 }
 
-int OpenLockFile(const std::string& path)
+bool IsPrivateDirectory(const std::string& path)
 {
-    // Shared by all users of the computer, like /tmp itself.
-    if (::mkdir(LockDirectory, 01777) == 0)
-        ::chmod(LockDirectory, 01777);
-    const int file = ::open(path.c_str(), O_RDONLY | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0666);
-    if (file >= 0)
-        ::fchmod(file, 0666);
+    struct stat status;
+    return ::lstat(path.c_str(), &status) == 0 && S_ISDIR(status.st_mode) &&
+           status.st_uid == ::geteuid() && (status.st_mode & 077) == 0;
+}
+
+std::string HomeDirectory()
+{
+    for (const char* name : {"CFFIXED_USER_HOME", "HOME"})
+    {
+        const char* value = std::getenv(name);
+        if (value && value[0] == '/')
+            return value;
+    }
+    std::vector<char> buffer(16384);
+    passwd entry;
+    passwd* result = nullptr;
+    if (::getpwuid_r(::geteuid(), &entry, buffer.data(), buffer.size(), &result) == 0 && result &&
+        result->pw_dir)
+        return result->pw_dir;
+    return std::string();
+}
+
+// Makes the directory and its missing parents, private to the user.
+void MakePrivateDirectories(const std::string& path)
+{
+    for (std::size_t cut = path.find('/', 1); cut != std::string::npos;
+         cut = path.find('/', cut + 1))
+        ::mkdir(path.substr(0, cut).c_str(), 0700);
+    ::mkdir(path.c_str(), 0700);
+}
+
+// A user's locks live where only that user can create or open files, so that
+// no other user can take them: the runtime directory, else the user's own
+// preferences folder.
+std::string PerUserLockDirectory()
+{
+    const char* runtime = std::getenv("XDG_RUNTIME_DIR");
+    if (runtime && runtime[0] == '/' && IsPrivateDirectory(runtime))
+    {
+        const std::string directory = std::string(runtime) + "/ombrel-preferences";
+        ::mkdir(directory.c_str(), 0700);
+        if (IsPrivateDirectory(directory))
+            return directory;
+    }
+    const std::string home = HomeDirectory();
+    if (home.empty())
+        return std::string();
+#ifdef __APPLE__
+    const std::string directory = home + "/Library/Preferences";
+#else
+    const char* config = std::getenv("XDG_CONFIG_HOME");
+    const std::string directory =
+        (config && config[0] == '/' && !std::getenv("CFFIXED_USER_HOME") ? std::string(config)
+                                                                         : home + "/.config") +
+        "/Preferences";
+#endif
+    MakePrivateDirectories(directory);
+    return directory;
+}
+
+// Locks of domains shared by all users live beside those domains, where only
+// their owners create files.
+std::string SharedLockDirectory()
+{
+#ifdef __APPLE__
+    return "/Library/Preferences";
+#else
+    const char* configured = std::getenv("TESSARY_ANY_USER_PREFERENCES");
+    return configured && configured[0] == '/' ? configured : "/var/lib/tessary/Preferences";
+#endif
+}
+
+int OpenLockFile(const std::string& path, bool shared)
+{
+    if (path.empty())
+        return -1;
+    // flock needs no write access, so nobody needs write access to the file;
+    // a link planted at the path is not followed.
+    const int file =
+        ::open(path.c_str(), O_RDONLY | O_CREAT | O_NOFOLLOW | O_CLOEXEC, shared ? 0644 : 0600);
+    if (file < 0)
+        return -1;
+    struct stat status;
+    if (::fstat(file, &status) != 0 || !S_ISREG(status.st_mode) ||
+        (!shared && status.st_uid != ::geteuid()))
+    {
+        ::close(file);
+        return -1;
+    }
     return file;
 }
 
@@ -96,9 +180,12 @@ Outcome LockWithin(int file, int timeout)
 } // namespace
 
 DomainFileLock::DomainFileLock(CFStringRef applicationId, CFStringRef user, CFStringRef host)
-    : m_sPath(std::string(LockDirectory) + "/" + FileNamePart(ToUtf8(ToWideString(applicationId))) +
-              "." + UserPart(user) + "." + HostPart(host) + ".lock")
+    : m_bShared(CFEqual(user, kCFPreferencesAnyUser))
 {
+    const std::string directory = m_bShared ? SharedLockDirectory() : PerUserLockDirectory();
+    if (!directory.empty())
+        m_sPath = directory + "/." + FileNamePart(ToUtf8(ToWideString(applicationId))) + "." +
+                  UserPart(user) + "." + HostPart(host) + ".lock";
 }
 
 bool DomainFileLock::Acquire(int timeout)
@@ -109,7 +196,7 @@ bool DomainFileLock::Acquire(int timeout)
         ++held.count;
         return true;
     }
-    int file = OpenLockFile(m_sPath);
+    int file = OpenLockFile(m_sPath, m_bShared);
     if (file >= 0)
     {
         const Outcome outcome = LockWithin(file, timeout);

@@ -10,6 +10,9 @@ namespace detail
 {
 
 // Serialises the locked operations of all processes on one preferences domain.
+// A user's lock files live in that user's private runtime or preferences
+// folder, those of shared domains beside the shared domains, so that no other
+// user can hold them.
 // CoreFoundation merges each process's changes into the domain per top-level
 // entry, so two processes changing different values below the same entry
 // would otherwise overwrite each other's entry. An exclusive advisory lock on
@@ -30,7 +33,9 @@ public:
     void Release();
 
 private:
+    // Empty when no folder for the lock was found.
     std::string m_sPath;
+    bool m_bShared;
 };
 
 } // namespace detail

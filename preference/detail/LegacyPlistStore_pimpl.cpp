@@ -5,7 +5,10 @@
 #include <boost/date_time/posix_time/posix_time_types.hpp>
 
 #include <cerrno>
+#include <csignal>
+#include <cstdlib>
 #include <cstring>
+#include <dirent.h>
 #include <fcntl.h>
 #include <stdexcept>
 #include <sys/file.h>
@@ -42,6 +45,52 @@ bool WriteAll(int file, const char* data, std::size_t size)
         size -= static_cast<std::size_t>(written);
     }
     return true;
+}
+
+std::string ParentOf(const std::string& path)
+{
+    const std::size_t cut = path.rfind('/');
+    return cut == std::string::npos ? std::string(".") : cut == 0 ? "/" : path.substr(0, cut);
+}
+
+std::string NameOf(const std::string& path)
+{
+    const std::size_t cut = path.rfind('/');
+    return cut == std::string::npos ? path : path.substr(cut + 1);
+}
+
+// A writer killed before its rename leaves ".<name>.<pid>.tmp" behind; it is
+// removed once that process is gone. Called under the file lock, so no live
+// writer of this file is using one of another process.
+void RemoveStaleTemporaries(const std::string& path)
+{
+    const std::string directory = ParentOf(path);
+    const std::string prefix = "." + NameOf(path) + ".";
+    DIR* dir = ::opendir(directory.c_str());
+    if (!dir)
+        return;
+    while (const dirent* entry = ::readdir(dir))
+    {
+        const std::string found = entry->d_name;
+        if (found.size() < prefix.size() + 5 || found.compare(0, prefix.size(), prefix) != 0)
+            continue;
+        char* end = nullptr;
+        const long pid = std::strtol(found.c_str() + prefix.size(), &end, 10);
+        if (pid > 0 && end && std::string(end) == ".tmp" && pid != ::getpid() &&
+            ::kill(static_cast<pid_t>(pid), 0) != 0 && errno == ESRCH)
+            ::unlink((directory + "/" + found).c_str());
+    }
+    ::closedir(dir);
+}
+
+// Whether the descriptor still is the file at the path: a writer may have
+// renamed a new file over it while we waited for its lock.
+bool IsCurrentFile(int file, const std::string& path)
+{
+    struct stat opened;
+    struct stat named;
+    return ::fstat(file, &opened) == 0 && ::lstat(path.c_str(), &named) == 0 &&
+           opened.st_dev == named.st_dev && opened.st_ino == named.st_ino;
 }
 
 } // namespace
@@ -86,27 +135,44 @@ const char* LegacyPlistStore_pimpl::EmptyDocument()
 bool LegacyPlistStore_pimpl::OpenLocked(bool& retry)
 {
     retry = false;
-    int flags = O_RDWR | O_CREAT | O_NONBLOCK | O_CLOEXEC;
+    // A link planted at the path is not followed.
+    int flags = O_RDWR | O_CREAT | O_NONBLOCK | O_CLOEXEC | O_NOFOLLOW;
 #ifdef O_EXLOCK
     flags |= O_EXLOCK;
 #endif
-    int file = ::open(m_sPath.c_str(), flags, 0644);
-    if (file < 0)
+    int file = -1;
+    // A file replaced while we opened it is opened anew: the lock that counts
+    // is the one on the file now at the path.
+    for (int replaced = 0; file < 0; ++replaced)
     {
-        // Only a lock held elsewhere goes away by waiting.
-        retry = errno == EWOULDBLOCK || errno == EAGAIN || errno == EINTR;
-        return false;
-    }
+        file = ::open(m_sPath.c_str(), flags, 0644);
+        if (file < 0)
+        {
+            // Only a lock held elsewhere goes away by waiting.
+            retry = errno == EWOULDBLOCK || errno == EAGAIN || errno == EINTR;
+            return false;
+        }
 #ifndef O_EXLOCK
-    if (::flock(file, LOCK_EX | LOCK_NB) != 0)
-    {
-        retry = errno == EWOULDBLOCK || errno == EINTR;
-        ::close(file);
-        return false;
-    }
+        if (::flock(file, LOCK_EX | LOCK_NB) != 0)
+        {
+            retry = errno == EWOULDBLOCK || errno == EINTR;
+            ::close(file);
+            return false;
+        }
 #endif
+        if (!IsCurrentFile(file, m_sPath))
+        {
+            ::close(file);
+            file = -1;
+            if (replaced >= 100)
+            {
+                retry = true;
+                return false;
+            }
+        }
+    }
     struct stat status;
-    bool ready = ::fstat(file, &status) == 0;
+    bool ready = ::fstat(file, &status) == 0 && S_ISREG(status.st_mode);
     if (ready && status.st_size == 0)
         ready = WriteAll(file, EmptyDocument(), std::strlen(EmptyDocument()));
     if (!ready)
@@ -158,11 +224,17 @@ bool LegacyPlistStore_pimpl::Reload()
 
 bool LegacyPlistStore_pimpl::Commit()
 {
+    // Every change was written when it was made, or reported as failed then.
+    MarkClean();
     return true;
 }
 
 CFTypePtr LegacyPlistStore_pimpl::ReadFile() const
 {
+    // A link planted at the path is not the store's file.
+    struct stat status;
+    if (::lstat(m_sPath.c_str(), &status) != 0 || !S_ISREG(status.st_mode))
+        return CFTypePtr();
     const CFTypePtr url = FileUrl(m_sPath);
     if (!url)
         return CFTypePtr();
@@ -225,20 +297,48 @@ bool LegacyPlistStore_pimpl::WritePreference(const CFStringPtr& name, CFProperty
     const auto* bytes =
         reinterpret_cast<const char*>(CFDataGetBytePtr(static_cast<CFDataRef>(data.get())));
     const auto size = static_cast<std::size_t>(CFDataGetLength(static_cast<CFDataRef>(data.get())));
+    return ReplaceFile(bytes, size);
+}
+
+bool LegacyPlistStore_pimpl::ReplaceFile(const char* bytes, std::size_t size)
+{
+    // The new content goes to a new file renamed over the old one, so that the
+    // file holds the old or the new content whenever this process dies, and
+    // readers never see it half written.
+    RemoveStaleTemporaries(m_sPath);
+    const std::string temporary =
+        ParentOf(m_sPath) + "/." + NameOf(m_sPath) + "." + std::to_string(::getpid()) + ".tmp";
+    ::unlink(temporary.c_str());
+    const int file =
+        ::open(temporary.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
+    if (file < 0)
+        return false;
+    // Nobody else knows the new file yet, so its lock is ours at once; taking
+    // it before the rename hands our lock over to the file others will open.
+    bool stored = ::flock(file, LOCK_EX | LOCK_NB) == 0 && ::fchmod(file, 0644) == 0 &&
+                  WriteAll(file, bytes, size) && ::fsync(file) == 0;
+    if (!stored || ::rename(temporary.c_str(), m_sPath.c_str()) != 0)
+    {
+        ::unlink(temporary.c_str());
+        ::close(file);
+        return false;
+    }
+    const int directory = ::open(ParentOf(m_sPath).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (directory >= 0)
+    {
+        ::fsync(directory);
+        ::close(directory);
+    }
     if (m_nFile >= 0)
     {
-        // Through the locked descriptor: a write that replaced the file would
-        // leave our lock on the old one while others lock the new one.
-        return ::ftruncate(m_nFile, 0) == 0 && ::lseek(m_nFile, 0, SEEK_SET) == 0 &&
-               WriteAll(m_nFile, bytes, size) && ::fsync(m_nFile) == 0;
+        ::close(m_nFile);
+        m_nFile = file;
     }
-    const CFTypePtr url = FileUrl(m_sPath);
-    if (!url)
-        return false;
-    SInt32 error = 0;
-    const bool written = CFURLWriteDataAndPropertiesToResource(
-        static_cast<CFURLRef>(url.get()), static_cast<CFDataRef>(data.get()), nullptr, &error);
-    return written && error == 0;
+    else
+    {
+        ::close(file);
+    }
+    return true;
 }
 
 } // namespace detail

@@ -2,6 +2,7 @@
 
 #include "PlistStore_pimpl.h"
 
+#include <cstddef>
 #include <string>
 
 namespace Preference
@@ -28,6 +29,10 @@ public:
     // What a new, empty file receives, so that it is a valid property list.
     static const char* EmptyDocument();
 
+protected:
+    // Every change goes to the file when it is made.
+    bool KeepsChangesInMemory() const override { return false; }
+
 private:
     // The file's root dictionary; empty when the file is missing, unreadable,
     // not a valid property list or not a dictionary.
@@ -35,6 +40,10 @@ private:
     // One attempt at opening and locking the file; true when m_nFile holds it.
     // Sets retry when another process holds the lock.
     bool OpenLocked(bool& retry);
+
+    // Writes the whole file anew and renames it over the old one, keeping the
+    // file lock (when held) on the file now at the path.
+    bool ReplaceFile(const char* bytes, std::size_t size);
 
     static Guard& LegacyGuard();
 

@@ -16,11 +16,12 @@ class PlistStore_pimpl::Frame
 {
 public:
     explicit Frame(PlistStore_pimpl& store)
-        : m_store(store), m_bAcquired(store.CountedTryLock(store.GetLockTimeout())),
-          m_bActive(store.IsLocked())
+        : m_store(store), m_bOutermost(store.GetLockCount() == 0),
+          m_bAcquired(store.CountedTryLock(store.GetLockTimeout())), m_bActive(store.IsLocked())
     {
-        // Without pending changes of our own, see what others wrote meanwhile.
-        if (m_bActive && (!m_store.m_bLoaded || !m_store.m_bDirty))
+        // Without pending changes of our own, see what others wrote before we
+        // took the lock; while we hold it, nobody else changes the domain.
+        if (m_bActive && (!m_store.m_bLoaded || (!m_store.m_bDirty && !m_store.m_bSyncedUnderLock)))
             m_store.Reload();
     }
     ~Frame()
@@ -33,14 +34,38 @@ public:
 
     bool IsActive() const { return m_bActive; }
 
+    // Releases the lock now and returns what the operation returns: when its
+    // own lock was the outermost, the release committed, and changes still
+    // pending then mean that nothing was stored.
+    bool Finish(bool result)
+    {
+        if (m_bAcquired)
+        {
+            m_bAcquired = false;
+            m_store.CountedUnLock();
+        }
+        return result && (!m_bOutermost || !m_store.m_bDirty);
+    }
+
 private:
     PlistStore_pimpl& m_store;
+    bool m_bOutermost;
     bool m_bAcquired;
     bool m_bActive;
 };
 
 namespace
 {
+
+// What an XML property list can hold: no control characters but tab and line
+// breaks, and no non-characters U+FFFE and U+FFFF.
+bool Storable(const std::wstring& text)
+{
+    for (const wchar_t c : text)
+        if ((c < 0x20 && c != L'\t' && c != L'\n' && c != L'\r') || c == 0xFFFE || c == 0xFFFF)
+            return false;
+    return true;
+}
 
 bool IsDictionary(CFTypeRef object)
 {
@@ -89,6 +114,7 @@ bool PlistStore_pimpl::TryLock(int timeout)
         m_gGuard.unlock();
         return false;
     }
+    m_bSyncedUnderLock = false;
     return true;
 }
 
@@ -105,31 +131,110 @@ int PlistStore_pimpl::GetLockTimeout() const
     return 1000;
 }
 
+void PlistStore_pimpl::FlushWorkingCopy()
+{
+    for (const auto& entry : m_mapWorking)
+        CFPreferencesSetValue(entry.second.name.get(), entry.second.tree.get(),
+                              m_pApplicationId.get(), m_pUser.get(), m_pHost.get());
+    m_mapWorking.clear();
+}
+
+CFMutableDictionaryRef PlistStore_pimpl::WorkingDictionary(const std::vector<CFStringPtr>& names,
+                                                           std::size_t count, bool create)
+{
+    if (count == 0 || names.size() < count)
+        return nullptr;
+    const std::string top = ToUtf8(ToWideString(names[0].get()));
+    auto found = m_mapWorking.find(top);
+    if (found == m_mapWorking.end())
+    {
+        // The first change of this entry since the commit: copy it once.
+        const CFTypePtr stored = AdoptCFType(CFPreferencesCopyValue(
+            names[0].get(), m_pApplicationId.get(), m_pUser.get(), m_pHost.get()));
+        CFMutableDictionaryPtr tree;
+        if (IsDictionary(stored.get()))
+            tree = AdoptCFDictionary(
+                static_cast<CFMutableDictionaryRef>(const_cast<void*>(CFPropertyListCreateDeepCopy(
+                    kCFAllocatorDefault, stored.get(), kCFPropertyListMutableContainers))));
+        if (!tree && !create)
+            return nullptr;
+        found = m_mapWorking.emplace(top, WorkingEntry{names[0], tree}).first;
+    }
+    WorkingEntry& entry = found->second;
+    if (!entry.tree)
+    {
+        if (!create)
+            return nullptr;
+        entry.tree = AdoptCFDictionary(CFDictionaryCreateMutable(kCFAllocatorDefault, 0,
+                                                                 &kCFTypeDictionaryKeyCallBacks,
+                                                                 &kCFTypeDictionaryValueCallBacks));
+    }
+    // Every dictionary below is our own mutable one: copied deeply or made here.
+    CFMutableDictionaryRef dictionary = entry.tree.get();
+    for (std::size_t i = 1; i < count; ++i)
+    {
+        const void* next = CFDictionaryGetValue(dictionary, names[i].get());
+        if (!IsDictionary(next))
+        {
+            if (!create)
+                return nullptr;
+            const CFMutableDictionaryPtr made = AdoptCFDictionary(
+                CFDictionaryCreateMutable(kCFAllocatorDefault, 0, &kCFTypeDictionaryKeyCallBacks,
+                                          &kCFTypeDictionaryValueCallBacks));
+            CFDictionarySetValue(dictionary, names[i].get(), made.get());
+            next = made.get();
+        }
+        dictionary = static_cast<CFMutableDictionaryRef>(const_cast<void*>(next));
+    }
+    return dictionary;
+}
+
 bool PlistStore_pimpl::Reload()
 {
+    FlushWorkingCopy();
     CFPreferencesSynchronize(m_pApplicationId.get(), m_pUser.get(), m_pHost.get());
     m_bLoaded = true;
+    m_bSyncedUnderLock = GetLockCount() > 0;
     return true;
 }
 
 bool PlistStore_pimpl::Commit()
 {
-    if (m_bDirty)
-    {
-        CFPreferencesSynchronize(m_pApplicationId.get(), m_pUser.get(), m_pHost.get());
-        m_bDirty = false;
-    }
+    if (!m_bDirty)
+        return true;
+    FlushWorkingCopy();
+    // A domain that could not be written keeps its changes pending in
+    // CoreFoundation; so does this store, and the commit says it failed.
+    if (!CFPreferencesSynchronize(m_pApplicationId.get(), m_pUser.get(), m_pHost.get()))
+        return false;
+    m_bDirty = false;
     return true;
 }
 
 CFTypePtr PlistStore_pimpl::ReadPreference(const CFStringPtr& name)
 {
+    if (!m_mapWorking.empty())
+    {
+        const auto found = m_mapWorking.find(ToUtf8(ToWideString(name.get())));
+        if (found != m_mapWorking.end())
+            return found->second.tree;
+    }
     return AdoptCFType(
         CFPreferencesCopyValue(name.get(), m_pApplicationId.get(), m_pUser.get(), m_pHost.get()));
 }
 
 bool PlistStore_pimpl::WritePreference(const CFStringPtr& name, CFPropertyListRef value)
 {
+    if (KeepsChangesInMemory())
+    {
+        CFMutableDictionaryPtr tree;
+        if (value)
+            tree = AdoptCFDictionary(
+                static_cast<CFMutableDictionaryRef>(const_cast<void*>(CFPropertyListCreateDeepCopy(
+                    kCFAllocatorDefault, value, kCFPropertyListMutableContainers))));
+        m_mapWorking[ToUtf8(ToWideString(name.get()))] = WorkingEntry{name, tree};
+        return true;
+    }
     CFPreferencesSetValue(name.get(), value, m_pApplicationId.get(), m_pUser.get(), m_pHost.get());
     return true;
 }
@@ -198,6 +303,8 @@ PlistStore_pimpl::CloneExistingDictionaries(const std::vector<CFStringPtr>& name
 bool PlistStore_pimpl::WriteValue(const std::wstring& key, const std::wstring& name,
                                   CFPropertyListRef value)
 {
+    if (!Storable(key) || !Storable(name))
+        return false;
     Frame frame(*this);
     if (!frame.IsActive())
         return false;
@@ -206,17 +313,25 @@ bool PlistStore_pimpl::WriteValue(const std::wstring& key, const std::wstring& n
     if (names.empty())
         return false;
     const CFStringPtr valueName = ToCFString(name);
+    if (KeepsChangesInMemory())
+    {
+        CFDictionarySetValue(WorkingDictionary(names, names.size(), true), valueName.get(), value);
+        m_bDirty = true;
+        return frame.Finish(true);
+    }
     const Chain chain = FindExistingDictionaries(names);
     const std::vector<CFMutableDictionaryPtr> copies = CloneExistingDictionaries(names, chain);
     CFDictionarySetValue(copies.back().get(), valueName.get(), value);
     const bool written = WritePreference(names[0], copies.front().get());
     m_bDirty = true;
-    return written;
+    return frame.Finish(written);
 }
 
 bool PlistStore_pimpl::Write(const std::wstring& key, const std::wstring& name,
                              const std::wstring& value)
 {
+    if (!Storable(value))
+        return false;
     const CFStringPtr text = ToCFString(value);
     return WriteValue(key, name, text.get());
 }
@@ -232,7 +347,10 @@ bool PlistStore_pimpl::Write(const std::wstring& key, const std::wstring& name, 
 CFTypeRef PlistStore_pimpl::FindValue(const std::wstring& key, const std::wstring& name,
                                       Chain& chain)
 {
-    if (!m_bLoaded && !Reload())
+    // A read under the caller's lock, as in read-modify-write, must see the
+    // latest committed state, not the view of the last synchronisation.
+    const bool stale = GetLockCount() > 0 && !m_bDirty && !m_bSyncedUnderLock;
+    if ((!m_bLoaded || stale) && !Reload())
         return nullptr;
     const std::vector<CFStringPtr> names = NormalizeAndSplitPath(key);
     if (names.empty())
@@ -282,6 +400,13 @@ bool PlistStore_pimpl::RemoveEntry(const std::vector<CFStringPtr>& names, std::s
     if (count == 0 || chain.dictionaries.size() < count ||
         !CFDictionaryGetValueIfPresent(chain.dictionaries[count - 1], entry, &present))
         return true;
+    if (KeepsChangesInMemory())
+    {
+        if (CFMutableDictionaryRef parent = WorkingDictionary(names, count, false))
+            CFDictionaryRemoveValue(parent, entry);
+        m_bDirty = true;
+        return true;
+    }
     const std::vector<CFStringPtr> parentNames(names.begin(), names.begin() + count);
     Chain parent;
     parent.top = chain.top;
@@ -303,7 +428,7 @@ bool PlistStore_pimpl::DeleteValue(const std::wstring& key, const std::wstring& 
     if (names.empty() || chain.dictionaries.size() != names.size())
         return true;
     const CFStringPtr valueName = ToCFString(name);
-    return RemoveEntry(names, names.size(), chain, valueName.get());
+    return frame.Finish(RemoveEntry(names, names.size(), chain, valueName.get()));
 }
 
 bool PlistStore_pimpl::DeleteKey(const std::wstring& key)
@@ -316,9 +441,9 @@ bool PlistStore_pimpl::DeleteKey(const std::wstring& key)
         return false;
     m_bDirty = true;
     if (names.size() == 1)
-        return WritePreference(names[0], nullptr);
+        return frame.Finish(WritePreference(names[0], nullptr));
     const Chain chain = FindExistingDictionaries(names);
-    return RemoveEntry(names, names.size() - 1, chain, names.back().get());
+    return frame.Finish(RemoveEntry(names, names.size() - 1, chain, names.back().get()));
 }
 
 bool PlistStore_pimpl::DeleteEmptyKey(const std::wstring& key)
@@ -339,8 +464,8 @@ bool PlistStore_pimpl::DeleteEmptyKey(const std::wstring& key)
             return false;
     m_bDirty = true;
     if (names.size() == 1)
-        return WritePreference(names[0], nullptr);
-    return RemoveEntry(names, names.size() - 1, chain, names.back().get());
+        return frame.Finish(WritePreference(names[0], nullptr));
+    return frame.Finish(RemoveEntry(names, names.size() - 1, chain, names.back().get()));
 }
 
 void PlistStore_pimpl::ListEntries(const std::wstring& key, std::vector<std::wstring>& names,

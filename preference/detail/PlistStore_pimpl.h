@@ -8,6 +8,8 @@
 
 #include <boost/thread/recursive_mutex.hpp>
 
+#include <map>
+#include <string>
 #include <vector>
 
 namespace Preference
@@ -61,10 +63,16 @@ public:
 protected:
     typedef boost::recursive_timed_mutex Guard;
 
+    // Whether changes stay in this store's memory until the commit; a store
+    // that writes every change at once says no.
+    virtual bool KeepsChangesInMemory() const { return true; }
+
     // For stores that share another process-wide lock.
     PlistStore_pimpl(CFStringRef applicationId, CFStringRef user, CFStringRef host, Guard& guard);
 
     Guard& GetGuard() { return m_gGuard; }
+    // For stores whose changes reach their file as they are made.
+    void MarkClean() { m_bDirty = false; }
 
 private:
     // Dictionaries that exist along a path, from the top-level entry down.
@@ -89,6 +97,13 @@ private:
                      CFStringRef entry);
     void ListEntries(const std::wstring& key, std::vector<std::wstring>& names, bool keys);
 
+    // The dictionary at the path in the changed copy of its top-level entry,
+    // made (with the missing dictionaries) when create is set; null when absent.
+    CFMutableDictionaryRef WorkingDictionary(const std::vector<CFStringPtr>& names,
+                                             std::size_t count, bool create);
+    // Hands the changed top-level entries to CoreFoundation.
+    void FlushWorkingCopy();
+
     static Guard& PreferenceGuard();
 
     Guard& m_gGuard;
@@ -97,7 +112,20 @@ private:
     CFStringPtr m_pHost;
     bool m_bLoaded;
     bool m_bDirty;
+    // Whether the domain was reread since the real lock was taken: only then
+    // do reads under the lock see what other processes committed before it.
+    bool m_bSyncedUnderLock = false;
     DomainFileLock m_lDomainLock;
+    // Top-level entries changed since the last commit, by name: a deeply
+    // mutable copy changed in place, or null for a removed entry. Writes touch
+    // only these, so a batch of changes costs each one a few lookups, and the
+    // domain is written once, at the commit.
+    struct WorkingEntry
+    {
+        CFStringPtr name;
+        CFMutableDictionaryPtr tree;
+    };
+    std::map<std::string, WorkingEntry> m_mapWorking;
 };
 
 } // namespace detail

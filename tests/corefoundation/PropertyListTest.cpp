@@ -287,3 +287,29 @@ TEST(CFPropertyList, IsValidFollowsTheXmlFormatRules)
                         static_cast<CFTypeRef>(url), static_cast<CFTypeRef>(control)})
         CFRelease(o);
 }
+
+TEST(CFPropertyList, HiddenClosingTagsDoNotLetDeepNestingThrough)
+{
+    // Closing tags hidden where the parser does not see them must not cancel
+    // the levels really opened.
+    for (const std::string& hidden :
+         {std::string("<!-- </dict> -->"), std::string("<![CDATA[</dict>]]>"),
+          std::string("<?pi </dict> ?>"), std::string("<key>a</key><!---</dict>--->")})
+    {
+        std::string deep = "<?xml version=\"1.0\"?><plist version=\"1.0\">";
+        deep.reserve(300000 * (hidden.size() + 20));
+        for (int i = 0; i < 300000; ++i)
+            deep += "<dict><key>k</key>" + hidden;
+        deep += "<string>x</string>";
+        for (int i = 0; i < 300000; ++i)
+            deep += "</dict>";
+        deep += "</plist>";
+        CFDataRef data = CFDataCreate(nullptr, reinterpret_cast<const UInt8*>(deep.data()),
+                                      static_cast<CFIndex>(deep.size()));
+        CFStringRef problem = nullptr;
+        EXPECT_EQ(CFPropertyListCreateFromXMLData(nullptr, data, 0, &problem), nullptr) << hidden;
+        if (problem)
+            CFRelease(problem);
+        CFRelease(data);
+    }
+}

@@ -2,6 +2,7 @@
 // that need real competing processes. Reports on standard output, line by line.
 #include <filecask/FileCask.h>
 #include <filecask/FileLocker.h>
+#include <filecask/SimpleFileCask.h>
 #include <filecask/XmlStore.h>
 
 #include <boost/make_shared.hpp>
@@ -67,6 +68,41 @@ int addToCounter(const std::string& path, int times)
     }
     return 0;
 }
+
+boost::shared_ptr<Preference::StreamStore> makeCask(const std::string& kind,
+                                                    const std::string& path)
+{
+    if (kind == "simple")
+        return boost::make_shared<Preference::SimpleFileCask>(Preference::FileCask::PrivateAccess,
+                                                              widen(path));
+    return boost::make_shared<Preference::FileCask>(Preference::FileCask::PrivateAccess,
+                                                    widen(path));
+}
+
+// shared-write PATH: writes "K"/"v" = "by another user" into a shared store.
+int sharedWrite(const std::string& path)
+{
+    Preference::XmlStore store(
+        boost::make_shared<Preference::FileCask>(Preference::FileCask::SharedAccess, widen(path)),
+        0, false);
+    return store.Write(L"K", L"v", L"by another user") ? 0 : 1;
+}
+
+// churn cask|simple PATH: rewrites the store in scoped locks of its own, with
+// values of changing size, until it is killed; says "ready" once before.
+int churn(const std::string& kind, const std::string& path)
+{
+    Preference::XmlStore store(makeCask(kind, path), kind == "simple" ? 0 : 1, true);
+    std::cout << "ready" << std::endl;
+    for (unsigned int i = 0;; ++i)
+    {
+        auto lock = store.GetScopedLock();
+        if (!store.IsLocked())
+            return 3;
+        store.Write(L"Churn", L"text", std::wstring(50 + (i * 7919u) % 6000u, L'a' + i % 26));
+        store.Write(L"Churn", L"round", static_cast<int>(i));
+    }
+}
 } // namespace
 
 int main(int argc, char** argv)
@@ -76,6 +112,10 @@ int main(int argc, char** argv)
     const std::string command = argv[1];
     if (command == "add" && argc > 3)
         return addToCounter(argv[2], std::atoi(argv[3]));
+    if (command == "shared-write")
+        return sharedWrite(argv[2]);
+    if (command == "churn")
+        return churn(argv[2], argc > 3 ? argv[3] : "");
     if (command == "lock")
         return lockFile(argv[2], argc > 3 && std::string(argv[3]) == "try0");
     return 64;

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <csignal>
@@ -210,9 +211,12 @@ TEST(FileLocker, KilledSoleHolderLeavesASetThatIsReplaced)
 TEST(FileLocker, LeftoverSetsAreReplaced)
 {
     const std::string path = makeFile("leftover");
-    // A set of the right size whose count is 0, as a crash leaves it.
+    // A set of the right size whose count is 0, as a crash leaves it: used, so
+    // not one that its creator is still making ready.
     const int stale = semget(keyOf(path), 3, IPC_CREAT | IPC_EXCL | 0666);
     ASSERT_NE(stale, -1);
+    sembuf used = {2, 1, 0};
+    ASSERT_EQ(semop(stale, &used, 1), 0);
     {
         FileLocker locker(wide(path));
         ASSERT_TRUE(locker.IsValid());
@@ -234,4 +238,65 @@ TEST(FileLocker, LeftoverSetsAreReplaced)
         locker.Unlock();
     }
     EXPECT_EQ(setOf(path), -1);
+}
+
+TEST(FileLocker, LockersMadeAtTheSameMomentAllWork)
+{
+    // Each round, several threads make the first lockers of a new file at once:
+    // none may find the set before its creator has made it ready.
+    const int threads = 6;
+    int failures = 0;
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    for (int round = 0; round < 150 && std::chrono::steady_clock::now() < deadline; ++round)
+    {
+        const std::string path = makeFile("race" + std::to_string(round % 3));
+        std::atomic<int> waiting{threads};
+        std::atomic<int> failed{0};
+        std::vector<std::thread> workers;
+        for (int t = 0; t < threads; ++t)
+            workers.emplace_back(
+                [&]
+                {
+                    --waiting;
+                    while (waiting > 0)
+                        std::this_thread::yield();
+                    FileLocker locker(wide(path));
+                    for (int i = 0; i < 3; ++i)
+                    {
+                        if (!locker.Lock())
+                        {
+                            ++failed;
+                            return;
+                        }
+                        locker.Unlock();
+                    }
+                });
+        for (std::thread& worker : workers)
+            worker.join();
+        failures += failed;
+        EXPECT_EQ(setOf(path), -1) << "round " << round;
+    }
+    EXPECT_EQ(failures, 0);
+}
+
+TEST(FileLocker, AChildForkedWhileTheParentHoldsTheLockWaitsForIt)
+{
+    const std::string path = makeFile("forked");
+    FileLocker locker(wide(path));
+    ASSERT_TRUE(locker.Lock());
+    const pid_t child = fork();
+    ASSERT_NE(child, -1);
+    if (child == 0)
+    {
+        // The parent's hold is not the child's: this must wait for the parent.
+        FileLocker mine(wide(path));
+        _exit(mine.Lock() ? 0 : 2);
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    int status = 0;
+    EXPECT_EQ(waitpid(child, &status, WNOHANG), 0) << "the child got the lock the parent holds";
+    locker.Unlock();
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 0);
 }

@@ -253,6 +253,11 @@ TEST(XmlStore, DamagedFilesReadAsEmptyAndTheNextChangeRepairsThem)
                                             "<Root><Preferences><key name=\"K\"><value "
                                             "name=\"v\" data=\"new\" /></key></Preferences>"
                                             "</Root>"));
+        // What was replaced is kept for whoever wants to look at it.
+        if (!bytes.empty())
+        {
+            EXPECT_EQ(readAll(path + ".damaged"), bytes);
+        }
     }
 
     // The same file intact, as another implementation wrote it, reads in full.
@@ -408,4 +413,27 @@ TEST(XmlStore, KeepsTextAndPathsAsUtf8)
     EXPECT_THROW(store->Write(L"K", L"v", lone), std::range_error);
     EXPECT_FALSE(store->IsLocked());
     EXPECT_TRUE(store->Write(L"K", L"v", L"fine"));
+}
+
+TEST(XmlStore, HostileDeepRecordsReadAsDamagedWithoutCrashing)
+{
+    // Closing tags hidden in comments, attributes or CDATA must not cancel the
+    // levels really opened.
+    for (const std::string& hidden :
+         {std::string("<!--</key>-->"), std::string("<x a=\"</key>\" b='/>'/>"),
+          std::string("<![CDATA[</key>]]>"), std::string("")})
+    {
+        std::string document = std::string(kDeclaration) + "<Root><Preferences>";
+        document.reserve(60000 * (hidden.size() + 20));
+        for (int i = 0; i < 60000; ++i)
+            document += "<key name=\"k\">" + hidden;
+        for (int i = 0; i < 60000; ++i)
+            document += "</key>";
+        document += "<key name=\"K\"><value name=\"v\" data=\"1\"/></key></Preferences></Root>";
+        writeAll("deep.xml", document);
+        XmlStore store(boost::make_shared<SimpleFileCask>(FileCask::PrivateAccess, L"deep.xml"), 0,
+                       false);
+        std::wstring value;
+        EXPECT_FALSE(store.Read(L"K", L"v", value, L"")) << hidden;
+    }
 }

@@ -1,5 +1,6 @@
 #include "ChildProcess.h"
 
+#include <csignal>
 #include <spawn.h>
 #include <stdexcept>
 #include <sys/wait.h>
@@ -70,6 +71,12 @@ int ChildProcess::Wait()
     if (pid <= 0 || waitpid(pid, &status, 0) != pid)
         return -1;
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+void ChildProcess::Kill(int signal)
+{
+    if (m_nPid > 0)
+        kill(m_nPid, signal);
 }
 
 std::string HelperPath()

@@ -21,6 +21,7 @@ public:
     void CloseInput();
     // Waits for the child and returns its exit status (-1 when it did not exit).
     int Wait();
+    void Kill(int signal);
 
 private:
     pid_t m_nPid = -1;

@@ -6,6 +6,12 @@
 //       the same through LegacyPlistStore;
 //   probe <file>
 //       prints "busy" when another process holds the file's lock, else "free";
+//   add plist <application id> <count> | add legacy <directory> <application id> <count>
+//       adds 1 to the integer "Counter"/"value" count times, each time reading
+//       and writing inside a scoped lock of its own;
+//   churn <directory> <application id>
+//       says "ready", then rewrites "Churn" through LegacyPlistStore in locks
+//       of its own with values of changing size until it is killed;
 //   hold <file>
 //       takes an exclusive advisory lock on the file, prints "locked" and keeps
 //       it until its standard input closes.
@@ -38,6 +44,39 @@ int WriteValues(Preference::PreferenceBase& store, const char* prefix, int count
             return 1;
         }
     return 0;
+}
+
+int AddToCounter(Preference::PreferenceBase& store, int count)
+{
+    for (int i = 0; i < count; ++i)
+    {
+        // The lock waits one second at most; under load three other
+        // processes may hold it longer than that between them, so ask again.
+        auto lock = store.GetScopedLock();
+        for (int attempt = 0; attempt < 30 && !store.IsLocked(); ++attempt)
+            lock = store.GetScopedLock();
+        if (!store.IsLocked())
+            return 3;
+        int value = 0;
+        store.Read(L"Counter", L"value", value, 0);
+        if (!store.Write(L"Counter", L"value", value + 1))
+            return 4;
+    }
+    return 0;
+}
+
+int Churn(Preference::PreferenceBase& store)
+{
+    std::printf("ready\n");
+    std::fflush(stdout);
+    for (unsigned int i = 0;; ++i)
+    {
+        const auto lock = store.GetScopedLock();
+        if (!store.IsLocked())
+            return 3;
+        store.Write(L"Churn", L"text", std::wstring(50 + (i * 7919u) % 6000u, L'a' + i % 26));
+        store.Write(L"Churn", L"round", static_cast<int>(i));
+    }
 }
 
 int Probe(const char* path)
@@ -86,6 +125,22 @@ int main(int argc, char** argv)
     {
         Preference::LegacyPlistStore store(CFString(argv[2]).get(), CFString(argv[3]).get());
         return WriteValues(store, argv[4], std::stoi(argv[5]));
+    }
+    if (command == "add" && argc == 5 && std::string(argv[2]) == "plist")
+    {
+        Preference::PlistStore store(CFString(argv[3]).get(), kCFPreferencesCurrentUser,
+                                     kCFPreferencesAnyHost);
+        return AddToCounter(store, std::stoi(argv[4]));
+    }
+    if (command == "add" && argc == 6 && std::string(argv[2]) == "legacy")
+    {
+        Preference::LegacyPlistStore store(CFString(argv[3]).get(), CFString(argv[4]).get());
+        return AddToCounter(store, std::stoi(argv[5]));
+    }
+    if (command == "churn" && argc == 4)
+    {
+        Preference::LegacyPlistStore store(CFString(argv[2]).get(), CFString(argv[3]).get());
+        return Churn(store);
     }
     if (command == "probe" && argc == 3)
         return Probe(argv[2]);

@@ -16,8 +16,10 @@ class FileCask_pimpl;
 }
 
 // A record store bound to one file. The file and its directory are created on
-// the first TryLock with the permissions of the access rights; the lock is a
-// FileLocker on the file, kept for the life of the store.
+// the first TryLock with the permissions of the access rights. The lock is a
+// FileLocker on a lock file beside it ("<file>.lock"), kept for the life of the
+// store: Save replaces the file by renaming a new one over it, so the file's
+// own identity changes with every save while the lock file's never does.
 class FILECASK_EXPORT FileCask : public StreamStore
 {
 public:
@@ -34,13 +36,22 @@ public:
 
     std::wstring GetPreferenceFilePath() const;
 
+    // Writes every record to a new file beside the old one and renames it over
+    // it: whenever the process dies, the file holds the old or the new records.
+    bool Save() override;
     bool TryLock(int timeoutMs) override;
     void UnLock() override;
     bool IsLocked() const override;
     // The file opened for binary reading; a file that cannot be opened shows as failed reads.
     boost::shared_ptr<IStreamWrapper> GetIStream() override;
     // The file opened for binary writing and truncated; failures show as failed writes.
+    // Save does not use it, since a truncated file is lost if the writer dies.
     boost::shared_ptr<OStreamWrapper> GetOStream() override;
+
+protected:
+    // Replaces the file's whole content with bytes as Save does; false, with
+    // the old file untouched, when they could not all be stored.
+    bool ReplaceFile(const std::string& bytes);
 
 private:
     std::unique_ptr<detail::FileCask_pimpl> m_pImpl;

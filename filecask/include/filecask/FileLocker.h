@@ -15,7 +15,15 @@ class pimpl_file_locker;
 // An exclusive lock on a file path shared by every thread and process that
 // locks the same file. Reentrant per thread: all lockers of one file in one
 // thread share one depth, and the file is released when it returns to zero.
-// The file must exist when the locker is made.
+// The file must exist when the locker is made. A child forked while the
+// parent holds the lock does not hold it: it waits for it like any process.
+//
+// The lock is a System V semaphore set found by the file's ftok key. A process
+// that dies gives back its hold and its attachment (SEM_UNDO), but when it was
+// the set's last user the set itself stays in the system (see ipcs -s) until
+// the next locker of a file with that key finds it unused and replaces it, or
+// until it is removed by hand (ipcrm -s). Files whose keys collide share one
+// set: their lockers exclude each other, which costs waiting but never safety.
 class FILECASK_EXPORT FileLocker
 {
 public:

@@ -41,6 +41,10 @@ public:
     virtual boost::shared_ptr<IStreamWrapper> GetIStream() = 0;
     virtual boost::shared_ptr<OStreamWrapper> GetOStream() = 0;
 
+protected:
+    // Writes the version, the count and every record; false at the first failed write.
+    bool WriteRecords(OStreamWrapper& output) const;
+
 private:
     std::unique_ptr<detail::StreamStore_pimpl> m_pImpl;
 };

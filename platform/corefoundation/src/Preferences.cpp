@@ -73,7 +73,25 @@ struct Domain
     CFMutableDictionaryRef values = nullptr;  // the file as last read, plus pending changes
     CFMutableDictionaryRef pending = nullptr; // key -> new value, or kCFNull for a removal
     bool loaded = false;
+    // The file's identity when values last matched it: a synchronisation
+    // without pending changes need not reread a file that is still the same.
+    bool stamped = false;
+    struct stat stamp = {};
 };
+
+bool sameFile(const struct stat& a, const struct stat& b)
+{
+    return a.st_dev == b.st_dev && a.st_ino == b.st_ino && a.st_size == b.st_size &&
+           a.st_mtim.tv_sec == b.st_mtim.tv_sec && a.st_mtim.tv_nsec == b.st_mtim.tv_nsec &&
+           a.st_ctim.tv_sec == b.st_ctim.tv_sec && a.st_ctim.tv_nsec == b.st_ctim.tv_nsec;
+}
+
+// Records the file's identity, taken before it is read, so that a change made
+// after the stamp shows as a difference at the next look.
+void stampDomain(Domain& domain, const std::string& path)
+{
+    domain.stamped = stat(path.c_str(), &domain.stamp) == 0;
+}
 
 std::map<std::string, Domain>& domains()
 {
@@ -399,7 +417,8 @@ bool writePending(const Location& location, Domain& domain)
         return false;
     }
     const std::string lockPath = path + ".lock";
-    int lockFd = open(lockPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, location.fileMode);
+    int lockFd =
+        open(lockPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, location.fileMode);
     if (lockFd < 0)
     {
         cf::warn("cannot open the preferences lock " + lockPath + ": " + std::strerror(errno));
@@ -416,8 +435,15 @@ bool writePending(const Location& location, Domain& domain)
         return false;
     }
     removeStaleTemporaries(path);
-    FileState state;
-    CFMutableDictionaryRef merged = readDomainFile(path, state);
+    FileState state = FileState::Read;
+    struct stat now;
+    // Our values are the file as last read or written plus the pending
+    // changes: while the file is still that one, there is no need to reread it.
+    CFMutableDictionaryRef merged = domain.stamped && domain.values &&
+                                            stat(path.c_str(), &now) == 0 &&
+                                            sameFile(now, domain.stamp)
+                                        ? CFDictionaryCreateMutableCopy(nullptr, 0, domain.values)
+                                        : readDomainFile(path, state);
     if (state == FileState::Unreadable)
     {
         // Keep the cached view and the pending changes for a later attempt.
@@ -446,6 +472,10 @@ bool writePending(const Location& location, Domain& domain)
         if (error)
             CFRelease(error);
     }
+    if (ok)
+        stampDomain(domain, path);
+    else
+        domain.stamped = false;
     flock(lockFd, LOCK_UN);
     close(lockFd);
     CFRelease(domain.values);
@@ -463,11 +493,18 @@ bool synchronize(const Location& location)
         ok = writePending(location, domain);
     else
     {
+        struct stat now;
+        if (domain.loaded && domain.values && domain.stamped &&
+            stat(location.path.c_str(), &now) == 0 && sameFile(now, domain.stamp))
+            return true;
+        stampDomain(domain, location.path);
         FileState state;
         if (domain.values)
             CFRelease(domain.values);
         domain.values = readDomainFile(location.path, state);
         ok = state != FileState::Unreadable;
+        if (state != FileState::Read)
+            domain.stamped = false;
     }
     domain.loaded = true;
     return ok;
@@ -501,19 +538,15 @@ void setValue(CFStringRef key, CFPropertyListRef value, const Location& location
 CFPropertyListRef storableCopy(CFStringRef key, CFPropertyListRef value)
 {
     // Refuse here what the file could not hold, so one bad value cannot block
-    // every later synchronization of the domain.
-    CFErrorRef error = nullptr;
-    CFDataRef probe =
-        CFPropertyListCreateData(nullptr, value, kCFPropertyListXMLFormat_v1_0, 0, &error);
-    if (!probe)
+    // every later synchronization of the domain. A walk over the value, not a
+    // trial serialisation: large entries are set often.
+    std::string problem;
+    if (!cf::storableInXml(value, problem))
     {
         cf::warn("CFPreferencesSetValue: the value for \"" + cf::utf8OrEmpty(key) +
-                 "\" cannot be stored and is ignored: " + cf::describe(error));
-        if (error)
-            CFRelease(error);
+                 "\" cannot be stored and is ignored: " + problem);
         return nullptr;
     }
-    CFRelease(probe);
     return CFPropertyListCreateDeepCopy(nullptr, value, kCFPropertyListImmutable);
 }
 

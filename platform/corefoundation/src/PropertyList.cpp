@@ -194,6 +194,74 @@ plist_t toPlist(CFTypeRef value, bool forXml, std::string& problem)
     }
 }
 
+bool storableWithin(CFTypeRef value, int depth, std::string& problem)
+{
+    if (depth > kMaxDepth)
+    {
+        problem = "The property list nests too deeply.";
+        return false;
+    }
+    const CFTypeID type = CFGetTypeID(value);
+    switch (type)
+    {
+    case cf::kStringTypeID:
+    {
+        std::string text;
+        const auto string = static_cast<CFStringRef>(value);
+        if (!cf::utf8Of(string, text) || text.find('\0') != std::string::npos ||
+            !xmlSafe(cf::utf16Of(string)))
+        {
+            problem = "A string holds characters a property list file cannot store.";
+            return false;
+        }
+        return true;
+    }
+    case cf::kNumberTypeID:
+    case cf::kBooleanTypeID:
+    case cf::kDataTypeID:
+    case cf::kDateTypeID:
+        return true;
+    case cf::kArrayTypeID:
+    {
+        auto array = static_cast<CFArrayRef>(value);
+        for (CFIndex i = 0, n = CFArrayGetCount(array); i < n; ++i)
+            if (!storableWithin(CFArrayGetValueAtIndex(array, i), depth + 1, problem))
+                return false;
+        return true;
+    }
+    case cf::kDictionaryTypeID:
+    {
+        auto dict = static_cast<CFDictionaryRef>(value);
+        const CFIndex count = CFDictionaryGetCount(dict);
+        std::vector<const void*> keys(static_cast<size_t>(count)),
+            values(static_cast<size_t>(count));
+        CFDictionaryGetKeysAndValues(dict, keys.data(), values.data());
+        for (size_t i = 0; i < keys.size(); ++i)
+        {
+            std::string key;
+            if (!cf::isType(keys[i], cf::kStringTypeID))
+            {
+                problem = "The property list holds a dictionary key that is not a string.";
+                return false;
+            }
+            const auto keyString = static_cast<CFStringRef>(keys[i]);
+            if (!cf::utf8Of(keyString, key) || key.find('\0') != std::string::npos ||
+                !xmlSafe(cf::utf16Of(keyString)))
+            {
+                problem = "A dictionary key holds characters a property list file cannot store.";
+                return false;
+            }
+            if (!storableWithin(values[i], depth + 1, problem))
+                return false;
+        }
+        return true;
+    }
+    default:
+        problem = "The property list holds a " + cf::typeName(type) + ".";
+        return false;
+    }
+}
+
 CFTypeRef createString(const char* text, std::string& problem)
 {
     CFStringRef s = cf::createString(std::string(text ? text : ""));
@@ -359,33 +427,11 @@ CFTypeRef fromPlist(plist_t node, CFOptionFlags mutability, int depth, std::stri
 }
 
 // libplist parses XML without recursion but frees recursively; refuse nesting
-// that could exhaust the stack before handing the text over.
+// that could exhaust the stack before handing the text over. Every element
+// counts, so that leaves the room of two per container (key and value).
 bool xmlNestingAcceptable(const char* text, size_t size)
 {
-    int depth = 0;
-    for (size_t i = 0; i + 1 < size; ++i)
-    {
-        if (text[i] != '<')
-            continue;
-        const bool closing = text[i + 1] == '/';
-        const size_t nameStart = i + (closing ? 2 : 1);
-        auto named = [&](const char* name)
-        {
-            const size_t n = std::strlen(name);
-            return nameStart + n <= size && std::memcmp(text + nameStart, name, n) == 0;
-        };
-        if (!named("array") && !named("dict"))
-            continue;
-        size_t end = nameStart;
-        while (end < size && text[end] != '>')
-            ++end;
-        if (end < size && text[end - 1] == '/')
-            continue;
-        depth += closing ? -1 : 1;
-        if (depth > kMaxDepth)
-            return false;
-    }
-    return true;
+    return cf::xmlNestingWithin(text, size, 2 * kMaxDepth + 8);
 }
 
 uint64_t readBigEndian(const unsigned char* p, size_t n)
@@ -651,6 +697,11 @@ CFTypeRef deepCopy(CFTypeRef value, CFOptionFlags mutability)
     return CFRetain(value);
 }
 } // namespace
+
+bool cf::storableInXml(CFTypeRef value, std::string& problem)
+{
+    return value && storableWithin(value, 0, problem);
+}
 
 extern "C"
 {

@@ -3,7 +3,7 @@
 #include <filecask/FileCask.h>
 
 #include "Utf8.h"
-#include "XmlNesting.h"
+#include <utils/XmlNesting.h>
 
 #include "utils/TinyXmlText.h"
 
@@ -123,7 +123,8 @@ bool XmlStore_pimpl::Deserialize(const std::string& text)
 {
     auto document = boost::make_shared<TiXmlDocument>();
     const std::string parsed = orbilib::utils::tinyXmlText(text);
-    const bool tooDeep = !XmlNestingWithin(parsed.c_str(), std::strlen(parsed.c_str()), kMaxDepth);
+    const bool tooDeep =
+        !orbilib::utils::xmlNestingWithin(parsed.c_str(), std::strlen(parsed.c_str()), kMaxDepth);
     if (!tooDeep)
         document->Parse(parsed.c_str(), nullptr, TIXML_ENCODING_UTF8);
     ForgetChildIndex();

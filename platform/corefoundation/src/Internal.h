@@ -102,13 +102,6 @@ bool writeFileAtomically(const std::string& path, const void* data, size_t size,
                          int& err);
 bool fileUrlPath(CFURLRef url, std::string& path); // resolved, decoded
 
-// Whether the text is XML whose elements nest at most maxDepth deep, checked
-// without recursion. Comments, CDATA sections, processing instructions and
-// quoted attribute values are skipped as a parser skips them, so closing tags
-// hidden there do not cancel levels really opened; markup that is not plainly
-// well-formed (an unquoted attribute, a mismatched closing tag) is refused.
-bool xmlNestingWithin(const char* text, std::size_t size, int maxDepth);
-
 // Whether an XML property list file can hold the value as it is (the checks
 // of serialisation, without serialising); problem says why not.
 bool storableInXml(CFTypeRef value, std::string& problem);

@@ -1,5 +1,7 @@
 #include "Internal.h"
 
+#include <utils/XmlNesting.h>
+
 #include <algorithm>
 #include <cmath>
 #include <cstring>
@@ -431,7 +433,7 @@ CFTypeRef fromPlist(plist_t node, CFOptionFlags mutability, int depth, std::stri
 // counts, so that leaves the room of two per container (key and value).
 bool xmlNestingAcceptable(const char* text, size_t size)
 {
-    return cf::xmlNestingWithin(text, size, 2 * kMaxDepth + 8);
+    return orbilib::utils::xmlNestingWithin(text, size, 2 * kMaxDepth + 8);
 }
 
 uint64_t readBigEndian(const unsigned char* p, size_t n)

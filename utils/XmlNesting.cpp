@@ -1,12 +1,12 @@
-// A non-recursive check of XML nesting before libplist, whose free recurses,
-// sees the text; see xmlNestingWithin in Internal.h.
-#include "Internal.h"
+#include "utils/XmlNesting.h"
 
 #include <cstring>
 #include <string>
 #include <vector>
 
-namespace cf
+namespace orbilib
+{
+namespace utils
 {
 namespace
 {
@@ -148,4 +148,5 @@ bool xmlNestingWithin(const char* text, std::size_t size, int maxDepth)
     return true;
 }
 
-} // namespace cf
+} // namespace utils
+} // namespace orbilib

@@ -2,9 +2,9 @@
 
 #include <cstddef>
 
-namespace Preference
+namespace orbilib
 {
-namespace detail
+namespace utils
 {
 
 // Whether the text is XML whose elements nest at most maxDepth deep, checked
@@ -14,7 +14,7 @@ namespace detail
 // really opened; markup that is not plainly well-formed (an unquoted
 // attribute, a mismatched closing tag, "<" starting no known construct) is
 // refused rather than guessed at.
-bool XmlNestingWithin(const char* text, std::size_t size, int maxDepth);
+bool xmlNestingWithin(const char* text, std::size_t size, int maxDepth);
 
-} // namespace detail
-} // namespace Preference
+} // namespace utils
+} // namespace orbilib

@@ -245,6 +245,21 @@ void CXmlObject::changeNotification(CXmlObject* /*child*/, CXmlObject* source)
 
 void CXmlObject::onMouseOverWidgetImpl(const QString& /*text*/) {}
 
+void CXmlObject::discardDefinition()
+{
+    QList<CActionItem*> actions;
+    actions.swap(m_lActions);
+    qDeleteAll(actions);
+    m_sName.clear();
+    m_sProperty.clear();
+    m_sDefaultValue.clear();
+    m_bHasDefault = false;
+    m_bAllowEmpty = false;
+    m_bChanged = false;
+    m_bInitialized = false;
+    m_pLoadedXmlDeprecated.reset();
+}
+
 QList<CXmlObject*> CXmlObject::findChildObjects(const QString& name) const
 {
     QList<CXmlObject*> found;

@@ -61,6 +61,10 @@ public:
     virtual void changeNotification(CXmlObject* child, CXmlObject* source);
     // Shows (or clears, with an empty text) mouse-over help; the main window overrides it.
     virtual void onMouseOverWidgetImpl(const QString& text);
+    // Forgets what a page definition gave this object: its common attributes, its
+    // actions and its state. For objects that outlive a document (the main window
+    // and its pre-built page holder and index), so that none leaks into the next.
+    virtual void discardDefinition();
 
     const QString& name() const { return m_sName; }
     const QString& property() const { return m_sProperty; }

@@ -57,9 +57,16 @@ TEST(CommandLineTest, SplitsOptionsAndFile)
     EXPECT_TRUE(CCommandLine({}).file().isEmpty());
     // An absolute path that exists is a file, whatever its first character.
     const QString existing = QFileInfo(QString::fromUtf8(__FILE__)).absoluteFilePath();
-    const CCommandLine absolute({existing, "/Missing/File.pkg"});
+    const CCommandLine absolute({"/Debug", existing});
     EXPECT_EQ(existing, absolute.file());
-    EXPECT_EQ(QStringList{"missingfile.pkg"}, absolute.options());
+    EXPECT_EQ(QStringList{"debug"}, absolute.options());
+    // So is one that is plainly a path, even when it is missing.
+    for (const char* missing : {"/Missing/File", "/File.PKG", "/gone.xml"})
+    {
+        const CCommandLine line({missing, "/Debug/"});
+        EXPECT_EQ(missing, line.file());
+        EXPECT_EQ(QStringList{"debug"}, line.options());
+    }
 }
 
 class StartupTest : public AppFixture

@@ -3,6 +3,7 @@
 #include "AboutDialog.h"
 #include "CustomWidgetFactory.h"
 #include "IndexLink.h"
+#include "OpenFileDialog.h"
 #include "PageIndex.h"
 #include "WelcomePage.h"
 
@@ -606,10 +607,12 @@ void CAdminPage::open(const QString& sPath)
     QString path = sPath;
     if (path.isEmpty())
     {
-        path = QFileDialog::getOpenFileName(
+        COpenFileDialog dialog(
             this, tr("Open file..."), m_sOpenedPath.isEmpty() ? m_sLastOpenedDir : m_sOpenedPath,
             tr("All Supported Files (*.xml *.mpkg *.pkg *.dmg);;Apple Package (*.dmg *.pkg "
                "*.mpkg);;Configuration Files (*.xml)"));
+        dialog.exec();
+        path = dialog.chosenPath();
         if (path.isEmpty())
             return;
     }

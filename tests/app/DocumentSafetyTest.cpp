@@ -13,6 +13,7 @@
 #include <QDragEnterEvent>
 #include <QDropEvent>
 #include <QFile>
+#include <QFileDialog>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMimeData>
@@ -20,6 +21,7 @@
 #include <QTest>
 #include <QTimer>
 #include <QUrl>
+#include <functional>
 
 using namespace AppTest;
 
@@ -326,4 +328,61 @@ TEST_F(DocumentSafetyTest, DropsOnFieldsShortcutsAndMissingFilesDoWhatTheUserMea
     ASSERT_TRUE(reopened);
     EXPECT_FALSE(reopened->text().contains(QLatin1String("file:")))
         << reopened->text().toStdString();
+}
+
+TEST_F(DocumentSafetyTest, OpenChoosesBundleInstallers)
+{
+    const QString bundle = QFileInfo(sample("TessarySample-bundle.pkg")).absoluteFilePath();
+    const QString mpkg = QFileInfo(sample("TessarySample.mpkg")).absoluteFilePath();
+    CAdminPage window{QString(), QStringList()};
+    QStringList messages;
+    // Answers the Open dialog once with how, then cancels any dialog left open.
+    std::function<void(QFileDialog*)> how;
+    QTimer poll;
+    QObject::connect(&poll, &QTimer::timeout,
+                     [&]
+                     {
+                         QWidget* const modal = QApplication::activeModalWidget();
+                         if (QMessageBox* box = qobject_cast<QMessageBox*>(modal))
+                         {
+                             messages << box->text();
+                             box->reject();
+                         }
+                         QFileDialog* const dialog = qobject_cast<QFileDialog*>(modal);
+                         if (!dialog)
+                             return;
+                         if (!how)
+                         {
+                             dialog->reject();
+                             return;
+                         }
+                         const auto answer = std::move(how);
+                         how = nullptr;
+                         answer(dialog);
+                     });
+    poll.start(10);
+
+    // The bundle typed (or selected) and Open pressed.
+    how = [&](QFileDialog* dialog)
+    {
+        QLineEdit* const edit = dialog->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"));
+        ASSERT_TRUE(edit);
+        edit->setText(bundle);
+        static_cast<QDialog*>(dialog)->accept();
+    };
+    window.open();
+    EXPECT_EQ(bundle, window.sourcePackageFile().absoluteFilePath());
+    EXPECT_GT(window.pageHolder()->count(), 1);
+
+    // Open pressed from inside a bundle.
+    how = [&](QFileDialog* dialog)
+    {
+        dialog->setDirectory(mpkg);
+        if (QLineEdit* edit = dialog->findChild<QLineEdit*>(QStringLiteral("fileNameEdit")))
+            edit->clear();
+        static_cast<QDialog*>(dialog)->accept();
+    };
+    window.open();
+    EXPECT_EQ(mpkg, window.sourcePackageFile().absoluteFilePath());
+    EXPECT_TRUE(messages.isEmpty()) << messages.join('\n').toStdString();
 }

@@ -261,6 +261,9 @@ CAdminPage::~CAdminPage()
 
     // Take the page tree down while this root is still whole.
     m_bLoading = true;
+    for (const QPointer<QWidget>& page : qAsConst(m_lRetiredPages))
+        delete page.data();
+    m_lRetiredPages.clear();
     delete m_pPageIndex;
     m_pPageIndex = nullptr;
     delete m_pPageHolder;
@@ -754,6 +757,21 @@ bool CAdminPage::tryOpen(CPackage* package, bool loadAsConfiguration, bool remem
     return loaded;
 }
 
+void CAdminPage::deleteRetiredPages()
+{
+    if (m_lRetiredPages.isEmpty())
+        return;
+    if (CActionItem::runningActions() > 0)
+    {
+        QTimer::singleShot(50, this, &CAdminPage::deleteRetiredPages);
+        return;
+    }
+    const QList<QPointer<QWidget>> pages = m_lRetiredPages;
+    m_lRetiredPages.clear();
+    for (const QPointer<QWidget>& page : pages)
+        delete page.data();
+}
+
 void CAdminPage::clearUserInterface()
 {
     QStandardItemModel* const model = m_pPageIndex->indexModel();
@@ -763,8 +781,22 @@ void CAdminPage::clearUserInterface()
     {
         QWidget* const page = m_pPageHolder->QStackedWidget::widget(i);
         m_pPageHolder->removeWidget(page);
-        delete page;
+        CPage* const xmlPage = qobject_cast<CPage*>(page);
+        if (CActionItem::runningActions() == 0 || !xmlPage)
+        {
+            delete page;
+            continue;
+        }
+        // An action's dialog is open (the document is being replaced from its event
+        // loop): the widget that started the action is still in its handler. The
+        // page leaves the document now and goes once every action has returned.
+        page->hide();
+        xmlPage->detachFromParent();
+        page->setParent(nullptr);
+        m_lRetiredPages.append(page);
     }
+    if (!m_lRetiredPages.isEmpty())
+        QTimer::singleShot(0, this, &CAdminPage::deleteRetiredPages);
     // The window, the holder and the index outlive the document: what its definition
     // put on them (actions, attributes, a layout, a linked page) goes with it.
     discardDefinition();
@@ -969,7 +1001,7 @@ bool CAdminPage::loadCustomizationBytes(const QByteArray& bytes, bool importMode
             const char* widgetName = property->Attribute("widget");
             const QString propertyName = QString::fromUtf8(name ? name : "");
             const QList<CXmlObject*> objects =
-                findChildObjects(QString::fromUtf8(widgetName ? widgetName : ""));
+                findNamedObjects(QString::fromUtf8(widgetName ? widgetName : ""));
             for (CXmlObject* object : objects)
             {
                 if (object->property() == propertyName)

@@ -9,6 +9,7 @@
 #include <QList>
 #include <QMainWindow>
 #include <QMultiMap>
+#include <QPointer>
 #include <QStringList>
 
 class QAction;
@@ -176,6 +177,8 @@ private:
     bool trySaveAs();
     // Removes every page and index row of the last document.
     void clearUserInterface();
+    // Deletes the pages of replaced documents once no action is running any more.
+    void deleteRetiredPages();
     // Takes ownership of package unless it already belongs to the open document.
     void adopt(CPackage* package);
     bool ownsPackage(const CPackage* package) const;
@@ -239,6 +242,8 @@ private:
         bool hidden;
     };
     QList<CBuiltWidget> m_lBuiltWidgets;
+    // Pages of a replaced document kept until the actions running then have returned.
+    QList<QPointer<QWidget>> m_lRetiredPages;
     // Publishing state: a macOS-flow copy is on the worker; the disk image it
     // mounted; the values file handed to it; a script copy runs.
     bool m_bPublishing = false;

@@ -10,6 +10,7 @@
 #include <QAbstractButton>
 #include <QAction>
 #include <QApplication>
+#include <QComboBox>
 #include <QDragEnterEvent>
 #include <QDropEvent>
 #include <QFile>
@@ -385,4 +386,68 @@ TEST_F(DocumentSafetyTest, OpenChoosesBundleInstallers)
     window.open();
     EXPECT_EQ(mpkg, window.sourcePackageFile().absoluteFilePath());
     EXPECT_TRUE(messages.isEmpty()) << messages.join('\n').toStdString();
+}
+
+TEST_F(DocumentSafetyTest, ReplacingTheDocumentFromAnActionsDialogIsSafe)
+{
+    // Each widget's own handler is still running while its action's box is open.
+    const QString box = R"(<action signal="%1" slot="messagebox" severity="error" msg="Busy"/>)";
+    const QStringList kinds = {
+        "<checkbox name=\"w\" title=\"C\">" + box.arg("checked") + "</checkbox>",
+        "<radiobutton name=\"w\" value=\"1\" title=\"R\">" + box.arg("checked") + "</radiobutton>",
+        "<lineedit name=\"w\">" + box.arg("textedited") + "</lineedit>",
+        "<lineedit name=\"w\">" + box.arg("textchanged") + "</lineedit>",
+        R"(<combobox name="w"><entry title="A" value="a"/><entry title="B" value="b">)" +
+            box.arg("selected") + "</entry></combobox>"};
+    const QString other = writeFile("replace/Other.xml", kDefinitionB);
+    for (int i = 0; i < kinds.size(); ++i)
+    {
+        SCOPED_TRACE(kinds.at(i).toStdString());
+        const QString path =
+            writeFile(QStringLiteral("replace/Kind%1.xml").arg(i),
+                      "<AdminConfig version=\"1.8\" title=\"K\"><pageholder><page name=\"P\" "
+                      "layout=\"vertical\">" +
+                          kinds.at(i).toUtf8() + "</page></pageholder></AdminConfig>");
+        CAdminPage window(path, QStringList());
+        CXmlObject* const target = window.findChildObjects("w").value(0);
+        ASSERT_TRUE(target);
+        bool replaced = false;
+        // A timer does not fire again while its own handler runs: the save-changes
+        // prompt of the replacing open is answered by a second one.
+        QTimer prompts;
+        QObject::connect(&prompts, &QTimer::timeout,
+                         []
+                         {
+                             QMessageBox* const shown =
+                                 qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+                             if (shown && shown->text() != QLatin1String("Busy"))
+                                 shown->button(QMessageBox::No)->click();
+                         });
+        prompts.start(10);
+        QTimer poll;
+        QObject::connect(&poll, &QTimer::timeout,
+                         [&]
+                         {
+                             QMessageBox* const shown =
+                                 qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+                             if (!shown || shown->text() != QLatin1String("Busy") || replaced)
+                                 return;
+                             replaced = true;
+                             window.open(other);
+                             shown->button(QMessageBox::Ok)->click();
+                         });
+        poll.start(10);
+        if (QAbstractButton* button = dynamic_cast<QAbstractButton*>(target))
+            button->click();
+        else if (QLineEdit* edit = dynamic_cast<QLineEdit*>(target))
+            edit->setText("typed");
+        else if (QComboBox* combo = dynamic_cast<QComboBox*>(target))
+            combo->setCurrentIndex(1);
+        EXPECT_TRUE(replaced);
+        EXPECT_EQ(other, window.sourcePackageFile().absoluteFilePath());
+        EXPECT_TRUE(window.findChildObjects("w").isEmpty());
+        EXPECT_EQ(1, window.findChildObjects("OnlyInB").size());
+        // The old page goes once the handler has returned.
+        waitFor([] { return false; }, 100);
+    }
 }

@@ -424,10 +424,15 @@ void CAdminPage::showWarning(const QString& text)
     CArrowCursor arrow;
     // Messages are plain text, but some name a web address (the out-of-date
     // message): those are shown as rich text with the address as a working link.
-    static const QRegularExpression link(QStringLiteral("<a href=\"([^\"<>]*)\">([^<>]*)</a>"));
+    // Only a web address shown as itself becomes a link: a message may quote a
+    // definition's text, which must not disguise an address or open a file.
+    static const QRegularExpression link(
+        QStringLiteral("<a href=\"(https?://[^\"<>\\s]*)\">\\1</a>"));
     if (!text.contains(link))
     {
-        QMessageBox::warning(this, m_sDocumentTitle, text, QMessageBox::Ok);
+        QMessageBox box(QMessageBox::Warning, m_sDocumentTitle, text, QMessageBox::Ok, this);
+        box.setTextFormat(Qt::PlainText);
+        box.exec();
         return;
     }
     QString html;
@@ -437,8 +442,7 @@ void CAdminPage::showWarning(const QString& text)
     {
         const QRegularExpressionMatch match = it.next();
         html += text.mid(end, match.capturedStart() - end).toHtmlEscaped();
-        html += QStringLiteral("<a href=\"%1\">%2</a>")
-                    .arg(match.captured(1).toHtmlEscaped(), match.captured(2).toHtmlEscaped());
+        html += QStringLiteral("<a href=\"%1\">%1</a>").arg(match.captured(1).toHtmlEscaped());
         end = match.capturedEnd();
     }
     html += text.mid(end).toHtmlEscaped();

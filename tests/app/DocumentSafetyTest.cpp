@@ -238,12 +238,13 @@ TEST_F(DocumentSafetyTest, OpeningBAfterAEqualsOpeningBAlone)
 
 TEST_F(DocumentSafetyTest, ARefusedDefinitionLeavesNothingBehindItsMessageAndLinksWork)
 {
-    const QString refused =
-        writeFile("refused/Future.xml",
-                  "<AdminConfig version=\"1.8\" title=\"Future\"><index>"
-                  "<indexlink page=\"P\" title=\"Partial row\"/></index><pageholder>"
-                  "<page name=\"P\" title=\"P\" layout=\"vertical\"><label name=\"L\" title=\"x\"/>"
-                  "<checkbox name=\"C\" enabled=\"maybe\"/></page></pageholder></AdminConfig>");
+    const QString refused = writeFile(
+        "refused/Future.xml",
+        "<AdminConfig version=\"1.8\" title=\"Future\"><index>"
+        "<indexlink page=\"P\" title=\"Partial row\"/></index><pageholder>"
+        "<page name=\"P\" title=\"P\" layout=\"vertical\"><label name=\"L\" title=\"x\"/>"
+        "<checkbox name=\"C\" enabled=\"&lt;a "
+        "href=&quot;file:///bin/sh&quot;&gt;maybe&lt;/a&gt;\"/></page></pageholder></AdminConfig>");
     const QString outdated =
         writeFile("refused/Outdated.xml", "<AdminConfig version=\"1.8\" versionmin=\"1.9\" "
                                           "title=\"Outdated\"><pageholder/></AdminConfig>");
@@ -273,7 +274,7 @@ TEST_F(DocumentSafetyTest, ARefusedDefinitionLeavesNothingBehindItsMessageAndLin
     ASSERT_EQ(6, seen.size()) << seen.join('|').toStdString();
     EXPECT_EQ(QStringList({"Tessary", "1", "1", "0"}), seen.mid(0, 4));
     EXPECT_TRUE(seen.at(5).endsWith("Incorrect value for \"enabled\" attribute in object \"C\": "
-                                    "maybe"))
+                                    "<a href=\"file:///bin/sh\">maybe</a>"))
         << seen.at(5).toStdString();
 
     seen.clear();

@@ -140,7 +140,6 @@ CAdminPage::CAdminPage(const QString& sFile, const QStringList& options,
     setWindowIcon(QIcon(QStringLiteral(":/res/manager_16x16.png")));
     connect(this, &CAdminPage::openFile, this, qOverload<const QString&>(&CAdminPage::open),
             Qt::QueuedConnection);
-    qApp->installEventFilter(this);
 
     // The file-operation worker and its reports, all delivered on this thread.
     m_pCopyThread = new CCopyFileThread(this);
@@ -241,7 +240,6 @@ CAdminPage::CAdminPage(const QString& sFile, const QStringList& options,
 CAdminPage::~CAdminPage()
 {
     qDebug() << "CAdminPage::~CAdminPage() begin";
-    qApp->removeEventFilter(this);
     // Saved before the worker stops: a stopped worker writes nothing.
     m_pCopyThread->syncSaveCache(m_lRecentFiles);
     m_pCopyThread->stop();
@@ -847,6 +845,10 @@ bool CAdminPage::loadPageDefinition(const QByteArray& bytes)
 
     if (loaded)
     {
+        // The pages' fields would take a dropped installer, and Ctrl+E, for themselves.
+        const QList<QWidget*> fields = m_pPageHolder->findChildren<QWidget*>();
+        for (QWidget* field : fields)
+            field->installEventFilter(this);
         resetChanged(true);
         QStandardItemModel* const model = m_pPageIndex->indexModel();
         if (model->rowCount() > 1)

@@ -66,6 +66,13 @@ CAboutDialog::CAboutDialog(QWidget* parent) : QDialog(parent), m_pTabs(new QTabW
                     "License version 2.1</li>"
                     "<li>libarchive, Tim Kientzle and contributors, BSD 2-clause licence</li>"
                     "<li>zlib, Jean-loup Gailly and Mark Adler, zlib licence</li>"
+                    "<li>OpenSSL (libcrypto), The OpenSSL Project Authors, Apache License "
+                    "2.0</li>"
+                    "<li>Zstandard (zstd), Meta Platforms, Inc. and affiliates, BSD 3-clause "
+                    "licence</li>"
+                    "<li>XZ Utils (liblzma), Lasse Collin and contributors, public domain</li>"
+                    "<li>bzip2 (libbz2), Julian Seward, bzip2 licence (BSD-style)</li>"
+                    "<li>libxml2, Daniel Veillard and contributors, MIT licence</li>"
                     "</ul>"
                     "<p>macOS is a trademark of Apple Inc., registered in the U.S. and other "
                     "countries. Other names may be trademarks of their respective owners.</p>"),

@@ -3,6 +3,7 @@
 #include "AboutDialog.h"
 #include "CustomWidgetFactory.h"
 #include "IndexLink.h"
+#include "OpenFileDialog.h"
 #include "PageIndex.h"
 #include "WelcomePage.h"
 
@@ -22,6 +23,7 @@
 
 #include <QApplication>
 #include <QCloseEvent>
+#include <QCryptographicHash>
 #include <QDebug>
 #include <QDialogButtonBox>
 #include <QDir>
@@ -31,6 +33,7 @@
 #include <QFileDialog>
 #include <QGridLayout>
 #include <QHeaderView>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QMenu>
 #include <QMenuBar>
@@ -48,11 +51,14 @@
 #include <QTimer>
 #include <QUrl>
 #include <QWindow>
+#include <QXmlStreamReader>
 #include <cerrno>
 #include <cstdio>
 #include <functional>
 #include <limits>
 #include <memory>
+#include <stdlib.h>
+#include <sys/stat.h>
 #include <tinyxml.h>
 
 #ifdef Q_OS_MACOS
@@ -70,10 +76,22 @@ namespace
 const wchar_t* const SettingsKey = L"Software\\Ombrel\\Tessary";
 const wchar_t* const LastOpenedDirValue = L"LastOpenedDir";
 const int BoldWeight = 75;
+// Customization files naming customization files as their installer are followed
+// this deep at most; real ones name the installer itself.
+const int kMaxCustomizationChain = 16;
 
 bool isAdminConfigPath(const QString& path)
 {
     return path.contains(QLatin1String("AdminConfig.xml"));
+}
+
+// Whether the root element of bytes is a customization file's; only the start is read.
+bool isCustomizationDocument(const QByteArray& bytes)
+{
+    QXmlStreamReader reader(bytes);
+    while (!reader.atEnd() && !reader.isStartElement())
+        reader.readNext();
+    return reader.isStartElement() && reader.name() == QLatin1String("AdminCustomization");
 }
 
 // Files are probed for reading; a bundle package is a directory, which cannot be
@@ -192,6 +210,10 @@ CAdminPage::CAdminPage(const QString& sFile, const QStringList& options,
     QString error;
     if (initActions(error) != ParseSuccess)
         qWarning().noquote() << "CAdminPage::CAdminPage(): " + error;
+    for (QWidget* built : {static_cast<QWidget*>(this), static_cast<QWidget*>(m_pPageHolder),
+                           static_cast<QWidget*>(m_pPageIndex)})
+        m_lBuiltWidgets.append({built, built->objectName(), built->styleSheet(), built->isEnabled(),
+                                built->isHidden()});
 
     m_pCopyThread->start();
     QTimer::singleShot(0, m_pCopyThread, &CCopyFileThread::loadCache);
@@ -231,9 +253,15 @@ CAdminPage::~CAdminPage()
     }
     qDeleteAll(m_lTemporaryFiles);
     m_lTemporaryFiles.clear();
+    // A bundle still being built when the window goes is not left half-made.
+    if (!m_sBundleStaging.isEmpty())
+        QDir(m_sBundleStaging).removeRecursively();
 
     // Take the page tree down while this root is still whole.
     m_bLoading = true;
+    for (const QPointer<QWidget>& page : qAsConst(m_lRetiredPages))
+        delete page.data();
+    m_lRetiredPages.clear();
     delete m_pPageIndex;
     m_pPageIndex = nullptr;
     delete m_pPageHolder;
@@ -392,7 +420,37 @@ void CAdminPage::refreshTitle()
 void CAdminPage::showWarning(const QString& text)
 {
     CArrowCursor arrow;
-    QMessageBox::warning(this, m_sDocumentTitle, text, QMessageBox::Ok);
+    // Messages are plain text, but some name a web address (the out-of-date
+    // message): those are shown as rich text with the address as a working link.
+    // Only a web address shown as itself becomes a link: a message may quote a
+    // definition's text, which must not disguise an address or open a file.
+    static const QRegularExpression link(
+        QStringLiteral("<a href=\"(https?://[^\"<>\\s]*)\">\\1</a>"));
+    if (!text.contains(link))
+    {
+        QMessageBox box(QMessageBox::Warning, m_sDocumentTitle, text, QMessageBox::Ok, this);
+        box.setTextFormat(Qt::PlainText);
+        box.exec();
+        return;
+    }
+    QString html;
+    int end = 0;
+    QRegularExpressionMatchIterator it = link.globalMatch(text);
+    while (it.hasNext())
+    {
+        const QRegularExpressionMatch match = it.next();
+        html += text.mid(end, match.capturedStart() - end).toHtmlEscaped();
+        html += QStringLiteral("<a href=\"%1\">%1</a>").arg(match.captured(1).toHtmlEscaped());
+        end = match.capturedEnd();
+    }
+    html += text.mid(end).toHtmlEscaped();
+    html.replace(QLatin1Char('\n'), QLatin1String("<br>"));
+    QMessageBox box(QMessageBox::Warning, m_sDocumentTitle, html, QMessageBox::Ok, this);
+    box.setTextFormat(Qt::RichText);
+    box.setTextInteractionFlags(Qt::TextBrowserInteraction);
+    if (QLabel* label = box.findChild<QLabel*>(QStringLiteral("qt_msgbox_label")))
+        label->setOpenExternalLinks(true);
+    box.exec();
 }
 
 void CAdminPage::about()
@@ -554,10 +612,12 @@ void CAdminPage::open(const QString& sPath)
     QString path = sPath;
     if (path.isEmpty())
     {
-        path = QFileDialog::getOpenFileName(
+        COpenFileDialog dialog(
             this, tr("Open file..."), m_sOpenedPath.isEmpty() ? m_sLastOpenedDir : m_sOpenedPath,
             tr("All Supported Files (*.xml *.mpkg *.pkg *.dmg);;Apple Package (*.dmg *.pkg "
                "*.mpkg);;Configuration Files (*.xml)"));
+        dialog.exec();
+        path = dialog.chosenPath();
         if (path.isEmpty())
             return;
     }
@@ -631,7 +691,10 @@ bool CAdminPage::tryOpen(CPackage* package, bool loadAsConfiguration, bool remem
     const QFileInfo file = package->file();
     if (!isReadable(file.absoluteFilePath()))
     {
-        showWarning(tr("Could not open %1").arg(file.filePath()));
+        QFileInfo probe(file.absoluteFilePath());
+        showWarning(probe.exists() || probe.isSymLink()
+                        ? tr("Could not open %1").arg(file.filePath())
+                        : tr("Could not open %1: the file does not exist.").arg(file.filePath()));
         removeRecentFile(file.absoluteFilePath());
         if (!ownsPackage(package))
             delete package;
@@ -648,6 +711,7 @@ bool CAdminPage::tryOpen(CPackage* package, bool loadAsConfiguration, bool remem
     }
 
     m_configurationFile = QFileInfo();
+    m_bConfigurationIsCustomization = false;
     m_lastPublishedFile = QFileInfo();
     m_sPackageOS = package->os();
     // A customization file opens its installer through a nested call.
@@ -667,9 +731,13 @@ bool CAdminPage::tryOpen(CPackage* package, bool loadAsConfiguration, bool remem
     else if (package->isValid() || !xmlPackage)
     {
         CPackage* const handedOn = package->isContainer() ? package->subPackage() : package;
+        m_sLoadingFile = file.absoluteFilePath();
         loaded = loadCustomizationBytes(package->xml(), false, handedOn);
         if (loaded && xmlPackage)
+        {
             m_configurationFile = file;
+            m_bConfigurationIsCustomization = true;
+        }
     }
     else
     {
@@ -691,6 +759,21 @@ bool CAdminPage::tryOpen(CPackage* package, bool loadAsConfiguration, bool remem
     return loaded;
 }
 
+void CAdminPage::deleteRetiredPages()
+{
+    if (m_lRetiredPages.isEmpty())
+        return;
+    if (CActionItem::runningActions() > 0)
+    {
+        QTimer::singleShot(50, this, &CAdminPage::deleteRetiredPages);
+        return;
+    }
+    const QList<QPointer<QWidget>> pages = m_lRetiredPages;
+    m_lRetiredPages.clear();
+    for (const QPointer<QWidget>& page : pages)
+        delete page.data();
+}
+
 void CAdminPage::clearUserInterface()
 {
     QStandardItemModel* const model = m_pPageIndex->indexModel();
@@ -700,11 +783,37 @@ void CAdminPage::clearUserInterface()
     {
         QWidget* const page = m_pPageHolder->QStackedWidget::widget(i);
         m_pPageHolder->removeWidget(page);
-        delete page;
+        CPage* const xmlPage = qobject_cast<CPage*>(page);
+        if (CActionItem::runningActions() == 0 || !xmlPage)
+        {
+            delete page;
+            continue;
+        }
+        // An action's dialog is open (the document is being replaced from its event
+        // loop): the widget that started the action is still in its handler. The
+        // page leaves the document now and goes once every action has returned.
+        page->hide();
+        xmlPage->detachFromParent();
+        page->setParent(nullptr);
+        m_lRetiredPages.append(page);
     }
-    QList<CActionItem*> actions;
-    actions.swap(m_lActions);
-    qDeleteAll(actions);
+    if (!m_lRetiredPages.isEmpty())
+        QTimer::singleShot(0, this, &CAdminPage::deleteRetiredPages);
+    // The window, the holder and the index outlive the document: what its definition
+    // put on them (actions, attributes, a layout, a linked page) goes with it.
+    discardDefinition();
+    m_pPageHolder->discardDefinition();
+    m_pPageIndex->discardDefinition();
+    for (const CBuiltWidget& built : qAsConst(m_lBuiltWidgets))
+    {
+        built.widget->setObjectName(built.objectName);
+        built.widget->setStyleSheet(built.styleSheet);
+        built.widget->setEnabled(built.enabled);
+        if (built.widget != this)
+            built.widget->setHidden(built.hidden);
+    }
+    m_pPageHolder->setWindowIcon(QIcon());
+    setWindowIcon(QIcon(QStringLiteral(":/res/manager_16x16.png")));
     // Without a document the welcome row is the one highlighted.
     if (!m_pPageIndex->currentIndex().isValid())
         m_pPageIndex->setCurrentIndex(model->index(0, 0));
@@ -736,6 +845,10 @@ bool CAdminPage::loadPageDefinition(const QByteArray& bytes)
 
     if (loaded)
     {
+        // The pages' fields would take a dropped installer, and Ctrl+E, for themselves.
+        const QList<QWidget*> fields = m_pPageHolder->findChildren<QWidget*>();
+        for (QWidget* field : fields)
+            field->installEventFilter(this);
         resetChanged(true);
         QStandardItemModel* const model = m_pPageIndex->indexModel();
         if (model->rowCount() > 1)
@@ -755,14 +868,15 @@ bool CAdminPage::loadPageDefinition(const QByteArray& bytes)
                              ? loadedXmlDeprecated()->message()
                              : tr("Failed to parse XML content.") + QStringLiteral("\n\n") +
                                    tr("Details:") + QStringLiteral("\n") + error;
-    showWarning(text);
-    for (const QCursor& cursor : qAsConst(cursors))
-        QApplication::setOverrideCursor(cursor);
+    // Nothing of the refused definition stays, not even behind its message: no
+    // pages or rows, no title, no deprecation record.
     clearUserInterface();
-    // Nothing of the refused definition stays: no title, no deprecation record.
     m_sDocumentTitle.clear();
     setLoadedXmlDeprecated(nullptr);
     refreshTitle();
+    showWarning(text);
+    for (const QCursor& cursor : qAsConst(cursors))
+        QApplication::setOverrideCursor(cursor);
     qDebug() << "CAdminPage::loadPageDefinition() end";
     return false;
 }
@@ -783,14 +897,21 @@ bool CAdminPage::loadCustomizationFile(const QFileInfo& file, bool importMode)
                         .arg(QDir::toNativeSeparators(current.absoluteFilePath())));
         return false;
     }
-    const bool loaded = loadCustomizationBytes(input.readAll(), importMode, nullptr);
+    const QByteArray bytes = input.readAll();
+    m_sLoadingFile = current.absoluteFilePath();
+    const bool loaded = loadCustomizationBytes(bytes, importMode, nullptr);
     if (loaded && !importMode)
+    {
         m_configurationFile = current;
+        m_bConfigurationIsCustomization = isCustomizationDocument(bytes);
+    }
     return loaded;
 }
 
 bool CAdminPage::loadCustomizationBytes(const QByteArray& bytes, bool importMode, CPackage* package)
 {
+    // The file these bytes were read from, for messages.
+    const QString origin = m_sLoadingFile;
     TiXmlDocument document;
     QString error;
     CXmlDefinitionReader::read(bytes, document, error);
@@ -828,7 +949,42 @@ bool CAdminPage::loadCustomizationBytes(const QByteArray& bytes, bool importMode
             source = CCopyFileThread::loadPackage(
                 QFileInfo(QString::fromUtf8(sourcePath ? sourcePath : "")));
         }
-        if (!tryOpen(source, true, false))
+        // A customization whose installer leads back to it (itself, a.xml -> b.xml ->
+        // a.xml, or an installer whose definition was replaced by a customization)
+        // would be followed without end; so would a very long chain.
+        const QByteArray digest = QCryptographicHash::hash(bytes, QCryptographicHash::Sha256);
+        bool cycle = false;
+        for (const QPair<QByteArray, QString>& step : qAsConst(m_lCustomizationChain))
+            cycle = cycle || step.first == digest;
+        if (cycle || m_lCustomizationChain.size() >= kMaxCustomizationChain)
+        {
+            QStringList files;
+            for (const QPair<QByteArray, QString>& step : qAsConst(m_lCustomizationChain))
+                files << QDir::toNativeSeparators(step.second);
+            files << QDir::toNativeSeparators(origin);
+            if (source)
+                files << QDir::toNativeSeparators(source->file().absoluteFilePath());
+            const QString first = files.first();
+            files.removeDuplicates();
+            const QString chain = files.join(QStringLiteral("\n"));
+            showWarning(cycle ? tr("Tessary is unable to open \"%1\". Its configuration files name "
+                                   "each other as their installer package, so no installer is "
+                                   "ever reached:\n%2")
+                                    .arg(QDir::toNativeSeparators(first), chain)
+                              : tr("Tessary is unable to open \"%1\". It leads through more than "
+                                   "%2 configuration files before reaching an installer "
+                                   "package:\n%3")
+                                    .arg(QDir::toNativeSeparators(first))
+                                    .arg(kMaxCustomizationChain)
+                                    .arg(chain));
+            if (!package && source && !ownsPackage(source))
+                delete source;
+            return false;
+        }
+        m_lCustomizationChain.append(qMakePair(digest, origin));
+        const bool opened = tryOpen(source, true, false);
+        m_lCustomizationChain.removeLast();
+        if (!opened)
             return false;
         const char* lastSaveFile = root->Attribute("lastSaveFile");
         m_lastPublishedFile = lastSaveFile && *lastSaveFile
@@ -851,7 +1007,7 @@ bool CAdminPage::loadCustomizationBytes(const QByteArray& bytes, bool importMode
             const char* widgetName = property->Attribute("widget");
             const QString propertyName = QString::fromUtf8(name ? name : "");
             const QList<CXmlObject*> objects =
-                findChildObjects(QString::fromUtf8(widgetName ? widgetName : ""));
+                findNamedObjects(QString::fromUtf8(widgetName ? widgetName : ""));
             for (CXmlObject* object : objects)
             {
                 if (object->property() == propertyName)
@@ -975,7 +1131,9 @@ bool CAdminPage::trySaveAs()
     const QString directory = m_configurationFile.filePath().isEmpty()
                                   ? m_sLastOpenedDir
                                   : m_configurationFile.absolutePath();
-    QString proposed = QDir(directory).filePath(configurationDisplayName());
+    // A page definition's own name is not offered: saving there would replace it.
+    QString proposed = QDir(directory).filePath(
+        m_bConfigurationIsCustomization ? configurationDisplayName() : tr("Untitled"));
     if (!proposed.contains(QLatin1Char('.')))
         proposed += QStringLiteral(".xml");
     QString chosen = QFileDialog::getSaveFileName(this, tr("Save file..."), proposed,
@@ -985,6 +1143,7 @@ bool CAdminPage::trySaveAs()
     if (!chosen.endsWith(QLatin1String(".xml")))
         chosen += QStringLiteral(".xml");
     m_configurationFile = QFileInfo(chosen);
+    m_bConfigurationIsCustomization = true;
     const bool saved = trySave(m_configurationFile);
     if (saved)
     {
@@ -993,6 +1152,11 @@ bool CAdminPage::trySaveAs()
         m_sOpenedPath = chosen;
     }
     return saved;
+}
+
+bool CAdminPage::hasSaveTarget() const
+{
+    return !m_configurationFile.filePath().isEmpty() && m_bConfigurationIsCustomization;
 }
 
 bool CAdminPage::promptToSave(bool closing, bool importing)
@@ -1012,8 +1176,7 @@ bool CAdminPage::promptToSave(bool closing, bool importing)
     }
     if (answer == QMessageBox::Yes)
     {
-        const bool saved =
-            m_configurationFile.filePath().isEmpty() ? trySaveAs() : trySave(m_configurationFile);
+        const bool saved = hasSaveTarget() ? trySave(m_configurationFile) : trySaveAs();
         if (!saved)
             return false;
         addRecentFile(m_configurationFile.absoluteFilePath());
@@ -1036,7 +1199,7 @@ bool CAdminPage::promptToSave(bool closing, bool importing)
 void CAdminPage::save()
 {
     qDebug() << "CAdminPage::save() begin";
-    if (!m_configurationFile.filePath().isEmpty() && !m_bOpenedFromPackage)
+    if (hasSaveTarget() && !m_bOpenedFromPackage)
     {
         if (trySave(m_configurationFile))
             resetChanged(false);
@@ -1220,6 +1383,26 @@ void CAdminPage::publishMacPackage()
 
     setWaitCursor(true);
     const bool flat = CMacFlatPackage::isFlatPackage(input.absoluteFilePath());
+    // A bundle is built in a directory of its own beside the output and moved over it
+    // once complete: a failed or canceled copy leaves the previous output as it was.
+    QString staged;
+    if (!flat)
+    {
+        const QString parent = QFileInfo(output).absolutePath();
+        QByteArray staging = QFile::encodeName(parent + QStringLiteral("/.Tessary-XXXXXX"));
+        if (!QDir().mkpath(parent) || !::mkdtemp(staging.data()))
+        {
+            qDebug() << "CAdminPage::publishMacPackage(): cannot create a directory beside"
+                     << output << qt_error_string(errno);
+            setWaitCursor(false);
+            giveUp();
+            showWarning(unableToWriteText(QFileInfo(output).absoluteFilePath()));
+            return;
+        }
+        m_sBundleStaging = QFile::decodeName(staging);
+        m_sBundleOutput = QFileInfo(output).absoluteFilePath();
+        staged = m_sBundleStaging + QLatin1Char('/') + QFileInfo(output).fileName();
+    }
     m_lastPublishedFile = QFileInfo(output);
     const QDir bundle(input.absoluteFilePath());
     QStringList ignoreList;
@@ -1234,7 +1417,7 @@ void CAdminPage::publishMacPackage()
             ignoreList << (flat ? it.value()->getValue()
                                 : bundle.absoluteFilePath(it.value()->getValue()));
     }
-    if (QFileInfo(output).isDir())
+    if (flat && QFileInfo(output).isDir())
         emit removeDirectory(output);
 
     m_bPublishing = true;
@@ -1267,7 +1450,7 @@ void CAdminPage::publishMacPackage()
     else
     {
         m_pProgress->setMaximum(m_pCopyThread->getFileCount(input, ignoreList));
-        emit copyDirectory(input.absoluteFilePath(), output, ignoreList);
+        emit copyDirectory(input.absoluteFilePath(), staged, ignoreList);
     }
 }
 
@@ -1384,8 +1567,13 @@ void CAdminPage::copyFinished(const QFileInfo& src, const QFileInfo& dst)
         flat = CMacFlatPackage::isFlatPackage(m_sourcePackageFile.absoluteFilePath());
     }
     m_pProgressTimer->stop();
-    const bool written =
-        flat || writeBundleFiles(QDir(dst.absoluteFilePath()), generateProperties(ShellStyle));
+    bool written = flat;
+    if (!flat)
+    {
+        written = writeBundleFiles(QDir(dst.absoluteFilePath()), generateProperties(ShellStyle)) &&
+                  moveBundleIntoPlace(dst.absoluteFilePath());
+        discardBundleStaging();
+    }
     endPublish();
     if (written)
         showInformation(tr("Tessary successfully generated the installation package."));
@@ -1400,7 +1588,7 @@ bool CAdminPage::writeBundleFiles(const QDir& bundle, const QString& properties)
         showWarning(tr("Tessary is unable to create the directory \"%1\".  Verify that the disk "
                        "isn't full, remove write-protection at this location, and then try "
                        "again.")
-                        .arg(QDir::toNativeSeparators(resources)));
+                        .arg(QDir::toNativeSeparators(publishedPath(resources))));
         return false;
     }
     QFile preinstall(QDir(resources).absoluteFilePath(QStringLiteral("preinstall")));
@@ -1415,7 +1603,7 @@ bool CAdminPage::writeBundleFiles(const QDir& bundle, const QString& properties)
             preinstall.close();
             showWarning(tr("Tessary is unable to write to \"%1\".  Verify that the disk isn't "
                            "full, remove write-protection on this file, and then try again.")
-                            .arg(QDir::toNativeSeparators(file->fileName())));
+                            .arg(QDir::toNativeSeparators(publishedPath(file->fileName()))));
             return false;
         }
     }
@@ -1440,10 +1628,68 @@ bool CAdminPage::writeBundleFiles(const QDir& bundle, const QString& properties)
             preinstall.error() != QFileDevice::NoError ? preinstall : propertiesFile;
         showWarning(tr("Tessary is unable to write to \"%1\".  Verify that the disk isn't "
                        "full, remove write-protection on this file, and then try again.")
-                        .arg(QDir::toNativeSeparators(failed.fileName())));
+                        .arg(QDir::toNativeSeparators(publishedPath(failed.fileName()))));
         return false;
     }
     return true;
+}
+
+QString CAdminPage::unableToWriteText(const QString& path) const
+{
+    return tr("Tessary is unable to write to \"%1\".  Close the file if it's open, verify that "
+              "the disk isn't full, remove write-protection on the file, and then try again.")
+        .arg(QDir::toNativeSeparators(path));
+}
+
+QString CAdminPage::publishedPath(const QString& path) const
+{
+    // Files of a bundle being built are named as they will be in the output.
+    if (!m_sBundleStaging.isEmpty())
+    {
+        const QString staged =
+            m_sBundleStaging + QLatin1Char('/') + QFileInfo(m_sBundleOutput).fileName();
+        if (path == staged || path.startsWith(staged + QLatin1Char('/')))
+            return m_sBundleOutput + path.mid(staged.size());
+    }
+    return path;
+}
+
+bool CAdminPage::moveBundleIntoPlace(const QString& staged)
+{
+    // The previous output is moved into the staging directory, which goes as a
+    // whole afterwards; should the new one fail to move in, the old one comes back.
+    const QByteArray output = QFile::encodeName(m_sBundleOutput);
+    const QByteArray previous =
+        QFile::encodeName(m_sBundleStaging + QStringLiteral("/.previous-output"));
+    struct stat status;
+    const bool hadPrevious = ::lstat(output.constData(), &status) == 0;
+    if (hadPrevious && ::rename(output.constData(), previous.constData()) != 0)
+    {
+        qDebug() << "CAdminPage::moveBundleIntoPlace(): cannot move away" << m_sBundleOutput
+                 << qt_error_string(errno);
+        showWarning(unableToDeleteText(m_sBundleOutput));
+        return false;
+    }
+    if (::rename(QFile::encodeName(staged).constData(), output.constData()) != 0)
+    {
+        qDebug() << "CAdminPage::moveBundleIntoPlace(): cannot move" << staged << "to"
+                 << m_sBundleOutput << qt_error_string(errno);
+        if (hadPrevious)
+            ::rename(previous.constData(), output.constData());
+        showWarning(unableToWriteText(m_sBundleOutput));
+        return false;
+    }
+    return true;
+}
+
+void CAdminPage::discardBundleStaging()
+{
+    if (m_sBundleStaging.isEmpty())
+        return;
+    // The worker removes it after whatever copy it is still ending.
+    emit removeDirectory(m_sBundleStaging);
+    m_sBundleStaging.clear();
+    m_sBundleOutput.clear();
 }
 
 void CAdminPage::copyError(const QFileInfo& src, const QFileInfo& dst)
@@ -1451,12 +1697,10 @@ void CAdminPage::copyError(const QFileInfo& src, const QFileInfo& dst)
     qDebug().noquote() << "CAdminPage::copyError(" + src.absoluteFilePath() + ")";
     if (!m_bPublishing)
         return;
+    const QString shown = publishedPath(dst.absoluteFilePath());
     copyCanceled();
     endPublish();
-    showWarning(tr("Tessary is unable to write to \"%1\".  Close the file if it's open, verify "
-                   "that the disk isn't full, remove write-protection on the file, and then try "
-                   "again.")
-                    .arg(QDir::toNativeSeparators(dst.absoluteFilePath())));
+    showWarning(unableToWriteText(shown));
 }
 
 void CAdminPage::copyFailed(const QFileInfo& src, const QFileInfo& dst)
@@ -1471,9 +1715,10 @@ void CAdminPage::removeDirError(const QFileInfo& file)
     qDebug().noquote() << "CAdminPage::removeDirError(" + file.absoluteFilePath() + ")";
     if (!m_bPublishing)
         return;
+    const QString shown = publishedPath(file.absoluteFilePath());
     copyCanceled();
     endPublish();
-    showWarning(unableToDeleteText(file.absoluteFilePath()));
+    showWarning(unableToDeleteText(shown));
 }
 
 void CAdminPage::copyCanceled()
@@ -1484,6 +1729,7 @@ void CAdminPage::copyCanceled()
         m_pCopyThread->cancel();
     m_bPublishing = false;
     discardValuesFile();
+    discardBundleStaging();
     if (m_bScriptPublishing)
     {
         m_bScriptFailed = true;
@@ -1698,6 +1944,39 @@ QString CAdminPage::droppedPath(const QMimeData* data)
     if (!supported.contains(info.suffix().toLower()))
         return QString();
     return info.absoluteFilePath();
+}
+
+bool CAdminPage::eventFilter(QObject* watched, QEvent* event)
+{
+    const QEvent::Type type = event->type();
+    if (type != QEvent::DragEnter && type != QEvent::DragMove && type != QEvent::Drop &&
+        type != QEvent::ShortcutOverride)
+        return QMainWindow::eventFilter(watched, event);
+    QWidget* const target = qobject_cast<QWidget*>(watched);
+    if (!target || target == this || !isAncestorOf(target))
+        return QMainWindow::eventFilter(watched, event);
+    if (type == QEvent::ShortcutOverride)
+    {
+        // Text fields claim Ctrl+E (end of line) before shortcuts are looked at.
+        QKeyEvent* const key = static_cast<QKeyEvent*>(event);
+        const QKeySequence pressed(int(key->modifiers()) | key->key());
+        if (m_pPublishAction->isEnabled() &&
+            m_pPublishAction->shortcut().matches(pressed) == QKeySequence::ExactMatch)
+        {
+            event->ignore();
+            return true;
+        }
+        return QMainWindow::eventFilter(watched, event);
+    }
+    // A field would take the installer's address as text; the window opens it.
+    QDropEvent* const drop = static_cast<QDropEvent*>(event);
+    const QString path = droppedPath(drop->mimeData());
+    if (path.isEmpty())
+        return QMainWindow::eventFilter(watched, event);
+    drop->acceptProposedAction();
+    if (type == QEvent::Drop)
+        emit openFile(path);
+    return true;
 }
 
 void CAdminPage::dragEnterEvent(QDragEnterEvent* event)

@@ -9,6 +9,7 @@
 #include <QList>
 #include <QMainWindow>
 #include <QMultiMap>
+#include <QPointer>
 #include <QStringList>
 
 class QAction;
@@ -157,6 +158,9 @@ protected:
     void closeEvent(QCloseEvent* event) override;
     void dragEnterEvent(QDragEnterEvent* event) override;
     void dropEvent(QDropEvent* event) override;
+    // Installers dropped on a page's fields open as on the window; Publish's shortcut
+    // wins over a text field's own use of the keys.
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
     void loadStyleSheets();
@@ -168,9 +172,13 @@ private:
     // closing leaves the changed flag as it is; importing keeps AdminConfig.xml documents.
     bool promptToSave(bool closing, bool importing = false);
     bool trySave(const QFileInfo& file);
+    // Save may write the configuration file in place: it is a customization file.
+    bool hasSaveTarget() const;
     bool trySaveAs();
     // Removes every page and index row of the last document.
     void clearUserInterface();
+    // Deletes the pages of replaced documents once no action is running any more.
+    void deleteRetiredPages();
     // Takes ownership of package unless it already belongs to the open document.
     void adopt(CPackage* package);
     bool ownsPackage(const CPackage* package) const;
@@ -182,6 +190,13 @@ private:
     void showWarning(const QString& text);
     void showInformation(const QString& text);
     QString unableToDeleteText(const QString& path) const;
+    QString unableToWriteText(const QString& path) const;
+    // A path inside the bundle being built, as it is named in the output.
+    QString publishedPath(const QString& path) const;
+    // Replaces the output with the complete bundle at staged; shows why when it cannot.
+    bool moveBundleIntoPlace(const QString& staged);
+    // Has the worker remove the bundle's staging directory (and a replaced output).
+    void discardBundleStaging();
     static bool samePath(const QString& first, const QString& second);
     void publishMacPackage();
     void publishScriptPackage();
@@ -208,7 +223,27 @@ private:
     CPackage* m_pOwnedPackage = nullptr;
     bool m_bPublishAllowed = true;
     bool m_bOpenedFromPackage = true;
+    // The configuration file is a customization file the administrator chose or
+    // opened; a page definition opened directly is never written over by Save.
+    bool m_bConfigurationIsCustomization = false;
+    // The customization documents (by digest, with their file) being followed to
+    // their installer by nested opens, outermost first; and the file being loaded.
+    QList<QPair<QByteArray, QString>> m_lCustomizationChain;
+    QString m_sLoadingFile;
     QList<QTemporaryFile*> m_lTemporaryFiles;
+    // What a definition's common attributes may change on the window and on its
+    // pre-built page holder and index, as built; put back with each new document.
+    struct CBuiltWidget
+    {
+        QWidget* widget;
+        QString objectName;
+        QString styleSheet;
+        bool enabled;
+        bool hidden;
+    };
+    QList<CBuiltWidget> m_lBuiltWidgets;
+    // Pages of a replaced document kept until the actions running then have returned.
+    QList<QPointer<QWidget>> m_lRetiredPages;
     // Publishing state: a macOS-flow copy is on the worker; the disk image it
     // mounted; the values file handed to it; a script copy runs.
     bool m_bPublishing = false;
@@ -218,6 +253,9 @@ private:
     bool m_bScriptFailed = false;
     bool m_bScriptComplete = false;
     QString m_sScriptStaging;
+    // The directory beside the output in which a bundle is built, and the output.
+    QString m_sBundleStaging;
+    QString m_sBundleOutput;
     QString m_sScriptOutput;
     qint64 m_iProgressScale = 1;
     bool m_bWaitCursor = false;

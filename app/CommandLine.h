@@ -7,7 +7,8 @@
 // Arguments beginning with "-" or "/" are options: lower-cased, with every
 // introducing character of that kind removed ("-Debug" gives "debug", "--a-b"
 // gives "ab"). Any other argument names the file; the last one wins. An argument
-// beginning with "/" that names an existing file or directory is a file too.
+// beginning with "/" that names an existing file or directory, or that is plainly a
+// path ("/folder/name", or the suffix of a file the program opens), is a file too.
 class CCommandLine
 {
 public:

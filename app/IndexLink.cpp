@@ -62,6 +62,20 @@ int CIndexLink::initActions(QString& error)
     return CXmlObject::initActions(error);
 }
 
+void CIndexLink::discardDefinition()
+{
+    CXmlContainer::discardDefinition();
+    m_sPageName.clear();
+    m_pPage = nullptr;
+    setText(QString());
+    QStandardItem* const row = item();
+    if (row != this)
+    {
+        row->setText(QString());
+        row->setData(QVariant(), PageNameRole);
+    }
+}
+
 void CIndexLink::changeNotification(CXmlObject* child, CXmlObject* source)
 {
     QStandardItem* const row = item();

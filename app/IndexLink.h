@@ -25,6 +25,8 @@ public:
     int parse(TiXmlElement* element, QString& error) override;
     // Resolves the page by its object name below the root widget.
     int initActions(QString& error) override;
+    // Also forgets the linked page and the row's text.
+    void discardDefinition() override;
     // A modified page turns its row bold before the notification travels on.
     void changeNotification(CXmlObject* child, CXmlObject* source) override;
     QWidget* widget() const override;

@@ -45,6 +45,6 @@ CWelcomePage::~CWelcomePage() = default;
 
 void CWelcomePage::setPageName(const QString& name)
 {
-    m_sName = name;
+    setName(name);
     setObjectName(name);
 }

@@ -348,7 +348,7 @@ int CActionItem::initActions(QString& error)
     m_lTargets.clear();
     if (!m_sObject.isEmpty())
     {
-        m_lTargets = rootObject()->findChildObjects(m_sObject);
+        m_lTargets = rootObject()->findNamedObjects(m_sObject);
         if (m_lTargets.isEmpty())
         {
             error = tr("Could not find widget \"%1\"").arg(m_sObject);
@@ -363,7 +363,7 @@ int CActionItem::initActions(QString& error)
     m_lSources.clear();
     if (!m_sSource.isEmpty())
     {
-        m_lSources = rootObject()->findChildObjects(m_sSource);
+        m_lSources = rootObject()->findNamedObjects(m_sSource);
         if (m_lSources.isEmpty())
         {
             error = tr("Could not find widget \"%1\"").arg(m_sSource);
@@ -497,12 +497,29 @@ void CActionItem::browseDirectoryAction()
     emit internalActionDone(!chosen.isEmpty());
 }
 
+int CActionItem::m_gRunningActions = 0;
+
+int CActionItem::runningActions()
+{
+    return m_gRunningActions;
+}
+
 void CActionItem::doAction()
 {
     // A run may discard the page tree with this action (from a dialog's event loop),
     // so the log line at the end must not read a member.
     const QString signal = m_sSignal;
     qDebug().noquote() << "CActionItem::doAction(" + signal + ") begin";
+    // Counted while on the stack: the widget whose signal started the run is still
+    // inside its handler, so whoever replaces the page tree meanwhile (from a
+    // dialog's event loop) must keep the old one until the run has returned.
+    struct CFrame
+    {
+        CFrame() { ++m_gRunningActions; }
+        ~CFrame() { --m_gRunningActions; }
+        CFrame(const CFrame&) = delete;
+        CFrame& operator=(const CFrame&) = delete;
+    } frame;
     if (m_bRunning)
     {
         qDebug().noquote() << "CActionItem::doAction(" + signal + ") already running, ignored";

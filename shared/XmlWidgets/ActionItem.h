@@ -38,6 +38,11 @@ public:
                    QString& error) override;
     int initActions(QString& error) override;
 
+    // How many runs (doAction) are on the GUI thread's stack just now. While any is,
+    // widgets whose signals started them are still in their handlers: a page tree
+    // replaced meanwhile must not be destroyed before this comes back to 0.
+    static int runningActions();
+
     // The bodies of the slots without "widget"; each reports its outcome through
     // internalActionDone. cmdAction runs the program on the calling thread (run()
     // calls it); the "cmd" slot runs the same command on a detached CCommandThread
@@ -136,4 +141,5 @@ private:
     // The command run in progress; it outlives this action if the page tree is
     // discarded meanwhile and deletes itself when the program is done.
     QPointer<CCommandThread> m_pCommandThread;
+    static int m_gRunningActions;
 };

@@ -2,6 +2,7 @@
 
 #include "ActionItem.h"
 
+#include <QPointer>
 #include <tinyxml.h>
 
 CCheckBox::CCheckBox(CXmlObject* parentObject, QWidget* parentWidget)
@@ -104,9 +105,12 @@ void CCheckBox::leaveEvent(QEvent* event)
 
 void CCheckBox::onClicked(bool bChecked)
 {
+    // An action's dialog may let the page tree be replaced before the signal returns.
+    const QPointer<CCheckBox> self(this);
     if (bChecked)
         emit checked();
     else
         emit unchecked();
-    changed();
+    if (self)
+        changed();
 }

@@ -11,6 +11,8 @@ namespace
 // Selectable by mouse, links reachable by mouse and keyboard.
 const int DefaultInteraction =
     Qt::TextSelectableByMouse | Qt::LinksAccessibleByMouse | Qt::LinksAccessibleByKeyboard;
+// Characters of a caption shown at most.
+const int kMaxCaption = 16384;
 } // namespace
 
 CLabel::CLabel(CXmlObject* parentObject, QWidget* parentWidget)
@@ -26,7 +28,14 @@ CLabel::~CLabel() = default;
 int CLabel::parse(TiXmlElement* element, QString& error)
 {
     if (const char* title = element->Attribute("title"))
-        setText(CXmlObject::translate(title));
+    {
+        // A caption is read at a glance; laying out megabytes of one takes seconds
+        // every time the label is measured or painted. Longer ones are cut short.
+        QString caption = CXmlObject::translate(title);
+        if (caption.size() > kMaxCaption)
+            caption = caption.left(kMaxCaption) + QChar(0x2026);
+        setText(caption);
+    }
     m_sBuddy = QString::fromUtf8(element->Attribute("buddy"));
     setWordWrap(QString::fromUtf8(element->Attribute("wrap")).toLower() == QLatin1String("t"));
 

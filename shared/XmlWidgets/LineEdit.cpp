@@ -3,6 +3,7 @@
 #include "ActionItem.h"
 #include "NoControlCharsValidator.h"
 
+#include <QPointer>
 #include <tinyxml.h>
 
 CLineEdit::CLineEdit(CXmlObject* parentObject, QWidget* parentWidget)
@@ -81,7 +82,10 @@ void CLineEdit::leaveEvent(QEvent* event)
 
 void CLineEdit::onTextChanged()
 {
+    // An action's dialog may let the page tree be replaced before a signal returns.
+    const QPointer<CLineEdit> self(this);
     changed();
     emit textEdited();
-    emit textChanged();
+    if (self)
+        emit textChanged();
 }

@@ -2,6 +2,7 @@
 
 #include "ActionItem.h"
 
+#include <QPointer>
 #include <tinyxml.h>
 
 CRadioButton::CRadioButton(CXmlObject* parentObject, QWidget* parentWidget)
@@ -89,9 +90,12 @@ void CRadioButton::leaveEvent(QEvent* event)
 
 void CRadioButton::onToggled(bool bChecked)
 {
+    // An action's dialog may let the page tree be replaced before the signal returns.
+    const QPointer<CRadioButton> self(this);
     if (bChecked)
         emit checked();
     else
         emit unchecked();
-    changed();
+    if (self)
+        changed();
 }

@@ -3,7 +3,7 @@
 #include <tinyxml.h>
 
 CTextEdit::CTextEdit(CXmlObject* parentObject, QWidget* parentWidget)
-    : QPlainTextEdit(parentWidget), CXmlWidget(parentObject)
+    : QPlainTextEdit(parentWidget), CXmlWidget(parentObject), m_defaultWrapMode(wordWrapMode())
 {
     connect(this, &QPlainTextEdit::textChanged, this, [this] { changed(); });
 }
@@ -18,11 +18,11 @@ int CTextEdit::parse(TiXmlElement* element, QString& error)
 
     const QByteArray text = elementData(element);
     if (!text.isEmpty())
-        setPlainText(translate(text.constData()));
+        showText(translate(text.constData()));
     else if (const char* title = element->Attribute("title"))
     {
         if (*title)
-            setPlainText(translate(title));
+            showText(translate(title));
     }
 
     const QString readOnly = convertAttribute(element->Attribute("readonly"));
@@ -52,7 +52,26 @@ bool CTextEdit::performAction(const QString& slot, const CActionItem* action)
 
 void CTextEdit::setValue(const QString& value)
 {
-    setPlainText(value);
+    showText(value);
+}
+
+void CTextEdit::showText(const QString& text)
+{
+    // Longer than any word; a line of the editor holds far fewer characters.
+    const int longRun = 1000;
+    int run = 0;
+    bool unbroken = false;
+    for (const QChar c : text)
+    {
+        run = c.isSpace() ? 0 : run + 1;
+        if (run > longRun)
+        {
+            unbroken = true;
+            break;
+        }
+    }
+    setWordWrapMode(unbroken ? QTextOption::WrapAnywhere : m_defaultWrapMode);
+    setPlainText(text);
 }
 
 QString CTextEdit::getValue() const

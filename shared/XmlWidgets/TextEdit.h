@@ -21,4 +21,12 @@ public:
     void setValue(const QString& value) override;
     QString getValue() const override;
     QWidget* widget() const override;
+
+private:
+    // Replaces the text. Text with a long run that has nowhere to break is wrapped
+    // anywhere: breaking it only at word boundaries takes time that grows with the
+    // square of the run's length.
+    void showText(const QString& text);
+
+    QTextOption::WrapMode m_defaultWrapMode;
 };

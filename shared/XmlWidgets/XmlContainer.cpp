@@ -115,6 +115,17 @@ int CXmlContainer::parse(TiXmlElement* element, QString& error)
     return ParseSuccess;
 }
 
+void CXmlContainer::discardDefinition()
+{
+    CXmlWidget::discardDefinition();
+    delete m_pBoxLayout;
+    delete m_pGridLayout;
+    delete m_pStackedLayout;
+    m_pBoxLayout = nullptr;
+    m_pGridLayout = nullptr;
+    m_pStackedLayout = nullptr;
+}
+
 CXmlWidget* CXmlContainer::createWidget(const QString& name, QString& error)
 {
     if (CXmlWidget* object = createBuiltinWidget(name, this))

@@ -18,6 +18,8 @@ public:
     // CXmlWidget::parse, then the "layout", then every child element: validated,
     // filtered by "os", created, parsed and placed, in document order.
     int parse(TiXmlElement* element, QString& error) override;
+    // Also removes the layout the definition's "layout" attribute made.
+    void discardDefinition() override;
 
     // The object for a child element name (built-in kinds first, then the static
     // factory's custom widgets); null (with "Unknown widget: %1" when error is

@@ -7,6 +7,7 @@
 #include <QBuffer>
 #include <QCoreApplication>
 #include <QFileInfo>
+#include <QHash>
 #include <QImageReader>
 #include <QPixmap>
 #include <QRegularExpression>
@@ -20,6 +21,7 @@
 
 orbilib::utils::CVersion CXmlObject::m_gCurrentXmlVersion;
 quint64 CXmlObject::m_gNextCreationSerial = 0;
+quint64 CXmlObject::m_gTreeGeneration = 0;
 
 // Real definitions nest a handful of levels; this leaves ample room while
 // keeping TinyXML's and our own recursion far from the stack's end.
@@ -51,6 +53,20 @@ QString message(const char* text)
 {
     return QCoreApplication::translate("CXmlObject", text);
 }
+
+// The objects of one tree by name, as of one tree generation.
+struct CNameIndex
+{
+    const CXmlObject* m_pRoot = nullptr;
+    quint64 m_nGeneration = 0;
+    QHash<QString, QList<CXmlObject*>> m_objects;
+};
+
+CNameIndex& nameIndex()
+{
+    static CNameIndex index;
+    return index;
+}
 } // namespace
 
 CXmlObject::CXmlObject(CXmlObject* parent)
@@ -58,10 +74,12 @@ CXmlObject::CXmlObject(CXmlObject* parent)
 {
     if (m_pParent)
         m_pParent->m_lChildren.append(this);
+    ++m_gTreeGeneration;
 }
 
 CXmlObject::~CXmlObject()
 {
+    ++m_gTreeGeneration;
     if (m_pParent)
         m_pParent->m_lChildren.removeAll(this);
     // Children are owned by their Qt parents (or by us, for actions): only detach them.
@@ -114,7 +132,7 @@ int CXmlObject::parse(TiXmlElement* element, QString& error)
         }
     }
 
-    m_sName = QString::fromUtf8(element->Attribute("name"));
+    setName(QString::fromUtf8(element->Attribute("name")));
     m_sProperty = QString::fromUtf8(element->Attribute("property"));
     if (const char* defaultValue = element->Attribute("default"))
         setDefaultValue(QString::fromUtf8(defaultValue));
@@ -245,6 +263,35 @@ void CXmlObject::changeNotification(CXmlObject* /*child*/, CXmlObject* source)
 
 void CXmlObject::onMouseOverWidgetImpl(const QString& /*text*/) {}
 
+void CXmlObject::detachFromParent()
+{
+    if (m_pParent)
+        m_pParent->m_lChildren.removeAll(this);
+    m_pParent = nullptr;
+    ++m_gTreeGeneration;
+}
+
+void CXmlObject::setName(const QString& name)
+{
+    m_sName = name;
+    ++m_gTreeGeneration;
+}
+
+void CXmlObject::discardDefinition()
+{
+    QList<CActionItem*> actions;
+    actions.swap(m_lActions);
+    qDeleteAll(actions);
+    setName(QString());
+    m_sProperty.clear();
+    m_sDefaultValue.clear();
+    m_bHasDefault = false;
+    m_bAllowEmpty = false;
+    m_bChanged = false;
+    m_bInitialized = false;
+    m_pLoadedXmlDeprecated.reset();
+}
+
 QList<CXmlObject*> CXmlObject::findChildObjects(const QString& name) const
 {
     QList<CXmlObject*> found;
@@ -263,6 +310,32 @@ QList<CXmlObject*> CXmlObject::findChildObjects(const QString& name) const
             pending.push(object->m_lChildren.at(i));
     }
     return found;
+}
+
+QList<CXmlObject*> CXmlObject::findNamedObjects(const QString& name) const
+{
+    CNameIndex& index = nameIndex();
+    if (index.m_pRoot != this || index.m_nGeneration != m_gTreeGeneration)
+    {
+        index.m_objects.clear();
+        index.m_pRoot = nullptr;
+        // The order of findChildObjects: depth-first, each object before its children.
+        if (!m_pParent)
+            index.m_objects[m_sName].append(const_cast<CXmlObject*>(this));
+        QStack<const CXmlObject*> pending;
+        for (int i = m_lChildren.size() - 1; i >= 0; --i)
+            pending.push(m_lChildren.at(i));
+        while (!pending.isEmpty())
+        {
+            const CXmlObject* object = pending.pop();
+            index.m_objects[object->m_sName].append(const_cast<CXmlObject*>(object));
+            for (int i = object->m_lChildren.size() - 1; i >= 0; --i)
+                pending.push(object->m_lChildren.at(i));
+        }
+        index.m_pRoot = this;
+        index.m_nGeneration = m_gTreeGeneration;
+    }
+    return index.m_objects.value(name);
 }
 
 CXmlObject* CXmlObject::rootObject() const

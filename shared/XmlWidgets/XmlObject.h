@@ -61,6 +61,13 @@ public:
     virtual void changeNotification(CXmlObject* child, CXmlObject* source);
     // Shows (or clears, with an empty text) mouse-over help; the main window overrides it.
     virtual void onMouseOverWidgetImpl(const QString& text);
+    // Forgets what a page definition gave this object: its common attributes, its
+    // actions and its state. For objects that outlive a document (the main window
+    // and its pre-built page holder and index), so that none leaks into the next.
+    virtual void discardDefinition();
+    // Leaves the parent's children list: the object becomes the root of its own
+    // subtree (for a page kept alive a little after its document was replaced).
+    void detachFromParent();
 
     const QString& name() const { return m_sName; }
     const QString& property() const { return m_sProperty; }
@@ -77,6 +84,10 @@ public:
     // Every object of the subtree named exactly name, depth-first, each child
     // before its descendants; the object itself only when it is a root.
     QList<CXmlObject*> findChildObjects(const QString& name) const;
+    // The same objects, from an index of the subtree's names that is built once and
+    // kept while the tree does not change: resolving the names of every action of a
+    // definition costs one walk, not one walk per action.
+    QList<CXmlObject*> findNamedObjects(const QString& name) const;
     // Follows parent pointers to the top.
     CXmlObject* rootObject() const;
 
@@ -120,6 +131,8 @@ public:
     static bool parseBoolean(const QString& value, bool& result);
 
 protected:
+    // Sets the name; lookups by name see the change.
+    void setName(const QString& name);
     // How deep element is below the root of its document (the document node is 0).
     static int elementDepth(const TiXmlElement* element);
 
@@ -139,4 +152,7 @@ protected:
 private:
     quint64 m_nCreationSerial;
     static quint64 m_gNextCreationSerial;
+    // Bumped whenever an object is made, destroyed, detached or renamed: an index
+    // of names built at another value is out of date.
+    static quint64 m_gTreeGeneration;
 };

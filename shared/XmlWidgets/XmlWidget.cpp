@@ -92,6 +92,12 @@ bool CXmlWidget::performAction(const QString& slot, const CActionItem* /*action*
     return true;
 }
 
+void CXmlWidget::discardDefinition()
+{
+    CXmlObject::discardDefinition();
+    m_sToolTip.clear();
+}
+
 CXmlWidget* CXmlWidget::rootWidget() const
 {
     return dynamic_cast<CXmlWidget*>(rootObject());

@@ -17,6 +17,7 @@ public:
     // "enable", "disable", "show", "hide", "focus"; true for every slot name
     // when there is a widget, false without one.
     bool performAction(const QString& slot, const CActionItem* action) override;
+    void discardDefinition() override;
 
     // The on-screen widget, or null for objects without one.
     virtual QWidget* widget() const = 0;

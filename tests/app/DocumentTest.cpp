@@ -123,7 +123,8 @@ TEST_F(RefusedDefinitionTest, VersionMinAboveTheToolOnTheRootIsOutOfDate)
         openRefused("<AdminConfig version=\"1.8\" versionmin=\"1.9\" title=\"Future\">"
                     "<pageholder><page name=\"Refused\" title=\"R\"/></pageholder></AdminConfig>");
     ASSERT_EQ(1, texts.size());
-    EXPECT_TRUE(texts.first().startsWith("Failed to parse XML content.\n\nDetails:\n"));
+    // Shown as rich text, so that the download address is a link.
+    EXPECT_TRUE(texts.first().startsWith("Failed to parse XML content.<br><br>Details:<br>"));
     EXPECT_TRUE(texts.first().contains("Your version of Tessary is out of date."))
         << texts.first().toStdString();
 }

@@ -735,9 +735,10 @@ TEST_F(PublishTest, CancelStopsALongFlatPublishAndLeavesNoWorkBehind)
     qunsetenv("TMPDIR");
 }
 
-TEST_F(PublishTest, AnOldOutputThatCannotBeRemovedIsReported)
+TEST_F(PublishTest, AnOldOutputThatCannotBeRemovedIsStillReplaced)
 {
-    // An immutable file keeps even root from removing the old output.
+    // An immutable file keeps even root from removing the old output; the new one is
+    // built beside it and the old one only moved out of its way.
     const QString locked = writeFile("out/Published.mpkg/locked", "old\n");
     if (TestSupport::runCommand("chattr +i " + quoted(locked).toStdString() + " 2>/dev/null") != 0)
         GTEST_SKIP() << "chattr +i is not permitted here, so no removal can be made to fail";
@@ -752,11 +753,10 @@ TEST_F(PublishTest, AnOldOutputThatCannotBeRemovedIsReported)
         waitFor([] { return false; }, 300);
         EXPECT_FALSE(window.progressDialog()->isVisible());
     }
-    TestSupport::runCommand("chattr -i " + quoted(locked).toStdString());
-    EXPECT_EQ(QStringList{"Tessary is unable to delete \"" + locked +
-                          "\".  Close the file if it's open, verify that the disk isn't full, "
-                          "remove write-protection on the file, and then try again."},
-              driver.m_lTexts);
+    run("find " + quoted(testPath("out")) + " -name locked -exec chattr -i {} +");
+    EXPECT_EQ(QStringList{kSuccess}, driver.m_lTexts);
+    EXPECT_FALSE(QFileInfo::exists(locked));
+    EXPECT_TRUE(QFileInfo(testPath("out/Published.mpkg/Contents/Resources/properties")).isFile());
 }
 
 TEST_F(PublishTest, SaveActsAsSaveAsUntilTheFirstSaveAsThenWritesInPlace)
@@ -815,4 +815,106 @@ TEST_F(PublishTest, CancelStopsAScriptInstallerCopyAndRemovesItsOutput)
     EXPECT_GT(QFileInfo(testPath("out/Big.package")).size(), QFileInfo(input).size());
     EXPECT_EQ(QStringList{"Big.package"},
               QDir(testPath("out")).entryList(QDir::Files | QDir::Hidden));
+}
+
+namespace
+{
+// Every file below a directory with its contents (links by their target).
+QMap<QString, QByteArray> treeOf(const QString& root)
+{
+    QMap<QString, QByteArray> tree;
+    QDirIterator it(root, QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot | QDir::System,
+                    QDirIterator::Subdirectories);
+    while (it.hasNext())
+    {
+        const QString path = it.next();
+        const QFileInfo info(path);
+        QByteArray content = info.isSymLink() ? info.symLinkTarget().toUtf8() : QByteArray();
+        if (!info.isSymLink() && info.isFile())
+        {
+            QFile file(path);
+            if (file.open(QIODevice::ReadOnly))
+                content = file.readAll();
+        }
+        tree.insert(path.mid(root.size()), content);
+    }
+    return tree;
+}
+} // namespace
+
+TEST_F(PublishTest, AFailedBundlePublishKeepsThePreviousOutput)
+{
+    const QString input = copySample("TessarySample-bundle.pkg", "in/Grow.pkg");
+    const QString directory = testPath("small");
+    QDir().mkpath(directory);
+    // A small file system when it can be had; otherwise a limit on file sizes.
+    const bool tmpfs =
+        ::getuid() == 0 &&
+        TestSupport::runCommand("mount -t tmpfs -o size=512k tmpfs " +
+                                quoted(directory).toStdString() + " 2>/dev/null") == 0;
+    std::shared_ptr<void> unmount(nullptr,
+                                  [&](void*)
+                                  {
+                                      if (tmpfs)
+                                          TestSupport::runCommand("umount " +
+                                                                  quoted(directory).toStdString());
+                                  });
+    const QString output = directory + "/Published.pkg";
+    CDialogDriver driver;
+    {
+        CAdminPage window(input, QStringList());
+        enterValues(window);
+        driver.m_lFileAnswers << directory + "/Published";
+        window.publish();
+        ASSERT_TRUE(waitFor([&] { return !driver.m_lTexts.isEmpty(); }, 60000));
+        ASSERT_EQ(QStringList{kSuccess}, driver.m_lTexts);
+    }
+    const QMap<QString, QByteArray> before = treeOf(output);
+    ASSERT_TRUE(before.contains("/Contents/Resources/properties"));
+
+    // The next publish carries a file that does not fit.
+    const QString big = input + "/Contents/Resources/big.bin";
+    {
+        QFile file(big);
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        ASSERT_EQ(1 << 20, file.write(QByteArray(1 << 20, 'b')));
+    }
+    driver.m_lTexts.clear();
+    {
+        CAdminPage window(input, QStringList());
+        window.findChild<QLineEdit*>(QStringLiteral("ServerAddress"))->setText("second");
+        driver.m_lFileAnswers << directory + "/Published";
+        struct rlimit saved;
+        ASSERT_EQ(0, getrlimit(RLIMIT_FSIZE, &saved));
+        if (!tmpfs)
+        {
+            signal(SIGXFSZ, SIG_IGN);
+            struct rlimit limit = saved;
+            limit.rlim_cur = 256 * 1024;
+            ASSERT_EQ(0, setrlimit(RLIMIT_FSIZE, &limit));
+        }
+        window.publish();
+        waitFor([&] { return !driver.m_lTexts.isEmpty(); }, 60000);
+        setrlimit(RLIMIT_FSIZE, &saved);
+        EXPECT_EQ(QStringList{"Tessary is unable to write to \"" + output +
+                              "/Contents/Resources/big.bin\".  Close the file if it's open, verify "
+                              "that the disk isn't full, remove write-protection on the file, and "
+                              "then try again."},
+                  driver.m_lTexts);
+        EXPECT_FALSE(window.progressDialog()->isVisible());
+        // The half-made copy goes; the previous output stays as it was.
+        EXPECT_TRUE(waitFor(
+            [&]
+            {
+                return QDir(directory).entryList(QDir::AllEntries | QDir::Hidden |
+                                                 QDir::NoDotAndDotDot) ==
+                       QStringList{"Published.pkg"};
+            },
+            10000))
+            << QDir(directory)
+                   .entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot)
+                   .join(' ')
+                   .toStdString();
+    }
+    EXPECT_EQ(before, treeOf(output));
 }

@@ -5,6 +5,7 @@
 #include "CommandLine.h"
 #include "IndexLink.h"
 #include "PageIndex.h"
+#include "TestEnvironment.h"
 #include "WelcomePage.h"
 
 #include <ActionItem.h>
@@ -16,9 +17,11 @@
 #include <QDir>
 #include <QFile>
 #include <QLabel>
+#include <QMap>
 #include <QRegularExpression>
 #include <QStandardItemModel>
 #include <QTabWidget>
+#include <QTextBrowser>
 #include <memory>
 
 using namespace AppTest;
@@ -57,9 +60,16 @@ TEST(CommandLineTest, SplitsOptionsAndFile)
     EXPECT_TRUE(CCommandLine({}).file().isEmpty());
     // An absolute path that exists is a file, whatever its first character.
     const QString existing = QFileInfo(QString::fromUtf8(__FILE__)).absoluteFilePath();
-    const CCommandLine absolute({existing, "/Missing/File.pkg"});
+    const CCommandLine absolute({"/Debug", existing});
     EXPECT_EQ(existing, absolute.file());
-    EXPECT_EQ(QStringList{"missingfile.pkg"}, absolute.options());
+    EXPECT_EQ(QStringList{"debug"}, absolute.options());
+    // So is one that is plainly a path, even when it is missing.
+    for (const char* missing : {"/Missing/File", "/File.PKG", "/gone.xml"})
+    {
+        const CCommandLine line({missing, "/Debug/"});
+        EXPECT_EQ(missing, line.file());
+        EXPECT_EQ(QStringList{"debug"}, line.options());
+    }
 }
 
 class StartupTest : public AppFixture
@@ -208,6 +218,25 @@ TEST_F(StartupTest, AboutShowsVersionAndLegalTexts)
     ASSERT_EQ(4, dialog.tabs()->count());
     EXPECT_EQ(QStringLiteral("Licence"), dialog.tabs()->tabText(2));
     EXPECT_EQ(QStringLiteral("Legal"), dialog.tabs()->tabText(3));
+
+    // Every library the program's tools link is named.
+    QTextBrowser* const legal = qobject_cast<QTextBrowser*>(dialog.tabs()->widget(3));
+    ASSERT_TRUE(legal);
+    const QString text = legal->toPlainText();
+    const QMap<QString, QString> named{
+        {"libcrypto", "OpenSSL"}, {"libzstd", "zstd"},   {"libarchive", "libarchive"},
+        {"libplist", "libplist"}, {"libz.", "zlib"},     {"liblzma", "liblzma"},
+        {"libbz2", "bzip2"},      {"libxml2", "libxml2"}};
+    std::string linked;
+    TestSupport::runCommand("for tool in '" + TestSupport::toolsDirectory() +
+                                "'/*; do ldd \"$tool\"; done 2>/dev/null",
+                            &linked);
+    ASSERT_FALSE(linked.empty());
+    for (auto it = named.constBegin(); it != named.constEnd(); ++it)
+    {
+        const bool isLinked = QString::fromStdString(linked).contains(it.key());
+        EXPECT_TRUE(!isLinked || text.contains(it.value())) << it.key().toStdString();
+    }
 
     CAdminPage window{QString(), QStringList()};
     CModalAnswerer answerer;

@@ -1,6 +1,11 @@
 #include "Container.h"
 #include "FrameworkTestSupport.h"
+#include "TextEdit.h"
 #include "XmlDefinitionReader.h"
+
+#include <QCheckBox>
+#include <QLabel>
+#include <tinyxml.h>
 
 using namespace FrameworkTest;
 
@@ -118,4 +123,50 @@ TEST_F(CoreHostile, TextCutInsideAUtf8SequenceFailsWithoutReadingPastIt)
             EXPECT_FALSE(error.isEmpty());
         }
     }
+}
+
+TEST_F(CoreHostile, NameLookupsFollowTheTreeAsItChanges)
+{
+    auto d = load(wrap("<container name='a' layout='vertical'><checkbox name='x'/></container>"
+                       "<checkbox name='x'/>"));
+    ASSERT_TRUE(d->ok()) << d->error.toStdString();
+    CXmlObject* const root = d->root.get();
+    EXPECT_EQ(root->findChildObjects("x"), root->findNamedObjects("x"));
+    EXPECT_EQ(2, root->findNamedObjects("x").size());
+    // An object made, renamed or destroyed afterwards is seen at once.
+    auto* container = d->find<CContainer>("a");
+    ASSERT_TRUE(container);
+    QString error;
+    TiXmlElement element("checkbox");
+    element.SetAttribute("name", "x");
+    CXmlWidget* added = container->createWidget("checkbox", error);
+    ASSERT_TRUE(added);
+    EXPECT_EQ(2, root->findNamedObjects("x").size());
+    ASSERT_EQ(0, added->parse(&element, error));
+    EXPECT_EQ(root->findChildObjects("x"), root->findNamedObjects("x"));
+    EXPECT_EQ(3, root->findNamedObjects("x").size());
+    delete d->find<QCheckBox>("x");
+    EXPECT_EQ(root->findChildObjects("x"), root->findNamedObjects("x"));
+    EXPECT_EQ(2, root->findNamedObjects("x").size());
+}
+
+TEST_F(CoreHostile, UnbrokenTextKeepsItsValueAndWrapsAnywhere)
+{
+    const QString text(300 * 1024, QLatin1Char('x'));
+    auto d = load(wrap("<textedit name='t' title='" + text + "'/><label name='l' title='" + text +
+                       "'/><textedit name='w' title='a few words'/>"));
+    ASSERT_TRUE(d->ok()) << d->error.toStdString();
+    CTextEdit* const edit = d->find<CTextEdit>("t");
+    ASSERT_TRUE(edit);
+    EXPECT_EQ(text, edit->getValue());
+    EXPECT_EQ(QTextOption::WrapAnywhere, edit->wordWrapMode());
+    // Ordinary text keeps wrapping at word boundaries.
+    EXPECT_NE(QTextOption::WrapAnywhere, d->find<CTextEdit>("w")->wordWrapMode());
+    edit->setValue("short words again");
+    EXPECT_NE(QTextOption::WrapAnywhere, edit->wordWrapMode());
+    // A caption that long is cut short.
+    QLabel* const label = d->find<QLabel>("l");
+    ASSERT_TRUE(label);
+    EXPECT_EQ(16385, label->text().size());
+    EXPECT_TRUE(label->text().endsWith(QChar(0x2026)));
 }

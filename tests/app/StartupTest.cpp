@@ -59,7 +59,8 @@ TEST(CommandLineTest, SplitsOptionsAndFile)
     EXPECT_EQ(QStringLiteral("file2"), line.file());
     EXPECT_TRUE(CCommandLine({}).file().isEmpty());
     // An absolute path that exists is a file, whatever its first character.
-    const QString existing = QFileInfo(QString::fromUtf8(__FILE__)).absoluteFilePath();
+    const QString existing =
+        QFileInfo(writeFile(QStringLiteral("startup.cpp"), "x")).absoluteFilePath();
     const CCommandLine absolute({"/Debug", existing});
     EXPECT_EQ(existing, absolute.file());
     EXPECT_EQ(QStringList{"debug"}, absolute.options());

@@ -44,6 +44,7 @@
 #include <QRegularExpression>
 #include <QSaveFile>
 #include <QScreen>
+#include <QShowEvent>
 #include <QSplitter>
 #include <QStandardItemModel>
 #include <QTemporaryFile>
@@ -393,6 +394,41 @@ void CAdminPage::makeReasonableSize()
     const int newHeight = qMin(static_cast<int>(height() * 1.25), available.height() - 50);
     resize(newWidth, newHeight);
     move((available.width() - 50 - newWidth) / 2, (available.height() - 50 - newHeight) / 2);
+}
+
+void CAdminPage::showEvent(QShowEvent* event)
+{
+    QMainWindow::showEvent(event);
+    if (m_bFittedOnFirstShow)
+        return;
+    m_bFittedOnFirstShow = true;
+    // Sizes are known once the window is laid out for its first showing.
+    QTimer::singleShot(0, this, &CAdminPage::fitShownPage);
+}
+
+void CAdminPage::fitShownPage()
+{
+    CPage* const page =
+        m_pPageHolder ? qobject_cast<CPage*>(m_pPageHolder->currentWidget()) : nullptr;
+    QScreen* const screen =
+        windowHandle() ? windowHandle()->screen() : QGuiApplication::primaryScreen();
+    if (!page || !page->widget() || !screen || isMaximized() || isFullScreen())
+        return;
+    const QSize wanted = page->widget()->sizeHint();
+    const QSize shown = page->viewport()->size();
+    const QRect available = screen->availableGeometry();
+    // Keep room for the window's frame and the desktop's panels.
+    const QSize most(available.width() - 50, available.height() - 50);
+    const int newWidth =
+        qMax(width(), qMin(width() + wanted.width() - shown.width(), most.width()));
+    const int newHeight =
+        qMax(height(), qMin(height() + wanted.height() - shown.height(), most.height()));
+    if (newWidth == width() && newHeight == height())
+        return;
+    resize(newWidth, newHeight);
+    QRect frame = frameGeometry();
+    frame.moveCenter(available.center());
+    move(qMax(available.left(), frame.left()), qMax(available.top(), frame.top()));
 }
 
 // ---------------------------------------------------------------------------

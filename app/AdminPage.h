@@ -156,6 +156,7 @@ private slots:
 
 protected:
     void closeEvent(QCloseEvent* event) override;
+    void showEvent(QShowEvent* event) override;
     void dragEnterEvent(QDragEnterEvent* event) override;
     void dropEvent(QDropEvent* event) override;
     // Installers dropped on a page's fields open as on the window; Publish's shortcut
@@ -163,10 +164,13 @@ protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
+    bool m_bFittedOnFirstShow = false;
     void loadStyleSheets();
     void createMenus();
     void createLayout();
     void makeReasonableSize();
+    // Grows the window, within the screen, until the shown page needs no scrolling.
+    void fitShownPage();
     void refreshTitle();
     // Asks to save a changed document; false when the command must stop.
     // closing leaves the changed flag as it is; importing keeps AdminConfig.xml documents.

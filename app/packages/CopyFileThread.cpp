@@ -13,6 +13,7 @@
 #include "XmlPackage.h"
 
 #include <preference/Preference.h>
+#include <utils/FileDescriptor.h>
 
 #include <QCursor>
 #include <QDebug>
@@ -57,32 +58,10 @@ private:
     bool m_bActive;
 };
 
-class CFileDescriptor
-{
-public:
-    explicit CFileDescriptor(int fd) : m_fd(fd) {}
-    ~CFileDescriptor()
-    {
-        if (m_fd >= 0)
-            ::close(m_fd);
-    }
-    CFileDescriptor(const CFileDescriptor&) = delete;
-    CFileDescriptor& operator=(const CFileDescriptor&) = delete;
-    int get() const { return m_fd; }
-    int release()
-    {
-        const int fd = m_fd;
-        m_fd = -1;
-        return fd;
-    }
-
-private:
-    int m_fd;
-};
-
 using FileDescriptorIo::copyRange;
 using FileDescriptorIo::kHasCopyRange;
 using FileDescriptorIo::writeAll;
+using orbilib::utils::CFileDescriptor;
 
 // Copies the bytes of one regular file into a new file that must not exist yet,
 // keeping its permission bits and modification time. A partly written destination

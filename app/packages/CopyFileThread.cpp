@@ -4,6 +4,7 @@
 #include "CustomizedFlatPackage_Exception.h"
 #include "DmgPackage.h"
 #include "ExePackage.h"
+#include "ExecutableFile.h"
 #include "FileDescriptorIo.h"
 #include "LinuxPackage.h"
 #include "MacFlatPackage.h"
@@ -739,27 +740,10 @@ bool CCopyFileThread::internalCopyFlatPackage(const QFileInfo& src, const QFileI
     }
 
     const QString propertiesPath = expanded.absoluteFilePath(QStringLiteral("Scripts/properties"));
-    // A link planted in the package must not redirect the write.
-    if (QFileInfo(propertiesPath).isSymLink())
-        QFile::remove(propertiesPath);
-    QFile propertiesFile(propertiesPath);
-    if (!propertiesFile.open(QIODevice::ReadWrite | QIODevice::Truncate))
+    QString propertiesError;
+    if (!CExecutableFile::write(propertiesPath, properties.toUtf8(), &propertiesError))
     {
-        qDebug() << "cannot write" << propertiesPath << propertiesFile.errorString();
-        emit copyError(QFileInfo(propertiesPath), QFileInfo(propertiesPath));
-        CMacFlatPackage::cleanTempDir(expanded);
-        return false;
-    }
-    const QByteArray shellText = properties.toUtf8();
-    const bool written = propertiesFile.write(shellText) == shellText.size();
-    propertiesFile.close();
-    propertiesFile.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner |
-                                  QFileDevice::ExeOwner | QFileDevice::ReadGroup |
-                                  QFileDevice::ExeGroup | QFileDevice::ReadOther |
-                                  QFileDevice::ExeOther);
-    if (!written || propertiesFile.error() != QFileDevice::NoError)
-    {
-        qDebug() << "cannot write" << propertiesPath << propertiesFile.errorString();
+        qDebug() << "cannot write" << propertiesPath << propertiesError;
         emit copyError(QFileInfo(propertiesPath), QFileInfo(propertiesPath));
         CMacFlatPackage::cleanTempDir(expanded);
         return false;

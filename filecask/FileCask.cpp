@@ -4,7 +4,7 @@
 #include <filecask/StdOStreamWrapper.h>
 
 #include "detail/FileCask_pimpl.h"
-#include "detail/Utf8.h"
+#include "preference/detail/Utf8.h"
 
 #include <boost/filesystem/operations.hpp>
 #include <boost/make_shared.hpp>

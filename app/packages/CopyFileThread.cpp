@@ -4,6 +4,7 @@
 #include "CustomizedFlatPackage_Exception.h"
 #include "DmgPackage.h"
 #include "ExePackage.h"
+#include "ExecutableFile.h"
 #include "FileDescriptorIo.h"
 #include "LinuxPackage.h"
 #include "MacFlatPackage.h"
@@ -13,6 +14,7 @@
 #include "XmlPackage.h"
 
 #include <preference/Preference.h>
+#include <utils/FileDescriptor.h>
 
 #include <QCursor>
 #include <QDebug>
@@ -57,32 +59,10 @@ private:
     bool m_bActive;
 };
 
-class CFileDescriptor
-{
-public:
-    explicit CFileDescriptor(int fd) : m_fd(fd) {}
-    ~CFileDescriptor()
-    {
-        if (m_fd >= 0)
-            ::close(m_fd);
-    }
-    CFileDescriptor(const CFileDescriptor&) = delete;
-    CFileDescriptor& operator=(const CFileDescriptor&) = delete;
-    int get() const { return m_fd; }
-    int release()
-    {
-        const int fd = m_fd;
-        m_fd = -1;
-        return fd;
-    }
-
-private:
-    int m_fd;
-};
-
 using FileDescriptorIo::copyRange;
 using FileDescriptorIo::kHasCopyRange;
 using FileDescriptorIo::writeAll;
+using orbilib::utils::CFileDescriptor;
 
 // Copies the bytes of one regular file into a new file that must not exist yet,
 // keeping its permission bits and modification time. A partly written destination
@@ -760,27 +740,10 @@ bool CCopyFileThread::internalCopyFlatPackage(const QFileInfo& src, const QFileI
     }
 
     const QString propertiesPath = expanded.absoluteFilePath(QStringLiteral("Scripts/properties"));
-    // A link planted in the package must not redirect the write.
-    if (QFileInfo(propertiesPath).isSymLink())
-        QFile::remove(propertiesPath);
-    QFile propertiesFile(propertiesPath);
-    if (!propertiesFile.open(QIODevice::ReadWrite | QIODevice::Truncate))
+    QString propertiesError;
+    if (!CExecutableFile::write(propertiesPath, properties.toUtf8(), &propertiesError))
     {
-        qDebug() << "cannot write" << propertiesPath << propertiesFile.errorString();
-        emit copyError(QFileInfo(propertiesPath), QFileInfo(propertiesPath));
-        CMacFlatPackage::cleanTempDir(expanded);
-        return false;
-    }
-    const QByteArray shellText = properties.toUtf8();
-    const bool written = propertiesFile.write(shellText) == shellText.size();
-    propertiesFile.close();
-    propertiesFile.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner |
-                                  QFileDevice::ExeOwner | QFileDevice::ReadGroup |
-                                  QFileDevice::ExeGroup | QFileDevice::ReadOther |
-                                  QFileDevice::ExeOther);
-    if (!written || propertiesFile.error() != QFileDevice::NoError)
-    {
-        qDebug() << "cannot write" << propertiesPath << propertiesFile.errorString();
+        qDebug() << "cannot write" << propertiesPath << propertiesError;
         emit copyError(QFileInfo(propertiesPath), QFileInfo(propertiesPath));
         CMacFlatPackage::cleanTempDir(expanded);
         return false;

@@ -22,17 +22,6 @@ const int kToolLimitMs = 30000;
 // highly compressed package can put on the disk.
 const qint64 kMaxUnpackedBytes = 64 * 1024 * 1024;
 
-// Abandons reading a flat package; caught inside the constructor.
-class ExitEarly
-{
-};
-
-void abandon(const char* reason)
-{
-    qDebug() << reason;
-    throw ExitEarly();
-}
-
 // Whether a file starts like a cpio archive (odc, newc/crc, or binary in either
 // byte order). Anything else, a second compression layer among it, is refused.
 bool isCpioArchive(const QString& path)
@@ -77,9 +66,6 @@ void CMacFlatPackage::init()
     {
         readScripts(workDir);
     }
-    catch (const ExitEarly&)
-    {
-    }
     catch (...)
     {
         recursiveRemove(workDir);
@@ -102,12 +88,18 @@ void CMacFlatPackage::readScripts(const QString& workDir)
         qDebug().noquote() << path << ": 'Scripts' was not extracted within the limit of"
                            << limitText;
     if (!xar.succeeded())
-        abandon("xar failed, or simply did not find 'Scripts' at top level");
+    {
+        qDebug() << "xar failed, or simply did not find 'Scripts' at top level";
+        return;
+    }
 
     const QString scripts = work.absoluteFilePath(QStringLiteral("Scripts"));
     if (!CBoundedFile::isRegularFile(scripts) ||
         !QFile::rename(scripts, work.absoluteFilePath(QStringLiteral("Scripts.gz"))))
-        abandon("Failed to rename Scripts to Scripts.gz");
+    {
+        qDebug() << "Failed to rename Scripts to Scripts.gz";
+        return;
+    }
 
     const CToolRunner::Result gunzip = CToolRunner::run(
         QStringLiteral("gzip"), {QStringLiteral("-d"), QStringLiteral("Scripts.gz")}, workDir,
@@ -115,16 +107,25 @@ void CMacFlatPackage::readScripts(const QString& workDir)
     if (gunzip.crashed)
         qDebug().noquote() << path << ": 'Scripts' expands beyond the limit of" << limitText;
     if (!gunzip.succeeded())
-        abandon("Failed to gunzip Scripts.gz");
+    {
+        qDebug() << "Failed to gunzip Scripts.gz";
+        return;
+    }
     // A cpio archive writes no more than its own size; a compressed one could again.
     if (!isCpioArchive(work.absoluteFilePath(QStringLiteral("Scripts"))))
-        abandon("Failed to extract Scripts with cpio: it is not a cpio archive");
+    {
+        qDebug() << "Failed to extract Scripts with cpio: it is not a cpio archive";
+        return;
+    }
 
     if (!CToolRunner::run(QStringLiteral("cpio"),
                           {QStringLiteral("-i"), QStringLiteral("-F"), QStringLiteral("Scripts")},
                           workDir, kToolLimitMs, kMaxUnpackedBytes)
              .succeeded())
-        abandon("Failed to extract Scripts with cpio");
+    {
+        qDebug() << "Failed to extract Scripts with cpio";
+        return;
+    }
 
     // "defaults" is only asked about a plain file: a FIFO or a device there would
     // hold it until its time limit.
@@ -146,10 +147,16 @@ void CMacFlatPackage::readScripts(const QString& workDir)
 
     const QString configPath = work.absoluteFilePath(QStringLiteral("AdminConfig.xml"));
     if (!QFileInfo(configPath).isSymLink() && !QFileInfo::exists(configPath))
-        abandon("No AdminConfig.xml file");
+    {
+        qDebug() << "No AdminConfig.xml file";
+        return;
+    }
     QByteArray config;
     if (!readDocument(configPath, config))
-        abandon("Failed to read AdminConfig.xml file");
+    {
+        qDebug() << "Failed to read AdminConfig.xml file";
+        return;
+    }
 
     if (!m_bIgnoreCustomization)
     {

@@ -40,6 +40,9 @@ public:
 
 private:
     void init();
+    // Reads product, version and page definition from the package's Scripts,
+    // unpacked into workDir; what cannot be read stays empty. Throws
+    // CustomizedFlatPackage_Exception for a package customized before.
     void readScripts(const QString& workDir);
     // Reads a document the package carries, within the size limit, as text.
     bool readDocument(const QString& path, QByteArray& data);

@@ -2,9 +2,9 @@
 
 #include <filecask/FileCask.h>
 
-#include "Utf8.h"
 #include <utils/XmlNesting.h>
 
+#include "preference/detail/Utf8.h"
 #include "utils/TinyXmlText.h"
 
 #include <boost/make_shared.hpp>

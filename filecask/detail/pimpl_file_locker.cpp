@@ -1,7 +1,7 @@
 #include "pimpl_file_locker.h"
 
 #include "SemaphoreReference.h"
-#include "Utf8.h"
+#include "preference/detail/Utf8.h"
 
 #include <cerrno>
 #include <chrono>

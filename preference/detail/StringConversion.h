@@ -1,5 +1,7 @@
 #pragma once
 
+#include "Utf8.h"
+
 #include <preference/CFStringPtr.h>
 
 #include <string>
@@ -8,15 +10,6 @@ namespace Preference
 {
 namespace detail
 {
-
-// UTF-8 is the encoding inside the stores. Both throw std::range_error for text
-// that cannot be converted.
-std::string ToUtf8(const std::wstring& text);
-std::wstring FromUtf8(const char* text, std::size_t length);
-inline std::wstring FromUtf8(const std::string& text)
-{
-    return FromUtf8(text.data(), text.size());
-}
 
 CFStringPtr ToCFString(const std::wstring& text);
 CFStringPtr ToCFString(const std::string& utf8);

@@ -1,6 +1,7 @@
 #include "PackageTestSupport.h"
 
 #include <CopyFileThread.h>
+#include <ExecutableFile.h>
 
 #include <preference/Preference.h>
 
@@ -498,4 +499,31 @@ TEST_F(Worker, PublishingRefusesAnOversizedDistribution)
     EXPECT_TRUE(recorder.take().contains(QStringLiteral("failed:big.pkg")));
     EXPECT_FALSE(QFileInfo::exists(out));
     EXPECT_EQ(leftOvers(), QStringList());
+}
+
+// The installer's shell files: a planted link is replaced, not written through, a
+// shorter text leaves nothing of the longer one, and a path that cannot be
+// written is an error with its reason.
+TEST(ExecutableFile, ReplacesLinksTruncatesAndReportsWhatFailed)
+{
+    const QString victim = testDir() + QStringLiteral("/victim");
+    const QString path = testDir() + QStringLiteral("/properties");
+    writeFile(victim, "keep");
+    ASSERT_TRUE(QFile::link(victim, path));
+
+    QString error;
+    ASSERT_TRUE(CExecutableFile::write(path, "export A='1'\nexport B='2'\n", &error))
+        << error.toStdString();
+    EXPECT_EQ(readFile(victim), "keep");
+    EXPECT_FALSE(QFileInfo(path).isSymLink());
+    struct stat st;
+    ASSERT_EQ(::stat(QFile::encodeName(path).constData(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, 0755u);
+
+    ASSERT_TRUE(CExecutableFile::write(path, "export C='3'\n", &error)) << error.toStdString();
+    EXPECT_EQ(readFile(path), "export C='3'\n");
+
+    EXPECT_FALSE(CExecutableFile::write(testDir() + QStringLiteral("/missing/properties"),
+                                        "export A='1'\n", &error));
+    EXPECT_FALSE(error.isEmpty());
 }

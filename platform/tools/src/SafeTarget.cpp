@@ -2,6 +2,8 @@
 
 #include "ToolError.h"
 
+#include <utils/FileDescriptor.h>
+
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
@@ -13,6 +15,8 @@ namespace PlatformTools
 {
 namespace
 {
+using orbilib::utils::CFileDescriptor;
+
 std::vector<std::string> splitPath(const std::string& sPath)
 {
     std::vector<std::string> parts;
@@ -33,28 +37,6 @@ std::vector<std::string> splitPath(const std::string& sPath)
     return parts;
 }
 
-class CFd
-{
-public:
-    explicit CFd(int fd) : m_fd(fd) {}
-    ~CFd()
-    {
-        if (m_fd >= 0)
-            ::close(m_fd);
-    }
-    CFd(const CFd&) = delete;
-    CFd& operator=(const CFd&) = delete;
-    int get() const { return m_fd; }
-    int release()
-    {
-        int fd = m_fd;
-        m_fd = -1;
-        return fd;
-    }
-
-private:
-    int m_fd;
-};
 } // namespace
 
 CSafeTarget::CSafeTarget(const std::string& sRoot) : m_iRootFd(-1)
@@ -169,7 +151,7 @@ void CSafeTarget::makeDirectory(const std::string& sMember, mode_t mode)
     if (sMember.empty())
         return;
     std::string sLeaf;
-    CFd parent(openParent(sMember, sLeaf, true));
+    CFileDescriptor parent(openParent(sMember, sLeaf, true));
     struct stat st;
     if (::fstatat(parent.get(), sLeaf.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0)
     {
@@ -186,7 +168,7 @@ void CSafeTarget::makeDirectory(const std::string& sMember, mode_t mode)
 int CSafeTarget::createFile(const std::string& sMember, mode_t mode)
 {
     std::string sLeaf;
-    CFd parent(openParent(sMember, sLeaf, true));
+    CFileDescriptor parent(openParent(sMember, sLeaf, true));
     struct stat st;
     if (::fstatat(parent.get(), sLeaf.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0)
     {
@@ -209,7 +191,7 @@ void CSafeTarget::makeSymlink(const std::string& sMember, const std::string& sTa
         throw CToolError("refusing the symbolic link " + sMember + " -> " + sTarget +
                          " that points outside the destination");
     std::string sLeaf;
-    CFd parent(openParent(sMember, sLeaf, true));
+    CFileDescriptor parent(openParent(sMember, sLeaf, true));
     struct stat st;
     if (::fstatat(parent.get(), sLeaf.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0)
     {
@@ -228,13 +210,13 @@ void CSafeTarget::makeHardlink(const std::string& sMember, const std::string& sE
     const std::string sSource = normalizeMemberName(sExisting);
     std::string sSourceLeaf;
     std::string sLeaf;
-    CFd sourceParent(openParent(sSource, sSourceLeaf, false));
+    CFileDescriptor sourceParent(openParent(sSource, sSourceLeaf, false));
     struct stat st;
     if (::fstatat(sourceParent.get(), sSourceLeaf.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0 ||
         !S_ISREG(st.st_mode))
         throw CToolError("cannot link " + sMember + " to " + sExisting +
                          ": not a file extracted before");
-    CFd parent(openParent(sMember, sLeaf, true));
+    CFileDescriptor parent(openParent(sMember, sLeaf, true));
     if (::fstatat(parent.get(), sLeaf.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0)
     {
         if (S_ISDIR(st.st_mode))
@@ -248,7 +230,7 @@ void CSafeTarget::makeHardlink(const std::string& sMember, const std::string& sE
 void CSafeTarget::setModificationTime(const std::string& sMember, std::time_t mtime)
 {
     std::string sLeaf;
-    CFd parent(openParent(sMember, sLeaf, false));
+    CFileDescriptor parent(openParent(sMember, sLeaf, false));
     struct timespec times[2];
     times[0].tv_sec = mtime;
     times[0].tv_nsec = 0;
@@ -261,7 +243,7 @@ void CSafeTarget::removeFile(const std::string& sMember) noexcept
     try
     {
         std::string sLeaf;
-        CFd parent(openParent(sMember, sLeaf, false));
+        CFileDescriptor parent(openParent(sMember, sLeaf, false));
         ::unlinkat(parent.get(), sLeaf.c_str(), 0);
     }
     catch (const CToolError&)
@@ -283,8 +265,8 @@ void CSafeTarget::finish()
     for (auto it = m_lDirectoryModes.rbegin(); it != m_lDirectoryModes.rend(); ++it)
     {
         std::string sLeaf;
-        CFd parent(openParent(it->first, sLeaf, false));
-        CFd dir(
+        CFileDescriptor parent(openParent(it->first, sLeaf, false));
+        CFileDescriptor dir(
             ::openat(parent.get(), sLeaf.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
         if (dir.get() >= 0)
             ::fchmod(dir.get(), it->second | S_IRWXU);

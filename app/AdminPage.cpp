@@ -1,4 +1,5 @@
 #include "AdminPage.h"
+#include "OverrideCursor.h"
 
 #include "AboutDialog.h"
 #include "CustomWidgetFactory.h"
@@ -12,6 +13,7 @@
 #include <ActionItem.h>
 #include <CopyFileThread.h>
 #include <DmgPackage.h>
+#include <ExecutableFile.h>
 #include <MacFlatPackage.h>
 #include <PackagerThread.h>
 #include <Page.h>
@@ -58,6 +60,7 @@
 #include <functional>
 #include <limits>
 #include <memory>
+#include <optional>
 #include <stdlib.h>
 #include <sys/stat.h>
 #include <tinyxml.h>
@@ -109,15 +112,6 @@ bool isReadable(const QString& path)
     return true;
 }
 
-// Shows the arrow cursor over every override cursor while a message box is up.
-class CArrowCursor
-{
-public:
-    CArrowCursor() { QApplication::setOverrideCursor(QCursor(Qt::ArrowCursor)); }
-    ~CArrowCursor() { QApplication::restoreOverrideCursor(); }
-    CArrowCursor(const CArrowCursor&) = delete;
-    CArrowCursor& operator=(const CArrowCursor&) = delete;
-};
 } // namespace
 
 CAdminPage::CAdminPage(const QString& sFile, const QStringList& options,
@@ -455,7 +449,7 @@ void CAdminPage::refreshTitle()
 
 void CAdminPage::showWarning(const QString& text)
 {
-    CArrowCursor arrow;
+    const COverrideCursor arrow(Qt::ArrowCursor);
     // Messages are plain text, but some name a web address (the out-of-date
     // message): those are shown as rich text with the address as a working link.
     // Only a web address shown as itself becomes a link: a message may quote a
@@ -753,7 +747,7 @@ bool CAdminPage::tryOpen(CPackage* package, bool loadAsConfiguration, bool remem
     // A customization file opens its installer through a nested call.
     const bool wasLoading = m_bLoading;
     m_bLoading = true;
-    QApplication::setOverrideCursor(QCursor(Qt::WaitCursor));
+    std::optional<COverrideCursor> waiting(std::in_place, Qt::WaitCursor);
 
     adopt(package);
     m_pCurrentPackage = package;
@@ -782,7 +776,7 @@ bool CAdminPage::tryOpen(CPackage* package, bool loadAsConfiguration, bool remem
 
     refreshTitle();
     updateDocumentActions(loaded);
-    QApplication::restoreOverrideCursor();
+    waiting.reset();
     m_bLoading = wasLoading;
 
     if (loaded && rememberInRecent)
@@ -893,13 +887,6 @@ bool CAdminPage::loadPageDefinition(const QByteArray& bytes)
         return true;
     }
 
-    // The message is shown with the arrow; the caller's cursors come back after it.
-    QList<QCursor> cursors;
-    while (QCursor* cursor = QApplication::overrideCursor())
-    {
-        cursors.prepend(*cursor);
-        QApplication::restoreOverrideCursor();
-    }
     const QString text = loadedXmlDeprecated()
                              ? loadedXmlDeprecated()->message()
                              : tr("Failed to parse XML content.") + QStringLiteral("\n\n") +
@@ -910,9 +897,8 @@ bool CAdminPage::loadPageDefinition(const QByteArray& bytes)
     m_sDocumentTitle.clear();
     setLoadedXmlDeprecated(nullptr);
     refreshTitle();
+    // The message is shown with the arrow; the caller's cursor comes back after it.
     showWarning(text);
-    for (const QCursor& cursor : qAsConst(cursors))
-        QApplication::setOverrideCursor(cursor);
     qDebug() << "CAdminPage::loadPageDefinition() end";
     return false;
 }
@@ -1136,9 +1122,9 @@ bool CAdminPage::saveXMLToFile(const QByteArray& fileName,
 bool CAdminPage::trySave(const QFileInfo& file)
 {
     const QString path = QDir::toNativeSeparators(file.filePath());
-    QApplication::setOverrideCursor(QCursor(Qt::WaitCursor));
+    std::optional<COverrideCursor> waiting(std::in_place, Qt::WaitCursor);
     const bool saved = saveXMLToFile(path.toUtf8(), collectProperties(false));
-    QApplication::restoreOverrideCursor();
+    waiting.reset();
     if (!saved)
         showWarning(tr("Tessary is unable to save \"%1\".  Close the file if it's open, verify "
                        "that the disk isn't full, remove write-protection on the file, and then "
@@ -1151,7 +1137,7 @@ bool CAdminPage::trySaveAs()
 {
     if (m_sourcePackageFile.suffix().compare(QLatin1String("exe"), Qt::CaseInsensitive) == 0)
     {
-        CArrowCursor arrow;
+        const COverrideCursor arrow(Qt::ArrowCursor);
         QMessageBox::information(
             this, m_sDocumentTitle,
             tr("Note: A saved configuration file can only be re-opened by Tessary. You must "
@@ -1204,7 +1190,7 @@ bool CAdminPage::promptToSave(bool closing, bool importing)
         return true;
     QMessageBox::StandardButton answer;
     {
-        CArrowCursor arrow;
+        const COverrideCursor arrow(Qt::ArrowCursor);
         answer = QMessageBox::question(
             this, m_sDocumentTitle,
             tr("Do you want to save your changes to %1?").arg(configurationDisplayName()),
@@ -1303,18 +1289,16 @@ QString CAdminPage::generateProperties(GenerateStyle style) const
 
 void CAdminPage::setWaitCursor(bool wait)
 {
-    if (wait == m_bWaitCursor)
-        return;
-    m_bWaitCursor = wait;
-    if (wait)
-        QApplication::setOverrideCursor(QCursor(Qt::WaitCursor));
-    else
-        QApplication::restoreOverrideCursor();
+    // Publishing waits across several slots, so its cursor is held by the window.
+    if (!wait)
+        m_waitCursor.reset();
+    else if (!m_waitCursor)
+        m_waitCursor.emplace(Qt::WaitCursor);
 }
 
 void CAdminPage::showInformation(const QString& text)
 {
-    CArrowCursor arrow;
+    const COverrideCursor arrow(Qt::ArrowCursor);
     QMessageBox::information(this, m_sDocumentTitle, text, QMessageBox::Ok);
 }
 
@@ -1627,45 +1611,23 @@ bool CAdminPage::writeBundleFiles(const QDir& bundle, const QString& properties)
                         .arg(QDir::toNativeSeparators(publishedPath(resources))));
         return false;
     }
-    QFile preinstall(QDir(resources).absoluteFilePath(QStringLiteral("preinstall")));
-    QFile propertiesFile(QDir(resources).absoluteFilePath(QStringLiteral("properties")));
-    for (QFile* file : {&preinstall, &propertiesFile})
-    {
-        // A link copied from the package must not carry the write elsewhere.
-        if (QFileInfo(file->fileName()).isSymLink())
-            QFile::remove(file->fileName());
-        if (!file->open(QIODevice::ReadWrite | QIODevice::Truncate))
-        {
-            preinstall.close();
-            showWarning(tr("Tessary is unable to write to \"%1\".  Verify that the disk isn't "
-                           "full, remove write-protection on this file, and then try again.")
-                            .arg(QDir::toNativeSeparators(publishedPath(file->fileName()))));
-            return false;
-        }
-    }
-    const QFileDevice::Permissions executable = QFileDevice::ReadOwner | QFileDevice::WriteOwner |
-                                                QFileDevice::ExeOwner | QFileDevice::ReadGroup |
-                                                QFileDevice::ExeGroup | QFileDevice::ReadOther |
-                                                QFileDevice::ExeOther;
     const QByteArray script(
         "#!/bin/bash\n"
         "cp \"$1/Contents/Resources/properties\" \"$INSTALLER_TEMP/properties\"");
-    bool written = preinstall.write(script) == script.size();
-    preinstall.close();
-    preinstall.setPermissions(executable);
-    const QByteArray text = properties.toUtf8();
-    written = propertiesFile.write(text) == text.size() && written;
-    propertiesFile.close();
-    propertiesFile.setPermissions(executable);
-    if (!written || preinstall.error() != QFileDevice::NoError ||
-        propertiesFile.error() != QFileDevice::NoError)
+    const QList<QPair<QString, QByteArray>> files{
+        {QDir(resources).absoluteFilePath(QStringLiteral("preinstall")), script},
+        {QDir(resources).absoluteFilePath(QStringLiteral("properties")), properties.toUtf8()}};
+    for (const auto& file : files)
     {
-        const QFile& failed =
-            preinstall.error() != QFileDevice::NoError ? preinstall : propertiesFile;
-        showWarning(tr("Tessary is unable to write to \"%1\".  Verify that the disk isn't "
-                       "full, remove write-protection on this file, and then try again.")
-                        .arg(QDir::toNativeSeparators(publishedPath(failed.fileName()))));
-        return false;
+        QString error;
+        if (!CExecutableFile::write(file.first, file.second, &error))
+        {
+            qDebug().noquote() << "CAdminPage::writeBundleFiles:" << error;
+            showWarning(tr("Tessary is unable to write to \"%1\".  Verify that the disk isn't "
+                           "full, remove write-protection on this file, and then try again.")
+                            .arg(QDir::toNativeSeparators(publishedPath(file.first))));
+            return false;
+        }
     }
     return true;
 }

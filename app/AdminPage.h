@@ -1,5 +1,6 @@
 #pragma once
 
+#include "OverrideCursor.h"
 #include "PropertyText.h"
 
 #include <XmlContainer.h>
@@ -11,6 +12,7 @@
 #include <QMultiMap>
 #include <QPointer>
 #include <QStringList>
+#include <optional>
 
 class QAction;
 class QGridLayout;
@@ -262,7 +264,7 @@ private:
     QString m_sBundleOutput;
     QString m_sScriptOutput;
     qint64 m_iProgressScale = 1;
-    bool m_bWaitCursor = false;
+    std::optional<COverrideCursor> m_waitCursor;
     QStringList m_lRecentFiles;
     const int m_iRecentFilesLimit = 10;
 

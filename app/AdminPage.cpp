@@ -733,8 +733,14 @@ bool CAdminPage::tryOpen(CPackage* package, bool loadAsConfiguration, bool remem
     CXmlPackage* const xmlPackage = dynamic_cast<CXmlPackage*>(package);
     if (!package->isValid() && !xmlPackage)
     {
-        showWarning(tr("\"%1\" isn't a valid KORVA installation package.")
-                        .arg(QDir::toNativeSeparators(file.filePath())));
+        // What made reading stop (a limit, a file that is not a file) helps the user
+        // more than the verdict alone.
+        QString text = tr("\"%1\" isn't a valid KORVA installation package.")
+                           .arg(QDir::toNativeSeparators(file.filePath()));
+        if (!package->problem().isEmpty())
+            text +=
+                QStringLiteral("\n\n") + tr("Details:") + QStringLiteral("\n") + package->problem();
+        showWarning(text);
         if (!ownsPackage(package))
             delete package;
         return false;

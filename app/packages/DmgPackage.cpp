@@ -8,6 +8,7 @@
 #include <CoreFoundation/CoreFoundation.h>
 
 #include <QDebug>
+#include <QDir>
 #include <QFile>
 
 #include <cerrno>
@@ -145,6 +146,11 @@ bool CDmgPackage::mount()
         CToolRunner::run(QStringLiteral("hdiutil"), arguments, QString(), kAttachLimitMs);
     qDebug() << "attach finished";
     m_bMounted = result.succeeded();
+    if (!m_bMounted)
+        setProblem(QDir::toNativeSeparators(m_file.absoluteFilePath()) + QStringLiteral(": ") +
+                   (result.finished ? QString::fromUtf8(result.errors)
+                                    : QStringLiteral("the image was not attached within %1 minutes")
+                                          .arg(kAttachLimitMs / 60000)));
     if (result.started && !result.finished)
     {
         // Stopped at its limit, hdiutil could not clean up; what it attached so far is

@@ -7,6 +7,7 @@
 #include "ToolRunner.h"
 
 #include <QDebug>
+#include <QDir>
 #include <QFile>
 
 #include <cstring>
@@ -85,8 +86,12 @@ void CMacFlatPackage::readScripts(const QString& workDir)
         {QStringLiteral("-x"), QStringLiteral("-f"), path, QStringLiteral("^Scripts$")}, workDir,
         kToolLimitMs, kMaxUnpackedBytes);
     if (xar.crashed)
+    {
         qDebug().noquote() << path << ": 'Scripts' was not extracted within the limit of"
                            << limitText;
+        setProblem(QStringLiteral("%1: 'Scripts' is larger than the limit of %2")
+                       .arg(QDir::toNativeSeparators(path), limitText));
+    }
     if (!xar.succeeded())
     {
         qDebug() << "xar failed, or simply did not find 'Scripts' at top level";
@@ -105,7 +110,11 @@ void CMacFlatPackage::readScripts(const QString& workDir)
         QStringLiteral("gzip"), {QStringLiteral("-d"), QStringLiteral("Scripts.gz")}, workDir,
         kToolLimitMs, kMaxUnpackedBytes);
     if (gunzip.crashed)
+    {
         qDebug().noquote() << path << ": 'Scripts' expands beyond the limit of" << limitText;
+        setProblem(QStringLiteral("%1: 'Scripts' expands beyond the limit of %2")
+                       .arg(QDir::toNativeSeparators(path), limitText));
+    }
     if (!gunzip.succeeded())
     {
         qDebug() << "Failed to gunzip Scripts.gz";
@@ -179,6 +188,12 @@ bool CMacFlatPackage::readDocument(const QString& path, QByteArray& data)
     if (!CBoundedFile::read(path, CBoundedFile::kMaxDocumentBytes, data, &error))
     {
         qDebug().noquote() << m_file.absoluteFilePath() << ":" << error;
+        // The member is named as it stands in the package, not by its work copy's path.
+        const QString reason =
+            error.startsWith(path + QStringLiteral(": ")) ? error.mid(path.size() + 2) : error;
+        setProblem(QStringLiteral("%1: %2 %3")
+                       .arg(QDir::toNativeSeparators(m_file.absoluteFilePath()),
+                            QFileInfo(path).fileName(), reason));
         return false;
     }
     // Read as text: line ends lose their carriage returns.

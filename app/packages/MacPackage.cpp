@@ -41,7 +41,12 @@ CMacPackage::CMacPackage(const QFileInfo& file) : CPackage(file)
                                << "is missing or not a regular file";
     }
     else
+    {
         qDebug().noquote() << "CMacPackage: no readable page definition:" << error;
+        // Only inside a real bundle does the reason tell the user more than the verdict.
+        if (file.isDir())
+            setProblem(error);
+    }
     qDebug().nospace().noquote() << "CMacPackage::CMacPackage(" << file.absoluteFilePath()
                                  << ") end";
 }

@@ -13,3 +13,17 @@ bool CPackage::isValidButNotCustomizable()
 {
     return isValid();
 }
+
+QString CPackage::problem() const
+{
+    const CPackage* const inner = subPackage();
+    if (m_sProblem.isEmpty() && inner)
+        return inner->problem();
+    return m_sProblem;
+}
+
+void CPackage::setProblem(const QString& problem)
+{
+    if (m_sProblem.isEmpty())
+        m_sProblem = problem;
+}

@@ -32,7 +32,14 @@ public:
     virtual QString os() const = 0;
     // The wrapped package, or null.
     virtual CPackage* subPackage() const = 0;
+    // Why the package could not be read, for the user (a limit it passed, a file that
+    // is not what it should be); empty when nothing particular is known.
+    virtual QString problem() const;
 
 protected:
+    // Keeps the first reason reading failed.
+    void setProblem(const QString& problem);
+
     QFileInfo m_file;
+    QString m_sProblem;
 };

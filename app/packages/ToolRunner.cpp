@@ -60,6 +60,7 @@ CToolRunner::Result collect(QProcess& process, bool finished)
         result.output = process.readAllStandardOutput();
     }
     const QByteArray errors = process.readAllStandardError().trimmed();
+    result.errors = errors.left(2048);
     if (!finished)
         qDebug() << process.program() << "did not finish in time; killed";
     else if (result.crashed || result.exitCode != 0)

@@ -21,6 +21,8 @@ public:
         bool crashed = false;
         int exitCode = -1;
         QByteArray output;
+        // The start of what the tool wrote to its standard error.
+        QByteArray errors;
 
         // Finished normally with exit code 0.
         bool succeeded() const { return finished && !crashed && exitCode == 0; }

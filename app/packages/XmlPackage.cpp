@@ -22,7 +22,10 @@ CXmlPackage::CXmlPackage(const QFileInfo& file)
                            true))
         init(QString());
     else
+    {
         qDebug().noquote() << "CXmlPackage: cannot read" << error;
+        setProblem(error);
+    }
     qDebug().nospace().noquote() << "CXmlPackage::CXmlPackage(" << file.absoluteFilePath()
                                  << ") end";
 }

@@ -18,11 +18,13 @@
 #include <QFile>
 #include <QLabel>
 #include <QMap>
+#include <QProcess>
 #include <QRegularExpression>
 #include <QStandardItemModel>
 #include <QTabWidget>
 #include <QTextBrowser>
 #include <memory>
+#include <sys/stat.h>
 
 using namespace AppTest;
 
@@ -174,6 +176,28 @@ TEST_F(StartupTest, BadFilesWarnAndLeaveTheWelcomePage)
         CAdminPage window(testPath("notes.txt"), QStringList());
         EXPECT_EQ(QStringList{"File doesn't exist, or isn't a valid KORVA installation package."},
                   answerer.m_lTexts);
+        expectWelcomeOnly(&window);
+    }
+    {
+        // A bundle whose page definition is a FIFO: the message says what was wrong.
+        const QString bundle = testPath("Fifo.pkg");
+        ASSERT_EQ(QProcess::execute(QStringLiteral("cp"),
+                                    {QStringLiteral("-R"),
+                                     sample(QStringLiteral("TessarySample-bundle.pkg")), bundle}),
+                  0);
+        const QString config = bundle + QStringLiteral("/Contents/Resources/AdminConfig.xml");
+        ASSERT_TRUE(QFile::remove(config));
+        ASSERT_EQ(::mkfifo(QFile::encodeName(config).constData(), 0644), 0);
+        CModalAnswerer answerer;
+        CAdminPage window(bundle, QStringList());
+        ASSERT_EQ(1, answerer.m_lTexts.size());
+        EXPECT_TRUE(answerer.m_lTexts.first().startsWith(
+            QStringLiteral("\"%1\" isn't a valid KORVA installation package.\n\nDetails:\n")
+                .arg(bundle)))
+            << answerer.m_lTexts.first().toStdString();
+        EXPECT_TRUE(
+            answerer.m_lTexts.first().endsWith(config + QStringLiteral(": is not a regular file")))
+            << answerer.m_lTexts.first().toStdString();
         expectWelcomeOnly(&window);
     }
 }

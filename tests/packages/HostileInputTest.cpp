@@ -143,6 +143,11 @@ TEST_F(HostileInput, PageDefinitionBombIsRefusedWithinBounds)
     ASSERT_NE(loaded, nullptr);
     EXPECT_FALSE(loaded->isValid());
     EXPECT_TRUE(loaded->xml().isEmpty());
+    // The user is told which file passed which limit.
+    EXPECT_TRUE(loaded->problem().startsWith(package + QStringLiteral(": ")))
+        << loaded->problem().toStdString();
+    EXPECT_TRUE(loaded->problem().contains(QStringLiteral("limit of 64 MiB")))
+        << loaded->problem().toStdString();
     EXPECT_LT(elapsed, 10000);
     EXPECT_LT(peakTemp, std::uint64_t(100) << 20);
     EXPECT_LT(rssGrowth, 64 * 1024);

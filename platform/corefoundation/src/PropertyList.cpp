@@ -5,10 +5,10 @@
 #include <algorithm>
 #include <cctype>
 #include <charconv>
-#include <cstdio>
-#include <limits>
 #include <cmath>
+#include <cstdio>
 #include <cstring>
+#include <limits>
 #include <memory>
 #include <mutex>
 #include <plist/plist.h>
@@ -976,6 +976,10 @@ public:
     {
         if (!run())
         {
+            // The message quotes the input, which need not be valid UTF-8.
+            for (char& c : m_problem)
+                if (static_cast<unsigned char>(c) >= 0x80 || static_cast<unsigned char>(c) < 0x20)
+                    c = '?';
             problem = "The data is not a valid XML property list: " + m_problem;
             return nullptr;
         }

@@ -446,3 +446,27 @@ TEST(CFPreferences, MultipleValuesPathsAndNamedHosts)
     CFRelease(set);
     CFRelease(app);
 }
+
+TEST(CFPreferences, SavingKeepsValuesOtherToolsWrote)
+{
+    const CFStringRef app = CFSTR("com.example.Foreign");
+    const std::string path = userFile("com.example.Foreign");
+    const std::string values =
+        "{\"far\": datetime.datetime(4001, 1, 1), \"old\": "
+        "datetime.datetime(1900, 1, 1), \"top\": 2**64 - 1, \"min\": -2**63}";
+    ASSERT_EQ(TestSupport::runCommand("mkdir -p \"$(dirname '" + path +
+                                      "')\" && python3 -c 'import plistlib, datetime; "
+                                      "plistlib.dump(" +
+                                      values + ", open(\"" + path + "\", \"wb\"))'"),
+              0);
+    CFPreferencesSetValue(CFSTR("mine"), CFSTR("2"), app, kCFPreferencesCurrentUser,
+                          kCFPreferencesAnyHost);
+    ASSERT_TRUE(CFPreferencesSynchronize(app, kCFPreferencesCurrentUser, kCFPreferencesAnyHost));
+    EXPECT_EQ(TestSupport::runCommand("python3 -c 'import plistlib, datetime; d = "
+                                      "plistlib.load(open(\"" +
+                                      path +
+                                      "\", \"rb\")); assert d.pop(\"mine\") == \"2\"; "
+                                      "assert d == " +
+                                      values + ", d'"),
+              0);
+}

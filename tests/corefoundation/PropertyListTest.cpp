@@ -313,3 +313,50 @@ TEST(CFPropertyList, HiddenClosingTagsDoNotLetDeepNestingThrough)
         CFRelease(data);
     }
 }
+
+TEST(CFPropertyList, KeepsFarDatesAndFull64BitIntegersWrittenElsewhere)
+{
+    const std::string dir = TestSupport::testDirectory();
+    const std::string values =
+        "{\"far\": datetime.datetime(4001, 1, 1), \"old\": datetime.datetime(1900, 1, 1, 0, 0, 1),"
+        " \"first\": datetime.datetime(1, 1, 1), \"last\": datetime.datetime(9999, 12, 31, 23, 59, "
+        "59),"
+        " \"top\": 2**64 - 1, \"min\": -2**63, \"max\": 2**63 - 1, \"minus\": -1}";
+    for (const std::string format : {"FMT_XML", "FMT_BINARY"})
+    {
+        const std::string in = dir + "/in.plist", out = dir + "/out.plist";
+        ASSERT_EQ(TestSupport::runCommand("python3 -c 'import plistlib, datetime; plistlib.dump(" +
+                                          values + ", open(\"" + in + "\", \"wb\"), fmt=plistlib." +
+                                          format + ")'"),
+                  0);
+        CFPropertyListRef plist = readPlistFile(in, kCFPropertyListImmutable);
+        ASSERT_NE(plist, nullptr) << format;
+        for (CFPropertyListFormat written :
+             {kCFPropertyListXMLFormat_v1_0, kCFPropertyListBinaryFormat_v1_0})
+        {
+            CFDataRef data = CFPropertyListCreateData(nullptr, plist, written, 0, nullptr);
+            ASSERT_NE(data, nullptr);
+            CFPropertyListRef back =
+                CFPropertyListCreateWithData(nullptr, data, 0, nullptr, nullptr);
+            ASSERT_NE(back, nullptr);
+            EXPECT_TRUE(CFEqual(back, plist)) << format << " " << written;
+            CFRelease(back);
+            CFURLRef url = fileUrl(out);
+            SInt32 error = 0;
+            ASSERT_TRUE(CFURLWriteDataAndPropertiesToResource(url, data, nullptr, &error));
+            CFRelease(url);
+            CFRelease(data);
+            EXPECT_EQ(TestSupport::runCommand(
+                          "python3 -c 'import plistlib, datetime; assert plistlib.load(open(\"" +
+                          out + "\", \"rb\")) == " + values + "'"),
+                      0)
+                << format << " " << written;
+        }
+        int64_t value = 0;
+        auto top = static_cast<CFNumberRef>(
+            CFDictionaryGetValue(static_cast<CFDictionaryRef>(plist), CFSTR("top")));
+        EXPECT_FALSE(CFNumberGetValue(top, kCFNumberSInt64Type, &value)) << "2^64-1 is not -1";
+        EXPECT_EQ(value, INT64_MAX);
+        CFRelease(plist);
+    }
+}

@@ -92,6 +92,11 @@ void setError(CFErrorRef* error, CFErrorDomain domain, CFIndex code,
 bool numberIsFloat(CFNumberRef number);
 int64_t numberAsInt64(CFNumberRef number);
 double numberAsDouble(CFNumberRef number);
+// Integers from 2^63 to 2^64-1 (as property lists written elsewhere may hold):
+// kept exactly, read as INT64_MAX (inexact) through CFNumberGetValue.
+bool numberIsAboveInt64(CFNumberRef number);
+CFNumberRef createNumberAboveInt64(uint64_t value);
+uint64_t numberAboveInt64Value(CFNumberRef number);
 
 // Files.
 bool readWholeFile(const std::string& path, std::vector<uint8_t>& data, int& err);

@@ -95,19 +95,34 @@ template <typename T> bool storeIntegerFromDouble(double d, void* out)
 
 struct __CFNumber : __CFRuntimeBase
 {
-    __CFNumber(CFNumberType storage, int64_t i, double d)
-        : __CFRuntimeBase(cf::kNumberTypeID), m_storage(storage), m_int(i), m_double(d)
+    __CFNumber(CFNumberType storage, int64_t i, double d, bool above = false)
+        : __CFRuntimeBase(cf::kNumberTypeID), m_storage(storage), m_int(i), m_double(d),
+          m_aboveInt64(above)
     {
     }
     bool isFloat() const { return isFloatStorage(m_storage); }
     long double value() const
     {
-        return isFloat() ? static_cast<long double>(m_double) : static_cast<long double>(m_int);
+        if (isFloat())
+            return static_cast<long double>(m_double);
+        return m_aboveInt64 ? static_cast<long double>(static_cast<uint64_t>(m_int))
+                            : static_cast<long double>(m_int);
     }
     int compare(const __CFNumber* other) const
     {
         if (!isFloat() && !other->isFloat())
+        {
+            // Values above INT64_MAX exceed every signed one.
+            if (m_aboveInt64 != other->m_aboveInt64)
+                return m_aboveInt64 ? 1 : -1;
+            if (m_aboveInt64)
+            {
+                const uint64_t a = static_cast<uint64_t>(m_int),
+                               b = static_cast<uint64_t>(other->m_int);
+                return a < b ? -1 : (a > b ? 1 : 0);
+            }
             return m_int < other->m_int ? -1 : (m_int > other->m_int ? 1 : 0);
+        }
         // NaN sorts before everything and equals itself, so numbers stay usable as keys.
         const bool nanA = isFloat() && std::isnan(m_double);
         const bool nanB = other->isFloat() && std::isnan(other->m_double);
@@ -134,7 +149,8 @@ struct __CFNumber : __CFRuntimeBase
     std::string describe() const override
     {
         if (!isFloat())
-            return std::to_string(m_int);
+            return m_aboveInt64 ? std::to_string(static_cast<uint64_t>(m_int))
+                                : std::to_string(m_int);
         char buffer[40];
         std::snprintf(buffer, sizeof buffer, "%.17g", m_double);
         return buffer;
@@ -143,6 +159,9 @@ struct __CFNumber : __CFRuntimeBase
     const CFNumberType m_storage;
     const int64_t m_int;
     const double m_double;
+    // Integers from 2^63 to 2^64-1, read from files written elsewhere, keep
+    // their bits in m_int so they can be written back exactly as they were.
+    const bool m_aboveInt64;
 };
 
 struct __CFBoolean : __CFRuntimeBase
@@ -178,6 +197,21 @@ int64_t numberAsInt64(CFNumberRef number)
     int64_t v = 0;
     CFNumberGetValue(number, kCFNumberSInt64Type, &v);
     return v;
+}
+bool numberIsAboveInt64(CFNumberRef number)
+{
+    const __CFNumber* n = num(number, "CFNumber");
+    return n && n->m_aboveInt64;
+}
+uint64_t numberAboveInt64Value(CFNumberRef number)
+{
+    const __CFNumber* n = num(number, "CFNumber");
+    return n ? static_cast<uint64_t>(n->m_int) : 0;
+}
+CFNumberRef createNumberAboveInt64(uint64_t value)
+{
+    return new __CFNumber(kCFNumberSInt64Type, static_cast<int64_t>(value), 0,
+                          value > static_cast<uint64_t>(INT64_MAX));
 }
 double numberAsDouble(CFNumberRef number)
 {
@@ -310,21 +344,41 @@ extern "C"
         const bool longIs64 = sizeof(long) == 8;
         const bool targetIsLong = theType == kCFNumberLongType || theType == kCFNumberCFIndexType ||
                                   theType == kCFNumberNSIntegerType;
+        if (!n->isFloat() && n->m_aboveInt64)
+        {
+            // No signed integer holds the value: clamp like any other overflow.
+            const uint64_t u = static_cast<uint64_t>(n->m_int);
+            if (target == kCFNumberFloat32Type)
+            {
+                const float f = static_cast<float>(u);
+                std::memcpy(valuePtr, &f, sizeof f);
+                return static_cast<long double>(f) == static_cast<long double>(u);
+            }
+            if (target == kCFNumberFloat64Type)
+            {
+                const double f = static_cast<double>(u);
+                std::memcpy(valuePtr, &f, sizeof f);
+                return static_cast<long double>(f) == static_cast<long double>(u);
+            }
+        }
         if (!n->isFloat())
         {
-            const int64_t v = n->m_int;
+            const bool exact = !n->m_aboveInt64;
+            const int64_t v = exact ? n->m_int : INT64_MAX;
             switch (target)
             {
             case kCFNumberSInt8Type:
-                return storeInteger<int8_t>(v, valuePtr);
+                return storeInteger<int8_t>(v, valuePtr) && exact;
             case kCFNumberSInt16Type:
-                return storeInteger<int16_t>(v, valuePtr);
+                return storeInteger<int16_t>(v, valuePtr) && exact;
             case kCFNumberSInt32Type:
-                return targetIsLong && !longIs64 ? storeInteger<long>(v, valuePtr)
-                                                 : storeInteger<int32_t>(v, valuePtr);
+                return (targetIsLong && !longIs64 ? storeInteger<long>(v, valuePtr)
+                                                  : storeInteger<int32_t>(v, valuePtr)) &&
+                       exact;
             case kCFNumberSInt64Type:
-                return targetIsLong ? storeInteger<long>(v, valuePtr)
-                                    : storeInteger<int64_t>(v, valuePtr);
+                return (targetIsLong ? storeInteger<long>(v, valuePtr)
+                                     : storeInteger<int64_t>(v, valuePtr)) &&
+                       exact;
             case kCFNumberFloat32Type:
             {
                 const float f = static_cast<float>(v);

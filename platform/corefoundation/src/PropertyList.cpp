@@ -3,8 +3,12 @@
 #include <utils/XmlNesting.h>
 
 #include <algorithm>
+#include <cctype>
+#include <charconv>
 #include <cmath>
+#include <cstdio>
 #include <cstring>
+#include <limits>
 #include <memory>
 #include <mutex>
 #include <plist/plist.h>
@@ -30,12 +34,332 @@ struct PlistDeleter
 };
 using PlistHolder = std::unique_ptr<void, PlistDeleter>;
 
+// libplist 2.2 hands dates out as 32-bit seconds and integers without their
+// sign, although its nodes keep both. Re-encoding one node as a binary list
+// recovers the stored value exactly: the date's double, or a 16-byte integer
+// for values above INT64_MAX. Called under libplistMutex.
+bool binaryObjectOf(plist_t node, std::vector<unsigned char>& object)
+{
+    PlistHolder copy(plist_copy(node));
+    char* out = nullptr;
+    uint32_t length = 0;
+    if (copy)
+        plist_to_bin(copy.get(), &out, &length);
+    if (!out)
+        return false;
+    const bool ok = length > 8 + 32;
+    if (ok)
+        object.assign(reinterpret_cast<unsigned char*>(out) + 8,
+                      reinterpret_cast<unsigned char*>(out) + length - 32);
+    plist_to_bin_free(out);
+    return ok;
+}
+
+uint64_t bigEndian(const unsigned char* p, size_t n)
+{
+    uint64_t value = 0;
+    for (size_t i = 0; i < n; ++i)
+        value = (value << 8) | p[i];
+    return value;
+}
+
+// A one-object binary list read back by libplist: the only way its 2.2 API
+// makes a date beyond 32-bit seconds or an integer above INT64_MAX.
+plist_t nodeFromBinaryObject(const std::vector<unsigned char>& object)
+{
+    std::vector<unsigned char> list = {'b', 'p', 'l', 'i', 's', 't', '0', '0'};
+    list.insert(list.end(), object.begin(), object.end());
+    const unsigned char table = static_cast<unsigned char>(list.size());
+    list.push_back(8);
+    unsigned char trailer[32] = {};
+    trailer[6] = 1;  // offset size
+    trailer[7] = 1;  // reference size
+    trailer[15] = 1; // one object
+    trailer[31] = table;
+    list.insert(list.end(), trailer, trailer + 32);
+    plist_t node = nullptr;
+    std::lock_guard<std::mutex> lock(libplistMutex());
+    plist_from_bin(reinterpret_cast<const char*>(list.data()), static_cast<uint32_t>(list.size()),
+                   &node);
+    return node;
+}
+
 // Characters an XML 1.0 document cannot carry, even escaped.
 bool xmlSafe(const std::u16string& s)
 {
     for (char16_t c : s)
         if ((c < 0x20 && c != '\t' && c != '\n' && c != '\r') || c == 0xFFFE || c == 0xFFFF)
             return false;
+    return true;
+}
+
+constexpr double kSecondsPerDay = 86400.0;
+// Days from 2001-01-01 to 0001-01-01 and to 10000-01-01: the years a date in an
+// XML property list can spell with four digits.
+constexpr int64_t kFirstDay = -730485;
+constexpr int64_t kEndDay = 2921940;
+
+// Days since 2001-01-01 of a proleptic Gregorian date, and back.
+int64_t daysFromCivil(int64_t y, unsigned m, unsigned d)
+{
+    y -= m <= 2;
+    const int64_t era = (y >= 0 ? y : y - 399) / 400;
+    const unsigned yoe = static_cast<unsigned>(y - era * 400);
+    const unsigned doy = (153 * (m + (m > 2 ? -3 : 9)) + 2) / 5 + d - 1;
+    const unsigned doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
+    return era * 146097 + static_cast<int64_t>(doe) - 719468 - 11323;
+}
+
+void civilFromDays(int64_t z, int64_t& y, unsigned& m, unsigned& d)
+{
+    z += 719468 + 11323;
+    const int64_t era = (z >= 0 ? z : z - 146096) / 146097;
+    const unsigned doe = static_cast<unsigned>(z - era * 146097);
+    const unsigned yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
+    const unsigned doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
+    const unsigned mp = (5 * doy + 2) / 153;
+    d = doy - (153 * mp + 2) / 5 + 1;
+    m = mp < 10 ? mp + 3 : mp - 9;
+    y = static_cast<int64_t>(yoe) + era * 400 + (m <= 2);
+}
+
+bool dateWritableInXml(double at)
+{
+    return std::isfinite(at) && at >= static_cast<double>(kFirstDay) * kSecondsPerDay &&
+           at < static_cast<double>(kEndDay) * kSecondsPerDay;
+}
+
+// XML dates carry whole seconds, as every writer of the format does.
+std::string xmlDate(double at)
+{
+    const double whole = std::floor(at);
+    const int64_t seconds = static_cast<int64_t>(whole);
+    int64_t days = seconds / 86400, rest = seconds % 86400;
+    if (rest < 0)
+    {
+        rest += 86400;
+        --days;
+    }
+    int64_t y = 0;
+    unsigned m = 0, d = 0;
+    civilFromDays(days, y, m, d);
+    char buffer[32];
+    std::snprintf(buffer, sizeof buffer, "%04d-%02u-%02uT%02d:%02d:%02dZ", static_cast<int>(y), m,
+                  d, static_cast<int>(rest / 3600), static_cast<int>(rest / 60 % 60),
+                  static_cast<int>(rest % 60));
+    return buffer;
+}
+
+// Reads YYYY[-MM[-DD[THH[:MM[:SS[.fraction]]]]]]Z, the forms Python's plistlib
+// and Apple's writers produce.
+bool parseXmlDate(const std::string& text, double& at)
+{
+    size_t i = 0;
+    auto number = [&](size_t digits, int& out)
+    {
+        out = 0;
+        for (size_t k = 0; k < digits; ++k, ++i)
+        {
+            if (i >= text.size() || text[i] < '0' || text[i] > '9')
+                return false;
+            out = out * 10 + (text[i] - '0');
+        }
+        return true;
+    };
+    int year = 0, month = 1, day = 1, hour = 0, minute = 0, second = 0;
+    double fraction = 0;
+    if (!number(4, year))
+        return false;
+    auto next = [&](char c) { return i < text.size() && text[i] == c && (++i, true); };
+    if (next('-'))
+    {
+        if (!number(2, month))
+            return false;
+        if (next('-'))
+        {
+            if (!number(2, day))
+                return false;
+            if (next('T'))
+            {
+                if (!number(2, hour))
+                    return false;
+                if (next(':'))
+                {
+                    if (!number(2, minute))
+                        return false;
+                    if (next(':'))
+                    {
+                        if (!number(2, second))
+                            return false;
+                        if (next('.'))
+                        {
+                            double scale = 0.1;
+                            const size_t start = i;
+                            for (; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i)
+                            {
+                                fraction += (text[i] - '0') * scale;
+                                scale /= 10;
+                            }
+                            if (i == start)
+                                return false;
+                        }
+                    }
+                }
+            }
+        }
+    }
+    if (!next('Z') || i != text.size())
+        return false;
+    static const unsigned monthDays[] = {31, 29, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+    const bool leap = (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
+    if (year < 1 || month < 1 || month > 12 || day < 1 ||
+        static_cast<unsigned>(day) > monthDays[month - 1] || (month == 2 && day == 29 && !leap) ||
+        hour > 23 || minute > 59 || second > 59)
+        return false;
+    const int64_t days =
+        daysFromCivil(year, static_cast<unsigned>(month), static_cast<unsigned>(day));
+    at = static_cast<double>(days) * kSecondsPerDay + hour * 3600.0 + minute * 60.0 + second +
+         fraction;
+    return true;
+}
+
+// Decimal or 0x-hexadecimal, from -2^63 to 2^64-1; surrounding blanks allowed.
+CFNumberRef parseXmlInteger(const std::string& raw)
+{
+    const size_t first = raw.find_first_not_of(" \t\r\n");
+    if (first == std::string::npos)
+        return nullptr;
+    const std::string text = raw.substr(first, raw.find_last_not_of(" \t\r\n") - first + 1);
+    size_t i = 0;
+    bool negative = false;
+    if (text[i] == '+' || text[i] == '-')
+        negative = text[i++] == '-';
+    unsigned base = 10;
+    if (text.size() > i + 1 && text[i] == '0' && (text[i + 1] == 'x' || text[i + 1] == 'X'))
+    {
+        base = 16;
+        i += 2;
+    }
+    if (i == text.size())
+        return nullptr;
+    uint64_t magnitude = 0;
+    for (; i < text.size(); ++i)
+    {
+        const char c = text[i];
+        unsigned digit = 0;
+        if (c >= '0' && c <= '9')
+            digit = static_cast<unsigned>(c - '0');
+        else if (base == 16 && c >= 'a' && c <= 'f')
+            digit = static_cast<unsigned>(c - 'a' + 10);
+        else if (base == 16 && c >= 'A' && c <= 'F')
+            digit = static_cast<unsigned>(c - 'A' + 10);
+        else
+            return nullptr;
+        if (magnitude > (UINT64_MAX - digit) / base)
+            return nullptr;
+        magnitude = magnitude * base + digit;
+    }
+    if (negative)
+    {
+        if (magnitude > static_cast<uint64_t>(INT64_MAX) + 1)
+            return nullptr;
+        const int64_t value = magnitude == static_cast<uint64_t>(INT64_MAX) + 1
+                                  ? INT64_MIN
+                                  : -static_cast<int64_t>(magnitude);
+        return CFNumberCreate(nullptr, kCFNumberSInt64Type, &value);
+    }
+    if (magnitude > static_cast<uint64_t>(INT64_MAX))
+        return cf::createNumberAboveInt64(magnitude);
+    const int64_t value = static_cast<int64_t>(magnitude);
+    return CFNumberCreate(nullptr, kCFNumberSInt64Type, &value);
+}
+
+bool parseXmlReal(const std::string& raw, double& value)
+{
+    const size_t first = raw.find_first_not_of(" \t\r\n");
+    if (first == std::string::npos)
+        return false;
+    std::string text = raw.substr(first, raw.find_last_not_of(" \t\r\n") - first + 1);
+    bool negative = false;
+    if (text[0] == '+' || text[0] == '-')
+    {
+        negative = text[0] == '-';
+        text.erase(0, 1);
+    }
+    std::string lower = text;
+    for (char& c : lower)
+        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    if (lower == "nan")
+        value = std::numeric_limits<double>::quiet_NaN();
+    else if (lower == "inf" || lower == "infinity")
+        value = std::numeric_limits<double>::infinity();
+    else
+    {
+        // from_chars ignores the locale, which Qt programs set from the environment.
+        if (text.empty() || !(std::isdigit(static_cast<unsigned char>(text[0])) || text[0] == '.'))
+            return false;
+        const auto end = text.data() + text.size();
+        const auto result = std::from_chars(text.data(), end, value);
+        if (result.ec != std::errc() || result.ptr != end)
+            return false;
+    }
+    if (negative)
+        value = -value;
+    return true;
+}
+
+// Written as the earlier releases wrote it (libplist's form), so files stay byte for byte the same.
+std::string xmlReal(double value)
+{
+    if (std::isnan(value))
+        return "nan";
+    if (std::isinf(value))
+        return value > 0 ? "+infinity" : "-infinity";
+    if (value == 0.0)
+        return "0.0";
+    char buffer[64];
+    auto result =
+        std::to_chars(buffer, buffer + sizeof buffer, value, std::chars_format::general, 17);
+    return std::string(buffer, result.ptr);
+}
+
+const char kBase64[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+
+bool decodeBase64(const std::string& text, std::vector<UInt8>& out)
+{
+    uint32_t bits = 0;
+    int count = 0, padding = 0;
+    for (char c : text)
+    {
+        if (c == ' ' || c == '\t' || c == '\r' || c == '\n')
+            continue;
+        if (c == '=')
+        {
+            ++padding;
+            continue;
+        }
+        const char* at = std::strchr(kBase64, c);
+        if (!at || c == '\0' || padding)
+            return false;
+        bits = (bits << 6) | static_cast<uint32_t>(at - kBase64);
+        if (++count == 4)
+        {
+            out.push_back(static_cast<UInt8>(bits >> 16));
+            out.push_back(static_cast<UInt8>(bits >> 8));
+            out.push_back(static_cast<UInt8>(bits));
+            bits = 0;
+            count = 0;
+        }
+    }
+    if (count == 1 || padding > 2)
+        return false;
+    if (count == 2)
+        out.push_back(static_cast<UInt8>(bits >> 4));
+    else if (count == 3)
+    {
+        out.push_back(static_cast<UInt8>(bits >> 10));
+        out.push_back(static_cast<UInt8>(bits >> 2));
+    }
     return true;
 }
 
@@ -107,7 +431,168 @@ struct Validator
     }
 };
 
-// Converts a valid property list into a libplist tree.
+void appendEscaped(const std::string& text, std::string& out)
+{
+    for (char c : text)
+    {
+        switch (c)
+        {
+        case '&':
+            out += "&amp;";
+            break;
+        case '<':
+            out += "&lt;";
+            break;
+        case '>':
+            out += "&gt;";
+            break;
+        case '\r':
+            // A raw carriage return would read back as a line feed in other readers.
+            out += "&#13;";
+            break;
+        default:
+            out += c;
+        }
+    }
+}
+
+bool xmlText(CFStringRef string, std::string& text)
+{
+    return cf::utf8Of(string, text) && text.find('\0') == std::string::npos &&
+           xmlSafe(cf::utf16Of(string));
+}
+
+// Writes one value of a valid property list (nesting already bounded) at the
+// given depth, in the layout earlier releases produced through libplist.
+bool writeXml(CFTypeRef value, size_t depth, std::string& out, std::string& problem)
+{
+    const std::string indent(depth, '\t');
+    const CFTypeID type = CFGetTypeID(value);
+    switch (type)
+    {
+    case cf::kStringTypeID:
+    {
+        std::string text;
+        if (!xmlText(static_cast<CFStringRef>(value), text))
+        {
+            problem = "A string holds characters a property list file cannot store.";
+            return false;
+        }
+        out += indent + "<string>";
+        appendEscaped(text, out);
+        out += "</string>\n";
+        return true;
+    }
+    case cf::kNumberTypeID:
+    {
+        auto number = static_cast<CFNumberRef>(value);
+        if (cf::numberIsFloat(number))
+            out += indent + "<real>" + xmlReal(cf::numberAsDouble(number)) + "</real>\n";
+        else if (cf::numberIsAboveInt64(number))
+        {
+            out += indent + "<integer>" + std::to_string(cf::numberAboveInt64Value(number)) +
+                   "</integer>\n";
+        }
+        else
+            out +=
+                indent + "<integer>" + std::to_string(cf::numberAsInt64(number)) + "</integer>\n";
+        return true;
+    }
+    case cf::kBooleanTypeID:
+        out += indent +
+               (CFBooleanGetValue(static_cast<CFBooleanRef>(value)) ? "<true/>\n" : "<false/>\n");
+        return true;
+    case cf::kDataTypeID:
+    {
+        auto data = static_cast<CFDataRef>(value);
+        const UInt8* bytes = CFDataGetBytePtr(data);
+        const size_t size = static_cast<size_t>(CFDataGetLength(data));
+        // Lines shrink with the indentation, which stops growing at eight tabs.
+        const size_t lineIndent = std::min<size_t>(depth, 8);
+        const size_t width = 76 - 8 * lineIndent;
+        std::string encoded;
+        encoded.reserve((size + 2) / 3 * 4);
+        for (size_t i = 0; i < size; i += 3)
+        {
+            const uint32_t n = static_cast<uint32_t>(bytes[i]) << 16 |
+                               (i + 1 < size ? static_cast<uint32_t>(bytes[i + 1]) << 8 : 0) |
+                               (i + 2 < size ? bytes[i + 2] : 0);
+            encoded += kBase64[n >> 18 & 63];
+            encoded += kBase64[n >> 12 & 63];
+            encoded += i + 1 < size ? kBase64[n >> 6 & 63] : '=';
+            encoded += i + 2 < size ? kBase64[n & 63] : '=';
+        }
+        out += indent + "<data>\n";
+        for (size_t i = 0; i < encoded.size(); i += width)
+            out += std::string(lineIndent, '\t') + encoded.substr(i, width) + "\n";
+        out += indent + "</data>\n";
+        return true;
+    }
+    case cf::kDateTypeID:
+    {
+        const double at = CFDateGetAbsoluteTime(static_cast<CFDateRef>(value));
+        if (!dateWritableInXml(at))
+        {
+            problem = "A date lies outside the years 1 to 9999, which an XML property list "
+                      "cannot store.";
+            return false;
+        }
+        out += indent + "<date>" + xmlDate(at) + "</date>\n";
+        return true;
+    }
+    case cf::kArrayTypeID:
+    {
+        auto array = static_cast<CFArrayRef>(value);
+        const CFIndex count = CFArrayGetCount(array);
+        if (count == 0)
+        {
+            out += indent + "<array/>\n";
+            return true;
+        }
+        out += indent + "<array>\n";
+        for (CFIndex i = 0; i < count; ++i)
+            if (!writeXml(CFArrayGetValueAtIndex(array, i), depth + 1, out, problem))
+                return false;
+        out += indent + "</array>\n";
+        return true;
+    }
+    case cf::kDictionaryTypeID:
+    {
+        auto dict = static_cast<CFDictionaryRef>(value);
+        const CFIndex count = CFDictionaryGetCount(dict);
+        if (count == 0)
+        {
+            out += indent + "<dict/>\n";
+            return true;
+        }
+        std::vector<const void*> keys(static_cast<size_t>(count)),
+            values(static_cast<size_t>(count));
+        CFDictionaryGetKeysAndValues(dict, keys.data(), values.data());
+        out += indent + "<dict>\n";
+        for (size_t i = 0; i < keys.size(); ++i)
+        {
+            std::string key;
+            if (!xmlText(static_cast<CFStringRef>(keys[i]), key))
+            {
+                problem = "A dictionary key holds characters a property list file cannot store.";
+                return false;
+            }
+            out += indent + "\t<key>";
+            appendEscaped(key, out);
+            out += "</key>\n";
+            if (!writeXml(values[i], depth + 1, out, problem))
+                return false;
+        }
+        out += indent + "</dict>\n";
+        return true;
+    }
+    default:
+        problem = "The property list holds a " + cf::typeName(type) + ".";
+        return false;
+    }
+}
+
+// Converts a valid property list into a libplist tree (for the binary format).
 plist_t toPlist(CFTypeRef value, bool forXml, std::string& problem)
 {
     const CFTypeID type = CFGetTypeID(value);
@@ -130,6 +615,18 @@ plist_t toPlist(CFTypeRef value, bool forXml, std::string& problem)
         auto number = static_cast<CFNumberRef>(value);
         if (cf::numberIsFloat(number))
             return plist_new_real(cf::numberAsDouble(number));
+        if (cf::numberIsAboveInt64(number))
+        {
+            std::vector<unsigned char> object(17, 0);
+            object[0] = 0x14; // 16-byte integer; the upper half stays zero
+            const uint64_t value = cf::numberAboveInt64Value(number);
+            for (int i = 0; i < 8; ++i)
+                object[static_cast<size_t>(16 - i)] = static_cast<unsigned char>(value >> (8 * i));
+            plist_t node = nodeFromBinaryObject(object);
+            if (!node)
+                problem = "An integer could not be stored.";
+            return node;
+        }
         return plist_new_uint(static_cast<uint64_t>(cf::numberAsInt64(number)));
     }
     case cf::kBooleanTypeID:
@@ -143,14 +640,16 @@ plist_t toPlist(CFTypeRef value, bool forXml, std::string& problem)
     case cf::kDateTypeID:
     {
         const double at = CFDateGetAbsoluteTime(static_cast<CFDateRef>(value));
-        double seconds = std::floor(at);
-        double micro = std::round((at - seconds) * 1e6);
-        if (micro >= 1e6)
-        {
-            seconds += 1;
-            micro -= 1e6;
-        }
-        return plist_new_date(static_cast<int32_t>(seconds), static_cast<int32_t>(micro));
+        uint64_t bits = 0;
+        std::memcpy(&bits, &at, sizeof bits);
+        std::vector<unsigned char> object(9);
+        object[0] = 0x33;
+        for (int i = 0; i < 8; ++i)
+            object[static_cast<size_t>(8 - i)] = static_cast<unsigned char>(bits >> (8 * i));
+        plist_t node = nodeFromBinaryObject(object);
+        if (!node)
+            problem = "A date could not be stored.";
+        return node;
     }
     case cf::kArrayTypeID:
     {
@@ -221,8 +720,13 @@ bool storableWithin(CFTypeRef value, int depth, std::string& problem)
     case cf::kNumberTypeID:
     case cf::kBooleanTypeID:
     case cf::kDataTypeID:
-    case cf::kDateTypeID:
         return true;
+    case cf::kDateTypeID:
+        if (dateWritableInXml(CFDateGetAbsoluteTime(static_cast<CFDateRef>(value))))
+            return true;
+        problem = "A date lies outside the years 1 to 9999, which an XML property list cannot "
+                  "store.";
+        return false;
     case cf::kArrayTypeID:
     {
         auto array = static_cast<CFArrayRef>(value);
@@ -289,9 +793,21 @@ CFTypeRef fromPlist(plist_t node, CFOptionFlags mutability, int depth, std::stri
     }
     case PLIST_UINT:
     {
-        // libplist keeps integers as 64 bits; negative ones are two's complement.
+        // libplist keeps integers as 64 bits; negative ones are two's complement,
+        // and only the encoded form tells them from values above INT64_MAX.
         uint64_t raw = 0;
         plist_get_uint_val(node, &raw);
+        if (raw > static_cast<uint64_t>(INT64_MAX))
+        {
+            std::vector<unsigned char> object;
+            if (!binaryObjectOf(node, object) || object.empty())
+            {
+                problem = "The property list holds an integer that cannot be read.";
+                return nullptr;
+            }
+            if (object[0] == 0x14)
+                return cf::createNumberAboveInt64(raw);
+        }
         const int64_t value = static_cast<int64_t>(raw);
         return CFNumberCreate(nullptr, kCFNumberSInt64Type, &value);
     }
@@ -334,9 +850,16 @@ CFTypeRef fromPlist(plist_t node, CFOptionFlags mutability, int depth, std::stri
     }
     case PLIST_DATE:
     {
-        int32_t seconds = 0, micro = 0;
-        plist_get_date_val(node, &seconds, &micro);
-        return CFDateCreate(nullptr, static_cast<double>(seconds) + micro * 1e-6);
+        std::vector<unsigned char> object;
+        if (!binaryObjectOf(node, object) || object.size() < 9 || object[0] != 0x33)
+        {
+            problem = "The property list holds a date that cannot be read.";
+            return nullptr;
+        }
+        const uint64_t bits = bigEndian(object.data() + 1, 8);
+        double at = 0;
+        std::memcpy(&at, &bits, sizeof at);
+        return CFDateCreate(nullptr, at);
     }
     case PLIST_UID:
     {
@@ -427,6 +950,469 @@ CFTypeRef fromPlist(plist_t node, CFOptionFlags mutability, int depth, std::stri
         return nullptr;
     }
 }
+
+// Reads an XML property list without recursion: containers being filled sit on
+// an explicit stack bounded by kMaxDepth.
+class XmlReader
+{
+public:
+    XmlReader(const char* text, size_t size, CFOptionFlags mutability)
+        : m_p(text), m_end(text + size), m_mutability(mutability)
+    {
+    }
+    ~XmlReader()
+    {
+        for (Frame& frame : m_stack)
+        {
+            CFRelease(frame.container);
+            if (frame.key)
+                CFRelease(frame.key);
+        }
+        if (m_result)
+            CFRelease(m_result);
+    }
+
+    CFPropertyListRef read(std::string& problem)
+    {
+        if (!run())
+        {
+            // The message quotes the input, which need not be valid UTF-8.
+            for (char& c : m_problem)
+                if (static_cast<unsigned char>(c) >= 0x80 || static_cast<unsigned char>(c) < 0x20)
+                    c = '?';
+            problem = "The data is not a valid XML property list: " + m_problem;
+            return nullptr;
+        }
+        CFPropertyListRef result = m_result;
+        m_result = nullptr;
+        return result;
+    }
+
+private:
+    struct Frame
+    {
+        bool dict;
+        CFTypeRef container;
+        CFStringRef key;
+    };
+
+    bool fail(const std::string& what)
+    {
+        if (m_problem.empty())
+            m_problem = what + ".";
+        return false;
+    }
+    bool startsWith(const char* literal) const
+    {
+        const size_t n = std::strlen(literal);
+        return static_cast<size_t>(m_end - m_p) >= n && std::memcmp(m_p, literal, n) == 0;
+    }
+    bool skipPast(const char* literal)
+    {
+        const size_t n = std::strlen(literal);
+        for (const char* q = m_p; static_cast<size_t>(m_end - q) >= n; ++q)
+            if (std::memcmp(q, literal, n) == 0)
+            {
+                m_p = q + n;
+                return true;
+            }
+        return false;
+    }
+    static bool blank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
+
+    // Skips a comment or processing instruction at m_p; false when there is none.
+    bool skipMarkup(bool& ok)
+    {
+        ok = true;
+        if (startsWith("<!--"))
+            ok = skipPast("-->") || fail("a comment is not closed");
+        else if (startsWith("<?"))
+            ok = skipPast("?>") || fail("a processing instruction is not closed");
+        else
+            return false;
+        return true;
+    }
+
+    // Parses the tag at m_p ("<name ...>", "<name/>" or "</name>").
+    bool tag(std::string& name, bool& closing, bool& empty)
+    {
+        ++m_p;
+        closing = m_p < m_end && *m_p == '/';
+        if (closing)
+            ++m_p;
+        const char* start = m_p;
+        while (m_p < m_end && !blank(*m_p) && *m_p != '>' && *m_p != '/')
+            ++m_p;
+        name.assign(start, m_p);
+        char quote = 0;
+        for (; m_p < m_end; ++m_p)
+        {
+            if (quote)
+            {
+                if (*m_p == quote)
+                    quote = 0;
+            }
+            else if (*m_p == '"' || *m_p == '\'')
+                quote = *m_p;
+            else if (*m_p == '>')
+                break;
+        }
+        if (m_p >= m_end || name.empty())
+            return fail("a tag is not closed");
+        empty = m_p[-1] == '/' && !closing;
+        ++m_p;
+        return true;
+    }
+
+    // The text of a leaf element up to its end tag, entities and CDATA resolved.
+    bool content(const std::string& name, std::string& text)
+    {
+        while (m_p < m_end)
+        {
+            const char c = *m_p;
+            if (c == '<')
+            {
+                bool ok = true;
+                if (skipMarkup(ok))
+                {
+                    if (!ok)
+                        return false;
+                    continue;
+                }
+                if (startsWith("<![CDATA["))
+                {
+                    const char* start = m_p + 9;
+                    m_p = start;
+                    if (!skipPast("]]>"))
+                        return fail("a CDATA section is not closed");
+                    text.append(start, m_p - 3);
+                    continue;
+                }
+                std::string endName;
+                bool closing = false, empty = false;
+                if (!tag(endName, closing, empty))
+                    return false;
+                if (!closing || endName != name)
+                    return fail("<" + name + "> holds another element");
+                return true;
+            }
+            if (c == '&')
+            {
+                if (!entity(text))
+                    return false;
+                continue;
+            }
+            text += c;
+            ++m_p;
+        }
+        return fail("<" + name + "> is not closed");
+    }
+
+    bool entity(std::string& text)
+    {
+        const char* semicolon = static_cast<const char*>(
+            std::memchr(m_p, ';', static_cast<size_t>(std::min<ptrdiff_t>(m_end - m_p, 12))));
+        if (!semicolon)
+            return fail("an entity reference is not closed");
+        const std::string name(m_p + 1, semicolon);
+        m_p = semicolon + 1;
+        static const std::pair<const char*, char> named[] = {
+            {"lt", '<'}, {"gt", '>'}, {"amp", '&'}, {"quot", '"'}, {"apos", '\''}};
+        for (const auto& entry : named)
+            if (name == entry.first)
+            {
+                text += entry.second;
+                return true;
+            }
+        if (name.size() < 2 || name[0] != '#')
+            return fail("unknown entity &" + name + ";");
+        const bool hex = name[1] == 'x';
+        uint32_t code = 0;
+        const size_t first = hex ? 2 : 1;
+        if (first >= name.size())
+            return fail("an empty character reference");
+        for (size_t i = first; i < name.size(); ++i)
+        {
+            const char c = name[i];
+            uint32_t digit;
+            if (c >= '0' && c <= '9')
+                digit = static_cast<uint32_t>(c - '0');
+            else if (hex && c >= 'a' && c <= 'f')
+                digit = static_cast<uint32_t>(c - 'a' + 10);
+            else if (hex && c >= 'A' && c <= 'F')
+                digit = static_cast<uint32_t>(c - 'A' + 10);
+            else
+                return fail("a malformed character reference");
+            code = code * (hex ? 16 : 10) + digit;
+            if (code > 0x10FFFF)
+                return fail("a character reference beyond Unicode");
+        }
+        if (code == 0 || (code >= 0xD800 && code <= 0xDFFF))
+            return fail("a character reference to a character XML cannot hold");
+        if (code < 0x80)
+            text += static_cast<char>(code);
+        else if (code < 0x800)
+        {
+            text += static_cast<char>(0xC0 | code >> 6);
+            text += static_cast<char>(0x80 | (code & 0x3F));
+        }
+        else if (code < 0x10000)
+        {
+            text += static_cast<char>(0xE0 | code >> 12);
+            text += static_cast<char>(0x80 | (code >> 6 & 0x3F));
+            text += static_cast<char>(0x80 | (code & 0x3F));
+        }
+        else
+        {
+            text += static_cast<char>(0xF0 | code >> 18);
+            text += static_cast<char>(0x80 | (code >> 12 & 0x3F));
+            text += static_cast<char>(0x80 | (code >> 6 & 0x3F));
+            text += static_cast<char>(0x80 | (code & 0x3F));
+        }
+        return true;
+    }
+
+    CFTypeRef freeze(CFTypeRef container, bool dict) const
+    {
+        if (m_mutability != kCFPropertyListImmutable)
+            return container;
+        CFTypeRef frozen =
+            dict ? static_cast<CFTypeRef>(
+                       CFDictionaryCreateCopy(nullptr, static_cast<CFDictionaryRef>(container)))
+                 : static_cast<CFTypeRef>(
+                       CFArrayCreateCopy(nullptr, static_cast<CFArrayRef>(container)));
+        CFRelease(container);
+        return frozen;
+    }
+
+    // Hands a finished value (owned) to the container being filled, or keeps it as the result.
+    bool deliver(CFTypeRef value, bool isKey)
+    {
+        if (m_stack.empty())
+        {
+            if (m_result || m_closedPlist)
+            {
+                CFRelease(value);
+                return fail("more than one top-level value");
+            }
+            m_result = value;
+            return true;
+        }
+        Frame& top = m_stack.back();
+        if (!top.dict)
+        {
+            CFArrayAppendValue(static_cast<CFMutableArrayRef>(const_cast<void*>(top.container)),
+                               value);
+            CFRelease(value);
+            return true;
+        }
+        if (isKey && !top.key)
+        {
+            top.key = static_cast<CFStringRef>(value);
+            return true;
+        }
+        if (!top.key)
+        {
+            CFRelease(value);
+            return fail("a dictionary value has no key");
+        }
+        CFDictionarySetValue(static_cast<CFMutableDictionaryRef>(const_cast<void*>(top.container)),
+                             top.key, value);
+        CFRelease(top.key);
+        top.key = nullptr;
+        CFRelease(value);
+        return true;
+    }
+
+    CFTypeRef leaf(const std::string& name, const std::string& text)
+    {
+        if (name == "string" || name == "key")
+        {
+            CFStringRef string = cf::createString(text);
+            if (!string)
+                fail("a string is not valid UTF-8");
+            return string;
+        }
+        if (name == "integer")
+        {
+            CFNumberRef number = parseXmlInteger(text);
+            if (!number)
+                fail("\"" + text.substr(0, 40) + "\" is not an integer from -2^63 to 2^64-1");
+            return number;
+        }
+        if (name == "real")
+        {
+            double value = 0;
+            if (!parseXmlReal(text, value))
+            {
+                fail("\"" + text.substr(0, 40) + "\" is not a real number");
+                return nullptr;
+            }
+            return CFNumberCreate(nullptr, kCFNumberFloat64Type, &value);
+        }
+        if (name == "date")
+        {
+            double at = 0;
+            if (!parseXmlDate(text, at))
+            {
+                fail("\"" + text.substr(0, 40) + "\" is not a date");
+                return nullptr;
+            }
+            return CFDateCreate(nullptr, at);
+        }
+        if (name == "data")
+        {
+            std::vector<UInt8> bytes;
+            if (!decodeBase64(text, bytes))
+            {
+                fail("<data> holds text that is not Base64");
+                return nullptr;
+            }
+            if (m_mutability == kCFPropertyListMutableContainersAndLeaves)
+            {
+                CFMutableDataRef data = CFDataCreateMutable(nullptr, 0);
+                CFDataAppendBytes(data, bytes.data(), static_cast<CFIndex>(bytes.size()));
+                return data;
+            }
+            return CFDataCreate(nullptr, bytes.data(), static_cast<CFIndex>(bytes.size()));
+        }
+        if (name == "true" || name == "false")
+        {
+            if (text.find_first_not_of(" \t\r\n") != std::string::npos)
+            {
+                fail("<" + name + "> holds text");
+                return nullptr;
+            }
+            return name == "true" ? kCFBooleanTrue : kCFBooleanFalse;
+        }
+        fail("unknown element <" + name.substr(0, 40) + ">");
+        return nullptr;
+    }
+
+    bool run()
+    {
+        bool inPlist = false;
+        while (true)
+        {
+            while (m_p < m_end && (blank(*m_p) || *m_p == '\0'))
+                ++m_p;
+            if (m_p >= m_end)
+                break;
+            if (*m_p != '<')
+                return fail("text outside any value");
+            bool ok = true;
+            if (skipMarkup(ok))
+            {
+                if (!ok)
+                    return false;
+                continue;
+            }
+            if (startsWith("<!DOCTYPE"))
+            {
+                if (m_result || inPlist || !m_stack.empty())
+                    return fail("a document type declaration inside the document");
+                const char* bracket = nullptr;
+                for (const char* q = m_p; q < m_end; ++q)
+                    if (*q == '[' || *q == '>')
+                    {
+                        bracket = q;
+                        break;
+                    }
+                if (!bracket)
+                    return fail("the document type declaration is not closed");
+                m_p = bracket;
+                if (!(*bracket == '[' ? skipPast("]") && skipPast(">") : skipPast(">")))
+                    return fail("the document type declaration is not closed");
+                continue;
+            }
+            if (startsWith("<!"))
+                return fail("markup outside any value");
+            std::string name;
+            bool closing = false, empty = false;
+            if (!tag(name, closing, empty))
+                return false;
+            if (name == "plist")
+            {
+                if (closing)
+                {
+                    if (!inPlist || !m_stack.empty())
+                        return fail("</plist> out of place");
+                    inPlist = false;
+                    m_closedPlist = true;
+                }
+                else
+                {
+                    if (inPlist || m_closedPlist || m_result || !m_stack.empty())
+                        return fail("<plist> out of place");
+                    inPlist = !empty;
+                    m_closedPlist = empty;
+                }
+                continue;
+            }
+            if (name == "dict" || name == "array")
+            {
+                const bool dict = name == "dict";
+                if (closing)
+                {
+                    if (m_stack.empty() || m_stack.back().dict != dict)
+                        return fail("</" + name + "> does not close the open element");
+                    Frame frame = m_stack.back();
+                    m_stack.pop_back();
+                    if (frame.key)
+                    {
+                        CFRelease(frame.key);
+                        CFRelease(frame.container);
+                        return fail("a dictionary key has no value");
+                    }
+                    if (!deliver(freeze(frame.container, dict), false))
+                        return false;
+                    continue;
+                }
+                if (m_result || m_closedPlist)
+                    return fail("more than one top-level value");
+                if (static_cast<int>(m_stack.size()) >= kMaxDepth)
+                    return fail("containers are nested too deeply");
+                CFTypeRef container =
+                    dict ? static_cast<CFTypeRef>(
+                               CFDictionaryCreateMutable(nullptr, 0, &kCFTypeDictionaryKeyCallBacks,
+                                                         &kCFTypeDictionaryValueCallBacks))
+                         : static_cast<CFTypeRef>(
+                               CFArrayCreateMutable(nullptr, 0, &kCFTypeArrayCallBacks));
+                if (empty)
+                {
+                    if (!deliver(freeze(container, dict), false))
+                        return false;
+                    continue;
+                }
+                m_stack.push_back(Frame{dict, container, nullptr});
+                continue;
+            }
+            if (closing)
+                return fail("</" + name.substr(0, 40) + "> out of place");
+            std::string text;
+            if (!empty && !content(name, text))
+                return false;
+            if (empty && name == "integer")
+                return fail("an empty <integer>");
+            CFTypeRef value = leaf(name, text);
+            if (!value || !deliver(value, name == "key"))
+                return false;
+        }
+        if (!m_stack.empty() || inPlist)
+            return fail("the document ends inside an element");
+        if (!m_result)
+            return fail("it holds no value");
+        return true;
+    }
+
+    const char* m_p;
+    const char* const m_end;
+    const CFOptionFlags m_mutability;
+    std::vector<Frame> m_stack;
+    CFTypeRef m_result = nullptr;
+    bool m_closedPlist = false;
+    std::string m_problem;
+};
 
 // libplist parses XML without recursion but frees recursively; refuse nesting
 // that could exhaust the stack before handing the text over. Every element
@@ -591,22 +1577,22 @@ CFPropertyListRef parse(CFDataRef data, CFOptionFlags options, CFPropertyListFor
             return nullptr;
         }
     }
-    plist_t root = nullptr;
+    CFPropertyListRef result = nullptr;
+    if (!binary)
+        result = XmlReader(bytes, size, options).read(problem);
+    else
     {
+        plist_t root = nullptr;
         std::lock_guard<std::mutex> lock(libplistMutex());
-        if (binary)
-            plist_from_bin(bytes, static_cast<uint32_t>(size), &root);
-        else
-            plist_from_xml(bytes, static_cast<uint32_t>(size), &root);
+        plist_from_bin(bytes, static_cast<uint32_t>(size), &root);
+        PlistHolder holder(root);
+        if (!root)
+        {
+            problem = "The data is not a valid binary property list.";
+            return nullptr;
+        }
+        result = fromPlist(root, options, 0, problem);
     }
-    PlistHolder holder(root);
-    if (!root)
-    {
-        problem = binary ? "The data is not a valid binary property list."
-                         : "The data is not a valid XML property list.";
-        return nullptr;
-    }
-    CFPropertyListRef result = fromPlist(root, options, 0, problem);
     if (result && format)
         *format = binary ? kCFPropertyListBinaryFormat_v1_0 : kCFPropertyListXMLFormat_v1_0;
     return result;
@@ -625,7 +1611,19 @@ CFDataRef serialize(CFPropertyListRef plist, CFPropertyListFormat format, std::s
         problem = validator.problem;
         return nullptr;
     }
-    PlistHolder root(toPlist(plist, format == kCFPropertyListXMLFormat_v1_0, problem));
+    if (format == kCFPropertyListXMLFormat_v1_0)
+    {
+        std::string out = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<!DOCTYPE plist PUBLIC "
+                          "\"-//Apple//DTD PLIST 1.0//EN\" "
+                          "\"http://www.apple.com/DTDs/PropertyList-1.0.dtd\">\n<plist "
+                          "version=\"1.0\">\n";
+        if (!writeXml(plist, 0, out, problem))
+            return nullptr;
+        out += "</plist>\n";
+        return CFDataCreate(nullptr, reinterpret_cast<const UInt8*>(out.data()),
+                            static_cast<CFIndex>(out.size()));
+    }
+    PlistHolder root(toPlist(plist, false, problem));
     if (!root)
         return nullptr;
     char* out = nullptr;

@@ -1,6 +1,5 @@
 #include "PropertyText.h"
 
-
 bool CPropertyText::isPublished(const QString& name)
 {
     return !name.startsWith(QLatin1String("$PKG_")) && !name.startsWith(QLatin1String("$AI_"));

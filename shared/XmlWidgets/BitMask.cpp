@@ -2,7 +2,6 @@
 
 #include "CheckBox.h"
 
-
 namespace
 {
 // A value that is not a decimal integer contributes no bits.

@@ -2,7 +2,6 @@
 
 #include "RadioButton.h"
 
-
 CButtonGroup::CButtonGroup(CXmlObject* parentObject, QWidget* parentWidget)
     : QButtonGroup(parentWidget), CXmlContainer(parentObject)
 {

@@ -12,6 +12,8 @@
 
 #include <chrono>
 #include <csignal>
+#include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <random>
@@ -112,6 +114,38 @@ TEST(CrashSafety, AFullDiskFailsTheWriteAndKeepsTheOldDocument)
         std::wstring marker;
         EXPECT_TRUE(storeOf(kind, path).Read(L"Kept", L"marker", marker, L"")) << kind;
         EXPECT_EQ(marker, L"old") << kind;
+    }
+}
+
+TEST(CrashSafety, AReallyFullFileSystemFailsTheWriteAndKeepsTheOldDocument)
+{
+    // A file system that is full, not a size limit: only root may mount one.
+    ASSERT_EQ(mkdir("small", 0700), 0);
+    if (::getuid() != 0 || std::system("mount -t tmpfs -o size=64k tmpfs small 2>/dev/null") != 0)
+        GTEST_SKIP() << "cannot mount a small tmpfs here (needs root and mount rights)";
+    struct Unmount
+    {
+        ~Unmount() { (void)std::system("umount small"); }
+    } unmount;
+    for (const std::string kind : {"cask", "simple"})
+    {
+        const std::string path = "small/" + kind + ".dat";
+        ASSERT_TRUE(storeOf(kind, path).Write(L"Kept", L"marker", L"old")) << kind;
+        {
+            // Fill what is left of the file system.
+            std::ofstream filler("small/" + kind + "-filler", std::ios::binary);
+            const std::string block(4096, 'f');
+            for (int i = 0; i < 64 && filler.write(block.data(), block.size()) && filler.flush();
+                 ++i)
+            {
+            }
+        }
+        EXPECT_FALSE(storeOf(kind, path).Write(L"Kept", L"marker", std::wstring(20000, L'n')))
+            << kind << ": the write must report the full disk";
+        std::wstring marker;
+        EXPECT_TRUE(storeOf(kind, path).Read(L"Kept", L"marker", marker, L"")) << kind;
+        EXPECT_EQ(marker, L"old") << kind;
+        std::remove(("small/" + kind + "-filler").c_str());
     }
 }
 

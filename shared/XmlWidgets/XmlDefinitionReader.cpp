@@ -5,7 +5,9 @@
 #include "utils/TinyXmlText.h"
 
 #include <QCoreApplication>
+#include <algorithm>
 #include <cctype>
+#include <cstddef>
 #include <cstring>
 #include <tinyxml.h>
 
@@ -25,9 +27,8 @@ public:
         {
             if (*m_p != '<')
             {
-                // Text: TinyXML reads it up to the next '<'.
-                const void* next = std::memchr(m_p, '<', size_t(m_end - m_p));
-                m_p = next ? static_cast<const char*>(next) : m_end;
+                // Text: TinyXML reads it up to the next '<', a character at a time.
+                step();
                 continue;
             }
             markup();
@@ -59,6 +60,15 @@ private:
         m_p = size_t(m_end - m_p) >= length ? m_p + length : m_end;
     }
 
+    // Steps over one character of text as TinyXML does: a UTF-8 lead byte takes as
+    // many bytes as it announces, whatever they are, so a '<' or a quote right after
+    // a stray lead byte belongs to the character and ends nothing.
+    void step()
+    {
+        const int length = TiXmlBase::utf8ByteTable[static_cast<unsigned char>(*m_p)];
+        m_p += std::min<std::ptrdiff_t>(std::max(length, 1), m_end - m_p);
+    }
+
     static bool isSpace(char c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
     // TinyXML takes every byte above 127 for a letter (UTF-8 names).
     static bool isNameStart(char c)
@@ -86,7 +96,7 @@ private:
         {
             const char quote = *m_p++;
             while (m_p < m_end && *m_p != quote)
-                ++m_p;
+                step();
             if (m_p < m_end)
                 ++m_p;
             return;

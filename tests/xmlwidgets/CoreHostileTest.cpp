@@ -57,6 +57,9 @@ TEST_F(CoreHostile, DepthScanFollowsTinyXmlsReading)
         {"</x></x><a><b><c>", 3}, // stray closing tags never lower the count below zero
         {"<\xc3\xa4><\xc3\xb6/></\xc3\xa4>", 2},
         {"<?xml\x01ln/><e/>", 1},
+        // A stray UTF-8 lead byte takes the next bytes with it, '<' and quotes too.
+        {"<a>\xd4</a><b/></a>", 2},
+        {"<a x='\xd4'></a>'><b/></a>", 2},
     };
     for (const auto& c : cases)
         EXPECT_EQ(CXmlDefinitionReader::nestingDepth(c.xml), c.depth) << c.xml;

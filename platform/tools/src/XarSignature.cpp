@@ -241,8 +241,13 @@ bool cmsMatches(const X509* leaf, const CXarSignature::SInfo& info, std::string&
 {
     const auto* p = reinterpret_cast<const unsigned char*>(info.sCmsSignature.data());
     CmsPtr cms(d2i_CMS_ContentInfo(nullptr, &p, static_cast<long>(info.sCmsSignature.size())));
-    BioPtr content(BIO_new_mem_buf(info.sChecksum.data(), static_cast<int>(info.sChecksum.size())));
-    if (!cms || !content ||
+    // The checksum reaches CMS_verify through a buffering BIO: given a memory BIO it makes
+    // a copy of its own, which OpenSSL 3.0 loses when a hostile signature fails early.
+    BioPtr content(BIO_new(BIO_f_buffer()));
+    if (content)
+        BIO_push(content.get(),
+                 BIO_new_mem_buf(info.sChecksum.data(), static_cast<int>(info.sChecksum.size())));
+    if (!cms || !content || !BIO_next(content.get()) ||
         CMS_verify(cms.get(), nullptr, nullptr, content.get(), nullptr,
                    CMS_BINARY | CMS_NO_SIGNER_CERT_VERIFY) != 1)
     {

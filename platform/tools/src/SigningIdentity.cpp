@@ -1,5 +1,6 @@
 #include "SigningIdentity.h"
 
+#include "OpenSsl.h"
 #include "ToolError.h"
 
 #include <algorithm>
@@ -23,22 +24,7 @@ namespace
 const std::size_t kMaxPkcs12Size = 1024 * 1024;
 const std::size_t kMaxPasswordFileSize = 64 * 1024;
 
-template <typename T, void (*Free)(T*)> struct SFree
-{
-    void operator()(T* p) const { Free(p); }
-};
 using PKCS12Ptr = std::unique_ptr<PKCS12, SFree<PKCS12, PKCS12_free>>;
-using X509Ptr = std::unique_ptr<X509, SFree<X509, X509_free>>;
-std::string opensslError()
-{
-    const unsigned long code = ERR_get_error();
-    ERR_clear_error();
-    if (!code)
-        return "unknown error";
-    char buffer[256];
-    ERR_error_string_n(code, buffer, sizeof buffer);
-    return buffer;
-}
 
 using PkeyCtxPtr = std::unique_ptr<EVP_PKEY_CTX, SFree<EVP_PKEY_CTX, EVP_PKEY_CTX_free>>;
 using CmsPtr = std::unique_ptr<CMS_ContentInfo, SFree<CMS_ContentInfo, CMS_ContentInfo_free>>;

@@ -1,6 +1,7 @@
 #include "XarSignature.h"
 
 #include "Digest.h"
+#include "OpenSsl.h"
 #include "ToolError.h"
 #include "XarReader.h"
 
@@ -31,11 +32,6 @@ const std::size_t kMaxCertificates = 16;
 const std::size_t kMaxCertificateText = 64 * 1024;
 const std::uint64_t kMaxSignatureSize = 64 * 1024;
 
-template <typename T, void (*Free)(T*)> struct SFree
-{
-    void operator()(T* p) const { Free(p); }
-};
-using X509Ptr = std::unique_ptr<X509, SFree<X509, X509_free>>;
 using StorePtr = std::unique_ptr<X509_STORE, SFree<X509_STORE, X509_STORE_free>>;
 using StoreCtxPtr = std::unique_ptr<X509_STORE_CTX, SFree<X509_STORE_CTX, X509_STORE_CTX_free>>;
 using PkeyCtxPtr = std::unique_ptr<EVP_PKEY_CTX, SFree<EVP_PKEY_CTX, EVP_PKEY_CTX_free>>;
@@ -47,17 +43,6 @@ void freeStack(STACK_OF(X509) * stack)
     sk_X509_pop_free(stack, X509_free);
 }
 using StackPtr = std::unique_ptr<STACK_OF(X509), SFree<STACK_OF(X509), freeStack>>;
-
-std::string opensslError()
-{
-    const unsigned long code = ERR_get_error();
-    ERR_clear_error();
-    if (!code)
-        return "unknown error";
-    char buffer[256];
-    ERR_error_string_n(code, buffer, sizeof buffer);
-    return buffer;
-}
 
 std::string text(const TiXmlElement* element)
 {

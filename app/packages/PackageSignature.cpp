@@ -15,11 +15,6 @@ const int kCheckLimitMs = 120000;
 const int kMaxReportBytes = 64 * 1024;
 const int kMaxChain = 16;
 
-QString tr(const char* text)
-{
-    return QCoreApplication::translate("CPackageSignature", text);
-}
-
 QString valueAfter(const QString& line, const QString& label)
 {
     return line.mid(label.size()).trimmed();

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QCoreApplication>
 #include <QList>
 #include <QString>
 
@@ -9,6 +10,8 @@
 // never a reason to refuse a package.
 class CPackageSignature
 {
+    Q_DECLARE_TR_FUNCTIONS(CPackageSignature)
+
 public:
     enum State
     {

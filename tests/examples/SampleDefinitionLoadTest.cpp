@@ -3,6 +3,7 @@
 // belongs to the main window).
 #include "SampleFiles.h"
 
+#include "StandInRoot.h"
 #include <ActionItem.h>
 #include <PageHolder.h>
 #include <QStringList>
@@ -12,35 +13,27 @@
 #include <gtest/gtest.h>
 #include <map>
 #include <memory>
+
 #include <tinyxml.h>
 #include <utils/Version.h>
 
 namespace
 {
 // Stands in for the main window: root of the tree, page holder, element filter.
-class CSampleRoot : public QWidget, public CXmlContainer, public CXmlValidator
+class CSampleRoot : public TestSupport::CStandInRoot, public CXmlValidator
 {
 public:
     CSampleRoot(const std::string& sPackageOs, const QStringList& options)
-        : CXmlContainer(nullptr), m_sPackageOs(sPackageOs), m_lOptions(options)
+        : CStandInRoot(true), m_pHolder(holder()), m_sPackageOs(sPackageOs), m_lOptions(options)
     {
     }
-
-    QWidget* widget() const override { return const_cast<CSampleRoot*>(this); }
 
     CXmlWidget* createWidget(const QString& name, QString& error) override
     {
-        if (name == "pageholder")
-            return m_pHolder = new CPageHolder(this, this);
+        // The index is the main window's own; the framework leaves it alone.
         if (name == "index")
             return nullptr;
-        return CXmlContainer::createWidget(name, error);
-    }
-
-    int addWidget(const QString& name, CXmlWidget* object, TiXmlElement* element,
-                  QString& error) override
-    {
-        return name == "pageholder" ? 0 : CXmlContainer::addWidget(name, object, element, error);
+        return CStandInRoot::createWidget(name, error);
     }
 
     int initSignal(const QString& signal, const CActionItem*, TiXmlElement*, QString&) override
@@ -59,7 +52,7 @@ public:
         return sFlag.isEmpty() || m_lOptions.contains(sFlag) ? 0 : 2;
     }
 
-    CPageHolder* m_pHolder = nullptr;
+    CPageHolder* m_pHolder;
     int m_iValidateActions = 0;
 
 private:

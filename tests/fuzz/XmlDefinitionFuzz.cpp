@@ -7,6 +7,7 @@
 #include "GalleryObsoleteException.h"
 #include "Page.h"
 #include "PageHolder.h"
+#include "StandInRoot.h"
 #include "WidgetFactory.h"
 #include "XmlContainer.h"
 #include "XmlDefinitionReader.h"
@@ -22,29 +23,7 @@
 namespace
 {
 // Like the main window: the root container with a page holder made in advance.
-class CFuzzRoot : public QWidget, public CXmlContainer
-{
-public:
-    CFuzzRoot() : CXmlContainer(nullptr), m_pHolder(new CPageHolder(this, this)) {}
-
-    QWidget* widget() const override { return const_cast<CFuzzRoot*>(this); }
-    CXmlWidget* createWidget(const QString& name, QString& error) override
-    {
-        if (name == QLatin1String("pageholder"))
-            return m_pHolder;
-        return CXmlContainer::createWidget(name, error);
-    }
-    int addWidget(const QString& name, CXmlWidget* object, TiXmlElement* element,
-                  QString& error) override
-    {
-        if (name == QLatin1String("pageholder"))
-            return 0;
-        return CXmlContainer::addWidget(name, object, element, error);
-    }
-
-private:
-    CPageHolder* m_pHolder;
-};
+using CFuzzRoot = TestSupport::CStandInRoot;
 
 class CFuzzFactory : public CWidgetFactory
 {

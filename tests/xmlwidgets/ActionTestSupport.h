@@ -5,6 +5,7 @@
 // definition and answer modal dialogs.
 
 #include "ActionItem.h"
+#include "StandInRoot.h"
 #include "WidgetFactory.h"
 #include "XmlContainer.h"
 #include "XmlWidget.h"
@@ -28,17 +29,8 @@ inline QStringList& journal()
     return entries;
 }
 
-// The root of a test tree: a container whose widget is a plain window.
-class CTestRoot : public CXmlContainer
-{
-public:
-    CTestRoot() : CXmlContainer(nullptr), m_pWindow(new QWidget) {}
-    ~CTestRoot() override { delete m_pWindow; }
-    QWidget* widget() const override { return m_pWindow; }
-
-private:
-    QWidget* m_pWindow;
-};
+// The root of a test tree: the shared stand-in for the main window.
+using CTestRoot = TestSupport::CStandInRoot;
 
 // A value-holding object without an on-screen widget. performAction logs the slot
 // and fails exactly for the slot "fail"; the signal "fire" triggers actions.

@@ -8,26 +8,6 @@
 namespace FrameworkTest
 {
 
-CTestRoot::CTestRoot() : CXmlContainer(nullptr) {}
-
-CTestRoot::~CTestRoot() = default;
-
-QWidget* CTestRoot::widget() const
-{
-    return const_cast<CTestRoot*>(this);
-}
-
-void CTestRoot::onMouseOverWidgetImpl(const QString& text)
-{
-    m_lMouseOverTexts.append(text);
-}
-
-void CTestRoot::changeNotification(CXmlObject* child, CXmlObject* source)
-{
-    m_lNotificationSources.append(source);
-    CXmlContainer::changeNotification(child, source);
-}
-
 CTestField::CTestField(CXmlObject* parentObject, QWidget* parentWidget)
     : QWidget(parentWidget), CXmlWidget(parentObject)
 {

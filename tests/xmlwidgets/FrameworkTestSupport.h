@@ -8,10 +8,12 @@
 #include "XmlContainer.h"
 #include "XmlValidator.h"
 
+#include "StandInRoot.h"
 #include <QList>
 #include <QStringList>
 #include <QWidget>
 #include <functional>
+
 #include <gtest/gtest.h>
 #include <memory>
 #include <tinyxml.h>
@@ -19,24 +21,8 @@
 namespace FrameworkTest
 {
 
-// The root of a test tree: a plain widget and container, recording what reaches
-// the root (mouse-over texts, change notifications).
-class CTestRoot : public QWidget, public CXmlContainer
-{
-    Q_OBJECT
-
-public:
-    CTestRoot();
-    ~CTestRoot() override;
-
-    QWidget* widget() const override;
-    void onMouseOverWidgetImpl(const QString& text) override;
-    void changeNotification(CXmlObject* child, CXmlObject* source) override;
-
-    QStringList m_lMouseOverTexts;
-    // The source of every notification that reached the root, in order.
-    QList<CXmlObject*> m_lNotificationSources;
-};
+// The root of a test tree: the shared stand-in for the main window.
+using CTestRoot = TestSupport::CStandInRoot;
 
 // A minimal value widget ("testfield"): its value is a text; setValue raises
 // changed() when the text changes. Lets framework tests run without the kinds.

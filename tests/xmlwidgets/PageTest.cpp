@@ -16,21 +16,7 @@ namespace
 class CHolderRoot : public CTestRoot
 {
 public:
-    CHolderRoot() : m_pHolder(new CPageHolder(this, this)) {}
-
-    CXmlWidget* createWidget(const QString& name, QString& error) override
-    {
-        if (name == QLatin1String("pageholder"))
-            return m_pHolder;
-        return CTestRoot::createWidget(name, error);
-    }
-    int addWidget(const QString& name, CXmlWidget* object, TiXmlElement* element,
-                  QString& error) override
-    {
-        if (name == QLatin1String("pageholder"))
-            return 0;
-        return CTestRoot::addWidget(name, object, element, error);
-    }
+    CHolderRoot() : CTestRoot(true), m_pHolder(holder()) {}
 
     CPageHolder* m_pHolder;
 };

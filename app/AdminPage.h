@@ -1,5 +1,6 @@
 #pragma once
 
+#include "CustomizationFile.h"
 #include "OverrideCursor.h"
 #include "PropertyText.h"
 
@@ -84,6 +85,9 @@ public:
     // Every installation property of the tree, by property name; with onlySet,
     // only those with a value or allowed to be empty.
     QMultiMap<QString, CXmlObject*> collectProperties(bool onlySet) const;
+    // The entries of properties as the customization file and publishing take them.
+    static QList<CCustomizationFile::CEntry>
+    entriesOf(const QMultiMap<QString, CXmlObject*>& properties);
     // Writes a customization file with the values of properties.
     bool saveXMLToFile(const QByteArray& fileName,
                        const QMultiMap<QString, CXmlObject*>& properties) const;

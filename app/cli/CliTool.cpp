@@ -1,0 +1,360 @@
+#include "CliTool.h"
+
+#include "CliDocument.h"
+#include "Publisher.h"
+
+#include <Package.h>
+
+#include <QCoreApplication>
+#include <QDebug>
+#include <QDir>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <unistd.h>
+
+namespace
+{
+QString native(const QString& path)
+{
+    return QDir::toNativeSeparators(path);
+}
+
+QJsonObject propertyJson(const CDocumentProperty& property)
+{
+    QJsonObject object{{QStringLiteral("property"), property.m_sProperty},
+                       {QStringLiteral("widget"), property.m_sName},
+                       {QStringLiteral("kind"), CDocumentProperty::kindName(property.m_kind)},
+                       {QStringLiteral("page"), property.m_sPage},
+                       {QStringLiteral("default"), property.m_bHasDefault
+                                                       ? QJsonValue(property.m_sDefault)
+                                                       : QJsonValue(QJsonValue::Null)},
+                       {QStringLiteral("value"), property.m_sValue},
+                       {QStringLiteral("allowEmpty"), property.m_bAllowEmpty},
+                       {QStringLiteral("published"), property.isSet()}};
+    if (!property.m_lChoices.isEmpty())
+        object.insert(QStringLiteral("choices"), QJsonArray::fromStringList(property.m_lChoices));
+    if (property.m_kind == CDocumentProperty::Spin)
+    {
+        object.insert(QStringLiteral("minimum"), property.m_iMinimum);
+        object.insert(QStringLiteral("maximum"), property.m_iMaximum);
+    }
+    if (!property.m_sInputMask.isEmpty())
+        object.insert(QStringLiteral("mask"), property.m_sInputMask);
+    return object;
+}
+
+// A value for people: quoted, with line breaks shown as such.
+QString shown(const QString& value)
+{
+    QString text = value;
+    text.replace(QLatin1Char('\\'), QLatin1String("\\\\"));
+    text.replace(QLatin1Char('"'), QLatin1String("\\\""));
+    text.replace(QLatin1Char('\n'), QLatin1String("\\n"));
+    text.replace(QLatin1Char('\r'), QLatin1String("\\r"));
+    text.replace(QLatin1Char('\t'), QLatin1String("\\t"));
+    return QLatin1Char('"') + text + QLatin1Char('"');
+}
+} // namespace
+
+CCliTool::CCliTool(QTextStream& out, QTextStream& err, QObject* parent)
+    : QObject(parent), m_out(out), m_err(err)
+{
+}
+
+QString CCliTool::usage()
+{
+    return tr("Usage: tessary-cli COMMAND [ARGUMENTS]\n"
+              "\n"
+              "Commands:\n"
+              "  show INSTALLER|CUSTOMIZATION [--installer PATH] [--option NAME]... [--json]\n"
+              "      The product, version and kind, the pages, and every installation\n"
+              "      property with its default and current value.\n"
+              "  publish CUSTOMIZATION|INSTALLER --output PATH [--installer PATH]\n"
+              "          [--set NAME=VALUE]... [--option NAME]... [--force]\n"
+              "      Writes the customized installer, as the window's Publish does.\n"
+              "      An existing output is replaced only with --force.\n"
+              "\n"
+              "  --installer PATH  the installer to use instead of the one the\n"
+              "                    customization names\n"
+              "  --option NAME     a start-up option of Tessary (e.g. diagnostics), for\n"
+              "                    pages shown only with it\n"
+              "  --help            this text\n"
+              "\n"
+              "Exit status: 0 done, 1 failed, 2 usage or input error (nothing written).\n");
+}
+
+QString CCliTool::COptions::value(const QString& name) const
+{
+    const QStringList all = values(name);
+    return all.isEmpty() ? QString() : all.last();
+}
+
+QStringList CCliTool::COptions::values(const QString& name) const
+{
+    QStringList result;
+    for (const auto& pair : m_lValues)
+    {
+        if (pair.first == name)
+            result << pair.second;
+    }
+    return result;
+}
+
+bool CCliTool::parse(const QStringList& arguments, const QStringList& flags,
+                     const QStringList& valued, COptions& options, QString& error) const
+{
+    for (int i = 0; i < arguments.size(); ++i)
+    {
+        QString argument = arguments.at(i);
+        if (argument == QLatin1String("--"))
+        {
+            options.m_lPlain << arguments.mid(i + 1);
+            break;
+        }
+        if (!argument.startsWith(QLatin1String("--")))
+        {
+            options.m_lPlain << argument;
+            continue;
+        }
+        QString name = argument.mid(2);
+        QString value;
+        const int equals = name.indexOf(QLatin1Char('='));
+        const bool inlineValue = equals >= 0;
+        if (inlineValue)
+        {
+            value = name.mid(equals + 1);
+            name.truncate(equals);
+        }
+        if (flags.contains(name) && !inlineValue)
+        {
+            options.m_lFlags << name;
+            continue;
+        }
+        if (!valued.contains(name))
+        {
+            error = tr("Unknown option \"%1\".").arg(argument);
+            return false;
+        }
+        if (!inlineValue)
+        {
+            if (i + 1 >= arguments.size())
+            {
+                error = tr("The option \"--%1\" needs a value.").arg(name);
+                return false;
+            }
+            value = arguments.at(++i);
+        }
+        options.m_lValues.append(qMakePair(name, value));
+    }
+    return true;
+}
+
+int CCliTool::fail(int status, const QString& message)
+{
+    m_err << QStringLiteral("tessary-cli: ") << message << '\n';
+    m_err.flush();
+    return status;
+}
+
+int CCliTool::run(const QStringList& arguments)
+{
+    if (arguments.isEmpty())
+        return fail(UsageError, tr("No command given.") + QLatin1Char('\n') + usage());
+    const QString command = arguments.first();
+    if (command == QLatin1String("--help") || command == QLatin1String("-h") ||
+        command == QLatin1String("help") || arguments.contains(QStringLiteral("--help")))
+    {
+        m_out << usage();
+        m_out.flush();
+        return Success;
+    }
+    const QStringList rest = arguments.mid(1);
+    if (command == QLatin1String("show"))
+        return show(rest);
+    if (command == QLatin1String("publish"))
+        return publish(rest);
+    return fail(UsageError, tr("Unknown command \"%1\".").arg(command) + QLatin1Char('\n') +
+                                usage());
+}
+
+bool CCliTool::applySettings(CCliDocument& document, const QStringList& settings, QString& error)
+{
+    for (const QString& setting : settings)
+    {
+        const int equals = setting.indexOf(QLatin1Char('='));
+        if (equals <= 0)
+        {
+            error = tr("\"--set %1\" is not NAME=VALUE.").arg(setting);
+            return false;
+        }
+        const QString name = setting.left(equals);
+        const QString value = setting.mid(equals + 1);
+        const QList<CDocumentProperty*> found = document.document().findProperty(name);
+        if (found.isEmpty())
+        {
+            error = tr("The installer has no property \"%1\".").arg(name);
+            return false;
+        }
+        for (CDocumentProperty* property : found)
+        {
+            QString reason;
+            if (!property->accepts(value, &reason))
+            {
+                error = tr("The value %1 for \"%2\" %3.").arg(shown(value), name, reason);
+                return false;
+            }
+            property->setValue(value);
+        }
+    }
+    return true;
+}
+
+int CCliTool::show(const QStringList& arguments)
+{
+    COptions options;
+    QString error;
+    if (!parse(arguments, {QStringLiteral("json")},
+               {QStringLiteral("installer"), QStringLiteral("option")}, options, error))
+        return fail(UsageError, error);
+    if (options.m_lPlain.size() != 1)
+        return fail(UsageError, tr("show needs one installer or customization."));
+    CCliDocument document;
+    QStringList flags;
+    for (const QString& option : options.values(QStringLiteral("option")))
+        flags << option.toLower();
+    if (!document.open(options.m_lPlain.first(), options.value(QStringLiteral("installer")), flags,
+                       error))
+        return fail(UsageError, error);
+
+    CPackage* const installer = document.installer();
+    const QString product = installer ? installer->product() : QString();
+    const QString version =
+        installer ? QString::fromStdWString(installer->version().toString()) : QString();
+    const CDocument& doc = document.document();
+    if (options.m_lFlags.contains(QStringLiteral("json")))
+    {
+        QJsonArray pages;
+        for (const CDocument::CPage& page : doc.pages())
+            pages.append(QJsonObject{{QStringLiteral("name"), page.m_sName},
+                                     {QStringLiteral("title"), page.m_sTitle}});
+        QJsonArray properties;
+        for (const CDocumentProperty& property : doc.properties())
+            properties.append(propertyJson(property));
+        QJsonObject root{{QStringLiteral("product"), product},
+                         {QStringLiteral("version"), version},
+                         {QStringLiteral("kind"), document.kind()},
+                         {QStringLiteral("title"), doc.title()},
+                         {QStringLiteral("installer"), document.sourceFile().absoluteFilePath()},
+                         {QStringLiteral("pages"), pages},
+                         {QStringLiteral("properties"), properties}};
+        if (!document.customizationFile().filePath().isEmpty())
+            root.insert(QStringLiteral("customization"),
+                        document.customizationFile().absoluteFilePath());
+        m_out << QString::fromUtf8(QJsonDocument(root).toJson(QJsonDocument::Indented));
+        m_out.flush();
+        return Success;
+    }
+    m_out << tr("Product: %1").arg(product) << '\n'
+          << tr("Version: %1").arg(version) << '\n'
+          << tr("Kind: %1").arg(document.kind()) << '\n'
+          << tr("Installer: %1").arg(native(document.sourceFile().absoluteFilePath())) << '\n';
+    if (!document.customizationFile().filePath().isEmpty())
+        m_out << tr("Customization: %1")
+                     .arg(native(document.customizationFile().absoluteFilePath()))
+              << '\n';
+    m_out << '\n' << tr("Pages:") << '\n';
+    for (const CDocument::CPage& page : doc.pages())
+        m_out << QStringLiteral("  ") << page.m_sName << QStringLiteral("  ") << page.m_sTitle
+              << '\n';
+    m_out << '\n' << tr("Properties:") << '\n';
+    for (const CDocumentProperty& property : doc.properties())
+    {
+        m_out << QStringLiteral("  ") << property.m_sProperty << QStringLiteral(" (")
+              << property.m_sName << QStringLiteral(", ")
+              << CDocumentProperty::kindName(property.m_kind);
+        if (!property.m_sPage.isEmpty())
+            m_out << QStringLiteral(", ") << tr("page %1").arg(property.m_sPage);
+        m_out << QStringLiteral(")\n      ")
+              << tr("default: %1")
+                     .arg(property.m_bHasDefault ? shown(property.m_sDefault) : tr("none"))
+              << QStringLiteral("  ") << tr("value: %1").arg(shown(property.m_sValue));
+        if (!property.isSet())
+            m_out << QStringLiteral("  ") << tr("(not published)");
+        m_out << '\n';
+    }
+    m_out.flush();
+    return Success;
+}
+
+void CCliTool::progress(qint64 current, qint64 total)
+{
+    // A bar for a person watching; logs of a pipeline stay clean.
+    if (!::isatty(STDERR_FILENO))
+        return;
+    const int width = 40;
+    QString bar;
+    if (total <= 0)
+    {
+        static int turn = 0;
+        bar = QStringLiteral("[") + QString(width, QLatin1Char(' ')) + QStringLiteral("]");
+        bar[1 + (turn++ % width)] = QLatin1Char('#');
+    }
+    else
+    {
+        const int filled = int(qBound<qint64>(0, current * width / total, width));
+        bar = QStringLiteral("[") + QString(filled, QLatin1Char('#')) +
+              QString(width - filled, QLatin1Char(' ')) + QStringLiteral("] ") +
+              QString::number(current * 100 / total) + QLatin1Char('%');
+    }
+    m_err << '\r' << bar;
+    m_err.flush();
+    m_bProgressShown = true;
+}
+
+int CCliTool::publish(const QStringList& arguments)
+{
+    COptions options;
+    QString error;
+    if (!parse(arguments, {QStringLiteral("force")},
+               {QStringLiteral("output"), QStringLiteral("installer"), QStringLiteral("set"),
+                QStringLiteral("option")},
+               options, error))
+        return fail(UsageError, error);
+    if (options.m_lPlain.size() != 1)
+        return fail(UsageError, tr("publish needs one customization or installer."));
+    const QString output = options.value(QStringLiteral("output"));
+    if (output.isEmpty())
+        return fail(UsageError, tr("publish needs --output PATH."));
+    CCliDocument document;
+    QStringList flags;
+    for (const QString& option : options.values(QStringLiteral("option")))
+        flags << option.toLower();
+    if (!document.open(options.m_lPlain.first(), options.value(QStringLiteral("installer")), flags,
+                       error))
+        return fail(UsageError, error);
+    if (!applySettings(document, options.values(QStringLiteral("set")), error))
+        return fail(UsageError, error);
+
+    CPublisher publisher;
+    connect(&publisher, &CPublisher::progress, this, &CCliTool::progress);
+    QString message;
+    QString written;
+    const bool published = publisher.publish(
+        document.installer(), document.sourceFile(), output, document.document().entries(false),
+        document.document().entries(true), options.m_lFlags.contains(QStringLiteral("force")),
+        message, written);
+    if (m_bProgressShown)
+    {
+        m_err << '\n';
+        m_err.flush();
+    }
+    if (!published)
+    {
+        // Refusals before anything was written are input errors.
+        return fail(publisher.refused() ? UsageError : Failure, message);
+    }
+    m_out << tr("Published %1").arg(native(written)) << '\n';
+    m_out.flush();
+    return Success;
+}

@@ -1,0 +1,341 @@
+#include "AppTestSupport.h"
+
+#include "AdminPage.h"
+#include "CustomizationFile.h"
+#include "Document.h"
+#include "TestEnvironment.h"
+
+#include <CopyFileThread.h>
+#include <Package.h>
+
+#include <QAbstractButton>
+#include <QApplication>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QDir>
+#include <QDirIterator>
+#include <QFile>
+#include <QFileDialog>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QPlainTextEdit>
+#include <QProcess>
+#include <QRadioButton>
+#include <QSpinBox>
+#include <memory>
+#include <sys/stat.h>
+
+using namespace AppTest;
+
+namespace
+{
+const QString kServer = QStringLiteral("console 'one' \"two\" $HOME \\ Grüße\u2028.example");
+const QString kExclusions = QStringLiteral("/one path\n/two 'quoted' <&> `id`\n/三  end");
+const QString kInstallDir = QStringLiteral("/Applications/It's \"here\" $PATH \\ ü");
+
+// Answers the window's save dialogs with queued paths and its message boxes with
+// OK, recording their texts.
+class CAnswers
+{
+public:
+    CAnswers()
+    {
+        QObject::connect(&m_timer, &QTimer::timeout, [this] { poll(); });
+        m_timer.start(20);
+    }
+    QStringList m_lTexts;
+    QStringList m_lFiles;
+
+private:
+    void poll()
+    {
+        QWidget* const modal = QApplication::activeModalWidget();
+        if (QMessageBox* box = qobject_cast<QMessageBox*>(modal))
+        {
+            m_lTexts.append(box->text());
+            QAbstractButton* button = box->button(QMessageBox::Yes);
+            if (!button)
+                button = box->button(QMessageBox::Ok);
+            button->click();
+        }
+        else if (QFileDialog* dialog = qobject_cast<QFileDialog*>(modal))
+        {
+            const QString answer = m_lFiles.isEmpty() ? QString() : m_lFiles.takeFirst();
+            if (answer.isEmpty())
+            {
+                dialog->reject();
+                return;
+            }
+            if (QLineEdit* edit = dialog->findChild<QLineEdit*>(QStringLiteral("fileNameEdit")))
+                edit->setText(answer);
+            else
+                dialog->selectFile(answer);
+            static_cast<QDialog*>(dialog)->accept();
+        }
+    }
+    QTimer m_timer;
+};
+
+struct CRun
+{
+    int m_iStatus = -1;
+    QString m_sOut;
+    QString m_sErr;
+};
+
+// Runs the real command line with no display of any kind.
+CRun cli(const QStringList& arguments)
+{
+    QProcess process;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    for (const char* name : {"QT_QPA_PLATFORM", "DISPLAY", "WAYLAND_DISPLAY"})
+        environment.remove(QString::fromLatin1(name));
+    process.setProcessEnvironment(environment);
+    process.start(QString::fromStdString(TestSupport::binaryDirectory()) +
+                      QStringLiteral("/app/tessary-cli"),
+                  arguments);
+    CRun result;
+    if (!process.waitForFinished(120000))
+    {
+        process.kill();
+        process.waitForFinished();
+        ADD_FAILURE() << "tessary-cli did not finish: " << arguments.join(' ').toStdString();
+        return result;
+    }
+    result.m_iStatus = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
+    result.m_sOut = QString::fromUtf8(process.readAllStandardOutput());
+    result.m_sErr = QString::fromUtf8(process.readAllStandardError());
+    return result;
+}
+
+QString quoted(const QString& path)
+{
+    QString text = path;
+    text.replace(QLatin1Char('\''), QLatin1String("'\\''"));
+    return QLatin1Char('\'') + text + QLatin1Char('\'');
+}
+
+void run(const QString& command)
+{
+    std::string output;
+    EXPECT_EQ(0, TestSupport::runCommand(command.toStdString(), &output))
+        << command.toStdString() << "\n"
+        << output;
+}
+
+QByteArray bytesOf(const QString& path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<unreadable>");
+}
+
+// Every file below root (or root itself) with its mode and bytes, by relative path.
+QMap<QString, QByteArray> treeOf(const QString& root)
+{
+    QMap<QString, QByteArray> tree;
+    struct stat status;
+    if (QFileInfo(root).isFile())
+    {
+        ::stat(QFile::encodeName(root).constData(), &status);
+        tree.insert(QStringLiteral("."), QByteArray::number(status.st_mode) + ':' + bytesOf(root));
+        return tree;
+    }
+    QDirIterator it(root, QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot | QDir::System,
+                    QDirIterator::Subdirectories);
+    while (it.hasNext())
+    {
+        const QString path = it.next();
+        ::lstat(QFile::encodeName(path).constData(), &status);
+        tree.insert(QDir(root).relativeFilePath(path),
+                    QByteArray::number(status.st_mode) + ':' +
+                        (S_ISREG(status.st_mode) ? bytesOf(path) : QByteArray()));
+    }
+    return tree;
+}
+
+// What bash exports after sourcing file, restricted to the sample's names.
+QMap<QString, QString> exportedBy(const QString& file)
+{
+    std::string output;
+    EXPECT_EQ(0, TestSupport::runCommand(
+                     "env -i bash -c 'source \"$0\" && env -0' " + quoted(file).toStdString(),
+                     &output));
+    QMap<QString, QString> exported;
+    for (const QByteArray& entry : QByteArray::fromStdString(output).split('\0'))
+    {
+        const int equals = entry.indexOf('=');
+        if (equals > 0 && entry.startsWith("SENTINEL_"))
+            exported.insert(QString::fromUtf8(entry.left(equals)),
+                            QString::fromUtf8(entry.mid(equals + 1)));
+    }
+    return exported;
+}
+
+class CliPublishTest : public AppFixture
+{
+protected:
+    // Values typed into the window, of every kind of field.
+    static void enterValues(CAdminPage& window)
+    {
+        window.findChild<QLineEdit*>(QStringLiteral("ServerAddress"))->setText(kServer);
+        window.findChild<QLineEdit*>(QStringLiteral("InstallDir"))->setText(kInstallDir);
+        window.findChild<QPlainTextEdit*>(QStringLiteral("Exclusions"))->setPlainText(kExclusions);
+        window.findChild<QSpinBox*>(QStringLiteral("CpuLimit"))->setValue(75);
+        window.findChild<QComboBox*>(QStringLiteral("ScanSchedule"))->setCurrentIndex(0);
+        window.findChild<QRadioButton*>(QStringLiteral("ProxyNone"))->setChecked(true);
+        window.findChild<QCheckBox*>(QStringLiteral("ScanNetwork"))->setChecked(true);
+        if (QCheckBox* omit = window.findChild<QCheckBox*>(QStringLiteral("OmitUninstaller")))
+            omit->setChecked(true);
+        window.findChild<QLineEdit*>(QStringLiteral("AdminNotes"))->setText("notes only");
+    }
+
+    // The window publishes name's installer to output; the customization is saved
+    // as customization. Returns the window's output, moved aside.
+    static QString publishInWindow(const QString& name, const QString& customization,
+                                   const QString& output)
+    {
+        CAnswers answers;
+        CAdminPage window(sample(name), QStringList());
+        enterValues(window);
+        answers.m_lFiles << customization;
+        window.saveAs();
+        answers.m_lFiles << output;
+        window.publish();
+        EXPECT_TRUE(waitFor([&] { return !answers.m_lTexts.isEmpty(); }, 90000));
+        EXPECT_EQ(QStringList{"Tessary successfully generated the installation package."},
+                  answers.m_lTexts);
+        const QString aside = output + ".window";
+        EXPECT_TRUE(QFile::rename(output, aside)) << output.toStdString();
+        return aside;
+    }
+};
+} // namespace
+
+// The document read without widgets holds what the window's fields hold, for
+// every sample and after a customization with values of every kind is loaded.
+TEST_F(CliPublishTest, TheDocumentWithoutWidgetsHoldsTheWindowsValues)
+{
+    const QString customization = testPath("custom/values.xml");
+    QDir().mkpath(testPath("custom"));
+    for (const QString& name :
+         {QStringLiteral("TessarySample.pkg"), QStringLiteral("TessarySample.mpkg"),
+          QStringLiteral("TessarySample.dmg"), QStringLiteral("TessarySample.package")})
+    {
+        SCOPED_TRACE(name.toStdString());
+        CAnswers answers;
+        CAdminPage window(sample(name), QStringList());
+        const std::unique_ptr<CPackage> package(
+            CCopyFileThread::loadPackage(QFileInfo(sample(name))));
+        ASSERT_TRUE(package && package->isValid());
+        CDocument document(package->os());
+        QString error;
+        ASSERT_TRUE(document.load(package->xml(), error)) << error.toStdString();
+        auto same = [&](const QList<CCustomizationFile::CEntry>& a,
+                        const QList<CCustomizationFile::CEntry>& b)
+        {
+            ASSERT_EQ(a.size(), b.size());
+            for (int i = 0; i < a.size(); ++i)
+            {
+                EXPECT_EQ(a.at(i).m_sProperty, b.at(i).m_sProperty);
+                EXPECT_EQ(a.at(i).m_sWidget, b.at(i).m_sWidget);
+                EXPECT_EQ(a.at(i).m_sValue.toStdString(), b.at(i).m_sValue.toStdString())
+                    << a.at(i).m_sProperty.toStdString();
+            }
+        };
+        same(CAdminPage::entriesOf(window.collectProperties(false)), document.entries(false));
+        same(CAdminPage::entriesOf(window.collectProperties(true)), document.entries(true));
+
+        // Values the fields bring within their limits or refuse.
+        const QByteArray odd =
+            "<?xml version=\"1.0\"?><AdminCustomization source=\"" +
+            QFile::encodeName(sample(name)) +
+            "\"><properties>"
+            "<property name=\"SENTINEL_SCAN_CPU_LIMIT\" widget=\"CpuLimit\">500</property>"
+            "<property name=\"SENTINEL_QUARANTINE_DAYS\" widget=\"QuarantineDays\">x</property>"
+            "<property name=\"SENTINEL_SCAN_SCHEDULE\" widget=\"ScanSchedule\">hourly</property>"
+            "<property name=\"SENTINEL_SCAN_AREAS\" widget=\"ScanAreas\">14</property>"
+            "<property name=\"SENTINEL_REQUIRE_TLS\" widget=\"UseTls\">maybe</property>"
+            "<property name=\"SENTINEL_REALTIME\" widget=\"RealTime\">0</property>"
+            "<property name=\"SENTINEL_PROXY_MODE\" widget=\"ProxyMode\">manual</property>"
+            "<property name=\"SENTINEL_ENROLLMENT_TOKEN\" widget=\"EnrollmentToken\">ab12-cd"
+            "</property>"
+            "<property name=\"SENTINEL_SCAN_EXCLUSIONS\" widget=\"Exclusions\" value=\"a&#13;&#10;b"
+            "&#x2028;c\"/>"
+            "<property name=\"SENTINEL_SERVER\" widget=\"Elsewhere\">ignored</property>"
+            "</properties></AdminCustomization>";
+        QFile file(customization);
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly) && file.write(odd) == odd.size());
+        file.close();
+        ASSERT_TRUE(window.loadCustomizationFile(QFileInfo(customization), true));
+        CCustomizationFile::CContents contents;
+        ASSERT_TRUE(CCustomizationFile::read(odd, contents, error)) << error.toStdString();
+        document.apply(contents.m_lEntries);
+        same(CAdminPage::entriesOf(window.collectProperties(false)), document.entries(false));
+        EXPECT_TRUE(answers.m_lTexts.isEmpty()) << answers.m_lTexts.join('\n').toStdString();
+    }
+}
+
+// Each installer kind: the command line publishes, from the window's saved
+// customization, what the window publishes.
+TEST_F(CliPublishTest, PublishesWhatTheWindowPublishesForEveryInstallerKind)
+{
+    QDir().mkpath(testPath("custom"));
+    QDir().mkpath(testPath("out"));
+    struct CCase
+    {
+        QString m_sSample;
+        QString m_sOutput;
+        bool m_bFlat;
+    };
+    for (const CCase& kind : {CCase{"TessarySample.pkg", "flat.pkg", true},
+                              CCase{"TessarySample.dmg", "image.pkg", true},
+                              CCase{"TessarySample-bundle.pkg", "bundle.pkg", false},
+                              CCase{"TessarySample.mpkg", "meta.mpkg", false},
+                              CCase{"TessarySample.package", "script.package", false}})
+    {
+        SCOPED_TRACE(kind.m_sSample.toStdString());
+        const QString customization = testPath("custom/" + kind.m_sOutput + ".xml");
+        const QString output = testPath("out/" + kind.m_sOutput);
+        const QString window = publishInWindow(kind.m_sSample, customization, output);
+
+        const CRun published = cli({"publish", customization, "--output", output});
+        ASSERT_EQ(0, published.m_iStatus) << published.m_sErr.toStdString();
+        EXPECT_TRUE(published.m_sErr.isEmpty()) << published.m_sErr.toStdString();
+        EXPECT_TRUE(published.m_sOut.contains(output)) << published.m_sOut.toStdString();
+
+        QMap<QString, QString> values;
+        if (kind.m_bFlat)
+        {
+            // A flat package's table of contents carries the time it was written
+            // and its members' times; what it holds must be the same.
+            run("pkgutil --expand " + quoted(output) + " " + quoted(output + ".x"));
+            run("pkgutil --expand " + quoted(window) + " " + quoted(window + ".x"));
+            EXPECT_EQ(treeOf(window + ".x"), treeOf(output + ".x"));
+            values = exportedBy(output + ".x/Scripts/properties");
+            EXPECT_TRUE(bytesOf(output + ".x/Scripts/AdminConfigModified.xml")
+                            .contains("lastSaveFile=\"" + QFile::encodeName(output) + "\""));
+        }
+        else
+        {
+            EXPECT_EQ(treeOf(window), treeOf(output));
+            if (kind.m_sOutput.endsWith(".package"))
+            {
+                run("sed -n '/^## BEGIN KORVA CUSTOMIZATION/,/^## END KORVA CUSTOMIZATION/p' " +
+                    quoted(output) + " > " + quoted(output + ".block"));
+                values = exportedBy(output + ".block");
+            }
+            else
+            {
+                values = exportedBy(output + "/Contents/Resources/properties");
+            }
+        }
+        EXPECT_EQ(kServer, values.value("SENTINEL_SERVER"));
+        EXPECT_EQ(kExclusions.toStdString(), values.value("SENTINEL_SCAN_EXCLUSIONS").toStdString());
+        EXPECT_EQ("75", values.value("SENTINEL_SCAN_CPU_LIMIT"));
+        EXPECT_EQ("daily", values.value("SENTINEL_SCAN_SCHEDULE"));
+        EXPECT_EQ("none", values.value("SENTINEL_PROXY_MODE"));
+        EXPECT_EQ("7", values.value("SENTINEL_SCAN_AREAS"));
+    }
+}

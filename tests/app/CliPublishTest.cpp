@@ -1,4 +1,5 @@
 #include "AppTestSupport.h"
+#include "CliRunner.h"
 
 #include "AdminPage.h"
 #include "CustomizationFile.h"
@@ -21,7 +22,6 @@
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QPlainTextEdit>
-#include <QProcess>
 #include <QRadioButton>
 #include <QSpinBox>
 #include <memory>
@@ -78,38 +78,6 @@ private:
     QTimer m_timer;
 };
 
-struct CRun
-{
-    int m_iStatus = -1;
-    QString m_sOut;
-    QString m_sErr;
-};
-
-// Runs the real command line with no display of any kind.
-CRun cli(const QStringList& arguments)
-{
-    QProcess process;
-    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    for (const char* name : {"QT_QPA_PLATFORM", "DISPLAY", "WAYLAND_DISPLAY"})
-        environment.remove(QString::fromLatin1(name));
-    process.setProcessEnvironment(environment);
-    process.start(QString::fromStdString(TestSupport::binaryDirectory()) +
-                      QStringLiteral("/app/tessary-cli"),
-                  arguments);
-    CRun result;
-    if (!process.waitForFinished(120000))
-    {
-        process.kill();
-        process.waitForFinished();
-        ADD_FAILURE() << "tessary-cli did not finish: " << arguments.join(' ').toStdString();
-        return result;
-    }
-    result.m_iStatus = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
-    result.m_sOut = QString::fromUtf8(process.readAllStandardOutput());
-    result.m_sErr = QString::fromUtf8(process.readAllStandardError());
-    return result;
-}
-
 QString quoted(const QString& path)
 {
     QString text = path;
@@ -159,9 +127,9 @@ QMap<QString, QByteArray> treeOf(const QString& root)
 QMap<QString, QString> exportedBy(const QString& file)
 {
     std::string output;
-    EXPECT_EQ(0, TestSupport::runCommand(
-                     "env -i bash -c 'source \"$0\" && env -0' " + quoted(file).toStdString(),
-                     &output));
+    EXPECT_EQ(0, TestSupport::runCommand("env -i bash -c 'source \"$0\" && env -0' " +
+                                             quoted(file).toStdString(),
+                                         &output));
     QMap<QString, QString> exported;
     for (const QByteArray& entry : QByteArray::fromStdString(output).split('\0'))
     {
@@ -300,7 +268,7 @@ TEST_F(CliPublishTest, PublishesWhatTheWindowPublishesForEveryInstallerKind)
         const QString output = testPath("out/" + kind.m_sOutput);
         const QString window = publishInWindow(kind.m_sSample, customization, output);
 
-        const CRun published = cli({"publish", customization, "--output", output});
+        const CCliRun published = runCli({"publish", customization, "--output", output});
         ASSERT_EQ(0, published.m_iStatus) << published.m_sErr.toStdString();
         EXPECT_TRUE(published.m_sErr.isEmpty()) << published.m_sErr.toStdString();
         EXPECT_TRUE(published.m_sOut.contains(output)) << published.m_sOut.toStdString();
@@ -332,7 +300,8 @@ TEST_F(CliPublishTest, PublishesWhatTheWindowPublishesForEveryInstallerKind)
             }
         }
         EXPECT_EQ(kServer, values.value("SENTINEL_SERVER"));
-        EXPECT_EQ(kExclusions.toStdString(), values.value("SENTINEL_SCAN_EXCLUSIONS").toStdString());
+        EXPECT_EQ(kExclusions.toStdString(),
+                  values.value("SENTINEL_SCAN_EXCLUSIONS").toStdString());
         EXPECT_EQ("75", values.value("SENTINEL_SCAN_CPU_LIMIT"));
         EXPECT_EQ("daily", values.value("SENTINEL_SCAN_SCHEDULE"));
         EXPECT_EQ("none", values.value("SENTINEL_PROXY_MODE"));

@@ -5,11 +5,10 @@
 
 TEST(CustomizationFileTest, WrittenValuesReadBackExactlyInTheWindowsOrder)
 {
-    const QList<CCustomizationFile::CEntry> walk{
-        {"B", "second", "  spaced  \n\tlines "},
-        {"A", "first", "<&>\"' ü \u2028"},
-        {"B", "third", ""},
-        {"C", "fourth", "x"}};
+    const QList<CCustomizationFile::CEntry> walk{{"B", "second", "  spaced  \n\tlines "},
+                                                 {"A", "first", "<&>\"' ü \u2028"},
+                                                 {"B", "third", ""},
+                                                 {"C", "fourth", "x"}};
     const QList<CCustomizationFile::CEntry> ordered = CCustomizationFile::ordered(walk);
     QStringList widgets;
     for (const auto& entry : ordered)

@@ -139,7 +139,8 @@ TEST(DocumentTest, DefinitionsTheWindowRefusesAreRefused)
         {"<AdminConfig version=\"1.8\"><combobox name=\"c\" property=\"C\"><entry title=\"x\"/>"
          "</combobox></AdminConfig>",
          "value"},
-        {"<AdminConfig version=\"1.8\">" + QByteArray(200, '<').replace("<", "<a>") + "</AdminConfig>",
+        {"<AdminConfig version=\"1.8\">" + QByteArray(200, '<').replace("<", "<a>") +
+             "</AdminConfig>",
          "line"},
         {QByteArray(300, 'x').prepend("<a>") + "</a", "XML error"}};
     for (const auto& bad : cases)
@@ -194,9 +195,9 @@ TEST(DocumentTest, PublishingRulesForBundlesAndOutputs)
     // The new output replaces the old one; should it fail to move in, the old stays.
     QDir().mkpath(root + "/staging/New.pkg");
     QDir().mkpath(root + "/Out.pkg/old");
-    EXPECT_EQ(CPublisher::Replaced, CPublisher::replaceOutput(root + "/staging/New.pkg",
-                                                              root + "/Out.pkg",
-                                                              root + "/staging/previous"));
+    EXPECT_EQ(CPublisher::Replaced,
+              CPublisher::replaceOutput(root + "/staging/New.pkg", root + "/Out.pkg",
+                                        root + "/staging/previous"));
     EXPECT_FALSE(QFileInfo::exists(root + "/Out.pkg/old"));
     EXPECT_EQ(CPublisher::NewOutputFailed,
               CPublisher::replaceOutput(root + "/staging/Missing.pkg", root + "/Out.pkg",

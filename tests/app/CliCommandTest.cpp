@@ -1,0 +1,161 @@
+#include "AppTestSupport.h"
+#include "CliRunner.h"
+#include "TestEnvironment.h"
+
+#include <QDir>
+#include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QSet>
+
+using namespace AppTest;
+
+namespace
+{
+class CliCommandTest : public AppFixture
+{
+};
+
+QJsonObject propertyIn(const QJsonObject& shown, const QString& name)
+{
+    for (const QJsonValue& value : shown.value("properties").toArray())
+    {
+        if (value.toObject().value("property").toString() == name)
+            return value.toObject();
+    }
+    return QJsonObject();
+}
+
+QString customizationFor(const QString& name, const QString& installer, const QByteArray& body)
+{
+    return writeFile(name, "<?xml version=\"1.0\"?>\n<AdminCustomization version=\"1.0\" source=\"" +
+                               QFile::encodeName(installer) + "\"><properties>" + body +
+                               "</properties></AdminCustomization>\n");
+}
+} // namespace
+
+TEST_F(CliCommandTest, ShowListsPagesAndPropertiesOfInstallersAndCustomizations)
+{
+    const CCliRun help = runCli({"--help"});
+    EXPECT_EQ(0, help.m_iStatus);
+    for (const char* command : {"show", "publish"})
+        EXPECT_TRUE(help.m_sOut.contains(QString::fromLatin1(command))) << command;
+
+    const CCliRun flat = runCli({"show", sample("TessarySample.pkg"), "--json"});
+    ASSERT_EQ(0, flat.m_iStatus) << flat.m_sErr.toStdString();
+    const QJsonObject shown = QJsonDocument::fromJson(flat.m_sOut.toUtf8()).object();
+    EXPECT_EQ("Ombrel Sentinel", shown.value("product").toString());
+    EXPECT_EQ("4.2.0.1", shown.value("version").toString());
+    EXPECT_EQ("flat package", shown.value("kind").toString());
+    QStringList pages;
+    for (const QJsonValue& page : shown.value("pages").toArray())
+        pages << page.toObject().value("name").toString();
+    // The Linux page is for the script installer, Diagnostics only with its option.
+    EXPECT_FALSE(pages.contains("LinuxPage"));
+    EXPECT_FALSE(pages.contains("DiagnosticsPage"));
+    EXPECT_TRUE(pages.contains("ProxyPage"));
+    const QJsonObject days = propertyIn(shown, "SENTINEL_QUARANTINE_DAYS");
+    EXPECT_EQ("30", days.value("default").toString());
+    EXPECT_EQ(1, days.value("minimum").toInt());
+    EXPECT_EQ(365, days.value("maximum").toInt());
+    EXPECT_EQ("/Applications", propertyIn(shown, "SENTINEL_INSTALL_DIR").value("value").toString());
+
+    const CCliRun script =
+        runCli({"show", sample("TessarySample.package"), "--json", "--option", "diagnostics"});
+    ASSERT_EQ(0, script.m_iStatus);
+    const QJsonObject linux = QJsonDocument::fromJson(script.m_sOut.toUtf8()).object();
+    EXPECT_EQ("script installer", linux.value("kind").toString());
+    EXPECT_EQ("/opt/ombrel/sentinel",
+              propertyIn(linux, "SENTINEL_INSTALL_DIR").value("value").toString());
+    EXPECT_EQ("warning", propertyIn(linux, "SENTINEL_LOG_LEVEL").value("value").toString());
+
+    // A customization shows its values over its installer's defaults.
+    const QString custom = customizationFor(
+        "custom.xml", sample("TessarySample.dmg"),
+        "<property name=\"SENTINEL_SERVER\" widget=\"ServerAddress\">console.example</property>");
+    const CCliRun text = runCli({"show", custom});
+    ASSERT_EQ(0, text.m_iStatus) << text.m_sErr.toStdString();
+    EXPECT_TRUE(text.m_sOut.contains("Kind: disk image")) << text.m_sOut.toStdString();
+    EXPECT_TRUE(text.m_sOut.contains("value: \"console.example\"")) << text.m_sOut.toStdString();
+    EXPECT_TRUE(text.m_sOut.contains("Customization: " + custom));
+}
+
+TEST_F(CliCommandTest, BadInputIsRefusedWithItsReasonAndNothingIsWritten)
+{
+    QDir().mkpath(testPath("out"));
+    const QString output = testPath("out/Out.pkg");
+    const QString custom = customizationFor("custom.xml", sample("TessarySample.pkg"), "");
+    const QString orphan = customizationFor("orphan.xml", testPath("gone/Installer.pkg"), "");
+    const QString damaged = writeFile("damaged.xml", "<AdminCustomization><properties>");
+    const QString text = writeFile("notes.txt", "hello\n");
+    struct CCase
+    {
+        QStringList m_lArguments;
+        QString m_sReason;
+    };
+    const QList<CCase> cases{
+        {{"publish", custom}, "--output"},
+        {{"publish", testPath("missing.pkg"), "--output", output}, "does not exist"},
+        {{"publish", text, "--output", output}, "neither an installer"},
+        {{"publish", damaged, "--output", output}, "damaged"},
+        {{"publish", orphan, "--output", output}, "--installer"},
+        {{"publish", custom, "--output", output, "--set", "NO_SUCH=1"}, "NO_SUCH"},
+        {{"publish", custom, "--output", output, "--set", "SENTINEL_QUARANTINE_DAYS=999"},
+         "1 to 365"},
+        {{"publish", custom, "--output", output, "--set", "SENTINEL_SCAN_SCHEDULE=hourly"},
+         "\"daily\""},
+        {{"publish", custom, "--output", output, "--frobnicate"}, "--frobnicate"},
+        {{"frobnicate"}, "Unknown command"},
+        {{}, "No command"}};
+    for (const CCase& bad : cases)
+    {
+        const CCliRun result = runCli(bad.m_lArguments);
+        EXPECT_EQ(2, result.m_iStatus) << bad.m_lArguments.join(' ').toStdString();
+        EXPECT_TRUE(result.m_sErr.contains(bad.m_sReason))
+            << bad.m_sReason.toStdString() << " in " << result.m_sErr.toStdString();
+        EXPECT_TRUE(result.m_sOut.isEmpty());
+        EXPECT_TRUE(QDir(testPath("out")).isEmpty());
+    }
+}
+
+TEST_F(CliCommandTest, PublishSetsValuesAndReplacesAnOutputOnlyWithForce)
+{
+    QDir().mkpath(testPath("out"));
+    const QString output = testPath("out/Out.package");
+    const QString custom = customizationFor("custom.xml", sample("TessarySample.package"), "");
+    const CCliRun first = runCli({"publish", custom, "--output", testPath("out/Out"), "--set",
+                                  "SENTINEL_SERVER=first.example"});
+    ASSERT_EQ(0, first.m_iStatus) << first.m_sErr.toStdString();
+    // Not a terminal: no progress bar in a pipeline's log.
+    EXPECT_TRUE(first.m_sErr.isEmpty()) << first.m_sErr.toStdString();
+    const QByteArray before = [&] {
+        QFile file(output);
+        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+    }();
+    EXPECT_TRUE(before.contains("export SENTINEL_SERVER='first.example'"));
+    EXPECT_TRUE(QFileInfo(output).isExecutable());
+
+    const CCliRun refused = runCli({"publish", custom, "--output", output, "--set",
+                                    "SENTINEL_SERVER=second.example"});
+    EXPECT_EQ(2, refused.m_iStatus);
+    EXPECT_TRUE(refused.m_sErr.contains("--force")) << refused.m_sErr.toStdString();
+    QFile kept(output);
+    ASSERT_TRUE(kept.open(QIODevice::ReadOnly));
+    EXPECT_EQ(before, kept.readAll());
+    kept.close();
+
+    const CCliRun forced = runCli({"publish", custom, "--output", output, "--force", "--set",
+                                   "SENTINEL_SERVER=second.example"});
+    ASSERT_EQ(0, forced.m_iStatus) << forced.m_sErr.toStdString();
+    ASSERT_TRUE(kept.open(QIODevice::ReadOnly));
+    EXPECT_TRUE(kept.readAll().contains("export SENTINEL_SERVER='second.example'"));
+    // Nothing is left beside the output.
+    EXPECT_EQ(QStringList{"Out.package"}, QDir(testPath("out")).entryList(QDir::Files | QDir::Hidden));
+
+    // An output below a file cannot be written: a failure, not an input error.
+    const QString blocker = writeFile("blocker", "x");
+    const CCliRun unwritable = runCli({"publish", custom, "--output", blocker + "/Out.package"});
+    EXPECT_EQ(1, unwritable.m_iStatus);
+    EXPECT_TRUE(unwritable.m_sErr.contains("Cannot write to file")) << unwritable.m_sErr.toStdString();
+}

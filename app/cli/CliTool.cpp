@@ -2,6 +2,7 @@
 
 #include "CliDocument.h"
 #include "Publisher.h"
+#include "ValidationRun.h"
 
 #include <Package.h>
 
@@ -74,6 +75,13 @@ QString CCliTool::usage()
               "          [--set NAME=VALUE]... [--option NAME]... [--force]\n"
               "      Writes the customized installer, as the window's Publish does.\n"
               "      An existing output is replaced only with --force.\n"
+              "  check CUSTOMIZATION|INSTALLER [--installer PATH] [--set NAME=VALUE]...\n"
+              "        [--option NAME]... [--json]\n"
+              "      Runs the checks a publish runs first (the definition's \"validate\"\n"
+              "      actions, web checks included) without asking anyone: questions take\n"
+              "      their default answer, messages go to standard error, programs and\n"
+              "      file choosers are not run and fail the check. Exit 0 when every check\n"
+              "      passes, 1 when one fails.\n"
               "\n"
               "  --installer PATH  the installer to use instead of the one the\n"
               "                    customization names\n"
@@ -174,8 +182,10 @@ int CCliTool::run(const QStringList& arguments)
         return show(rest);
     if (command == QLatin1String("publish"))
         return publish(rest);
-    return fail(UsageError, tr("Unknown command \"%1\".").arg(command) + QLatin1Char('\n') +
-                                usage());
+    if (command == QLatin1String("check"))
+        return check(rest);
+    return fail(UsageError,
+                tr("Unknown command \"%1\".").arg(command) + QLatin1Char('\n') + usage());
 }
 
 bool CCliTool::applySettings(CCliDocument& document, const QStringList& settings, QString& error)
@@ -260,9 +270,9 @@ int CCliTool::show(const QStringList& arguments)
           << tr("Kind: %1").arg(document.kind()) << '\n'
           << tr("Installer: %1").arg(native(document.sourceFile().absoluteFilePath())) << '\n';
     if (!document.customizationFile().filePath().isEmpty())
-        m_out << tr("Customization: %1")
-                     .arg(native(document.customizationFile().absoluteFilePath()))
-              << '\n';
+        m_out
+            << tr("Customization: %1").arg(native(document.customizationFile().absoluteFilePath()))
+            << '\n';
     m_out << '\n' << tr("Pages:") << '\n';
     for (const CDocument::CPage& page : doc.pages())
         m_out << QStringLiteral("  ") << page.m_sName << QStringLiteral("  ") << page.m_sTitle
@@ -340,10 +350,10 @@ int CCliTool::publish(const QStringList& arguments)
     connect(&publisher, &CPublisher::progress, this, &CCliTool::progress);
     QString message;
     QString written;
-    const bool published = publisher.publish(
-        document.installer(), document.sourceFile(), output, document.document().entries(false),
-        document.document().entries(true), options.m_lFlags.contains(QStringLiteral("force")),
-        message, written);
+    const bool published =
+        publisher.publish(document.installer(), document.sourceFile(), output,
+                          document.document().entries(false), document.document().entries(true),
+                          options.m_lFlags.contains(QStringLiteral("force")), message, written);
     if (m_bProgressShown)
     {
         m_err << '\n';
@@ -357,4 +367,88 @@ int CCliTool::publish(const QStringList& arguments)
     m_out << tr("Published %1").arg(native(written)) << '\n';
     m_out.flush();
     return Success;
+}
+
+int CCliTool::check(const QStringList& arguments)
+{
+    COptions options;
+    QString error;
+    if (!parse(arguments, {QStringLiteral("json")},
+               {QStringLiteral("installer"), QStringLiteral("set"), QStringLiteral("option"),
+                QStringLiteral("timeout")},
+               options, error))
+        return fail(UsageError, error);
+    if (options.m_lPlain.size() != 1)
+        return fail(UsageError, tr("check needs one customization or installer."));
+    int timeoutMs = 30000;
+    if (!options.value(QStringLiteral("timeout")).isEmpty())
+    {
+        bool ok = false;
+        const int seconds = options.value(QStringLiteral("timeout")).toInt(&ok);
+        if (!ok || seconds < 1 || seconds > 3600)
+            return fail(UsageError, tr("--timeout takes seconds from 1 to 3600."));
+        timeoutMs = seconds * 1000;
+    }
+    CCliDocument document;
+    QStringList flags;
+    for (const QString& option : options.values(QStringLiteral("option")))
+        flags << option.toLower();
+    if (!document.open(options.m_lPlain.first(), options.value(QStringLiteral("installer")), flags,
+                       error))
+        return fail(UsageError, error);
+    if (!applySettings(document, options.values(QStringLiteral("set")), error))
+        return fail(UsageError, error);
+
+    CValidationRun run(document.document(), timeoutMs);
+    const bool passed = run.run();
+    for (const CValidationRun::CCheck& check : run.checks())
+    {
+        for (const QString& message : check.m_lMessages)
+            m_err << message << '\n';
+    }
+    m_err.flush();
+    if (options.m_lFlags.contains(QStringLiteral("json")))
+    {
+        QJsonArray checks;
+        for (const CValidationRun::CCheck& check : run.checks())
+        {
+            QJsonArray urls;
+            for (const CValidationRun::CUrl& url : check.m_lUrls)
+                urls.append(QJsonObject{{QStringLiteral("name"), url.m_sName},
+                                        {QStringLiteral("url"), url.m_sUrl},
+                                        {QStringLiteral("passed"), url.m_bPassed},
+                                        {QStringLiteral("reason"), url.m_sReason}});
+            checks.append(QJsonObject{
+                {QStringLiteral("slot"), check.m_sSlot},
+                {QStringLiteral("widget"), check.m_sWidget},
+                {QStringLiteral("passed"), check.m_bPassed},
+                {QStringLiteral("messages"), QJsonArray::fromStringList(check.m_lMessages)},
+                {QStringLiteral("urls"), urls}});
+        }
+        m_out << QString::fromUtf8(QJsonDocument(QJsonObject{{QStringLiteral("passed"), passed},
+                                                             {QStringLiteral("checks"), checks}})
+                                       .toJson(QJsonDocument::Indented));
+    }
+    else
+    {
+        for (const CValidationRun::CCheck& check : run.checks())
+        {
+            m_out << (check.m_bPassed ? tr("passed") : tr("FAILED")) << QStringLiteral(": ")
+                  << check.m_sSlot;
+            if (!check.m_sWidget.isEmpty())
+                m_out << QLatin1Char(' ') << check.m_sWidget;
+            m_out << '\n';
+            for (const CValidationRun::CUrl& url : check.m_lUrls)
+            {
+                m_out << QStringLiteral("    ") << (url.m_bPassed ? tr("ok") : tr("failed"))
+                      << QStringLiteral("  ") << url.m_sName << QStringLiteral("  ") << url.m_sUrl;
+                if (!url.m_sReason.isEmpty())
+                    m_out << QStringLiteral("  ") << url.m_sReason;
+                m_out << '\n';
+            }
+        }
+        m_out << (passed ? tr("All checks passed.") : tr("A check failed.")) << '\n';
+    }
+    m_out.flush();
+    return passed ? Success : Failure;
 }

@@ -46,10 +46,10 @@ private:
 
     int show(const QStringList& arguments);
     int publish(const QStringList& arguments);
+    int check(const QStringList& arguments);
 
     // Applies --set NAME=VALUE; false with the reason in error.
-    static bool applySettings(CCliDocument& document, const QStringList& settings,
-                              QString& error);
+    static bool applySettings(CCliDocument& document, const QStringList& settings, QString& error);
     void progress(qint64 current, qint64 total);
 
     QTextStream& m_out;

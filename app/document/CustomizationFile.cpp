@@ -128,8 +128,8 @@ bool CCustomizationFile::read(const QByteArray& bytes, CContents& contents, QStr
     const std::string text = orbilib::utils::tinyXmlText(bytes.constData(), size_t(bytes.size()));
     exact.Parse(text.c_str(), nullptr, TIXML_ENCODING_UTF8);
     TiXmlBase::SetCondenseWhiteSpace(true);
-    const TiXmlElement* const root = exact.RootElement() ? exact.RootElement()
-                                                         : checked.RootElement();
+    const TiXmlElement* const root =
+        exact.RootElement() ? exact.RootElement() : checked.RootElement();
     contents.m_sSource = attribute(root, "source");
     contents.m_sLastSaveFile = attribute(root, "lastSaveFile");
     contents.m_sProductVersion = attribute(root, "productVersion");
@@ -143,9 +143,9 @@ bool CCustomizationFile::read(const QByteArray& bytes, CContents& contents, QStr
                 continue;
             const char* value = property->Attribute("value");
             const char* content = property->GetText();
-            contents.m_lEntries.append({attribute(property, "name"),
-                                        attribute(property, "widget"),
-                                        QString::fromUtf8(value ? value : (content ? content : ""))});
+            contents.m_lEntries.append(
+                {attribute(property, "name"), attribute(property, "widget"),
+                 QString::fromUtf8(value ? value : (content ? content : ""))});
         }
     }
     return true;

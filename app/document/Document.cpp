@@ -87,11 +87,11 @@ const QStringList& containerKinds()
 const QStringList& objectKinds()
 {
     static const QStringList kinds{
-        QStringLiteral("radiobutton"), QStringLiteral("checkbox"),  QStringLiteral("label"),
+        QStringLiteral("radiobutton"), QStringLiteral("checkbox"),   QStringLiteral("label"),
         QStringLiteral("link"),        QStringLiteral("pushbutton"), QStringLiteral("lineedit"),
-        QStringLiteral("numberedit"),  QStringLiteral("textedit"),  QStringLiteral("spinbox"),
-        QStringLiteral("combobox"),    QStringLiteral("container"), QStringLiteral("buttongroup"),
-        QStringLiteral("bitmask"),     QStringLiteral("hline"),     QStringLiteral("vline"),
+        QStringLiteral("numberedit"),  QStringLiteral("textedit"),   QStringLiteral("spinbox"),
+        QStringLiteral("combobox"),    QStringLiteral("container"),  QStringLiteral("buttongroup"),
+        QStringLiteral("bitmask"),     QStringLiteral("hline"),      QStringLiteral("vline"),
         QStringLiteral("page"),        QStringLiteral("pageholder")};
     return kinds;
 }
@@ -141,6 +141,8 @@ bool CDocument::load(const QByteArray& definition, QString& error)
     m_sRootName.clear();
     m_lPages.clear();
     m_lProperties.clear();
+    m_lUnbound.clear();
+    m_lValidateActions.clear();
     TiXmlDocument document;
     if (CXmlDefinitionReader::read(definition, document, error) != 0)
         return false;
@@ -161,7 +163,21 @@ bool CDocument::load(const QByteArray& definition, QString& error)
     {
         m_lPages.clear();
         m_lProperties.clear();
+        m_lUnbound.clear();
         return false;
+    }
+    for (TiXmlElement* child = root->FirstChildElement(); child;
+         child = child->NextSiblingElement())
+    {
+        const QString kind = QString::fromUtf8(child->Value()).toLower();
+        if ((kind == QLatin1String("action") || kind == QLatin1String("validateurl")) &&
+            converted(child, "signal") == QLatin1String("validate") &&
+            supportedOS(converted(child, "os")))
+        {
+            TiXmlPrinter printer;
+            child->Accept(&printer);
+            m_lValidateActions.append(QByteArray(printer.CStr(), int(printer.Size())));
+        }
     }
     return true;
 }
@@ -321,6 +337,8 @@ void CDocument::addProperty(TiXmlElement* element, const QString& kind, const QS
         property.setValue(property.m_sDefault);
     if (!property.m_sName.isEmpty() && !property.m_sProperty.isEmpty())
         m_lProperties.append(property);
+    else if (!property.m_sName.isEmpty())
+        m_lUnbound.append(property);
 }
 
 QList<CDocumentProperty*> CDocument::findProperty(const QString& property)
@@ -330,6 +348,20 @@ QList<CDocumentProperty*> CDocument::findProperty(const QString& property)
     {
         if (candidate.m_sProperty == property)
             found << &candidate;
+    }
+    return found;
+}
+
+QList<CDocumentProperty*> CDocument::findField(const QString& name)
+{
+    QList<CDocumentProperty*> found;
+    for (QList<CDocumentProperty>* list : {&m_lProperties, &m_lUnbound})
+    {
+        for (CDocumentProperty& candidate : *list)
+        {
+            if (candidate.m_sName == name)
+                found << &candidate;
+        }
     }
     return found;
 }

@@ -24,14 +24,6 @@ public:
         QString m_sTitle;
     };
 
-    // A "validate" action of the definition's root, kept as its element's text
-    // for whoever runs it.
-    struct CValidateAction
-    {
-        QString m_sSlot;
-        QByteArray m_element;
-    };
-
     // packageOS is the installer's system ("mac", "linux"; empty: this computer's);
     // options are the lower-cased command-line options "showflag" looks at.
     CDocument(const QString& packageOS = QString(), const QStringList& options = QStringList());
@@ -47,6 +39,11 @@ public:
     QList<CDocumentProperty>& properties() { return m_lProperties; }
     // The properties named property (several fields may share one name).
     QList<CDocumentProperty*> findProperty(const QString& property);
+    // Every field (with or without a property) whose widget name is name.
+    QList<CDocumentProperty*> findField(const QString& name);
+    // The root's actions that run when a publish starts (signal "validate"), each
+    // as the text of its element, in definition order.
+    const QList<QByteArray>& validateActions() const { return m_lValidateActions; }
 
     // Applies the values of a customization as the window does: each to the fields
     // of its widget name and property name; unmatched entries are ignored.
@@ -67,4 +64,7 @@ private:
     QString m_sRootName;
     QList<CPage> m_lPages;
     QList<CDocumentProperty> m_lProperties;
+    // Named fields without a property: actions read and set them too.
+    QList<CDocumentProperty> m_lUnbound;
+    QList<QByteArray> m_lValidateActions;
 };

@@ -4,8 +4,8 @@
 #include <DmgPackage.h>
 #include <ExecutableFile.h>
 #include <MacFlatPackage.h>
-#include <PackagerThread.h>
 #include <Package.h>
+#include <PackagerThread.h>
 #include <TempDirectory.h>
 
 #include <QCoreApplication>
@@ -78,8 +78,8 @@ CPublisher::CPublisher(QObject* parent) : QObject(parent) {}
 
 CPublisher::~CPublisher() = default;
 
-CPropertyText::Properties CPublisher::publishedProperties(
-    const QList<CCustomizationFile::CEntry>& setEntries)
+CPropertyText::Properties
+CPublisher::publishedProperties(const QList<CCustomizationFile::CEntry>& setEntries)
 {
     CPropertyText::Properties properties;
     for (const CCustomizationFile::CEntry& entry : setEntries)
@@ -95,8 +95,9 @@ QStringList CPublisher::ignoreList(bool flat, const QString& input,
 {
     const QDir bundle(input);
     QStringList ignore;
-    ignore << (flat ? QStringLiteral("Scripts/AdminConfig.xml")
-                    : bundle.absoluteFilePath(QStringLiteral("Contents/Resources/AdminConfig.xml")));
+    ignore << (flat
+                   ? QStringLiteral("Scripts/AdminConfig.xml")
+                   : bundle.absoluteFilePath(QStringLiteral("Contents/Resources/AdminConfig.xml")));
     for (const CCustomizationFile::CEntry& entry : setEntries)
     {
         // The value names a file inside the package.
@@ -116,8 +117,9 @@ CPublisher::BundleResult CPublisher::writeBundleFiles(const QDir& bundle, const 
             *failedPath = resources;
         return BundleDirectoryFailed;
     }
-    const QByteArray script("#!/bin/bash\n"
-                            "cp \"$1/Contents/Resources/properties\" \"$INSTALLER_TEMP/properties\"");
+    const QByteArray script(
+        "#!/bin/bash\n"
+        "cp \"$1/Contents/Resources/properties\" \"$INSTALLER_TEMP/properties\"");
     const QList<QPair<QString, QByteArray>> files{
         {QDir(resources).absoluteFilePath(QStringLiteral("preinstall")), script},
         {QDir(resources).absoluteFilePath(QStringLiteral("properties")), properties.toUtf8()}};
@@ -172,7 +174,7 @@ QString CPublisher::outputPath(const QString& output, const QFileInfo& input)
 
 bool CPublisher::publish(CPackage* package, const QFileInfo& source, const QString& output,
                          const QList<CCustomizationFile::CEntry>& entries,
-                 const QList<CCustomizationFile::CEntry>& setEntries, bool overwrite,
+                         const QList<CCustomizationFile::CEntry>& setEntries, bool overwrite,
                          QString& message, QString& written)
 {
     qDebug().noquote() << "CPublisher::publish(" + output + ") begin";
@@ -199,7 +201,8 @@ bool CPublisher::publish(CPackage* package, const QFileInfo& source, const QStri
     bool done = false;
     if (suffix == QLatin1String("pkg") || suffix == QLatin1String("mpkg") ||
         suffix == QLatin1String("dmg"))
-        done = publishMac(package, source, output, entries, setEntries, overwrite, message, written);
+        done =
+            publishMac(package, source, output, entries, setEntries, overwrite, message, written);
     else if (suffix == QLatin1String("package"))
         done = publishScript(source, output, setEntries, overwrite, message, written);
     else
@@ -300,22 +303,27 @@ bool CPublisher::publishMac(CPackage* package, const QFileInfo& source, const QS
             return output + path.mid(staged.size());
         return path;
     };
-    connect(&worker, &CCopyFileThread::copyFinished, &loop,
-            [&] { emit progress(++copied, flat ? 0 : total); }, Qt::QueuedConnection);
-    connect(&worker, &CCopyFileThread::copyDirectoryFinished, &loop, [&] { loop.quit(); },
-            Qt::QueuedConnection);
-    connect(&worker, &CCopyFileThread::copyFlatPackageFinished, &loop, [&] { loop.quit(); },
-            Qt::QueuedConnection);
+    connect(
+        &worker, &CCopyFileThread::copyFinished, &loop,
+        [&] { emit progress(++copied, flat ? 0 : total); }, Qt::QueuedConnection);
+    connect(
+        &worker, &CCopyFileThread::copyDirectoryFinished, &loop, [&] { loop.quit(); },
+        Qt::QueuedConnection);
+    connect(
+        &worker, &CCopyFileThread::copyFlatPackageFinished, &loop, [&] { loop.quit(); },
+        Qt::QueuedConnection);
     for (auto error : {&CCopyFileThread::copyError, &CCopyFileThread::copyDirectoryError,
                        &CCopyFileThread::copyFlatPackageError})
-        connect(&worker, error, &loop,
-                [&](const QFileInfo&, const QFileInfo& dst)
-                { fail(unableToWrite(shown(dst.absoluteFilePath()))); },
-                Qt::QueuedConnection);
+        connect(
+            &worker, error, &loop,
+            [&](const QFileInfo&, const QFileInfo& dst)
+            { fail(unableToWrite(shown(dst.absoluteFilePath()))); },
+            Qt::QueuedConnection);
     for (auto error : {&CCopyFileThread::removeDirectoryError, &CCopyFileThread::removeFileError})
-        connect(&worker, error, &loop,
-                [&](const QFileInfo& file) { fail(unableToDelete(shown(file.absoluteFilePath()))); },
-                Qt::QueuedConnection);
+        connect(
+            &worker, error, &loop,
+            [&](const QFileInfo& file) { fail(unableToDelete(shown(file.absoluteFilePath()))); },
+            Qt::QueuedConnection);
     worker.start();
 
     std::unique_ptr<QTemporaryFile> values;
@@ -330,8 +338,7 @@ bool CPublisher::publishMac(CPackage* package, const QFileInfo& source, const QS
         if (values->open())
         {
             values->close();
-            if (CCustomizationFile::write(values->fileName(), source, QFileInfo(output),
-                                          entries))
+            if (CCustomizationFile::write(values->fileName(), source, QFileInfo(output), entries))
                 valuesFile = values->fileName();
         }
         worker.copyFlatPackage(input.absoluteFilePath(), output,
@@ -436,40 +443,45 @@ bool CPublisher::publishScript(const QFileInfo& source, const QString& requested
         failure = text.arg(native(path == staged ? output : path));
         packager.stop();
     };
-    connect(&packager, &CPackagerThread::openFileError, &loop,
-            [&](const QString& path)
-            {
-                fail(tr("Tessary is unable to open \"%1\".  Verify that the file exists and that "
-                        "is has read permissions, and then try again."),
-                     path);
-            },
-            Qt::QueuedConnection);
-    connect(&packager, &CPackagerThread::fileReadError, &loop,
-            [&](const QString& path)
-            {
-                fail(tr("Tessary is unable to read \"%1\". Verify that the file exists and that "
-                        "it has read permissions, and then try again."),
-                     path);
-            },
-            Qt::QueuedConnection);
-    connect(&packager, &CPackagerThread::fileWriteError, &loop,
-            [&](const QString& path)
-            {
-                fail(tr("Cannot write to file \"%1\".  Close the file if it's open, verify that "
-                        "the disk isn't full, remove write-protection on the file, and then try "
-                        "again."),
-                     path);
-            },
-            Qt::QueuedConnection);
-    connect(&packager, &CPackagerThread::progress, &loop,
-            [&](qint64 current, qint64 total)
-            {
-                emit progress(current, total);
-                if (current == total)
-                    complete = true;
-            },
-            Qt::QueuedConnection);
-    connect(&packager, &QThread::finished, &loop, [&] { loop.quit(); }, Qt::QueuedConnection);
+    connect(
+        &packager, &CPackagerThread::openFileError, &loop,
+        [&](const QString& path)
+        {
+            fail(tr("Tessary is unable to open \"%1\".  Verify that the file exists and that "
+                    "is has read permissions, and then try again."),
+                 path);
+        },
+        Qt::QueuedConnection);
+    connect(
+        &packager, &CPackagerThread::fileReadError, &loop,
+        [&](const QString& path)
+        {
+            fail(tr("Tessary is unable to read \"%1\". Verify that the file exists and that "
+                    "it has read permissions, and then try again."),
+                 path);
+        },
+        Qt::QueuedConnection);
+    connect(
+        &packager, &CPackagerThread::fileWriteError, &loop,
+        [&](const QString& path)
+        {
+            fail(tr("Cannot write to file \"%1\".  Close the file if it's open, verify that "
+                    "the disk isn't full, remove write-protection on the file, and then try "
+                    "again."),
+                 path);
+        },
+        Qt::QueuedConnection);
+    connect(
+        &packager, &CPackagerThread::progress, &loop,
+        [&](qint64 current, qint64 total)
+        {
+            emit progress(current, total);
+            if (current == total)
+                complete = true;
+        },
+        Qt::QueuedConnection);
+    connect(
+        &packager, &QThread::finished, &loop, [&] { loop.quit(); }, Qt::QueuedConnection);
 
     packager.clearProperties();
     for (const QPair<QString, QString>& property : publishedProperties(setEntries))

@@ -25,8 +25,8 @@ public:
 
     // The values publishing hands on: the set values without the "$PKG_" and
     // "$AI_" names, in the given order.
-    static CPropertyText::Properties publishedProperties(
-        const QList<CCustomizationFile::CEntry>& setEntries);
+    static CPropertyText::Properties
+    publishedProperties(const QList<CCustomizationFile::CEntry>& setEntries);
     // What a copy of the package at input leaves out: its page definition, then the
     // files named by "$PKG_" values (made absolute inside a bundle).
     static QStringList ignoreList(bool flat, const QString& input,
@@ -58,9 +58,9 @@ public:
     static QString outputPath(const QString& output, const QFileInfo& input);
 
     // Publishes the installer of package (whose file is source) with the values of
-    // entries (every property, in file order; setEntries those published) to output. Waits until done; false
-    // with the message for the administrator when nothing was published.
-    // Overwrites an existing output only with overwrite.
+    // entries (every property, in file order; setEntries those published) to output. Waits until
+    // done; false with the message for the administrator when nothing was published. Overwrites an
+    // existing output only with overwrite.
     bool publish(CPackage* package, const QFileInfo& source, const QString& output,
                  const QList<CCustomizationFile::CEntry>& entries,
                  const QList<CCustomizationFile::CEntry>& setEntries, bool overwrite,
@@ -78,7 +78,7 @@ private:
     bool m_bRefused = false;
     bool publishMac(CPackage* package, const QFileInfo& source, const QString& output,
                     const QList<CCustomizationFile::CEntry>& entries,
-                 const QList<CCustomizationFile::CEntry>& setEntries, bool overwrite,
+                    const QList<CCustomizationFile::CEntry>& setEntries, bool overwrite,
                     QString& message, QString& written);
     bool publishScript(const QFileInfo& source, const QString& output,
                        const QList<CCustomizationFile::CEntry>& setEntries, bool overwrite,

@@ -1,5 +1,6 @@
 #include "AppTestSupport.h"
 #include "CliRunner.h"
+#include "LoopbackServers.h"
 #include "TestEnvironment.h"
 
 #include <QDir>
@@ -29,9 +30,10 @@ QJsonObject propertyIn(const QJsonObject& shown, const QString& name)
 
 QString customizationFor(const QString& name, const QString& installer, const QByteArray& body)
 {
-    return writeFile(name, "<?xml version=\"1.0\"?>\n<AdminCustomization version=\"1.0\" source=\"" +
-                               QFile::encodeName(installer) + "\"><properties>" + body +
-                               "</properties></AdminCustomization>\n");
+    return writeFile(name,
+                     "<?xml version=\"1.0\"?>\n<AdminCustomization version=\"1.0\" source=\"" +
+                         QFile::encodeName(installer) + "\"><properties>" + body +
+                         "</properties></AdminCustomization>\n");
 }
 } // namespace
 
@@ -39,7 +41,7 @@ TEST_F(CliCommandTest, ShowListsPagesAndPropertiesOfInstallersAndCustomizations)
 {
     const CCliRun help = runCli({"--help"});
     EXPECT_EQ(0, help.m_iStatus);
-    for (const char* command : {"show", "publish"})
+    for (const char* command : {"show", "publish", "check"})
         EXPECT_TRUE(help.m_sOut.contains(QString::fromLatin1(command))) << command;
 
     const CCliRun flat = runCli({"show", sample("TessarySample.pkg"), "--json"});
@@ -129,15 +131,16 @@ TEST_F(CliCommandTest, PublishSetsValuesAndReplacesAnOutputOnlyWithForce)
     ASSERT_EQ(0, first.m_iStatus) << first.m_sErr.toStdString();
     // Not a terminal: no progress bar in a pipeline's log.
     EXPECT_TRUE(first.m_sErr.isEmpty()) << first.m_sErr.toStdString();
-    const QByteArray before = [&] {
+    const QByteArray before = [&]
+    {
         QFile file(output);
         return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
     }();
     EXPECT_TRUE(before.contains("export SENTINEL_SERVER='first.example'"));
     EXPECT_TRUE(QFileInfo(output).isExecutable());
 
-    const CCliRun refused = runCli({"publish", custom, "--output", output, "--set",
-                                    "SENTINEL_SERVER=second.example"});
+    const CCliRun refused =
+        runCli({"publish", custom, "--output", output, "--set", "SENTINEL_SERVER=second.example"});
     EXPECT_EQ(2, refused.m_iStatus);
     EXPECT_TRUE(refused.m_sErr.contains("--force")) << refused.m_sErr.toStdString();
     QFile kept(output);
@@ -151,11 +154,91 @@ TEST_F(CliCommandTest, PublishSetsValuesAndReplacesAnOutputOnlyWithForce)
     ASSERT_TRUE(kept.open(QIODevice::ReadOnly));
     EXPECT_TRUE(kept.readAll().contains("export SENTINEL_SERVER='second.example'"));
     // Nothing is left beside the output.
-    EXPECT_EQ(QStringList{"Out.package"}, QDir(testPath("out")).entryList(QDir::Files | QDir::Hidden));
+    EXPECT_EQ(QStringList{"Out.package"},
+              QDir(testPath("out")).entryList(QDir::Files | QDir::Hidden));
 
     // An output below a file cannot be written: a failure, not an input error.
     const QString blocker = writeFile("blocker", "x");
     const CCliRun unwritable = runCli({"publish", custom, "--output", blocker + "/Out.package"});
     EXPECT_EQ(1, unwritable.m_iStatus);
-    EXPECT_TRUE(unwritable.m_sErr.contains("Cannot write to file")) << unwritable.m_sErr.toStdString();
+    EXPECT_TRUE(unwritable.m_sErr.contains("Cannot write to file"))
+        << unwritable.m_sErr.toStdString();
+}
+
+namespace
+{
+// A page definition whose publish checks fetch addresses, opened directly.
+QString checkingDefinition(const QString& name, const QUrl& first, const QUrl& second)
+{
+    return writeFile(
+        name,
+        "<?xml version=\"1.0\"?>\n<AdminConfig name=\"Root\" version=\"1.8\" title=\"Checks\">\n"
+        "  <validateurl signal=\"validate\" slot=\"validate\" title=\"Servers\">\n"
+        "    <url name=\"Health\" u=\"" +
+            first.toEncoded() +
+            "\" statusValidation=\"2xx\"/>\n"
+            "    <url name=\"Catalog\" u=\"" +
+            second.toEncoded() +
+            "\" statusValidation=\"200\" contentValidation=\"xml\"/>\n"
+            "    <action signal=\"failure\" slot=\"messagebox\" severity=\"error\" title=\"Web\" "
+            "msg=\"A server does not answer.\"/>\n"
+            "  </validateurl>\n"
+            "  <action signal=\"validate\" slot=\"equals\" widget=\"Mode\" value=\"manual\">\n"
+            "    <action signal=\"success\" slot=\"cancelpublish\" widget=\"Root\"/>\n"
+            "  </action>\n"
+            "  <action signal=\"validate\" slot=\"cmd\" cmd=\"/bin/true\" os=\"windows\"/>\n"
+            "  <pageholder><page name=\"P\" title=\"P\">\n"
+            "    <combobox name=\"Mode\" property=\"MODE\" default=\"auto\">\n"
+            "      <entry title=\"Auto\" value=\"auto\"/><entry title=\"Manual\" "
+            "value=\"manual\"/>\n"
+            "    </combobox>\n"
+            "  </page></pageholder>\n</AdminConfig>\n");
+}
+} // namespace
+
+TEST_F(CliCommandTest, CheckRunsThePublishChecksAgainstRealServers)
+{
+    ValidationTest::WebServer server;
+    ASSERT_TRUE(server.isRunning());
+    const QString passing =
+        checkingDefinition("pass/Definition.xml", server.url("/ok"), server.url("/xml"));
+    const CCliRun pass = runCli({"check", passing, "--json"});
+    EXPECT_EQ(0, pass.m_iStatus) << pass.m_sOut.toStdString() << pass.m_sErr.toStdString();
+    const QJsonObject passed = QJsonDocument::fromJson(pass.m_sOut.toUtf8()).object();
+    EXPECT_TRUE(passed.value("passed").toBool());
+    const QJsonArray checks = passed.value("checks").toArray();
+    // The "cmd" check is only for Windows, so it is not part of the run.
+    ASSERT_EQ(2, checks.size());
+    EXPECT_EQ(2, checks.at(0).toObject().value("urls").toArray().size());
+    EXPECT_TRUE(server.requests().contains("/ok"));
+    EXPECT_TRUE(server.requests().contains("/xml"));
+
+    // A failing address and a value that cancels the publish: both reported.
+    const QString failing =
+        checkingDefinition("fail/Definition.xml", server.url("/ok"), server.url("/malformed"));
+    const CCliRun fail = runCli({"check", failing, "--json", "--set", "MODE=manual"});
+    EXPECT_EQ(1, fail.m_iStatus) << fail.m_sOut.toStdString();
+    const QJsonObject failed = QJsonDocument::fromJson(fail.m_sOut.toUtf8()).object();
+    EXPECT_FALSE(failed.value("passed").toBool());
+    const QJsonObject web = failed.value("checks").toArray().at(0).toObject();
+    EXPECT_FALSE(web.value("passed").toBool());
+    const QJsonArray urls = web.value("urls").toArray();
+    ASSERT_EQ(2, urls.size());
+    EXPECT_TRUE(urls.at(0).toObject().value("passed").toBool());
+    EXPECT_FALSE(urls.at(1).toObject().value("passed").toBool());
+    EXPECT_FALSE(urls.at(1).toObject().value("reason").toString().isEmpty());
+    EXPECT_FALSE(failed.value("checks").toArray().at(1).toObject().value("passed").toBool());
+    // Messages go to standard error.
+    EXPECT_TRUE(fail.m_sErr.contains("A server does not answer.")) << fail.m_sErr.toStdString();
+
+    // Nobody listening: the text report names the address; the status says it failed.
+    const QUrl nobody(QStringLiteral("http://127.0.0.1:%1/ok").arg(ValidationTest::freePort()));
+    const CCliRun refused =
+        runCli({"check", checkingDefinition("none/Definition.xml", server.url("/ok"), nobody),
+                "--timeout", "5"});
+    EXPECT_EQ(1, refused.m_iStatus);
+    EXPECT_TRUE(refused.m_sOut.contains("failed  Catalog  " + nobody.toString()))
+        << refused.m_sOut.toStdString();
+    EXPECT_EQ(2, runCli({"check"}).m_iStatus);
+    EXPECT_EQ(2, runCli({"check", passing, "--timeout", "0"}).m_iStatus);
 }

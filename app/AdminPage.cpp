@@ -9,6 +9,8 @@
 #include "WelcomePage.h"
 
 #include "CustomizationFile.h"
+#include "Document.h"
+#include "Migration.h"
 #include "Publisher.h"
 
 #include "utils/TinyXmlText.h"
@@ -1186,8 +1188,55 @@ void CAdminPage::import()
         tr("Configuration Files (*.xml)"), nullptr, QFileDialog::DontUseNativeDialog);
     if (path.isEmpty())
         return;
-    loadCustomizationFile(QFileInfo(path), true);
+    if (loadCustomizationFile(QFileInfo(path), true))
+        showMigrationReport(path);
     qDebug() << "CAdminPage::import() end";
+}
+
+void CAdminPage::showMigrationReport(const QString& path)
+{
+    if (!m_pCurrentPackage)
+        return;
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return;
+    // A customization is small; anything beyond the package model's limit is no report's.
+    const QByteArray bytes = file.read(8 * 1024 * 1024);
+    CCustomizationFile::CContents contents;
+    QString error;
+    const QString current = QString::fromStdWString(m_pCurrentPackage->version().toString());
+    if (!CCustomizationFile::read(bytes, contents, error) || contents.m_sProductVersion.isEmpty() ||
+        contents.m_sProductVersion == current)
+        return;
+    CDocument target(m_sPackageOS, m_lOptions);
+    if (!target.load(m_pCurrentPackage->xml(), error))
+        return;
+    CDocument previous(m_sPackageOS, m_lOptions);
+    const std::unique_ptr<CPackage> source(
+        contents.m_sSource.isEmpty() ? nullptr
+                                     : CCopyFileThread::loadPackage(QFileInfo(contents.m_sSource)));
+    const bool known = source && source->isValid() && !dynamic_cast<CXmlPackage*>(source.get()) &&
+                       previous.load(source->xml(), error);
+    QStringList lines;
+    for (const CMigration::CItem& item :
+         CMigration::migrate(contents, known ? &previous : nullptr, target))
+    {
+        if (item.m_status != CMigration::Kept)
+            lines << CMigration::describe(item);
+    }
+    const int shown = 30;
+    if (lines.size() > shown)
+    {
+        const int more = lines.size() - shown;
+        lines = lines.mid(0, shown);
+        lines << tr("... and %n more.", nullptr, more);
+    }
+    QString text = tr("This configuration file was made for version %1 of the installer; this "
+                      "installer is version %2.")
+                       .arg(contents.m_sProductVersion, current);
+    text += QStringLiteral("\n\n") + (lines.isEmpty() ? tr("Every value was taken over unchanged.")
+                                                      : lines.join(QLatin1Char('\n')));
+    showInformation(text);
 }
 
 // ---------------------------------------------------------------------------

@@ -185,6 +185,9 @@ private:
     // Save may write the configuration file in place: it is a customization file.
     bool hasSaveTarget() const;
     bool trySaveAs();
+    // After Import: what became of the values of a customization made for another
+    // release of the installer.
+    void showMigrationReport(const QString& path);
     // Removes every page and index row of the last document.
     void clearUserInterface();
     // Deletes the pages of replaced documents once no action is running any more.

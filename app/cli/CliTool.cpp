@@ -1,6 +1,7 @@
 #include "CliTool.h"
 
 #include "CliDocument.h"
+#include "Migration.h"
 #include "Publisher.h"
 #include "ValidationRun.h"
 
@@ -82,6 +83,12 @@ QString CCliTool::usage()
               "      their default answer, messages go to standard error, programs and\n"
               "      file choosers are not run and fail the check. Exit 0 when every check\n"
               "      passes, 1 when one fails.\n"
+              "  migrate CUSTOMIZATION --to NEW_INSTALLER --output NEW_CUSTOMIZATION\n"
+              "          [--option NAME]... [--force] [--json]\n"
+              "      Carries a customization forward to another release of its installer\n"
+              "      and reports every property: kept, default changed upstream, removed\n"
+              "      upstream, new upstream, or a value that no longer fits (and what it\n"
+              "      became).\n"
               "\n"
               "  --installer PATH  the installer to use instead of the one the\n"
               "                    customization names\n"
@@ -184,6 +191,8 @@ int CCliTool::run(const QStringList& arguments)
         return publish(rest);
     if (command == QLatin1String("check"))
         return check(rest);
+    if (command == QLatin1String("migrate"))
+        return migrate(rest);
     return fail(UsageError,
                 tr("Unknown command \"%1\".").arg(command) + QLatin1Char('\n') + usage());
 }
@@ -451,4 +460,102 @@ int CCliTool::check(const QStringList& arguments)
     }
     m_out.flush();
     return passed ? Success : Failure;
+}
+
+int CCliTool::migrate(const QStringList& arguments)
+{
+    COptions options;
+    QString error;
+    if (!parse(arguments, {QStringLiteral("json"), QStringLiteral("force")},
+               {QStringLiteral("to"), QStringLiteral("output"), QStringLiteral("option")}, options,
+               error))
+        return fail(UsageError, error);
+    if (options.m_lPlain.size() != 1)
+        return fail(UsageError, tr("migrate needs one customization."));
+    const QString to = options.value(QStringLiteral("to"));
+    const QString output = options.value(QStringLiteral("output"));
+    if (to.isEmpty() || output.isEmpty())
+        return fail(UsageError, tr("migrate needs --to NEW_INSTALLER and --output PATH."));
+    QStringList flags;
+    for (const QString& option : options.values(QStringLiteral("option")))
+        flags << option.toLower();
+
+    // The release the customization was made for helps to tell changed defaults;
+    // without its installer the values are carried over all the same.
+    CCliDocument previous;
+    QString previousError;
+    const bool previousOpened =
+        previous.open(options.m_lPlain.first(), QString(), flags, previousError);
+    if (previous.customizationFile().filePath().isEmpty())
+        return fail(UsageError,
+                    previousError.isEmpty()
+                        ? tr("\"%1\" is no customization.").arg(native(options.m_lPlain.first()))
+                        : previousError);
+    CCliDocument next;
+    if (!next.open(to, QString(), flags, error))
+        return fail(UsageError, error);
+    if (!next.customizationFile().filePath().isEmpty() || !next.installer())
+        return fail(UsageError, tr("--to needs an installer; \"%1\" is none.").arg(native(to)));
+    if (QFileInfo::exists(output) && !options.m_lFlags.contains(QStringLiteral("force")))
+        return fail(UsageError,
+                    tr("\"%1\" already exists. Use --force to replace it.").arg(native(output)));
+
+    const CCustomizationFile::CContents& contents = previous.customization();
+    const QList<CMigration::CItem> items = CMigration::migrate(
+        contents, previousOpened ? &previous.document() : nullptr, next.document());
+    if (!CCustomizationFile::write(
+            output, next.sourceFile(),
+            contents.m_sLastSaveFile.isEmpty() ? QFileInfo() : QFileInfo(contents.m_sLastSaveFile),
+            next.document().entries(false)))
+        return fail(Failure, tr("Tessary is unable to save \"%1\".  Close the file if it's open, "
+                                "verify that the disk isn't full, remove write-protection on the "
+                                "file, and then try again.")
+                                 .arg(native(output)));
+
+    const QString fromVersion = contents.m_sProductVersion;
+    const QString toVersion = QString::fromStdWString(next.installer()->version().toString());
+    if (options.m_lFlags.contains(QStringLiteral("json")))
+    {
+        QJsonArray properties;
+        for (const CMigration::CItem& item : items)
+        {
+            QJsonObject object{{QStringLiteral("property"), item.m_sProperty},
+                               {QStringLiteral("widget"), item.m_sWidget},
+                               {QStringLiteral("status"), CMigration::statusName(item.m_status)}};
+            if (item.m_status != CMigration::Added)
+                object.insert(QStringLiteral("value"), item.m_sValue);
+            if (item.m_status != CMigration::Removed)
+            {
+                object.insert(QStringLiteral("newValue"), item.m_sNewValue);
+                object.insert(QStringLiteral("newDefault"), item.m_sNewDefault);
+            }
+            if (item.m_status == CMigration::DefaultChanged)
+                object.insert(QStringLiteral("oldDefault"), item.m_sOldDefault);
+            if (item.m_status == CMigration::Invalid)
+                object.insert(QStringLiteral("reason"), item.m_sReason);
+            properties.append(object);
+        }
+        m_out << QString::fromUtf8(
+            QJsonDocument(
+                QJsonObject{{QStringLiteral("fromVersion"), fromVersion},
+                            {QStringLiteral("toVersion"), toVersion},
+                            {QStringLiteral("previousInstallerFound"), previousOpened},
+                            {QStringLiteral("output"), QFileInfo(output).absoluteFilePath()},
+                            {QStringLiteral("properties"), properties}})
+                .toJson(QJsonDocument::Indented));
+    }
+    else
+    {
+        m_out << tr("From version %1 to version %2").arg(fromVersion, toVersion) << '\n';
+        if (!previousOpened)
+            m_out << tr("The installer the customization was made for cannot be opened (%1); "
+                        "changed defaults cannot be told.")
+                         .arg(previousError)
+                  << '\n';
+        for (const CMigration::CItem& item : items)
+            m_out << QStringLiteral("  ") << CMigration::describe(item) << '\n';
+        m_out << tr("Written %1").arg(native(QFileInfo(output).absoluteFilePath())) << '\n';
+    }
+    m_out.flush();
+    return Success;
 }

@@ -47,6 +47,7 @@ private:
     int show(const QStringList& arguments);
     int publish(const QStringList& arguments);
     int check(const QStringList& arguments);
+    int migrate(const QStringList& arguments);
 
     // Applies --set NAME=VALUE; false with the reason in error.
     static bool applySettings(CCliDocument& document, const QStringList& settings, QString& error);

@@ -121,8 +121,8 @@ bool CValidationRun::performMain(const TiXmlElement* action, CCheck& check)
         slot == QLatin1String("browsefile") || slot == QLatin1String("browsedir"))
     {
         check.m_bPassed = false;
-        check.m_lMessages << tr("The action \"%1\" cannot run without a window; the check fails.")
-                                 .arg(slot);
+        check.m_lMessages
+            << tr("The action \"%1\" cannot run without a window; the check fails.").arg(slot);
         return false;
     }
     if (slot == QLatin1String("cancelpublish"))

@@ -41,7 +41,7 @@ TEST_F(CliCommandTest, ShowListsPagesAndPropertiesOfInstallersAndCustomizations)
 {
     const CCliRun help = runCli({"--help"});
     EXPECT_EQ(0, help.m_iStatus);
-    for (const char* command : {"show", "publish", "check"})
+    for (const char* command : {"show", "publish", "check", "migrate"})
         EXPECT_TRUE(help.m_sOut.contains(QString::fromLatin1(command))) << command;
 
     const CCliRun flat = runCli({"show", sample("TessarySample.pkg"), "--json"});

@@ -17,6 +17,7 @@
 #include <QDirIterator>
 #include <QFile>
 #include <QFileDialog>
+#include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QLineEdit>
@@ -24,6 +25,7 @@
 #include <QPlainTextEdit>
 #include <QRadioButton>
 #include <QSpinBox>
+#include <functional>
 #include <memory>
 #include <sys/stat.h>
 
@@ -307,4 +309,151 @@ TEST_F(CliPublishTest, PublishesWhatTheWindowPublishesForEveryInstallerKind)
         EXPECT_EQ("none", values.value("SENTINEL_PROXY_MODE"));
         EXPECT_EQ("7", values.value("SENTINEL_SCAN_AREAS"));
     }
+}
+
+namespace
+{
+// A script installer like the sample, with another version and its definition
+// changed by edit (applied to the definition's text).
+QString release(const QString& name, const QString& version,
+                const std::function<QByteArray(QByteArray)>& edit)
+{
+    QFile sampleFile(sample("TessarySample.package"));
+    EXPECT_TRUE(sampleFile.open(QIODevice::ReadOnly));
+    const QList<QByteArray> lines = sampleFile.readAll().split('\n');
+    QByteArray header;
+    QByteArray definition;
+    QByteArray rest;
+    int part = 0;
+    for (const QByteArray& line : lines)
+    {
+        if (part == 0 && line.startsWith("# SoftwareVersion "))
+            header += "# SoftwareVersion " + version.toUtf8() + '\n';
+        else if (part == 0)
+        {
+            header += line + '\n';
+            part = line.startsWith("## BEGIN OF XML CONFIG") ? 1 : 0;
+        }
+        else if (part == 1 && line.startsWith("## END OF XML CONFIG"))
+        {
+            rest += line + '\n';
+            part = 2;
+        }
+        else if (part == 1)
+            definition += line.mid(1) + '\n';
+        else
+            rest += line + '\n';
+    }
+    QByteArray changed;
+    for (const QByteArray& line : edit(definition).split('\n'))
+        changed += '#' + line + '\n';
+    rest.chop(1);
+    return writeFile(name, header + changed + rest);
+}
+
+QByteArray replaced(QByteArray text, const QByteArray& from, const QByteArray& to)
+{
+    EXPECT_TRUE(text.contains(from)) << from.toStdString();
+    return text.replace(from, to);
+}
+} // namespace
+
+// A customization carried from one release to the next, each kind of change
+// upstream reported; the window's Import tells the same.
+TEST_F(CliPublishTest, MigrateReportsEveryKindOfUpstreamChange)
+{
+    const QString previous =
+        release("old/Sentinel.package", "4.2.1", [](QByteArray d) { return d; });
+    const QString next =
+        release("new/Sentinel.package", "4.3.0",
+                [](QByteArray d)
+                {
+                    d = replaced(d, "default=\"8443\" row=\"3\"", "default=\"9443\" row=\"3\"");
+                    d = replaced(d, "property=\"SENTINEL_CA_FILE\"", "");
+                    d = replaced(d, "<entry title=\"Every day\" value=\"daily\">",
+                                 "<entry title=\"Every day\" value=\"daily\" "
+                                 "versionmin=\"9.0\">");
+                    d = replaced(d, "maximum=\"365\"", "maximum=\"90\"");
+                    d = replaced(d, "mask=\"&gt;NNNNNNNNNNNNNNNN\"", "mask=\"9999999999999999\"");
+                    d = replaced(d, "<label title=\"Notes for your records",
+                                 "<lineedit name=\"Tenant\" "
+                                 "property=\"SENTINEL_TENANT\" default=\"main\"/>\n"
+                                 "<label title=\"Notes for your records");
+                    return d;
+                });
+    const QString customization = writeFile(
+        "old/custom.xml",
+        "<?xml version=\"1.0\"?>\n<AdminCustomization version=\"1.0\" source=\"" +
+            QFile::encodeName(previous) +
+            "\" productVersion=\"4.2.1\"><properties>\n"
+            "<property name=\"SENTINEL_SERVER\" widget=\"ServerAddress\">kept.example</property>\n"
+            "<property name=\"SENTINEL_SERVER_PORT\" widget=\"ServerPort\">7000</property>\n"
+            "<property name=\"SENTINEL_CA_FILE\" widget=\"CaCertificate\">/ca.pem</property>\n"
+            "<property name=\"SENTINEL_SCAN_SCHEDULE\" widget=\"ScanSchedule\">daily</property>\n"
+            "<property name=\"SENTINEL_QUARANTINE_DAYS\" widget=\"QuarantineDays\">200</property>\n"
+            "<property name=\"SENTINEL_ENROLLMENT_TOKEN\" widget=\"EnrollmentToken\">AB12CD34"
+            "</property>\n"
+            "</properties></AdminCustomization>\n");
+    const QString output = testPath("new/custom.xml");
+    const CCliRun migrated =
+        runCli({"migrate", customization, "--to", next, "--output", output, "--json"});
+    ASSERT_EQ(0, migrated.m_iStatus) << migrated.m_sErr.toStdString();
+    const QJsonObject report = QJsonDocument::fromJson(migrated.m_sOut.toUtf8()).object();
+    EXPECT_EQ("4.2.1", report.value("fromVersion").toString());
+    EXPECT_EQ("4.3.0.0", report.value("toVersion").toString());
+    QMap<QString, QJsonObject> byName;
+    for (const QJsonValue& item : report.value("properties").toArray())
+        byName.insert(item.toObject().value("property").toString(), item.toObject());
+    EXPECT_EQ("kept", byName["SENTINEL_SERVER"].value("status").toString());
+    EXPECT_EQ("default-changed", byName["SENTINEL_SERVER_PORT"].value("status").toString());
+    EXPECT_EQ("8443", byName["SENTINEL_SERVER_PORT"].value("oldDefault").toString());
+    EXPECT_EQ("9443", byName["SENTINEL_SERVER_PORT"].value("newDefault").toString());
+    EXPECT_EQ("7000", byName["SENTINEL_SERVER_PORT"].value("newValue").toString());
+    EXPECT_EQ("removed", byName["SENTINEL_CA_FILE"].value("status").toString());
+    EXPECT_EQ("/ca.pem", byName["SENTINEL_CA_FILE"].value("value").toString());
+    EXPECT_EQ("new", byName["SENTINEL_TENANT"].value("status").toString());
+    EXPECT_EQ("main", byName["SENTINEL_TENANT"].value("newDefault").toString());
+    for (const auto& invalid : {QPair<QString, QString>{"SENTINEL_SCAN_SCHEDULE", "weekly"},
+                                {"SENTINEL_QUARANTINE_DAYS", "90"},
+                                {"SENTINEL_ENROLLMENT_TOKEN", "1234"}})
+    {
+        const QJsonObject item = byName[invalid.first];
+        EXPECT_EQ("invalid", item.value("status").toString()) << invalid.first.toStdString();
+        EXPECT_EQ(invalid.second, item.value("newValue").toString()) << invalid.first.toStdString();
+        EXPECT_FALSE(item.value("reason").toString().isEmpty());
+    }
+
+    // The new customization opens over the new release with the carried values.
+    const CCliRun shown = runCli({"show", output, "--json"});
+    ASSERT_EQ(0, shown.m_iStatus) << shown.m_sErr.toStdString();
+    const QJsonObject opened = QJsonDocument::fromJson(shown.m_sOut.toUtf8()).object();
+    EXPECT_EQ("4.3.0.0", opened.value("version").toString());
+    QMap<QString, QString> values;
+    for (const QJsonValue& item : opened.value("properties").toArray())
+        values.insert(item.toObject().value("property").toString(),
+                      item.toObject().value("value").toString());
+    EXPECT_EQ("kept.example", values["SENTINEL_SERVER"]);
+    EXPECT_EQ("7000", values["SENTINEL_SERVER_PORT"]);
+    EXPECT_EQ("90", values["SENTINEL_QUARANTINE_DAYS"]);
+    EXPECT_EQ("main", values["SENTINEL_TENANT"]);
+    EXPECT_FALSE(values.contains("SENTINEL_CA_FILE"));
+
+    // An existing output is kept without --force; the report in the window on Import.
+    EXPECT_EQ(2, runCli({"migrate", customization, "--to", next, "--output", output}).m_iStatus);
+    EXPECT_EQ(2, runCli({"migrate", customization, "--to", customization, "--output",
+                         testPath("other.xml")})
+                     .m_iStatus);
+    CAnswers answers;
+    CAdminPage window(next, QStringList());
+    answers.m_lFiles << customization;
+    window.import();
+    ASSERT_EQ(1, answers.m_lTexts.size());
+    const QString text = answers.m_lTexts.first();
+    EXPECT_TRUE(text.contains("version 4.2.1")) << text.toStdString();
+    for (const char* expected :
+         {"SENTINEL_SERVER_PORT: the default changed from \"8443\" to \"9443\"",
+          "SENTINEL_CA_FILE: no longer in the installer", "SENTINEL_TENANT: new in the installer",
+          "SENTINEL_QUARANTINE_DAYS: the value \"200\""})
+        EXPECT_TRUE(text.contains(QString::fromUtf8(expected))) << expected;
+    EXPECT_EQ("90", window.findChild<QSpinBox*>(QStringLiteral("QuarantineDays"))->cleanText());
 }

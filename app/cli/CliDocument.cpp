@@ -26,14 +26,17 @@ CPackage* openInstaller(const QFileInfo& file, QString& error)
 {
     if (!file.exists())
     {
-        error = tr("\"%1\" does not exist.").arg(native(file.filePath()));
+        error = QCoreApplication::translate("CCliDocument", "\"%1\" does not exist.")
+                    .arg(native(file.filePath()));
         return nullptr;
     }
     CPackage* const package = CCopyFileThread::loadPackage(file);
     if (!package)
     {
-        error = tr("\"%1\" is neither an installer (.pkg, .mpkg, .dmg, .package) nor a "
-                   "customization (.xml).")
+        error = QCoreApplication::translate(
+                    "CCliDocument",
+                    "\"%1\" is neither an installer (.pkg, .mpkg, .dmg, .package) nor a "
+                    "customization (.xml).")
                     .arg(native(file.filePath()));
         return nullptr;
     }
@@ -44,7 +47,8 @@ bool validInstaller(CPackage* package, QString& error)
 {
     if (package->isValid() && !dynamic_cast<CXmlPackage*>(package))
         return true;
-    error = tr("\"%1\" isn't a valid KORVA installation package.")
+    error = QCoreApplication::translate("CCliDocument",
+                                        "\"%1\" isn't a valid KORVA installation package.")
                 .arg(native(package->file().filePath()));
     if (!package->problem().isEmpty())
         error += QLatin1Char(' ') + package->problem();

@@ -133,8 +133,7 @@ QString CMigration::describe(const CItem& item)
             .arg(item.m_sProperty, quoted(item.m_sNewDefault));
     case Invalid:
         return tr("%1: the value %2 %3; it is now %4")
-            .arg(item.m_sProperty, quoted(item.m_sValue), item.m_sReason,
-                 quoted(item.m_sNewValue));
+            .arg(item.m_sProperty, quoted(item.m_sValue), item.m_sReason, quoted(item.m_sNewValue));
     }
     return QString();
 }

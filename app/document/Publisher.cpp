@@ -22,11 +22,6 @@
 
 namespace
 {
-QString tr(const char* text)
-{
-    return QCoreApplication::translate("CPublisher", text);
-}
-
 QString native(const QString& path)
 {
     return QDir::toNativeSeparators(path);
@@ -34,22 +29,28 @@ QString native(const QString& path)
 
 QString unableToDelete(const QString& path)
 {
-    return tr("Tessary is unable to delete \"%1\".  Close the file if it's open, verify that the "
-              "disk isn't full, remove write-protection on the file, and then try again.")
+    return QCoreApplication::translate(
+               "CPublisher",
+               "Tessary is unable to delete \"%1\".  Close the file if it's open, verify that the "
+               "disk isn't full, remove write-protection on the file, and then try again.")
         .arg(native(path));
 }
 
 QString unableToWrite(const QString& path)
 {
-    return tr("Tessary is unable to write to \"%1\".  Close the file if it's open, verify that "
-              "the disk isn't full, remove write-protection on the file, and then try again.")
+    return QCoreApplication::translate(
+               "CPublisher",
+               "Tessary is unable to write to \"%1\".  Close the file if it's open, verify that "
+               "the disk isn't full, remove write-protection on the file, and then try again.")
         .arg(native(path));
 }
 
 QString cannotWrite(const QString& path)
 {
-    return tr("Cannot write to file \"%1\".  Close the file if it's open, verify that the disk "
-              "isn't full, remove write-protection on the file, and then try again.")
+    return QCoreApplication::translate(
+               "CPublisher",
+               "Cannot write to file \"%1\".  Close the file if it's open, verify that the disk "
+               "isn't full, remove write-protection on the file, and then try again.")
         .arg(native(path));
 }
 
@@ -70,7 +71,9 @@ bool present(const QString& path)
 
 QString alreadyExists(const QString& path)
 {
-    return tr("\"%1\" already exists. Use --force to replace it.").arg(native(path));
+    return QCoreApplication::translate("CPublisher",
+                                       "\"%1\" already exists. Use --force to replace it.")
+        .arg(native(path));
 }
 } // namespace
 

@@ -2,9 +2,11 @@
 
 #include "CliDocument.h"
 #include "Migration.h"
+#include "PackageSignature.h"
 #include "Publisher.h"
 #include "ValidationRun.h"
 
+#include <MacFlatPackage.h>
 #include <Package.h>
 
 #include <QCoreApplication>
@@ -44,6 +46,30 @@ QJsonObject propertyJson(const CDocumentProperty& property)
     if (!property.m_sInputMask.isEmpty())
         object.insert(QStringLiteral("mask"), property.m_sInputMask);
     return object;
+}
+
+QString signatureText(const CPackageSignature& signature)
+{
+    switch (signature.m_state)
+    {
+    case CPackageSignature::Unknown:
+        return CCliTool::tr("cannot be checked");
+    case CPackageSignature::Unsigned:
+        return CCliTool::tr("none");
+    case CPackageSignature::Damaged:
+        return CCliTool::tr("the package is damaged: %1").arg(signature.m_sProblem);
+    case CPackageSignature::Invalid:
+        return CCliTool::tr("does not verify: %1").arg(signature.m_sProblem);
+    case CPackageSignature::Verified:
+        break;
+    }
+    const CPackageSignature::CCertificate signer = signature.m_lChain.value(0);
+    QString text = CCliTool::tr("verifies; signed by %1, issued by %2, valid from %3 to %4; %5")
+                       .arg(signer.m_sName, signer.m_sIssuer, signer.m_sValidFrom,
+                            signer.m_sExpires, signature.m_sTrust);
+    if (!signature.m_sProblem.isEmpty())
+        text += QStringLiteral(" (") + signature.m_sProblem + QLatin1Char(')');
+    return text;
 }
 
 // A value for people: quoted, with line breaks shown as such.
@@ -251,6 +277,11 @@ int CCliTool::show(const QStringList& arguments)
     const QString version =
         installer ? QString::fromStdWString(installer->version().toString()) : QString();
     const CDocument& doc = document.document();
+    // A flat package may carry a signature; it is shown as the system reports it.
+    const bool flat = installer && document.kind() == QLatin1String("flat package");
+    const CPackageSignature signature =
+        flat ? CPackageSignature::check(document.sourceFile().absoluteFilePath())
+             : CPackageSignature();
     if (options.m_lFlags.contains(QStringLiteral("json")))
     {
         QJsonArray pages;
@@ -270,6 +301,23 @@ int CCliTool::show(const QStringList& arguments)
         if (!document.customizationFile().filePath().isEmpty())
             root.insert(QStringLiteral("customization"),
                         document.customizationFile().absoluteFilePath());
+        if (flat)
+        {
+            QJsonArray chain;
+            for (const CPackageSignature::CCertificate& certificate : signature.m_lChain)
+                chain.append(QJsonObject{{QStringLiteral("name"), certificate.m_sName},
+                                         {QStringLiteral("issuer"), certificate.m_sIssuer},
+                                         {QStringLiteral("validFrom"), certificate.m_sValidFrom},
+                                         {QStringLiteral("expires"), certificate.m_sExpires}});
+            root.insert(
+                QStringLiteral("signature"),
+                QJsonObject{
+                    {QStringLiteral("state"), CPackageSignature::stateName(signature.m_state)},
+                    {QStringLiteral("verifies"), signature.m_state == CPackageSignature::Verified},
+                    {QStringLiteral("trust"), signature.m_sTrust},
+                    {QStringLiteral("problem"), signature.m_sProblem},
+                    {QStringLiteral("chain"), chain}});
+        }
         m_out << QString::fromUtf8(QJsonDocument(root).toJson(QJsonDocument::Indented));
         m_out.flush();
         return Success;
@@ -278,6 +326,8 @@ int CCliTool::show(const QStringList& arguments)
           << tr("Version: %1").arg(version) << '\n'
           << tr("Kind: %1").arg(document.kind()) << '\n'
           << tr("Installer: %1").arg(native(document.sourceFile().absoluteFilePath())) << '\n';
+    if (flat)
+        m_out << tr("Signature: %1").arg(signatureText(signature)) << '\n';
     if (!document.customizationFile().filePath().isEmpty())
         m_out
             << tr("Customization: %1").arg(native(document.customizationFile().absoluteFilePath()))

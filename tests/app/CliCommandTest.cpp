@@ -242,3 +242,39 @@ TEST_F(CliCommandTest, CheckRunsThePublishChecksAgainstRealServers)
     EXPECT_EQ(2, runCli({"check"}).m_iStatus);
     EXPECT_EQ(2, runCli({"check", passing, "--timeout", "0"}).m_iStatus);
 }
+
+TEST_F(CliCommandTest, ShowTellsAFlatPackagesSignature)
+{
+    const QString pki = testPath("pki");
+    QDir().mkpath(pki);
+    auto sh = [](const QString& command)
+    {
+        std::string output;
+        EXPECT_EQ(0, TestSupport::runCommand(command.toStdString() + " 2>&1", &output))
+            << command.toStdString() << "\n"
+            << output;
+    };
+    sh("cd '" + pki +
+       "' && openssl req -x509 -newkey rsa:2048 -nodes -keyout key.pem -out cert.pem -days 30 "
+       "-subj '/CN=Tessary CLI Test Signer' && openssl pkcs12 -export -inkey key.pem -in "
+       "cert.pem -out identity.p12 -passout pass:secret");
+    sh("pkgutil --expand '" + sample("TessarySample.pkg") + "' '" + testPath("expanded") +
+       "' && TESSARY_SIGN_PASSWORD=secret pkgutil --flatten '" + testPath("expanded") + "' '" +
+       testPath("Signed.pkg") + "' --sign-identity '" + pki + "/identity.p12'");
+
+    const CCliRun signedRun = runCli({"show", testPath("Signed.pkg"), "--json"});
+    ASSERT_EQ(0, signedRun.m_iStatus) << signedRun.m_sErr.toStdString();
+    const QJsonObject signature =
+        QJsonDocument::fromJson(signedRun.m_sOut.toUtf8()).object().value("signature").toObject();
+    EXPECT_EQ("verified", signature.value("state").toString());
+    EXPECT_TRUE(signature.value("verifies").toBool());
+    EXPECT_TRUE(signature.value("trust").toString().contains("untrusted"));
+    const QJsonObject signer = signature.value("chain").toArray().at(0).toObject();
+    EXPECT_EQ("Tessary CLI Test Signer", signer.value("name").toString());
+    EXPECT_EQ("Tessary CLI Test Signer", signer.value("issuer").toString());
+    EXPECT_FALSE(signer.value("expires").toString().isEmpty());
+
+    const CCliRun unsignedRun = runCli({"show", sample("TessarySample.pkg")});
+    EXPECT_TRUE(unsignedRun.m_sOut.contains("\nSignature: none\n"))
+        << unsignedRun.m_sOut.toStdString();
+}

@@ -41,7 +41,7 @@ QList<CCustomizationFile::CEntry> CCustomizationFile::ordered(const QList<CEntry
 }
 
 QByteArray CCustomizationFile::text(const QFileInfo& source, const QFileInfo& lastSaveFile,
-                                    const QList<CEntry>& entries)
+                                    const QList<CEntry>& entries, CPackage* opened)
 {
     TiXmlDocument document;
     document.LinkEndChild(new TiXmlDeclaration("1.0", "utf-8", "yes"));
@@ -52,7 +52,9 @@ QByteArray CCustomizationFile::text(const QFileInfo& source, const QFileInfo& la
                        QDir::toNativeSeparators(lastSaveFile.filePath()).toUtf8().constData());
     if (!source.filePath().isEmpty())
     {
-        const std::unique_ptr<CPackage> package(CCopyFileThread::loadPackage(source));
+        const std::unique_ptr<CPackage> read(opened ? nullptr
+                                                    : CCopyFileThread::loadPackage(source));
+        CPackage* const package = opened ? opened : read.get();
         if (package)
         {
             root->SetAttribute(
@@ -80,9 +82,10 @@ QByteArray CCustomizationFile::text(const QFileInfo& source, const QFileInfo& la
 }
 
 bool CCustomizationFile::write(const QString& fileName, const QFileInfo& source,
-                               const QFileInfo& lastSaveFile, const QList<CEntry>& entries)
+                               const QFileInfo& lastSaveFile, const QList<CEntry>& entries,
+                               CPackage* opened)
 {
-    const QByteArray bytes = text(source, lastSaveFile, entries);
+    const QByteArray bytes = text(source, lastSaveFile, entries, opened);
     // Written beside the old file and moved over it once complete: a failed or
     // interrupted save leaves the previous file as it was.
     QSaveFile file(fileName);

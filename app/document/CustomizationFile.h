@@ -5,6 +5,8 @@
 #include <QList>
 #include <QString>
 
+class CPackage;
+
 // The customization file: root "AdminCustomization" with the installer it was
 // made for and one "property" element per saved value. Written by the window's
 // Save and by publishing (the values file of a flat package); read by Open,
@@ -32,14 +34,16 @@ public:
     // lists them: by property name; entries of one name in reverse walk order.
     static QList<CEntry> ordered(const QList<CEntry>& walkOrder);
 
-    // The file's text. The installer is opened to name its product and version;
-    // when it cannot be, they are left out.
+    // The file's text. The installer is opened to name its product and version
+    // (unless the caller has it open already, as opened): when it is no package
+    // at all, they are left out.
     static QByteArray text(const QFileInfo& source, const QFileInfo& lastSaveFile,
-                           const QList<CEntry>& entries);
+                           const QList<CEntry>& entries, CPackage* opened = nullptr);
     // Writes text() beside fileName and moves it over it once complete; false when
     // nothing was stored.
     static bool write(const QString& fileName, const QFileInfo& source,
-                      const QFileInfo& lastSaveFile, const QList<CEntry>& entries);
+                      const QFileInfo& lastSaveFile, const QList<CEntry>& entries,
+                      CPackage* opened = nullptr);
 
     // Whether bytes hold a customization (root "AdminCustomization"); a page
     // definition is none.

@@ -341,7 +341,9 @@ bool CPublisher::publishMac(CPackage* package, const QFileInfo& source, const QS
         if (values->open())
         {
             values->close();
-            if (CCustomizationFile::write(values->fileName(), source, QFileInfo(output), entries))
+            // The package is open already: its product and version are read once.
+            if (CCustomizationFile::write(values->fileName(), source, QFileInfo(output), entries,
+                                          package))
                 valuesFile = values->fileName();
         }
         worker.copyFlatPackage(input.absoluteFilePath(), output,

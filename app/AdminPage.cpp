@@ -6,6 +6,7 @@
 #include "IndexLink.h"
 #include "OpenFileDialog.h"
 #include "PageIndex.h"
+#include "PublishSigning.h"
 #include "WelcomePage.h"
 
 #include "CustomizationFile.h"
@@ -54,6 +55,7 @@
 #include <QShowEvent>
 #include <QSplitter>
 #include <QStandardItemModel>
+#include <QStatusBar>
 #include <QTemporaryFile>
 #include <QTextBrowser>
 #include <QTimer>
@@ -124,6 +126,8 @@ CAdminPage::CAdminPage(const QString& sFile, const QStringList& options,
     CXmlContainer::m_pStaticWidgetFactory = m_pFactory;
 
     createLayout();
+    m_pSigning = new CPublishSigning(this);
+    statusBar()->addWidget(m_pSigning->statusLabel(), 1);
     createMenus();
     loadStyleSheets();
     setMinimumSize(800, 600);
@@ -148,6 +152,9 @@ CAdminPage::CAdminPage(const QString& sFile, const QStringList& options,
             Qt::QueuedConnection);
     connect(m_pCopyThread, &CCopyFileThread::copyFlatPackageError, this, &CAdminPage::copyFailed,
             Qt::QueuedConnection);
+    connect(
+        m_pCopyThread, &CCopyFileThread::copyFlatPackageProblem, this,
+        [this](const QString& reason) { m_sPublishProblem = reason; }, Qt::QueuedConnection);
     connect(m_pCopyThread, &CCopyFileThread::removeDirectoryError, this,
             &CAdminPage::removeDirError, Qt::QueuedConnection);
     connect(m_pCopyThread, &CCopyFileThread::removeFileError, this, &CAdminPage::removeDirError,
@@ -341,6 +348,8 @@ void CAdminPage::createMenus()
     m_pPublishAction = publishMenu->addAction(tr("Publish &customizations..."));
     m_pPublishAction->setShortcut(QKeySequence(tr("Ctrl+E")));
     connect(m_pPublishAction, &QAction::triggered, this, &CAdminPage::publish);
+    QAction* const signingAction = publishMenu->addAction(tr("Signing &Identity..."));
+    connect(signingAction, &QAction::triggered, m_pSigning, &CPublishSigning::chooseIdentity);
 
     QMenu* const helpMenu = menuBar()->addMenu(tr("&Help"));
     QAction* const aboutAction = helpMenu->addAction(tr("&About Tessary"));
@@ -780,6 +789,12 @@ bool CAdminPage::tryOpen(CPackage* package, bool loadAsConfiguration, bool remem
     updateDocumentActions(loaded);
     waiting.reset();
     m_bLoading = wasLoading;
+    // The signature shown is that of the installer the document came from.
+    if (!wasLoading)
+        m_pSigning->documentOpened(
+            loaded && CMacFlatPackage::isFlatPackage(m_sourcePackageFile.absoluteFilePath())
+                ? m_sourcePackageFile.absoluteFilePath()
+                : QString());
 
     if (loaded && rememberInRecent)
     {
@@ -1373,8 +1388,20 @@ void CAdminPage::publishMacPackage()
         return;
     }
 
-    setWaitCursor(true);
     const bool flat = CMacFlatPackage::isFlatPackage(input.absoluteFilePath());
+    // Only a flat package carries a signature of its own.
+    if (flat)
+    {
+        CMacFlatPackage::Signing signing;
+        if (!m_pSigning->prepare(signing))
+        {
+            giveUp();
+            return;
+        }
+        m_pCopyThread->setSigning(signing);
+    }
+    setWaitCursor(true);
+    m_sPublishProblem.clear();
     // A bundle is built in a directory of its own beside the output and moved over it
     // once complete: a failed or canceled copy leaves the previous output as it was.
     QString staged;
@@ -1640,7 +1667,15 @@ void CAdminPage::copyError(const QFileInfo& src, const QFileInfo& dst)
     const QString shown = publishedPath(dst.absoluteFilePath());
     copyCanceled();
     endPublish();
-    showWarning(unableToWriteText(shown));
+    QString text = unableToWriteText(shown);
+    if (!m_sPublishProblem.isEmpty())
+    {
+        text += QStringLiteral("\n\n") + tr("Details:") + QStringLiteral("\n") + m_sPublishProblem;
+        // The tool's reason may be the password: it is asked again next time.
+        m_pSigning->forgetPassword();
+        m_sPublishProblem.clear();
+    }
+    showWarning(text);
 }
 
 void CAdminPage::copyFailed(const QFileInfo& src, const QFileInfo& dst)

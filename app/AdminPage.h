@@ -34,6 +34,7 @@ class CPackagerThread;
 class CPage;
 class CPageHolder;
 class CPageIndex;
+class CPublishSigning;
 class CWelcomePage;
 
 // The main window and the controller of the one open document: a page
@@ -268,6 +269,10 @@ private:
     QString m_sScriptStaging;
     // The directory beside the output in which a bundle is built, and the output.
     QString m_sBundleStaging;
+    // Signatures: the opened installer's, and the identity that signs what is published.
+    CPublishSigning* m_pSigning = nullptr;
+    // The worker's reason for the publish that failed last, if it gave one.
+    QString m_sPublishProblem;
     QString m_sBundleOutput;
     QString m_sScriptOutput;
     qint64 m_iProgressScale = 1;

@@ -48,27 +48,41 @@ QJsonObject propertyJson(const CDocumentProperty& property)
     return object;
 }
 
-QString signatureText(const CPackageSignature& signature)
+QString signatureState(const CPackageSignature& signature)
 {
-    switch (signature.m_state)
+    switch (signature.state())
     {
-    case CPackageSignature::Unknown:
-        return CCliTool::tr("cannot be checked");
     case CPackageSignature::Unsigned:
-        return CCliTool::tr("none");
-    case CPackageSignature::Damaged:
-        return CCliTool::tr("the package is damaged: %1").arg(signature.m_sProblem);
+        return QStringLiteral("unsigned");
+    case CPackageSignature::Trusted:
+        return QStringLiteral("trusted");
+    case CPackageSignature::Untrusted:
+        return QStringLiteral("untrusted");
+    case CPackageSignature::Expired:
+        return QStringLiteral("expired");
     case CPackageSignature::Invalid:
-        return CCliTool::tr("does not verify: %1").arg(signature.m_sProblem);
-    case CPackageSignature::Verified:
+        return QStringLiteral("invalid");
+    case CPackageSignature::Damaged:
+        return QStringLiteral("damaged");
+    case CPackageSignature::Unknown:
+    case CPackageSignature::Identity:
         break;
     }
-    const CPackageSignature::CCertificate signer = signature.m_lChain.value(0);
-    QString text = CCliTool::tr("verifies; signed by %1, issued by %2, valid from %3 to %4; %5")
-                       .arg(signer.m_sName, signer.m_sIssuer, signer.m_sValidFrom,
-                            signer.m_sExpires, signature.m_sTrust);
-    if (!signature.m_sProblem.isEmpty())
-        text += QStringLiteral(" (") + signature.m_sProblem + QLatin1Char(')');
+    return QStringLiteral("unknown");
+}
+
+QString signatureText(const CPackageSignature& signature)
+{
+    QString text = signature.summary();
+    if (signature.verifies() && !signature.chain().isEmpty())
+    {
+        const CPackageSignature::Certificate& signer = signature.chain().first();
+        text += QStringLiteral("; ") +
+                CCliTool::tr("%1, issued by %2, valid from %3 to %4")
+                    .arg(signer.name, signer.issuer, signer.validFrom, signer.expires);
+    }
+    if (!signature.problem().isEmpty())
+        text += QStringLiteral(" (") + signature.problem() + QLatin1Char(')');
     return text;
 }
 
@@ -304,19 +318,17 @@ int CCliTool::show(const QStringList& arguments)
         if (flat)
         {
             QJsonArray chain;
-            for (const CPackageSignature::CCertificate& certificate : signature.m_lChain)
-                chain.append(QJsonObject{{QStringLiteral("name"), certificate.m_sName},
-                                         {QStringLiteral("issuer"), certificate.m_sIssuer},
-                                         {QStringLiteral("validFrom"), certificate.m_sValidFrom},
-                                         {QStringLiteral("expires"), certificate.m_sExpires}});
-            root.insert(
-                QStringLiteral("signature"),
-                QJsonObject{
-                    {QStringLiteral("state"), CPackageSignature::stateName(signature.m_state)},
-                    {QStringLiteral("verifies"), signature.m_state == CPackageSignature::Verified},
-                    {QStringLiteral("trust"), signature.m_sTrust},
-                    {QStringLiteral("problem"), signature.m_sProblem},
-                    {QStringLiteral("chain"), chain}});
+            for (const CPackageSignature::Certificate& certificate : signature.chain())
+                chain.append(QJsonObject{{QStringLiteral("name"), certificate.name},
+                                         {QStringLiteral("issuer"), certificate.issuer},
+                                         {QStringLiteral("validFrom"), certificate.validFrom},
+                                         {QStringLiteral("expires"), certificate.expires}});
+            root.insert(QStringLiteral("signature"),
+                        QJsonObject{{QStringLiteral("state"), signatureState(signature)},
+                                    {QStringLiteral("verifies"), signature.verifies()},
+                                    {QStringLiteral("summary"), signature.summary()},
+                                    {QStringLiteral("problem"), signature.problem()},
+                                    {QStringLiteral("chain"), chain}});
         }
         m_out << QString::fromUtf8(QJsonDocument(root).toJson(QJsonDocument::Indented));
         m_out.flush();

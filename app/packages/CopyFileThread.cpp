@@ -709,6 +709,12 @@ void CCopyFileThread::internalLoadCache()
     emit searchFinished(keyInfo);
 }
 
+void CCopyFileThread::setSigning(const CMacFlatPackage::Signing& signing)
+{
+    const QMutexLocker locker(&m_lock);
+    m_signing = signing;
+}
+
 bool CCopyFileThread::internalCopyFlatPackage(const QFileInfo& src, const QFileInfo& dst,
                                               const QString& properties,
                                               const QStringList& ignoreList,
@@ -798,7 +804,15 @@ bool CCopyFileThread::internalCopyFlatPackage(const QFileInfo& src, const QFileI
     }
     const QString stagingDir = QFile::decodeName(staging);
     const QString staged = stagingDir + QLatin1Char('/') + dst.fileName();
-    bool result = CMacFlatPackage::flatten(expanded, staged, cancelTest);
+    CMacFlatPackage::Signing signing;
+    {
+        const QMutexLocker locker(&m_lock);
+        signing = m_signing;
+    }
+    QString problem;
+    bool result = CMacFlatPackage::flatten(expanded, staged, cancelTest, signing, &problem);
+    if (!result && !problem.isEmpty() && !canceled())
+        emit copyFlatPackageProblem(problem);
     CMacFlatPackage::cleanTempDir(expanded);
     if (result && canceled())
         result = false;

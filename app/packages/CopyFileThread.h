@@ -10,6 +10,7 @@
 #include <QThread>
 #include <QWaitCondition>
 
+#include "MacFlatPackage.h"
 #include "Package.h"
 
 // The application's background worker for long file work. Operations are queued
@@ -59,6 +60,10 @@ public:
     // True when the current operation must stop: canceled or shutting down.
     bool canceled();
 
+    // The identity that signs the flat packages copied from now on; an empty
+    // identity file leaves them unsigned.
+    void setSigning(const CMacFlatPackage::Signing& signing);
+
 public slots:
     void enqueue(CCopyFileThread::FileOperation oper, const QStringList& args);
     void removeFile(const QString& sFile);
@@ -103,6 +108,8 @@ signals:
     void searchingFolder(const QFileInfo& sDir = QFileInfo());
     void searchResult(CPackage* sPackage = nullptr);
     void searchFinished(const QFileInfo& sDir = QFileInfo());
+    // Why the flat package copy that fails next failed, when a tool said so.
+    void copyFlatPackageProblem(const QString& reason);
 
 protected:
     void run() override;
@@ -122,6 +129,7 @@ private:
     QList<QPair<FileOperation, QStringList>> m_lQueue;
     QWaitCondition m_wakeUp;
     QMutex m_lock;
+    CMacFlatPackage::Signing m_signing;
 };
 
 Q_DECLARE_METATYPE(CPackage*)

@@ -9,6 +9,7 @@
 #include <QDebug>
 #include <QDir>
 #include <QFile>
+#include <QProcessEnvironment>
 
 #include <cstring>
 #include <fcntl.h>
@@ -241,16 +242,33 @@ bool CMacFlatPackage::expand(const QString& packagePath, QDir& expandedDir,
 }
 
 bool CMacFlatPackage::flatten(const QDir& expandedDir, const QString& destination,
-                              const CancelTest& canceled)
+                              const CancelTest& canceled, const Signing& signing, QString* problem)
 {
     qDebug().nospace().noquote() << "CMacFlatPackage::flatten(" << destination << ") begin";
+    QStringList arguments = {QStringLiteral("--flatten"), expandedDir.absolutePath(), destination};
+    QProcessEnvironment environment;
+    if (!signing.identityFile.isEmpty())
+    {
+        // The password travels in the tool's environment: a command line is
+        // visible to every user of the computer.
+        arguments << QStringLiteral("--sign-identity")
+                  << QFileInfo(signing.identityFile).absoluteFilePath()
+                  << QStringLiteral("--sign-password-env")
+                  << QStringLiteral("TESSARY_SIGN_PASSWORD");
+        environment.insert(QStringLiteral("TESSARY_SIGN_PASSWORD"), signing.password);
+    }
     // The tool's own temporary files go to the work directory that holds the
     // expanded package, so they are removed with it even when the tool is killed.
-    const bool result = CToolRunner::runCancelable(
-                            QStringLiteral("pkgutil"),
-                            {QStringLiteral("--flatten"), expandedDir.absolutePath(), destination},
-                            canceled, QFileInfo(expandedDir.absolutePath()).absolutePath())
-                            .succeeded();
+    const CToolRunner::Result run = CToolRunner::runCancelable(
+        QStringLiteral("pkgutil"), arguments, canceled,
+        QFileInfo(expandedDir.absolutePath()).absolutePath(), environment);
+    const bool result = run.succeeded();
+    if (!result && problem)
+    {
+        // The tool's reason, without its name and the paths it was given.
+        const QString error = QString::fromUtf8(run.errors).section(QLatin1Char('\n'), 0, 0);
+        *problem = error.mid(error.lastIndexOf(QLatin1String(": ")) + 2);
+    }
     qDebug().nospace().noquote() << "CMacFlatPackage::flatten(" << destination << ") end "
                                  << result;
     return result;

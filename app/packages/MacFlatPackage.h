@@ -14,6 +14,13 @@ public:
     // A callable that says whether long work must stop.
     typedef std::function<bool()> CancelTest;
 
+    // An identity that signs a flattened package: a PKCS#12 file and its password.
+    struct Signing
+    {
+        QString identityFile;
+        QString password;
+    };
+
     // Throws CustomizedFlatPackage_Exception when the package carries a customization
     // and ignoreCustomization is false; any other failure leaves it invalid.
     CMacFlatPackage(const QFileInfo& file, bool ignoreCustomization);
@@ -33,8 +40,11 @@ public:
     // Expands the package into a new work directory; expandedDir is set to
     // <work directory>/pkg only when that directory was made.
     static bool expand(const QString& packagePath, QDir& expandedDir, const CancelTest& canceled);
+    // Signs the package as it is written when signing names an identity; problem
+    // receives the tool's reason for a failure.
     static bool flatten(const QDir& expandedDir, const QString& destination,
-                        const CancelTest& canceled);
+                        const CancelTest& canceled, const Signing& signing = Signing(),
+                        QString* problem = nullptr);
     // Removes the work directory that holds an expanded package.
     static bool cleanTempDir(const QDir& expandedDir);
 

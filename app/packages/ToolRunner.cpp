@@ -101,14 +101,17 @@ CToolRunner::Result CToolRunner::run(const QString& program, const QStringList& 
 
 CToolRunner::Result CToolRunner::runCancelable(const QString& program, const QStringList& arguments,
                                                const CancelTest& cancel,
-                                               const QString& temporaryDirectory)
+                                               const QString& temporaryDirectory,
+                                               const QProcessEnvironment& extra)
 {
     CToolProcess process;
     prepare(process, program, arguments, QString());
-    if (!temporaryDirectory.isEmpty())
+    if (!temporaryDirectory.isEmpty() || !extra.isEmpty())
     {
         QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-        environment.insert(QStringLiteral("TMPDIR"), temporaryDirectory);
+        if (!temporaryDirectory.isEmpty())
+            environment.insert(QStringLiteral("TMPDIR"), temporaryDirectory);
+        environment.insert(extra);
         process.setProcessEnvironment(environment);
     }
     process.start(QIODevice::ReadOnly);

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QProcessEnvironment>
 #include <QString>
 #include <QStringList>
 
@@ -39,10 +40,13 @@ public:
     // Waits in slices of a second until the tool ends or cancel() says to stop,
     // an hour at most.
     // temporaryDirectory, when given, becomes the tool's TMPDIR, so that what a
-    // killed tool leaves there goes with the caller's work directory.
+    // killed tool leaves there goes with the caller's work directory. extra holds
+    // variables added to the tool's environment (a password that must not be seen
+    // on its command line).
     static Result runCancelable(const QString& program, const QStringList& arguments,
                                 const CancelTest& cancel,
-                                const QString& temporaryDirectory = QString());
+                                const QString& temporaryDirectory = QString(),
+                                const QProcessEnvironment& extra = QProcessEnvironment());
 
     // The tool's output cut at its first NUL byte and trimmed of white space.
     static QByteArray cleanOutput(const QByteArray& output);

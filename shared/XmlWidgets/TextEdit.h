@@ -3,6 +3,7 @@
 #include "XmlWidget.h"
 
 #include <QPlainTextEdit>
+#include <vector>
 
 // A multi-line plain-text field ("textedit"); its value is its text.
 class CTextEdit : public QPlainTextEdit, public CXmlWidget
@@ -22,11 +23,33 @@ public:
     QString getValue() const override;
     QWidget* widget() const override;
 
+protected:
+    void keyPressEvent(QKeyEvent* event) override;
+    void inputMethodEvent(QInputMethodEvent* event) override;
+    void contextMenuEvent(QContextMenuEvent* event) override;
+    QMimeData* createMimeDataFromSelection() const override;
+
 private:
     // Replaces the text. Text with a long run that has nowhere to break is wrapped
     // anywhere: breaking it only at word boundaries takes time that grows with the
-    // square of the run's length.
+    // square of the run's length. Very long paragraphs are shown folded.
     void showText(const QString& text);
+    // Qt lays out a paragraph whole, so a paragraph of megabytes freezes the window
+    // for seconds. Such a paragraph is shown split into blocks (only the visible ones
+    // are laid out) while the value is kept whole; the breaks exist only on screen.
+    // A folded text is read-only: the first edit unfolds it, as Qt could not tell
+    // an added break from a typed one through editing and undo.
+    bool isFolded() const { return !m_vBreaks.empty(); }
+    void unfold();
+    // The position in the value of a position in the folded document.
+    int valuePosition(int shownPosition) const;
+    void applyReadOnly();
 
     QTextOption::WrapMode m_defaultWrapMode;
+    // As the definition or an action asks; a folded text is read-only regardless.
+    bool m_bReadOnly = false;
+    // The whole value while folded, and the document positions of the added breaks.
+    QString m_sFoldedValue;
+    std::vector<int> m_vBreaks;
+    bool m_bReplacing = false;
 };

@@ -1,10 +1,10 @@
 #include "PropertyText.h"
+#include "TestEnvironment.h"
 
 #include <QFile>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QMap>
-#include <QProcess>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
@@ -29,11 +29,13 @@ const CPropertyText::Properties& awkwardValues()
 
 QByteArray run(const QString& program, const QStringList& arguments)
 {
-    QProcess process;
-    process.start(program, arguments);
-    EXPECT_TRUE(process.waitForFinished(30000)) << program.toStdString();
-    EXPECT_EQ(0, process.exitCode()) << process.readAllStandardError().toStdString();
-    return process.readAllStandardOutput();
+    std::vector<std::string> lArguments;
+    for (const QString& argument : arguments)
+        lArguments.push_back(QFile::encodeName(argument).toStdString());
+    const TestSupport::ProgramResult result =
+        TestSupport::runProgram(program.toStdString(), lArguments);
+    EXPECT_EQ(0, result.status) << program.toStdString() << ": " << result.err;
+    return QByteArray::fromStdString(result.out);
 }
 
 QString writeText(const QTemporaryDir& dir, const QString& name, const QString& text)

@@ -1,19 +1,24 @@
 #include "AppTestSupport.h"
 
 #include "AdminPage.h"
+#include "PackageSignature.h"
 #include "PackagerThread.h"
 #include "PropertyText.h"
+#include "PublishSigning.h"
 #include "TestEnvironment.h"
 
 #include <QAbstractButton>
+#include <QAction>
 #include <QApplication>
 #include <QCheckBox>
+#include <QDialogButtonBox>
 #include <QDir>
 #include <QDirIterator>
 #include <QFile>
 #include <QFileDialog>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QLabel>
 #include <QLineEdit>
 #include <QMap>
 #include <QMessageBox>
@@ -27,6 +32,7 @@
 #include <fcntl.h>
 #include <functional>
 #include <memory>
+#include <preference/Preference.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -57,6 +63,8 @@ public:
     QStringList m_lFileCaptions;
     QStringList m_lFileAnswers;
     QMessageBox::StandardButton m_answer = QMessageBox::Ok;
+    // Sees every other modal dialog (the progress dialog too) while it is open.
+    std::function<void(QDialog*)> m_otherDialog;
 
 private:
     void poll()
@@ -96,6 +104,8 @@ private:
                 dialog->selectFile(answer);
             static_cast<QDialog*>(dialog)->accept();
         }
+        else if (QDialog* other = qobject_cast<QDialog*>(modal); other && m_otherDialog)
+            m_otherDialog(other);
     }
 
     QTimer m_timer;
@@ -917,4 +927,98 @@ TEST_F(PublishTest, AFailedBundlePublishKeepsThePreviousOutput)
                    .toStdString();
     }
     EXPECT_EQ(before, treeOf(output));
+}
+
+TEST_F(PublishTest, SignaturesAreShownKeptFromBeingLostSilentlyAndMadeWithTheChosenIdentity)
+{
+    // A certificate authority, an installer-signing identity it issued, and the
+    // sample signed with it.
+    const QString pki = testPath("pki");
+    QDir().mkpath(pki);
+    run("cd " + quoted(pki) +
+        " && openssl req -x509 -newkey rsa:2048 -nodes -keyout ca.key -out ca.pem"
+        " -subj '/CN=Tessary Test Root' -days 30 2>/dev/null"
+        " && openssl req -newkey rsa:2048 -nodes -keyout signer.key -out signer.csr"
+        " -subj '/CN=Tessary Test Signer' 2>/dev/null"
+        " && openssl x509 -req -in signer.csr -CA ca.pem -CAkey ca.key -CAcreateserial"
+        " -out signer.pem -days 30 2>/dev/null"
+        " && openssl pkcs12 -export -inkey signer.key -in signer.pem -certfile ca.pem"
+        " -out signer.p12 -passout pass:open-sesame");
+    const QString identity = pki + "/signer.p12";
+    const QString signedSource = testPath("Signed.pkg");
+    run("pkgutil --expand " + quoted(sample("TessarySample.pkg")) + " " +
+        quoted(testPath("expanded-source")) +
+        " && TESSARY_SIGN_PASSWORD=open-sesame pkgutil --flatten " +
+        quoted(testPath("expanded-source")) + " " + quoted(signedSource) + " --sign-identity " +
+        quoted(identity));
+
+    CDialogDriver driver;
+    CAdminPage window(signedSource, QStringList());
+    QLabel* const status = window.findChild<QLabel*>(QStringLiteral("SignatureStatus"));
+    ASSERT_TRUE(status);
+    ASSERT_TRUE(waitFor([&] { return status->text().startsWith("Signed by"); }))
+        << status->text().toStdString();
+    EXPECT_EQ(QStringLiteral("Signed by Tessary Test Signer (not trusted on this computer)"),
+              status->text());
+    EXPECT_TRUE(status->toolTip().contains("issued by Tessary Test Root"))
+        << status->toolTip().toStdString();
+    enterValues(window);
+
+    // Without an identity the output is unsigned, and the administrator is told once.
+    const auto publishTo = [&](const QString& name)
+    {
+        driver.m_lTexts.clear();
+        driver.m_lFileAnswers << testPath("out/" + name);
+        window.publish();
+        EXPECT_TRUE(waitFor([&] { return driver.m_lTexts.contains(kSuccess); }, 60000))
+            << driver.m_lTexts.join("\n").toStdString();
+        return CPackageSignature::check(testPath("out/" + name + ".pkg"));
+    };
+    QDir().mkpath(testPath("out"));
+    EXPECT_EQ(CPackageSignature::Unsigned, publishTo("First").state());
+    ASSERT_EQ(2, driver.m_lTexts.size());
+    EXPECT_TRUE(driver.m_lTexts.first().contains("The published copy will be unsigned"));
+    EXPECT_EQ(CPackageSignature::Unsigned, publishTo("Second").state());
+    EXPECT_EQ(QStringList{kSuccess}, driver.m_lTexts);
+
+    // The identity is checked in its dialog: a wrong password is said there.
+    QStringList verdicts;
+    QString password = "wrong";
+    driver.m_otherDialog = [&](QDialog* dialog)
+    {
+        if (dialog->objectName() != QLatin1String("SigningDialog"))
+            return;
+        QLabel* const verdict = dialog->findChild<QLabel*>(QStringLiteral("IdentityVerdict"));
+        if (!verdict->text().isEmpty() && !verdicts.contains(verdict->text()))
+        {
+            verdicts << verdict->text();
+            password = "open-sesame";
+        }
+        dialog->findChild<QCheckBox*>(QStringLiteral("SignPublished"))->setChecked(true);
+        dialog->findChild<QLineEdit*>(QStringLiteral("IdentityFile"))->setText(identity);
+        dialog->findChild<QLineEdit*>(QStringLiteral("IdentityPassword"))->setText(password);
+        dialog->findChild<QDialogButtonBox*>()->button(QDialogButtonBox::Ok)->click();
+    };
+    QAction* const signing = findAction(&window, "Signing &Identity...");
+    ASSERT_TRUE(signing);
+    signing->trigger();
+    ASSERT_EQ(1, verdicts.size());
+    EXPECT_TRUE(verdicts.first().contains("wrong password")) << verdicts.first().toStdString();
+
+    const CPackageSignature output = publishTo("Third");
+    EXPECT_TRUE(output.verifies()) << output.details().toStdString();
+    ASSERT_FALSE(output.chain().isEmpty());
+    EXPECT_EQ(QStringLiteral("Tessary Test Signer"), output.chain().first().name);
+    EXPECT_EQ(QStringList{kSuccess}, driver.m_lTexts);
+
+    // The identity file is remembered, the password is not.
+    std::wstring remembered;
+    Preference::Get(Preference::ScopeApplication)
+        ->Read(CPublishSigning::SettingsKey, CPublishSigning::IdentityFileValue, remembered,
+               std::wstring());
+    EXPECT_EQ(identity, QString::fromStdWString(remembered));
+    QDirIterator files(QDir::homePath(), QDir::Files | QDir::Hidden, QDirIterator::Subdirectories);
+    while (files.hasNext())
+        EXPECT_FALSE(textOf(files.next()).contains("open-sesame"))
+            << files.filePath().toStdString();
 }

@@ -23,6 +23,9 @@
 #include <thread>
 #include <unistd.h>
 
+using TestSupport::ChildProcess;
+using TestSupport::helperProgram;
+
 using Preference::FileCask;
 using Preference::SimpleFileCask;
 using Preference::XmlStore;

@@ -14,6 +14,9 @@
 #include <sys/wait.h>
 #include <thread>
 
+using TestSupport::ChildProcess;
+using TestSupport::helperProgram;
+
 using Preference::FileLocker;
 
 namespace

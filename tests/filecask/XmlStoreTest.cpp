@@ -19,6 +19,9 @@
 #include <tinyxml.h>
 #include <unistd.h>
 
+using TestSupport::ChildProcess;
+using TestSupport::helperProgram;
+
 using Preference::FileCask;
 using Preference::SimpleFileCask;
 using Preference::XmlStore;

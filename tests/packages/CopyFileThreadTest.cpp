@@ -1,7 +1,9 @@
 #include "PackageTestSupport.h"
+#include "TestEnvironment.h"
 
 #include <CopyFileThread.h>
 #include <ExecutableFile.h>
+#include <PackageSignature.h>
 
 #include <preference/Preference.h>
 
@@ -526,4 +528,87 @@ TEST(ExecutableFile, ReplacesLinksTruncatesAndReportsWhatFailed)
     EXPECT_FALSE(CExecutableFile::write(testDir() + QStringLiteral("/missing/properties"),
                                         "export A='1'\n", &error));
     EXPECT_FALSE(error.isEmpty());
+}
+
+TEST_F(Worker, PublishedFlatPackageIsSignedWithTheChosenIdentity)
+{
+    // A certificate authority and an installer-signing certificate it issued.
+    const QString pki = testDir() + QStringLiteral("/pki");
+    QDir().mkpath(pki);
+    const auto openssl = [&](const QStringList& arguments)
+    {
+        QByteArray output;
+        ASSERT_EQ(run(QStringLiteral("openssl"), arguments, pki, &output), 0) << output.constData();
+    };
+    openssl({"req", "-x509", "-newkey", "rsa:2048", "-nodes", "-keyout", "ca.key", "-out", "ca.pem",
+             "-subj", "/CN=Tessary Test Root", "-days", "30"});
+    openssl({"req", "-newkey", "rsa:2048", "-nodes", "-keyout", "signer.key", "-out", "signer.csr",
+             "-subj", "/CN=Tessary Test Signer"});
+    openssl({"x509", "-req", "-in", "signer.csr", "-CA", "ca.pem", "-CAkey", "ca.key",
+             "-CAcreateserial", "-out", "signer.pem", "-days", "30"});
+    openssl({"pkcs12", "-export", "-inkey", "signer.key", "-in", "signer.pem", "-certfile",
+             "ca.pem", "-out", "signer.p12", "-passout", "pass:open sesame"});
+    const QString identity = pki + QStringLiteral("/signer.p12");
+
+    // The identity is checked before anything is published.
+    const CPackageSignature good = CPackageSignature::checkIdentity(identity, "open sesame");
+    EXPECT_EQ(good.state(), CPackageSignature::Identity) << good.problem().toStdString();
+    ASSERT_FALSE(good.chain().isEmpty());
+    EXPECT_EQ(good.chain().first().name, QStringLiteral("Tessary Test Signer"));
+    EXPECT_EQ(good.chain().first().issuer, QStringLiteral("Tessary Test Root"));
+    const CPackageSignature wrong = CPackageSignature::checkIdentity(identity, "sesame");
+    EXPECT_NE(wrong.state(), CPackageSignature::Identity);
+    EXPECT_TRUE(wrong.problem().contains(QStringLiteral("wrong password")))
+        << wrong.problem().toStdString();
+
+    QStringList problems;
+    QObject::connect(
+        &worker, &CCopyFileThread::copyFlatPackageProblem, &worker,
+        [&](const QString& reason) { problems << reason; }, Qt::DirectConnection);
+    QObject::connect(
+        &worker, &CCopyFileThread::copyFlatPackageError, &worker,
+        [this](const QFileInfo& a, const QFileInfo&) { recorder.add("failed:" + a.fileName()); },
+        Qt::DirectConnection);
+    const QString sample = samplePath(QStringLiteral("TessarySample.pkg"));
+    EXPECT_EQ(CPackageSignature::check(sample).state(), CPackageSignature::Unsigned);
+
+    const QString out = testDir() + QStringLiteral("/signed.pkg");
+    worker.setSigning({identity, QStringLiteral("open sesame")});
+    worker.copyFlatPackage(sample, out, QStringLiteral("export A='1'\n"), {}, QString(), QString());
+    drain();
+    const CPackageSignature signature = CPackageSignature::check(out);
+    EXPECT_TRUE(signature.verifies()) << signature.details().toStdString();
+    ASSERT_FALSE(signature.chain().isEmpty());
+    EXPECT_EQ(signature.chain().first().name, QStringLiteral("Tessary Test Signer"));
+    EXPECT_TRUE(signature.summary().contains(QStringLiteral("Tessary Test Signer")));
+    // A verifier of its own, which uses neither the tools nor their library, agrees.
+    QByteArray verdict;
+    EXPECT_EQ(run(QStringLiteral("python3"),
+                  {QString::fromStdString(TestSupport::sourceDirectory()) +
+                       QStringLiteral("/tests/tools/xar_verify.py"),
+                   out, pki + QStringLiteral("/ca.pem")},
+                  QString(), &verdict),
+              0)
+        << verdict.constData();
+
+    // A wrong password publishes nothing and keeps the earlier output.
+    const QByteArray before = readFile(out);
+    worker.setSigning({identity, QStringLiteral("sesame")});
+    worker.copyFlatPackage(sample, out, QStringLiteral("export A='2'\n"), {}, QString(), QString());
+    drain();
+    EXPECT_TRUE(recorder.take().contains(QStringLiteral("failed:TessarySample.pkg")));
+    ASSERT_EQ(problems.size(), 1);
+    EXPECT_TRUE(problems.first().contains(QStringLiteral("wrong password")))
+        << problems.first().toStdString();
+    EXPECT_EQ(readFile(out), before);
+    EXPECT_EQ(leftOvers(), QStringList());
+
+    // One changed byte of the payload: the signature no longer matches.
+    QByteArray tampered = before;
+    tampered[tampered.size() - 10] = char(tampered[tampered.size() - 10] ^ 0x01);
+    const QString damaged = testDir() + QStringLiteral("/tampered.pkg");
+    writeFile(damaged, tampered);
+    const CPackageSignature broken = CPackageSignature::check(damaged);
+    EXPECT_FALSE(broken.verifies()) << broken.details().toStdString();
+    EXPECT_NE(broken.state(), CPackageSignature::Unsigned);
 }

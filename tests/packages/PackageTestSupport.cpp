@@ -4,7 +4,8 @@
 
 #include <QDir>
 #include <QFile>
-#include <QProcess>
+
+#include <cstdio>
 
 namespace PackageTest
 {
@@ -77,21 +78,17 @@ void writeFile(const QString& path, const QByteArray& content)
 int run(const QString& program, const QStringList& arguments, const QString& workDir,
         QByteArray* output, const QByteArray& input)
 {
-    QProcess process;
-    if (!workDir.isEmpty())
-        process.setWorkingDirectory(workDir);
-    process.setProcessChannelMode(output ? QProcess::SeparateChannels
-                                         : QProcess::ForwardedChannels);
-    process.start(program, arguments);
-    if (!process.waitForStarted())
-        return -1;
-    process.write(input);
-    process.closeWriteChannel();
-    if (!process.waitForFinished(120000))
-        return -1;
+    std::vector<std::string> lArguments;
+    for (const QString& argument : arguments)
+        lArguments.push_back(QFile::encodeName(argument).toStdString());
+    const TestSupport::ProgramResult result =
+        TestSupport::runProgram(QFile::encodeName(program).toStdString(), lArguments,
+                                QFile::encodeName(workDir).toStdString(), input.toStdString());
     if (output)
-        *output = process.readAllStandardOutput();
-    return process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
+        *output = QByteArray::fromStdString(result.out);
+    else if (result.status != 0)
+        std::fprintf(stderr, "%s%s", result.out.c_str(), result.err.c_str());
+    return result.status;
 }
 
 namespace

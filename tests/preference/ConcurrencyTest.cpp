@@ -15,6 +15,9 @@
 #include <random>
 #include <thread>
 
+using TestSupport::ChildProcess;
+using TestSupport::helperProgram;
+
 namespace fs = std::filesystem;
 
 namespace
@@ -58,11 +61,11 @@ TEST_F(Concurrency, LegacyWritersKilledAtRandomInstantsNeverLoseTheFile)
     for (int i = 0; i < 120 && std::chrono::steady_clock::now() < deadline; ++i)
     {
         {
-            ChildProcess writer({HelperPath(), "churn", m_directory.string(), LegacyId});
-            ASSERT_EQ("ready", writer.ReadLine());
+            ChildProcess writer({helperProgram(), "churn", m_directory.string(), LegacyId});
+            ASSERT_EQ("ready", writer.readLine());
             std::this_thread::sleep_for(std::chrono::microseconds(delay(random)));
-            writer.Kill(SIGKILL);
-            writer.Wait();
+            writer.kill(SIGKILL);
+            writer.exitCode();
         }
         const auto reader = Legacy();
         if (!HasMarker(*reader))
@@ -78,15 +81,15 @@ TEST_F(Concurrency, LegacyWritersKilledAtRandomInstantsNeverLoseTheFile)
 TEST_F(Concurrency, LegacyReadersBesideAWriterAlwaysSeeTheUnchangedValue)
 {
     ASSERT_TRUE(Legacy()->Write(L"Kept", L"marker", L"still here"));
-    ChildProcess writer({HelperPath(), "churn", m_directory.string(), LegacyId});
-    ASSERT_EQ("ready", writer.ReadLine());
+    ChildProcess writer({helperProgram(), "churn", m_directory.string(), LegacyId});
+    ASSERT_EQ("ready", writer.readLine());
     const auto reader = Legacy();
     int torn = 0;
     for (int i = 0; i < 300; ++i)
         if (!HasMarker(*reader))
             ++torn;
-    writer.Kill(SIGKILL);
-    writer.Wait();
+    writer.kill(SIGKILL);
+    writer.exitCode();
     EXPECT_EQ(0, torn) << "of 300 reads";
 }
 
@@ -101,13 +104,13 @@ TEST_F(Concurrency, ProcessesIncrementingUnderTheStoreLockLoseNoUpdate)
         std::vector<std::unique_ptr<ChildProcess>> children;
         for (int p = 0; p < processes; ++p)
         {
-            std::vector<std::string> arguments = {HelperPath(), "add"};
+            std::vector<std::string> arguments = {helperProgram(), "add"};
             arguments.insert(arguments.end(), kind.begin(), kind.end());
             arguments.push_back(std::to_string(times));
             children.emplace_back(new ChildProcess(arguments));
         }
         for (auto& child : children)
-            EXPECT_EQ(0, child->Wait()) << kind[0] << ": 3 lock, 4 write failed";
+            EXPECT_EQ(0, child->exitCode()) << kind[0] << ": 3 lock, 4 write failed";
 
         std::unique_ptr<Preference::PreferenceBase> store;
         if (kind[0] == "plist")

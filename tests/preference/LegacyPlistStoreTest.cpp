@@ -12,6 +12,9 @@
 #include <sstream>
 #include <thread>
 
+using TestSupport::ChildProcess;
+using TestSupport::helperProgram;
+
 namespace fs = std::filesystem;
 using Preference::LegacyPlistStore;
 
@@ -136,8 +139,8 @@ TEST_F(LegacyStore, UnusableFilesAndDirectories)
 
 TEST_F(LegacyStore, FileLockedByAnotherProcessMakesTryLockFailAndFreesTheGuard)
 {
-    ChildProcess holder({HelperPath(), "hold", m_file.string()});
-    ASSERT_EQ("locked", holder.ReadLine());
+    ChildProcess holder({helperProgram(), "hold", m_file.string()});
+    ASSERT_EQ("locked", holder.readLine());
 
     const auto store = Make();
     EXPECT_FALSE(store->CountedTryLock(store->GetLockTimeout()));
@@ -157,8 +160,8 @@ TEST_F(LegacyStore, FileLockedByAnotherProcessMakesTryLockFailAndFreesTheGuard)
     other.join();
     EXPECT_TRUE(otherLocked);
 
-    holder.CloseInput();
-    EXPECT_EQ(0, holder.Wait());
+    holder.closeInput();
+    EXPECT_EQ(0, holder.exitCode());
     EXPECT_TRUE(store->Write(L"A", L"b", L"c"));
     EXPECT_EQ(L"c", Text(*store, L"A", L"b"));
 }
@@ -170,11 +173,11 @@ TEST_F(LegacyStore, FileStaysLockedAcrossChangesAndProcessesLoseNothing)
         const auto lock = store->GetScopedLock();
         ASSERT_TRUE(store->Write(L"A", L"first", L"1"));
         ASSERT_TRUE(store->Write(L"A", L"second", L"2"));
-        ChildProcess probe({HelperPath(), "probe", m_file.string()});
-        EXPECT_EQ("busy", probe.ReadLine()) << "the lock covers the file as it is now";
+        ChildProcess probe({helperProgram(), "probe", m_file.string()});
+        EXPECT_EQ("busy", probe.readLine()) << "the lock covers the file as it is now";
     }
-    ChildProcess probe({HelperPath(), "probe", m_file.string()});
-    EXPECT_EQ("free", probe.ReadLine());
+    ChildProcess probe({helperProgram(), "probe", m_file.string()});
+    EXPECT_EQ("free", probe.readLine());
 
     const int processes = 3;
     const int writes = 10;
@@ -182,10 +185,10 @@ TEST_F(LegacyStore, FileStaysLockedAcrossChangesAndProcessesLoseNothing)
         std::vector<std::unique_ptr<ChildProcess>> children;
         for (int p = 0; p < processes; ++p)
             children.emplace_back(new ChildProcess(
-                {HelperPath(), "legacy-write", m_directory.string(), "com.ombrel.legacy",
+                {helperProgram(), "legacy-write", m_directory.string(), "com.ombrel.legacy",
                  "p" + std::to_string(p) + "_", std::to_string(writes)}));
         for (auto& child : children)
-            EXPECT_EQ(0, child->Wait());
+            EXPECT_EQ(0, child->exitCode());
     }
     std::vector<std::wstring> names;
     store->ListValues(L"Shared/Values", names);

@@ -12,6 +12,9 @@
 #include <unistd.h>
 #include <vector>
 
+using TestSupport::ChildProcess;
+using TestSupport::helperProgram;
+
 namespace fs = std::filesystem;
 
 namespace
@@ -45,7 +48,7 @@ TEST(LockOwner, AnotherUserCannotHoldAUsersStoreLock)
     if (access("/usr/bin/setpriv", X_OK) != 0)
         GTEST_SKIP() << "setpriv is not installed";
     if (TestSupport::runCommand("/usr/bin/setpriv --reuid=65534 --regid=65534 --clear-groups " +
-                                HelperPath() + " > /dev/null 2>&1") != 2)
+                                helperProgram() + " > /dev/null 2>&1") != 2)
         GTEST_SKIP() << "the helper cannot run as user nobody here";
 
     Preference::PlistStore store(CFSTR("com.ombrel.Owned"), kCFPreferencesCurrentUser,
@@ -59,10 +62,10 @@ TEST(LockOwner, AnotherUserCannotHoldAUsersStoreLock)
     {
         holders.emplace_back(
             new ChildProcess({"/usr/bin/setpriv", "--reuid=65534", "--regid=65534",
-                              "--clear-groups", HelperPath(), "hold", lock.string()}));
-        holders.back()->ReadLine();
+                              "--clear-groups", helperProgram(), "hold", lock.string()}));
+        holders.back()->readLine();
     }
     EXPECT_TRUE(store.Write(L"A", L"b", L"second")) << "another user blocked the lock";
     for (auto& holder : holders)
-        holder->CloseInput();
+        holder->closeInput();
 }

@@ -12,6 +12,9 @@
 #include <sstream>
 #include <stdexcept>
 
+using TestSupport::ChildProcess;
+using TestSupport::helperProgram;
+
 namespace fs = std::filesystem;
 using Preference::PlistStore;
 
@@ -226,10 +229,10 @@ TEST(PlistStoreProcesses, ConcurrentWritersLoseNothing)
         std::vector<std::unique_ptr<ChildProcess>> children;
         for (int p = 0; p < processes; ++p)
             children.emplace_back(
-                new ChildProcess({HelperPath(), "write", "com.ombrel.Shared",
+                new ChildProcess({helperProgram(), "write", "com.ombrel.Shared",
                                   "p" + std::to_string(p) + "_", std::to_string(writes)}));
         for (auto& child : children)
-            EXPECT_EQ(0, child->Wait());
+            EXPECT_EQ(0, child->exitCode());
     }
 
     PlistStore store(CFSTR("com.ombrel.Shared"), kCFPreferencesCurrentUser, kCFPreferencesAnyHost);

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 namespace TestSupport
 {
@@ -22,5 +23,18 @@ std::string toolsDirectory();
 // Runs a command line through /bin/sh and returns its exit status (-1 when it
 // could not run); its standard output goes to *output when given.
 int runCommand(const std::string& command, std::string* output = nullptr);
+
+struct ProgramResult
+{
+    int status = -1; // exit status, -1 when the program did not exit normally
+    std::string out;
+    std::string err;
+};
+
+// Runs a program (a path, or a name looked up on PATH) with separate arguments and
+// no shell, in directory (empty: the current one), with input as its standard input.
+ProgramResult runProgram(const std::string& program, const std::vector<std::string>& arguments,
+                         const std::string& directory = std::string(),
+                         const std::string& input = std::string());
 
 } // namespace TestSupport

@@ -23,38 +23,9 @@ namespace ToolTest
 SResult run(const std::string& sTool, const std::vector<std::string>& lArgs,
             const std::string& sDirectory, const std::string& sInput, bool bSystem)
 {
-    const std::string sBase = TestSupport::testDirectory() + "/.run";
-    fs::create_directories(sBase);
-    const std::string sIn = sBase + "/in", sOut = sBase + "/out", sErr = sBase + "/err";
-    writeFile(sIn, sInput);
-    const std::string sProgram = bSystem ? sTool : TestSupport::toolsDirectory() + "/" + sTool;
-    std::vector<char*> argv;
-    argv.push_back(const_cast<char*>(sProgram.c_str()));
-    for (const std::string& sArg : lArgs)
-        argv.push_back(const_cast<char*>(sArg.c_str()));
-    argv.push_back(nullptr);
-    const pid_t pid = fork();
-    if (pid == 0)
-    {
-        const int in = open(sIn.c_str(), O_RDONLY);
-        const int out = open(sOut.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-        const int err = open(sErr.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-        if (in < 0 || out < 0 || err < 0 || dup2(in, 0) < 0 || dup2(out, 1) < 0 ||
-            dup2(err, 2) < 0 || chdir(sDirectory.c_str()) != 0)
-            _exit(126);
-        if (bSystem)
-            execvp(argv[0], argv.data());
-        else
-            execv(argv[0], argv.data());
-        _exit(127);
-    }
-    SResult result;
-    int status = 0;
-    if (pid > 0 && waitpid(pid, &status, 0) == pid && WIFEXITED(status))
-        result.status = WEXITSTATUS(status);
-    result.out = readFile(sOut);
-    result.err = readFile(sErr);
-    return result;
+    const TestSupport::ProgramResult result = TestSupport::runProgram(
+        bSystem ? sTool : TestSupport::toolsDirectory() + "/" + sTool, lArgs, sDirectory, sInput);
+    return SResult{result.status, result.out, result.err};
 }
 
 bool haveProgram(const std::string& sName)

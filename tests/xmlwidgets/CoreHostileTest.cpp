@@ -3,8 +3,12 @@
 #include "TextEdit.h"
 #include "XmlDefinitionReader.h"
 
+#include <QApplication>
 #include <QCheckBox>
+#include <QClipboard>
 #include <QLabel>
+#include <QTest>
+#include <QTextBlock>
 #include <tinyxml.h>
 
 using namespace FrameworkTest;
@@ -172,4 +176,58 @@ TEST_F(CoreHostile, UnbrokenTextKeepsItsValueAndWrapsAnywhere)
     ASSERT_TRUE(label);
     EXPECT_EQ(16385, label->text().size());
     EXPECT_TRUE(label->text().endsWith(QChar(0x2026)));
+}
+
+TEST_F(CoreHostile, LongParagraphsAreShownFoldedAndKeepTheirValueThroughEditing)
+{
+    // A long unbroken paragraph, a short one, a long one of words, then astral
+    // characters whose halves must never be split by a fold.
+    QString astral;
+    for (int i = 0; i < 6000; ++i)
+        astral += QString::fromUcs4(U"\U0001F600");
+    const QString text = QString(100 * 1024, QLatin1Char('x')) + "\nshort\n" +
+                         QStringLiteral("a few words ").repeated(2000) + "\n" + astral;
+    auto d = load(wrap("<textedit name='t' title='" + text + "'/><textedit name='r' title='" +
+                       text + "' readonly='t'/>"));
+    ASSERT_TRUE(d->ok()) << d->error.toStdString();
+    CTextEdit* const edit = d->find<CTextEdit>("t");
+    ASSERT_TRUE(edit);
+    EXPECT_EQ(text, edit->getValue());
+    // Shown as many small blocks (laid out only when seen), none starting mid-character.
+    EXPECT_GT(edit->document()->blockCount(), 30);
+    for (QTextBlock block = edit->document()->begin(); block.isValid(); block = block.next())
+        ASSERT_FALSE(!block.text().isEmpty() && block.text().at(0).isLowSurrogate());
+
+    // A copy across a fold holds the value, not the break shown on screen.
+    QTextCursor cursor = edit->textCursor();
+    cursor.setPosition(4000);
+    cursor.setPosition(9000, QTextCursor::KeepAnchor);
+    edit->setTextCursor(cursor);
+    edit->copy();
+    EXPECT_EQ(text.mid(4000, 4998), QApplication::clipboard()->text());
+
+    // Typing after a few folds edits the value at the same place.
+    int changes = 0;
+    QObject::connect(edit, &QPlainTextEdit::textChanged, [&] { ++changes; });
+    cursor.setPosition(20000);
+    edit->setTextCursor(cursor);
+    QTest::keyClick(edit, Qt::Key_Z);
+    QString expected = text;
+    expected.insert(20000 - 20000 / 4097, QLatin1Char('z'));
+    EXPECT_EQ(expected, edit->getValue());
+    EXPECT_EQ(1, changes);
+    EXPECT_FALSE(edit->isReadOnly());
+    QTest::keyClick(edit, Qt::Key_Backspace);
+    EXPECT_EQ(text, edit->getValue());
+
+    // Text set around the folding replaces it.
+    edit->setValue(text);
+    edit->setPlainText(QStringLiteral("plain"));
+    EXPECT_EQ(QStringLiteral("plain"), edit->getValue());
+
+    // A read-only text stays as it is.
+    CTextEdit* const readOnly = d->find<CTextEdit>("r");
+    QTest::keyClick(readOnly, Qt::Key_Z);
+    EXPECT_EQ(text, readOnly->getValue());
+    EXPECT_TRUE(readOnly->isReadOnly());
 }

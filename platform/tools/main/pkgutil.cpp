@@ -19,6 +19,8 @@ const char* const kUsage =
     "       pkgutil --flatten DIRECTORY PACKAGE [--sign-identity FILE.p12\n"
     "               [--sign-password-file FILE | --sign-password-env VARIABLE]]\n"
     "       pkgutil --check-signature PACKAGE\n"
+    "       pkgutil --check-identity FILE.p12 [--sign-password-file FILE |\n"
+    "               --sign-password-env VARIABLE]\n"
     "The identity's password comes from the file, the named variable or else\n"
     "TESSARY_SIGN_PASSWORD; it is never taken from the command line.\n";
 
@@ -90,13 +92,42 @@ int checkSignature(const std::string& sPackage)
     return 0;
 }
 
+// What a signer would put its name to, so that a wrong password or an unsuitable identity is
+// known before any publishing starts.
+int checkIdentity(const std::shared_ptr<CSigningIdentity>& pIdentity, const std::string& sPath)
+{
+    std::cout << "Identity \"" << sPath << "\":\n";
+    const std::time_t now = std::time(nullptr);
+    int number = 0;
+    for (const std::string& sDer : pIdentity->certificates())
+    {
+        const CXarSignature::SCertificate certificate = CXarSignature::describeCertificate(sDer);
+        std::cout << "    " << ++number << ". "
+                  << (certificate.sSubjectCommonName.empty() ? certificate.sSubject
+                                                             : certificate.sSubjectCommonName)
+                  << "\n       Issued by: "
+                  << (certificate.sIssuerCommonName.empty() ? certificate.sIssuer
+                                                            : certificate.sIssuerCommonName)
+                  << "\n       Valid from: " << formatTime(certificate.notBefore)
+                  << "\n       Expires: " << formatTime(certificate.notAfter) << '\n';
+        if (number == 1 && (now < certificate.notBefore || now > certificate.notAfter))
+        {
+            std::cerr << "pkgutil: the certificate of " << sPath
+                      << " is not valid now: it is valid from " << formatTime(certificate.notBefore)
+                      << " to " << formatTime(certificate.notAfter) << '\n';
+            return 1;
+        }
+    }
+    return 0;
+}
+
 struct SFlattenOptions
 {
     std::vector<std::string> lOperands;
     std::string sIdentity, sPasswordFile, sPasswordVariable;
 };
 
-SFlattenOptions parseFlatten(int argc, char** argv)
+SFlattenOptions parseFlatten(int argc, char** argv, std::size_t nOperands = 2)
 {
     SFlattenOptions options;
     for (int i = 2; i < argc; ++i)
@@ -119,8 +150,15 @@ SFlattenOptions parseFlatten(int argc, char** argv)
         else
             options.lOperands.push_back(arg);
     }
-    if (options.lOperands.size() != 2)
-        throw CToolError("--flatten needs a directory and a package");
+    if (options.lOperands.size() != nOperands)
+        throw CToolError(nOperands == 2 ? "--flatten needs a directory and a package"
+                                        : "--check-identity needs one identity file");
+    if (nOperands == 1)
+    {
+        if (!options.sIdentity.empty())
+            throw CToolError("--check-identity takes the identity as its operand");
+        options.sIdentity = options.lOperands[0];
+    }
     if (options.sIdentity.empty() &&
         (!options.sPasswordFile.empty() || !options.sPasswordVariable.empty()))
         throw CToolError("a password was given without --sign-identity");
@@ -133,9 +171,9 @@ SFlattenOptions parseFlatten(int argc, char** argv)
 int main(int argc, char** argv)
 {
     const std::string sCommand = argc > 1 ? argv[1] : "";
-    const bool bKnown = (sCommand == "--expand" && argc == 4) ||
-                        (sCommand == "--check-signature" && argc == 3) ||
-                        (sCommand == "--flatten" && argc >= 4);
+    const bool bKnown =
+        (sCommand == "--expand" && argc == 4) || (sCommand == "--check-signature" && argc == 3) ||
+        (sCommand == "--check-identity" && argc >= 3) || (sCommand == "--flatten" && argc >= 4);
     if (!bKnown)
     {
         std::cerr << kUsage;
@@ -149,7 +187,8 @@ int main(int argc, char** argv)
             return checkSignature(argv[2]);
         else
         {
-            const SFlattenOptions options = parseFlatten(argc, argv);
+            const bool bCheck = sCommand == "--check-identity";
+            const SFlattenOptions options = parseFlatten(argc, argv, bCheck ? 1 : 2);
             std::shared_ptr<CSigningIdentity> pIdentity;
             if (!options.sIdentity.empty())
                 pIdentity = CSigningIdentity::fromPkcs12(
@@ -159,15 +198,18 @@ int main(int argc, char** argv)
                                                        ? "TESSARY_SIGN_PASSWORD"
                                                        : options.sPasswordVariable,
                                                    options.sPasswordVariable.empty()));
+            if (bCheck)
+                return checkIdentity(pIdentity, options.sIdentity);
             CFlatPackage::flatten(options.lOperands[0], options.lOperands[1], pIdentity);
         }
         return 0;
     }
     catch (const std::exception& error)
     {
-        const char* sWhat = sCommand == "--expand"    ? "cannot expand "
-                            : sCommand == "--flatten" ? "cannot flatten "
-                                                      : "cannot check the signature of ";
+        const char* sWhat = sCommand == "--expand"           ? "cannot expand "
+                            : sCommand == "--flatten"        ? "cannot flatten "
+                            : sCommand == "--check-identity" ? "cannot sign with "
+                                                             : "cannot check the signature of ";
         std::cerr << "pkgutil: " << sWhat << argv[2] << ": " << error.what() << '\n';
         return 1;
     }

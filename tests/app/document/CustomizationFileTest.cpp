@@ -1,5 +1,4 @@
 #include "CustomizationFile.h"
-#include "PackageSignature.h"
 
 #include <QFileInfo>
 #include <gtest/gtest.h>
@@ -63,29 +62,4 @@ TEST(CustomizationFileTest, ValueAttributesWinAndWhatIsNoCustomizationIsRefused)
         EXPECT_FALSE(error.isEmpty());
     }
     EXPECT_FALSE(CCustomizationFile::isCustomization("<AdminConfig version=\"1.8\"/>"));
-}
-
-TEST(PackageSignatureTest, ReportsOfEveryKindAreRead)
-{
-    EXPECT_EQ(CPackageSignature::Unsigned,
-              CPackageSignature::parse("Package \"a.pkg\":\n   Status: no signature\n").m_state);
-    const CPackageSignature invalid = CPackageSignature::parse(
-        "Package \"a.pkg\":\n   Status: invalid signature: the checksum does not match\n");
-    EXPECT_EQ(CPackageSignature::Invalid, invalid.m_state);
-    EXPECT_EQ("the checksum does not match", invalid.m_sProblem);
-    EXPECT_EQ(CPackageSignature::Damaged,
-              CPackageSignature::parse("   Status: damaged archive: short header\n").m_state);
-    EXPECT_EQ(CPackageSignature::Unknown, CPackageSignature::parse("").m_state);
-    const CPackageSignature chain = CPackageSignature::parse(
-        "   Status: signed by a certificate that has since expired\n"
-        "   Signature: RSA with sha1\n   Certificate Chain:\n"
-        "    1. Signer\n       Issued by: Middle CA\n       Valid from: A\n       Expires: B\n"
-        "       SHA256 Fingerprint:\n           19 42\n       ----\n"
-        "    2. Middle CA\n       Issued by: Root\n");
-    EXPECT_EQ(CPackageSignature::Verified, chain.m_state);
-    ASSERT_EQ(2, chain.m_lChain.size());
-    EXPECT_EQ("Signer", chain.m_lChain.at(0).m_sName);
-    EXPECT_EQ("Middle CA", chain.m_lChain.at(0).m_sIssuer);
-    EXPECT_EQ("B", chain.m_lChain.at(0).m_sExpires);
-    EXPECT_EQ("Root", chain.m_lChain.at(1).m_sIssuer);
 }

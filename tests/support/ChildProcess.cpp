@@ -1,13 +1,19 @@
 #include "ChildProcess.h"
 
+#include <cerrno>
+#include <chrono>
 #include <csignal>
 #include <poll.h>
 #include <spawn.h>
 #include <stdexcept>
 #include <sys/wait.h>
+#include <thread>
 #include <unistd.h>
 
 extern char** environ;
+
+namespace TestSupport
+{
 
 ChildProcess::ChildProcess(const std::vector<std::string>& arguments)
 {
@@ -32,17 +38,36 @@ ChildProcess::ChildProcess(const std::vector<std::string>& arguments)
     m_toChild = input[1];
     m_fromChild = output[0];
     if (error != 0)
+    {
+        m_waited = true;
+        close(m_toChild);
+        close(m_fromChild);
         throw std::runtime_error("cannot start " + arguments.front());
+    }
 }
 
 ChildProcess::~ChildProcess()
 {
-    if (m_toChild != -1)
-        close(m_toChild);
+    closeInput();
     if (!m_waited)
     {
-        ::kill(m_pid, SIGKILL);
-        wait();
+        // A child that ends when its input ends gets two seconds to do so.
+        for (int i = 0; i < 200 && !m_waited; ++i)
+        {
+            int status = 0;
+            if (waitpid(m_pid, &status, WNOHANG) == m_pid)
+            {
+                m_waited = true;
+                m_status = status;
+            }
+            else
+                std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+        if (!m_waited)
+        {
+            ::kill(m_pid, SIGKILL);
+            wait();
+        }
     }
     close(m_fromChild);
 }
@@ -81,22 +106,36 @@ void ChildProcess::writeLine(const std::string& line)
         throw std::runtime_error("cannot write to the helper");
 }
 
+void ChildProcess::closeInput()
+{
+    if (m_toChild != -1)
+        close(m_toChild);
+    m_toChild = -1;
+}
+
 void ChildProcess::kill(int signal)
 {
-    ::kill(m_pid, signal);
+    if (!m_waited)
+        ::kill(m_pid, signal);
 }
 
 int ChildProcess::wait()
 {
+    if (m_waited)
+        return m_status;
     int status = -1;
     while (waitpid(m_pid, &status, 0) == -1 && errno == EINTR)
     {
     }
     m_waited = true;
+    m_status = status;
     return status;
 }
 
-std::string helperProgram()
+int ChildProcess::exitCode()
 {
-    return FILECASK_TEST_HELPER;
+    const int status = wait();
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
+
+} // namespace TestSupport

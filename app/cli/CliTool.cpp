@@ -12,6 +12,7 @@
 #include <QCoreApplication>
 #include <QDebug>
 #include <QDir>
+#include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -115,7 +116,9 @@ QString CCliTool::usage()
               "  publish CUSTOMIZATION|INSTALLER --output PATH [--installer PATH]\n"
               "          [--set NAME=VALUE]... [--option NAME]... [--force]\n"
               "      Writes the customized installer, as the window's Publish does.\n"
-              "      An existing output is replaced only with --force.\n"
+              "      An existing output is replaced only with --force. A flat package is\n"
+              "      signed with --sign-identity FILE.p12 [--sign-password-file FILE |\n"
+              "      --sign-password-env VARIABLE] (else TESSARY_SIGN_PASSWORD).\n"
               "  check CUSTOMIZATION|INSTALLER [--installer PATH] [--set NAME=VALUE]...\n"
               "        [--option NAME]... [--json]\n"
               "      Runs the checks a publish runs first (the definition's \"validate\"\n"
@@ -393,17 +396,66 @@ void CCliTool::progress(qint64 current, qint64 total)
     m_bProgressShown = true;
 }
 
+bool CCliTool::signingIdentity(const COptions& options, CMacFlatPackage::Signing& signing,
+                               QString& error)
+{
+    const QString identity = options.value(QStringLiteral("sign-identity"));
+    const QString passwordFile = options.value(QStringLiteral("sign-password-file"));
+    const QString passwordVariable = options.value(QStringLiteral("sign-password-env"));
+    if (identity.isEmpty())
+    {
+        if (passwordFile.isEmpty() && passwordVariable.isEmpty())
+            return true;
+        error = tr("A signing password is given, but no --sign-identity.");
+        return false;
+    }
+    // The password never travels on the command line, where others could read it.
+    QString password;
+    if (!passwordFile.isEmpty())
+    {
+        QFile file(passwordFile);
+        if (!file.open(QIODevice::ReadOnly))
+        {
+            error = tr("The password file \"%1\" cannot be read.").arg(native(passwordFile));
+            return false;
+        }
+        // The first line; a password is short, a large file is none.
+        password = QString::fromUtf8(file.read(4096).split('\n').first());
+        if (password.endsWith(QLatin1Char('\r')))
+            password.chop(1);
+    }
+    else
+    {
+        const QString variable =
+            passwordVariable.isEmpty() ? QStringLiteral("TESSARY_SIGN_PASSWORD") : passwordVariable;
+        password = qEnvironmentVariable(variable.toLocal8Bit().constData());
+    }
+    const CPackageSignature check = CPackageSignature::checkIdentity(identity, password);
+    if (check.state() != CPackageSignature::Identity)
+    {
+        error = tr("This identity cannot sign: %1").arg(check.problem());
+        return false;
+    }
+    signing.identityFile = QFileInfo(identity).absoluteFilePath();
+    signing.password = password;
+    return true;
+}
+
 int CCliTool::publish(const QStringList& arguments)
 {
     COptions options;
     QString error;
     if (!parse(arguments, {QStringLiteral("force")},
                {QStringLiteral("output"), QStringLiteral("installer"), QStringLiteral("set"),
-                QStringLiteral("option")},
+                QStringLiteral("option"), QStringLiteral("sign-identity"),
+                QStringLiteral("sign-password-file"), QStringLiteral("sign-password-env")},
                options, error))
         return fail(UsageError, error);
     if (options.m_lPlain.size() != 1)
         return fail(UsageError, tr("publish needs one customization or installer."));
+    CMacFlatPackage::Signing signing;
+    if (!signingIdentity(options, signing, error))
+        return fail(UsageError, error);
     const QString output = options.value(QStringLiteral("output"));
     if (output.isEmpty())
         return fail(UsageError, tr("publish needs --output PATH."));
@@ -418,6 +470,7 @@ int CCliTool::publish(const QStringList& arguments)
         return fail(UsageError, error);
 
     CPublisher publisher;
+    publisher.setSigning(signing);
     connect(&publisher, &CPublisher::progress, this, &CCliTool::progress);
     QString message;
     QString written;

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <MacFlatPackage.h>
+
 #include <QObject>
 #include <QString>
 #include <QStringList>
@@ -49,6 +51,9 @@ private:
     int check(const QStringList& arguments);
     int migrate(const QStringList& arguments);
 
+    // The identity of --sign-identity, checked; false with the reason in error.
+    static bool signingIdentity(const COptions& options, CMacFlatPackage::Signing& signing,
+                                QString& error);
     // Applies --set NAME=VALUE; false with the reason in error.
     static bool applySettings(CCliDocument& document, const QStringList& settings, QString& error);
     void progress(qint64 current, qint64 total);

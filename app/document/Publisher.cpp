@@ -267,6 +267,14 @@ bool CPublisher::publishMac(CPackage* package, const QFileInfo& source, const QS
     }
 
     const bool flat = CMacFlatPackage::isFlatPackage(input.absoluteFilePath());
+    // Only a flat package carries a signature of its own.
+    if (!flat && !m_signing.identityFile.isEmpty())
+    {
+        m_bRefused = true;
+        message = tr("Only flat packages can be signed; \"%1\" is a bundle package.")
+                      .arg(native(input.absoluteFilePath()));
+        return false;
+    }
     QString staging;
     QString staged = output;
     if (!flat)
@@ -322,6 +330,11 @@ bool CPublisher::publishMac(CPackage* package, const QFileInfo& source, const QS
             [&](const QFileInfo&, const QFileInfo& dst)
             { fail(unableToWrite(shown(dst.absoluteFilePath()))); },
             Qt::QueuedConnection);
+    // The tools' own reason (a signing identity that failed, say) goes with the message.
+    QString problem;
+    connect(
+        &worker, &CCopyFileThread::copyFlatPackageProblem, &loop,
+        [&](const QString& reason) { problem = reason; }, Qt::QueuedConnection);
     for (auto error : {&CCopyFileThread::removeDirectoryError, &CCopyFileThread::removeFileError})
         connect(
             &worker, error, &loop,
@@ -332,6 +345,7 @@ bool CPublisher::publishMac(CPackage* package, const QFileInfo& source, const QS
     std::unique_ptr<QTemporaryFile> values;
     if (flat)
     {
+        worker.setSigning(m_signing);
         if (QFileInfo(output).isDir())
             worker.removeDirectory(output);
         emit progress(0, 0);
@@ -401,6 +415,8 @@ bool CPublisher::publishMac(CPackage* package, const QFileInfo& source, const QS
     if (failed)
     {
         message = failure;
+        if (!problem.isEmpty())
+            message += QStringLiteral("\n\n") + tr("Details:") + QStringLiteral("\n") + problem;
         return false;
     }
     written = output;

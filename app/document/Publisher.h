@@ -3,6 +3,8 @@
 #include "CustomizationFile.h"
 #include "PropertyText.h"
 
+#include <MacFlatPackage.h>
+
 #include <QDir>
 #include <QFileInfo>
 #include <QObject>
@@ -66,6 +68,9 @@ public:
                  const QList<CCustomizationFile::CEntry>& setEntries, bool overwrite,
                  QString& message, QString& written);
 
+    // Flat packages published from now on are signed with this identity (none: unsigned).
+    void setSigning(const CMacFlatPackage::Signing& signing) { m_signing = signing; }
+
     // The last publish was refused before anything was written: the input or the
     // output named cannot be used.
     bool refused() const { return m_bRefused; }
@@ -76,6 +81,7 @@ signals:
 
 private:
     bool m_bRefused = false;
+    CMacFlatPackage::Signing m_signing;
     bool publishMac(CPackage* package, const QFileInfo& source, const QString& output,
                     const QList<CCustomizationFile::CEntry>& entries,
                     const QList<CCustomizationFile::CEntry>& setEntries, bool overwrite,

@@ -274,6 +274,31 @@ TEST_F(CliCommandTest, ShowTellsAFlatPackagesSignature)
     EXPECT_EQ("Tessary CLI Test Signer", signer.value("issuer").toString());
     EXPECT_FALSE(signer.value("expires").toString().isEmpty());
 
+    // What the command line publishes, it signs with a chosen identity; the password
+    // comes from a file, never from the command line.
+    const QString password = writeFile("pki/password", "secret\n");
+    const QString wrong = writeFile("pki/wrong", "guess\n");
+    QDir().mkpath(testPath("out"));
+    const QString published = testPath("out/Published.pkg");
+    const CCliRun refused =
+        runCli({"publish", sample("TessarySample.pkg"), "--output", published, "--sign-identity",
+                pki + "/identity.p12", "--sign-password-file", wrong});
+    EXPECT_EQ(2, refused.m_iStatus);
+    EXPECT_TRUE(refused.m_sErr.contains("cannot sign")) << refused.m_sErr.toStdString();
+    const CCliRun bundle =
+        runCli({"publish", sample("TessarySample-bundle.pkg"), "--output", published,
+                "--sign-identity", pki + "/identity.p12", "--sign-password-file", password});
+    EXPECT_EQ(2, bundle.m_iStatus);
+    EXPECT_TRUE(bundle.m_sErr.contains("Only flat packages")) << bundle.m_sErr.toStdString();
+    EXPECT_TRUE(QDir(testPath("out")).isEmpty());
+    const CCliRun signing =
+        runCli({"publish", sample("TessarySample.pkg"), "--output", published, "--sign-identity",
+                pki + "/identity.p12", "--sign-password-file", password});
+    ASSERT_EQ(0, signing.m_iStatus) << signing.m_sErr.toStdString();
+    const QJsonObject republished =
+        QJsonDocument::fromJson(runCli({"show", published, "--json"}).m_sOut.toUtf8()).object();
+    EXPECT_EQ("untrusted", republished.value("signature").toObject().value("state").toString());
+
     const CCliRun unsignedRun = runCli({"show", sample("TessarySample.pkg")});
     EXPECT_TRUE(unsignedRun.m_sOut.contains("\nSignature: Unsigned installer\n"))
         << unsignedRun.m_sOut.toStdString();

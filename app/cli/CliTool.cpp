@@ -100,6 +100,8 @@ QString shown(const QString& value)
 }
 } // namespace
 
+volatile sig_atomic_t CCliTool::m_gInterrupted = 0;
+
 CCliTool::CCliTool(QTextStream& out, QTextStream& err, QObject* parent)
     : QObject(parent), m_out(out), m_err(err)
 {
@@ -215,6 +217,14 @@ int CCliTool::fail(int status, const QString& message)
     return status;
 }
 
+bool CCliTool::interrupted()
+{
+    if (!m_gInterrupted)
+        return false;
+    fail(Failure, tr("Interrupted; nothing was written."));
+    return true;
+}
+
 int CCliTool::run(const QStringList& arguments)
 {
     if (arguments.isEmpty())
@@ -288,6 +298,8 @@ int CCliTool::show(const QStringList& arguments)
     if (!document.open(options.m_lPlain.first(), options.value(QStringLiteral("installer")), flags,
                        error))
         return fail(UsageError, error);
+    if (interrupted())
+        return Failure;
 
     CPackage* const installer = document.installer();
     const QString product = installer ? installer->product() : QString();
@@ -466,14 +478,19 @@ int CCliTool::publish(const QStringList& arguments)
     if (!document.open(options.m_lPlain.first(), options.value(QStringLiteral("installer")), flags,
                        error))
         return fail(UsageError, error);
+    if (interrupted())
+        return Failure;
     if (!applySettings(document, options.values(QStringLiteral("set")), error))
         return fail(UsageError, error);
 
     CPublisher publisher;
     publisher.setSigning(signing);
+    publisher.setInterruptCheck([] { return m_gInterrupted != 0; });
     connect(&publisher, &CPublisher::progress, this, &CCliTool::progress);
     QString message;
     QString written;
+    if (interrupted())
+        return Failure;
     const bool published =
         publisher.publish(document.installer(), document.sourceFile(), output,
                           document.document().entries(false), document.document().entries(true),
@@ -520,6 +537,8 @@ int CCliTool::check(const QStringList& arguments)
     if (!document.open(options.m_lPlain.first(), options.value(QStringLiteral("installer")), flags,
                        error))
         return fail(UsageError, error);
+    if (interrupted())
+        return Failure;
     if (!applySettings(document, options.values(QStringLiteral("set")), error))
         return fail(UsageError, error);
 
@@ -609,6 +628,8 @@ int CCliTool::migrate(const QStringList& arguments)
     CCliDocument next;
     if (!next.open(to, QString(), flags, error))
         return fail(UsageError, error);
+    if (interrupted())
+        return Failure;
     if (!next.customizationFile().filePath().isEmpty() || !next.installer())
         return fail(UsageError, tr("--to needs an installer; \"%1\" is none.").arg(native(to)));
     if (QFileInfo::exists(output) && !options.m_lFlags.contains(QStringLiteral("force")))

@@ -6,6 +6,7 @@
 #include <QString>
 #include <QStringList>
 #include <QTextStream>
+#include <csignal>
 
 class CCliDocument;
 
@@ -31,6 +32,10 @@ public:
 
     static QString usage();
 
+    // Set by the program's handler of SIGINT, SIGTERM and SIGHUP: the command then
+    // stops and cleans up instead of dying half-way.
+    static volatile sig_atomic_t m_gInterrupted;
+
 private:
     // The options of one command: flags, options with values (repeatable), and
     // the plain arguments. False with the reason in error for anything else.
@@ -45,6 +50,8 @@ private:
     bool parse(const QStringList& arguments, const QStringList& flags, const QStringList& valued,
                COptions& options, QString& error) const;
     int fail(int status, const QString& message);
+    // Whether a signal asked to stop; says so.
+    bool interrupted();
 
     int show(const QStringList& arguments);
     int publish(const QStringList& arguments);

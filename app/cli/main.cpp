@@ -8,7 +8,16 @@
 #include <QCoreApplication>
 #include <QLoggingCategory>
 #include <QTextStream>
+#include <csignal>
 #include <cstdio>
+
+namespace
+{
+extern "C" void interrupted(int)
+{
+    CCliTool::m_gInterrupted = 1;
+}
+} // namespace
 
 int main(int argc, char** argv)
 {
@@ -19,6 +28,15 @@ int main(int argc, char** argv)
 #ifndef Q_OS_MACOS
     CToolDirectory::prependToPath(CToolDirectory::find(QCoreApplication::applicationDirPath()));
 #endif
+    // An interrupted command stops at its next safe point and cleans up: reading an
+    // installer or publishing leaves no temporary folder or partial output behind.
+    struct sigaction action = {};
+    action.sa_handler = interrupted;
+    // A second signal ends the program at once.
+    action.sa_flags = SA_RESETHAND;
+    sigemptyset(&action.sa_mask);
+    for (const int signal : {SIGINT, SIGTERM, SIGHUP})
+        sigaction(signal, &action, nullptr);
     Preference::Initialize();
     Localization::Initialize(L"AdminConfig", L"Localizable", std::wstring(),
                              std::shared_ptr<Preference::PreferenceSelector>());

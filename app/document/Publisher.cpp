@@ -341,6 +341,17 @@ bool CPublisher::publishMac(CPackage* package, const QFileInfo& source, const QS
             [&](const QFileInfo& file) { fail(unableToDelete(shown(file.absoluteFilePath()))); },
             Qt::QueuedConnection);
     worker.start();
+    QTimer watch;
+    connect(&watch, &QTimer::timeout, &loop,
+            [&]
+            {
+                if (m_interrupted && m_interrupted())
+                {
+                    worker.cancel();
+                    fail(tr("Publishing was interrupted; nothing was written."));
+                }
+            });
+    watch.start(100);
 
     std::unique_ptr<QTemporaryFile> values;
     if (flat)
@@ -508,6 +519,18 @@ bool CPublisher::publishScript(const QFileInfo& source, const QString& requested
     for (const QPair<QString, QString>& property : publishedProperties(setEntries))
         packager.addProperty(property.first, property.second);
     packager.addProperty(QStringLiteral("TS_MODIFICATION"), QStringLiteral("1"));
+    QTimer watch;
+    connect(&watch, &QTimer::timeout, &loop,
+            [&]
+            {
+                if (!failed && m_interrupted && m_interrupted())
+                {
+                    failed = true;
+                    failure = tr("Publishing was interrupted; nothing was written.");
+                    packager.stop();
+                }
+            });
+    watch.start(100);
     packager.writePackage(source.absoluteFilePath(), staged);
     loop.exec();
     packager.wait();

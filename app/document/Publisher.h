@@ -10,6 +10,7 @@
 #include <QObject>
 #include <QString>
 #include <QStringList>
+#include <functional>
 
 class CPackage;
 
@@ -68,6 +69,13 @@ public:
                  const QList<CCustomizationFile::CEntry>& setEntries, bool overwrite,
                  QString& message, QString& written);
 
+    // Asked a few times a second while a publish runs: true stops it, as Cancel does
+    // in the window (the previous output stays, nothing partial is left).
+    void setInterruptCheck(const std::function<bool()>& interrupted)
+    {
+        m_interrupted = interrupted;
+    }
+
     // Flat packages published from now on are signed with this identity (none: unsigned).
     void setSigning(const CMacFlatPackage::Signing& signing) { m_signing = signing; }
 
@@ -82,6 +90,7 @@ signals:
 private:
     bool m_bRefused = false;
     CMacFlatPackage::Signing m_signing;
+    std::function<bool()> m_interrupted;
     bool publishMac(CPackage* package, const QFileInfo& source, const QString& output,
                     const QList<CCustomizationFile::CEntry>& entries,
                     const QList<CCustomizationFile::CEntry>& setEntries, bool overwrite,

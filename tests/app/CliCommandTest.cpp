@@ -4,11 +4,16 @@
 #include "TestEnvironment.h"
 
 #include <QDir>
+#include <QDirIterator>
 #include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QProcess>
 #include <QSet>
+#include <csignal>
+#include <functional>
+#include <sys/types.h>
 
 using namespace AppTest;
 
@@ -302,4 +307,51 @@ TEST_F(CliCommandTest, ShowTellsAFlatPackagesSignature)
     const CCliRun unsignedRun = runCli({"show", sample("TessarySample.pkg")});
     EXPECT_TRUE(unsignedRun.m_sOut.contains("\nSignature: Unsigned installer\n"))
         << unsignedRun.m_sOut.toStdString();
+}
+
+TEST_F(CliCommandTest, AnInterruptedPublishLeavesNothingBehind)
+{
+    // A package large enough that the tools are still at work when the signal comes.
+    const QString expanded = testPath("big");
+    std::string output;
+    ASSERT_EQ(0, TestSupport::runCommand(
+                     "pkgutil --expand '" + sample("TessarySample.pkg").toStdString() + "' '" +
+                         expanded.toStdString() + "' && head -c 150000000 " + "/dev/urandom > '" +
+                         expanded.toStdString() + "/Payload' && pkgutil --flatten '" +
+                         expanded.toStdString() + "' '" + testPath("Big.pkg").toStdString() + "'",
+                     &output))
+        << output;
+    // Stopped while the installer is read, and while the tools write the copy (the
+    // only time its payload is unpacked).
+    const QList<std::function<bool(const QString&)>> moments{
+        [](const QString& temporary) { return !QDir(temporary).isEmpty(); },
+        [](const QString& temporary)
+        {
+            QDirIterator it(temporary, {"Payload"}, QDir::Files, QDirIterator::Subdirectories);
+            return it.hasNext();
+        }};
+    for (int i = 0; i < moments.size(); ++i)
+    {
+        SCOPED_TRACE(i);
+        const QString out = testPath(QStringLiteral("out%1").arg(i));
+        const QString temporary = testPath(QStringLiteral("tmp%1").arg(i));
+        QDir().mkpath(out);
+        QDir().mkpath(temporary);
+        QProcess process;
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert(QStringLiteral("TMPDIR"), temporary);
+        process.setProcessEnvironment(environment);
+        process.start(QString::fromStdString(TestSupport::binaryDirectory()) + "/app/tessary-cli",
+                      {"publish", testPath("Big.pkg"), "--output", out + "/Out.pkg"});
+        ASSERT_TRUE(process.waitForStarted());
+        ASSERT_TRUE(waitFor([&] { return moments.at(i)(temporary); }, 30000));
+        ::kill(pid_t(process.processId()), SIGTERM);
+        ASSERT_TRUE(process.waitForFinished(60000));
+        EXPECT_EQ(QProcess::NormalExit, process.exitStatus());
+        EXPECT_EQ(1, process.exitCode());
+        EXPECT_TRUE(process.readAllStandardError().contains("nothing was written"));
+        const auto all = QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot;
+        EXPECT_EQ(QStringList(), QDir(out).entryList(all));
+        EXPECT_EQ(QStringList(), QDir(temporary).entryList(all));
+    }
 }

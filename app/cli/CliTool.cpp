@@ -122,7 +122,7 @@ QString CCliTool::usage()
               "      signed with --sign-identity FILE.p12 [--sign-password-file FILE |\n"
               "      --sign-password-env VARIABLE] (else TESSARY_SIGN_PASSWORD).\n"
               "  check CUSTOMIZATION|INSTALLER [--installer PATH] [--set NAME=VALUE]...\n"
-              "        [--option NAME]... [--json]\n"
+              "        [--option NAME]... [--timeout SECONDS] [--json]\n"
               "      Runs the checks a publish runs first (the definition's \"validate\"\n"
               "      actions, web checks included) without asking anyone: questions take\n"
               "      their default answer, messages go to standard error, programs and\n"

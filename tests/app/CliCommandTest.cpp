@@ -244,6 +244,24 @@ TEST_F(CliCommandTest, CheckRunsThePublishChecksAgainstRealServers)
     EXPECT_EQ(1, refused.m_iStatus);
     EXPECT_TRUE(refused.m_sOut.contains("failed  Catalog  " + nobody.toString()))
         << refused.m_sOut.toStdString();
+    // What needs a person or runs a program is not done, and not passed either.
+    const QString opening = writeFile(
+        "open/Definition.xml",
+        "<AdminConfig name=\"Root\" version=\"1.8\">\n"
+        "  <action signal=\"validate\" slot=\"open\" url=\"https://docs.example/\"/>\n"
+        "  <action signal=\"validate\" slot=\"question\" severity=\"information\" title=\"Go\" "
+        "msg=\"Go on?\" defaultAnswer=\"yes\">\n"
+        "    <action signal=\"failure\" slot=\"cancelpublish\" widget=\"Root\"/>\n"
+        "  </action>\n</AdminConfig>\n");
+    const CCliRun open = runCli({"check", opening, "--json"});
+    EXPECT_EQ(1, open.m_iStatus);
+    const QJsonArray ran =
+        QJsonDocument::fromJson(open.m_sOut.toUtf8()).object().value("checks").toArray();
+    ASSERT_EQ(2, ran.size());
+    EXPECT_FALSE(ran.at(0).toObject().value("passed").toBool());
+    EXPECT_TRUE(ran.at(1).toObject().value("passed").toBool());
+    EXPECT_TRUE(open.m_sErr.contains("cannot run without a window")) << open.m_sErr.toStdString();
+    EXPECT_TRUE(open.m_sErr.contains("Answered yes")) << open.m_sErr.toStdString();
     EXPECT_EQ(2, runCli({"check"}).m_iStatus);
     EXPECT_EQ(2, runCli({"check", passing, "--timeout", "0"}).m_iStatus);
 }

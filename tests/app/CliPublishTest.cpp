@@ -243,6 +243,23 @@ TEST_F(CliPublishTest, TheDocumentWithoutWidgetsHoldsTheWindowsValues)
         ASSERT_TRUE(CCustomizationFile::read(odd, contents, error)) << error.toStdString();
         document.apply(contents.m_lEntries);
         same(CAdminPage::entriesOf(window.collectProperties(false)), document.entries(false));
+
+        // Values whose loading runs the fields' actions: "Connect directly" unclicks the
+        // proxy's user name box, but the box is disabled with the proxy details by
+        // then, so the user name given before it stays.
+        const QByteArray chained =
+            "<?xml version=\"1.0\"?><AdminCustomization><properties>"
+            "<property name=\"SENTINEL_PROXY_AUTH\" widget=\"ProxyAuth\">1</property>"
+            "<property name=\"SENTINEL_PROXY_USER\" widget=\"ProxyUser\">bob</property>"
+            "<property name=\"SENTINEL_PROXY_MODE\" widget=\"ProxyMode\">none</property>"
+            "</properties></AdminCustomization>";
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly) && file.write(chained) == chained.size());
+        file.close();
+        ASSERT_TRUE(window.loadCustomizationFile(QFileInfo(customization), true));
+        ASSERT_TRUE(CCustomizationFile::read(chained, contents, error));
+        document.apply(contents.m_lEntries);
+        same(CAdminPage::entriesOf(window.collectProperties(false)), document.entries(false));
+        EXPECT_EQ("bob", document.findProperty("SENTINEL_PROXY_USER").first()->m_sValue);
         EXPECT_TRUE(answers.m_lTexts.isEmpty()) << answers.m_lTexts.join('\n').toStdString();
     }
 }

@@ -29,7 +29,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         // A customization's values over a definition, and carried to another reading.
         if (contents.m_lEntries.isEmpty())
             for (const CCustomizationFile::CEntry& entry : previous.entries(false))
-                contents.m_lEntries.append({entry.m_sProperty, entry.m_sWidget, entry.m_sValue + 'x'});
+                contents.m_lEntries.append(
+                    {entry.m_sProperty, entry.m_sWidget, entry.m_sValue + 'x'});
         previous.apply(contents.m_lEntries);
         CDocument next(QStringLiteral("linux"));
         next.load(bytes, error);

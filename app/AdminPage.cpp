@@ -9,6 +9,11 @@
 #include "PublishSigning.h"
 #include "WelcomePage.h"
 
+#include "CustomizationFile.h"
+#include "Document.h"
+#include "Migration.h"
+#include "Publisher.h"
+
 #include "utils/TinyXmlText.h"
 
 #include <ActionItem.h>
@@ -89,15 +94,6 @@ const int kMaxCustomizationChain = 16;
 bool isAdminConfigPath(const QString& path)
 {
     return path.contains(QLatin1String("AdminConfig.xml"));
-}
-
-// Whether the root element of bytes is a customization file's; only the start is read.
-bool isCustomizationDocument(const QByteArray& bytes)
-{
-    QXmlStreamReader reader(bytes);
-    while (!reader.atEnd() && !reader.isStartElement())
-        reader.readNext();
-    return reader.isStartElement() && reader.name() == QLatin1String("AdminCustomization");
 }
 
 // Files are probed for reading; a bundle package is a directory, which cannot be
@@ -946,7 +942,7 @@ bool CAdminPage::loadCustomizationFile(const QFileInfo& file, bool importMode)
     if (loaded && !importMode)
     {
         m_configurationFile = current;
-        m_bConfigurationIsCustomization = isCustomizationDocument(bytes);
+        m_bConfigurationIsCustomization = CCustomizationFile::isCustomization(bytes);
     }
     return loaded;
 }
@@ -973,25 +969,14 @@ bool CAdminPage::loadCustomizationBytes(const QByteArray& bytes, bool importMode
         }
         return loadPageDefinition(bytes);
     }
-    // Values keep their white space: the document, already checked, is read again
-    // without condensing.
-    TiXmlDocument exact;
-    TiXmlBase::SetCondenseWhiteSpace(false);
-    const std::string text = orbilib::utils::tinyXmlText(bytes.constData(), size_t(bytes.size()));
-    exact.Parse(text.c_str(), nullptr, TIXML_ENCODING_UTF8);
-    TiXmlBase::SetCondenseWhiteSpace(true);
-    if (exact.RootElement())
-        root = exact.RootElement();
+    CCustomizationFile::CContents contents;
+    CCustomizationFile::read(bytes, contents, error);
 
     if (!importMode)
     {
         CPackage* source = package;
         if (!source)
-        {
-            const char* sourcePath = root->Attribute("source");
-            source = CCopyFileThread::loadPackage(
-                QFileInfo(QString::fromUtf8(sourcePath ? sourcePath : "")));
-        }
+            source = CCopyFileThread::loadPackage(QFileInfo(contents.m_sSource));
         // A customization whose installer leads back to it (itself, a.xml -> b.xml ->
         // a.xml, or an installer whose definition was replaced by a customization)
         // would be followed without end; so would a very long chain.
@@ -1029,33 +1014,17 @@ bool CAdminPage::loadCustomizationBytes(const QByteArray& bytes, bool importMode
         m_lCustomizationChain.removeLast();
         if (!opened)
             return false;
-        const char* lastSaveFile = root->Attribute("lastSaveFile");
-        m_lastPublishedFile = lastSaveFile && *lastSaveFile
-                                  ? QFileInfo(QString::fromUtf8(lastSaveFile))
-                                  : QFileInfo();
+        m_lastPublishedFile =
+            contents.m_sLastSaveFile.isEmpty() ? QFileInfo() : QFileInfo(contents.m_sLastSaveFile);
     }
 
-    if (TiXmlElement* properties = root->FirstChildElement("properties"))
+    for (const CCustomizationFile::CEntry& entry : qAsConst(contents.m_lEntries))
     {
-        for (TiXmlElement* property = properties->FirstChildElement(); property;
-             property = property->NextSiblingElement())
+        const QList<CXmlObject*> objects = findNamedObjects(entry.m_sWidget);
+        for (CXmlObject* object : objects)
         {
-            if (QString::fromUtf8(property->Value()) != QLatin1String("property"))
-                continue;
-            const char* valueAttribute = property->Attribute("value");
-            const char* text = property->GetText();
-            const QString value =
-                QString::fromUtf8(valueAttribute ? valueAttribute : (text ? text : ""));
-            const char* name = property->Attribute("name");
-            const char* widgetName = property->Attribute("widget");
-            const QString propertyName = QString::fromUtf8(name ? name : "");
-            const QList<CXmlObject*> objects =
-                findNamedObjects(QString::fromUtf8(widgetName ? widgetName : ""));
-            for (CXmlObject* object : objects)
-            {
-                if (object->property() == propertyName)
-                    object->setValue(value);
-            }
+            if (object->property() == entry.m_sProperty)
+                object->setValue(entry.m_sValue);
         }
     }
     resetChanged(false);
@@ -1081,63 +1050,20 @@ QMultiMap<QString, CXmlObject*> CAdminPage::collectProperties(bool onlySet) cons
     return properties;
 }
 
+QList<CCustomizationFile::CEntry>
+CAdminPage::entriesOf(const QMultiMap<QString, CXmlObject*>& properties)
+{
+    QList<CCustomizationFile::CEntry> entries;
+    for (auto it = properties.constBegin(); it != properties.constEnd(); ++it)
+        entries.append({it.key(), it.value()->name(), it.value()->getValue()});
+    return entries;
+}
+
 bool CAdminPage::saveXMLToFile(const QByteArray& fileName,
                                const QMultiMap<QString, CXmlObject*>& properties) const
 {
-    TiXmlDocument document;
-    document.LinkEndChild(new TiXmlDeclaration("1.0", "utf-8", "yes"));
-    TiXmlElement* const root = new TiXmlElement("AdminCustomization");
-    root->SetAttribute("version", "1.0");
-    root->SetAttribute(
-        "source", QDir::toNativeSeparators(m_sourcePackageFile.filePath()).toUtf8().constData());
-    root->SetAttribute(
-        "lastSaveFile",
-        QDir::toNativeSeparators(m_lastPublishedFile.filePath()).toUtf8().constData());
-    if (!m_sourcePackageFile.filePath().isEmpty())
-    {
-        const std::unique_ptr<CPackage> source(CCopyFileThread::loadPackage(m_sourcePackageFile));
-        if (source)
-        {
-            root->SetAttribute(
-                "productVersion",
-                QString::fromStdWString(source->version().toString()).toUtf8().constData());
-            root->SetAttribute("productName", source->product().toUtf8().constData());
-        }
-    }
-    document.LinkEndChild(root);
-    TiXmlElement* const list = new TiXmlElement("properties");
-    root->LinkEndChild(list);
-    for (auto it = properties.constBegin(); it != properties.constEnd(); ++it)
-    {
-        TiXmlElement* const property = new TiXmlElement("property");
-        property->SetAttribute("name", it.key().toUtf8().constData());
-        property->SetAttribute("widget", it.value()->name().toUtf8().constData());
-        const QString value = it.value()->getValue();
-        if (!value.isEmpty())
-            property->LinkEndChild(new TiXmlText(value.toUtf8().constData()));
-        list->LinkEndChild(property);
-    }
-    TiXmlPrinter printer;
-    printer.SetIndent("    ");
-    document.Accept(&printer);
-    // Written beside the old file and moved over it once complete: a failed or
-    // interrupted save leaves the previous file as it was.
-    QSaveFile file(QString::fromUtf8(fileName));
-    if (!file.open(QIODevice::WriteOnly))
-    {
-        qDebug() << "CAdminPage::saveXMLToFile(): cannot write" << file.fileName()
-                 << file.errorString();
-        return false;
-    }
-    const qint64 size = qint64(printer.Size());
-    if (file.write(printer.CStr(), size) != size)
-    {
-        qDebug() << "CAdminPage::saveXMLToFile(): cannot write" << file.fileName()
-                 << file.errorString();
-        file.cancelWriting();
-        return false;
-    }
-    return file.commit();
+    return CCustomizationFile::write(QString::fromUtf8(fileName), m_sourcePackageFile,
+                                     m_lastPublishedFile, entriesOf(properties));
 }
 
 bool CAdminPage::trySave(const QFileInfo& file)
@@ -1277,8 +1203,55 @@ void CAdminPage::import()
         tr("Configuration Files (*.xml)"), nullptr, QFileDialog::DontUseNativeDialog);
     if (path.isEmpty())
         return;
-    loadCustomizationFile(QFileInfo(path), true);
+    if (loadCustomizationFile(QFileInfo(path), true))
+        showMigrationReport(path);
     qDebug() << "CAdminPage::import() end";
+}
+
+void CAdminPage::showMigrationReport(const QString& path)
+{
+    if (!m_pCurrentPackage)
+        return;
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return;
+    // A customization is small; anything beyond the package model's limit is no report's.
+    const QByteArray bytes = file.read(8 * 1024 * 1024);
+    CCustomizationFile::CContents contents;
+    QString error;
+    const QString current = QString::fromStdWString(m_pCurrentPackage->version().toString());
+    if (!CCustomizationFile::read(bytes, contents, error) || contents.m_sProductVersion.isEmpty() ||
+        contents.m_sProductVersion == current)
+        return;
+    CDocument target(m_sPackageOS, m_lOptions);
+    if (!target.load(m_pCurrentPackage->xml(), error))
+        return;
+    CDocument previous(m_sPackageOS, m_lOptions);
+    const std::unique_ptr<CPackage> source(
+        contents.m_sSource.isEmpty() ? nullptr
+                                     : CCopyFileThread::loadPackage(QFileInfo(contents.m_sSource)));
+    const bool known = source && source->isValid() && !dynamic_cast<CXmlPackage*>(source.get()) &&
+                       previous.load(source->xml(), error);
+    QStringList lines;
+    for (const CMigration::CItem& item :
+         CMigration::migrate(contents, known ? &previous : nullptr, target))
+    {
+        if (item.m_status != CMigration::Kept)
+            lines << CMigration::describe(item);
+    }
+    const int shown = 30;
+    if (lines.size() > shown)
+    {
+        const int more = lines.size() - shown;
+        lines = lines.mid(0, shown);
+        lines << tr("... and %n more.", nullptr, more);
+    }
+    QString text = tr("This configuration file was made for version %1 of the installer; this "
+                      "installer is version %2.")
+                       .arg(contents.m_sProductVersion, current);
+    text += QStringLiteral("\n\n") + (lines.isEmpty() ? tr("Every value was taken over unchanged.")
+                                                      : lines.join(QLatin1Char('\n')));
+    showInformation(text);
 }
 
 // ---------------------------------------------------------------------------
@@ -1286,14 +1259,7 @@ void CAdminPage::import()
 
 CPropertyText::Properties CAdminPage::publishedProperties() const
 {
-    CPropertyText::Properties properties;
-    const QMultiMap<QString, CXmlObject*> set = collectProperties(true);
-    for (auto it = set.constBegin(); it != set.constEnd(); ++it)
-    {
-        if (CPropertyText::isPublished(it.key()))
-            properties.append(qMakePair(it.key(), it.value()->getValue()));
-    }
-    return properties;
+    return CPublisher::publishedProperties(entriesOf(collectProperties(true)));
 }
 
 QString CAdminPage::generateProperties(GenerateStyle style) const
@@ -1457,19 +1423,8 @@ void CAdminPage::publishMacPackage()
         staged = m_sBundleStaging + QLatin1Char('/') + QFileInfo(output).fileName();
     }
     m_lastPublishedFile = QFileInfo(output);
-    const QDir bundle(input.absoluteFilePath());
-    QStringList ignoreList;
-    ignoreList << (flat ? QStringLiteral("Scripts/AdminConfig.xml")
-                        : bundle.absoluteFilePath(
-                              QStringLiteral("Contents/Resources/AdminConfig.xml")));
-    const QMultiMap<QString, CXmlObject*> set = collectProperties(true);
-    for (auto it = set.constBegin(); it != set.constEnd(); ++it)
-    {
-        // The value names a file inside the package.
-        if (it.key().startsWith(QLatin1String("$PKG_")))
-            ignoreList << (flat ? it.value()->getValue()
-                                : bundle.absoluteFilePath(it.value()->getValue()));
-    }
+    const QStringList ignoreList =
+        CPublisher::ignoreList(flat, input.absoluteFilePath(), entriesOf(collectProperties(true)));
     if (flat && QFileInfo(output).isDir())
         emit removeDirectory(output);
 
@@ -1635,32 +1590,22 @@ void CAdminPage::copyFinished(const QFileInfo& src, const QFileInfo& dst)
 
 bool CAdminPage::writeBundleFiles(const QDir& bundle, const QString& properties)
 {
-    const QString resources = bundle.absoluteFilePath(QStringLiteral("Contents/Resources"));
-    if (!QDir().mkpath(resources) || !QFileInfo(resources).isDir())
+    QString failed;
+    switch (CPublisher::writeBundleFiles(bundle, properties, &failed))
     {
+    case CPublisher::BundleDirectoryFailed:
         showWarning(tr("Tessary is unable to create the directory \"%1\".  Verify that the disk "
                        "isn't full, remove write-protection at this location, and then try "
                        "again.")
-                        .arg(QDir::toNativeSeparators(publishedPath(resources))));
+                        .arg(QDir::toNativeSeparators(publishedPath(failed))));
         return false;
-    }
-    const QByteArray script(
-        "#!/bin/bash\n"
-        "cp \"$1/Contents/Resources/properties\" \"$INSTALLER_TEMP/properties\"");
-    const QList<QPair<QString, QByteArray>> files{
-        {QDir(resources).absoluteFilePath(QStringLiteral("preinstall")), script},
-        {QDir(resources).absoluteFilePath(QStringLiteral("properties")), properties.toUtf8()}};
-    for (const auto& file : files)
-    {
-        QString error;
-        if (!CExecutableFile::write(file.first, file.second, &error))
-        {
-            qDebug().noquote() << "CAdminPage::writeBundleFiles:" << error;
-            showWarning(tr("Tessary is unable to write to \"%1\".  Verify that the disk isn't "
-                           "full, remove write-protection on this file, and then try again.")
-                            .arg(QDir::toNativeSeparators(publishedPath(file.first))));
-            return false;
-        }
+    case CPublisher::BundleFileFailed:
+        showWarning(tr("Tessary is unable to write to \"%1\".  Verify that the disk isn't "
+                       "full, remove write-protection on this file, and then try again.")
+                        .arg(QDir::toNativeSeparators(publishedPath(failed))));
+        return false;
+    case CPublisher::BundleWritten:
+        break;
     }
     return true;
 }
@@ -1689,26 +1634,17 @@ bool CAdminPage::moveBundleIntoPlace(const QString& staged)
 {
     // The previous output is moved into the staging directory, which goes as a
     // whole afterwards; should the new one fail to move in, the old one comes back.
-    const QByteArray output = QFile::encodeName(m_sBundleOutput);
-    const QByteArray previous =
-        QFile::encodeName(m_sBundleStaging + QStringLiteral("/.previous-output"));
-    struct stat status;
-    const bool hadPrevious = ::lstat(output.constData(), &status) == 0;
-    if (hadPrevious && ::rename(output.constData(), previous.constData()) != 0)
+    switch (CPublisher::replaceOutput(staged, m_sBundleOutput,
+                                      m_sBundleStaging + QStringLiteral("/.previous-output")))
     {
-        qDebug() << "CAdminPage::moveBundleIntoPlace(): cannot move away" << m_sBundleOutput
-                 << qt_error_string(errno);
+    case CPublisher::OldOutputKept:
         showWarning(unableToDeleteText(m_sBundleOutput));
         return false;
-    }
-    if (::rename(QFile::encodeName(staged).constData(), output.constData()) != 0)
-    {
-        qDebug() << "CAdminPage::moveBundleIntoPlace(): cannot move" << staged << "to"
-                 << m_sBundleOutput << qt_error_string(errno);
-        if (hadPrevious)
-            ::rename(previous.constData(), output.constData());
+    case CPublisher::NewOutputFailed:
         showWarning(unableToWriteText(m_sBundleOutput));
         return false;
+    case CPublisher::Replaced:
+        break;
     }
     return true;
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "CustomizationFile.h"
 #include "OverrideCursor.h"
 #include "PropertyText.h"
 
@@ -85,6 +86,9 @@ public:
     // Every installation property of the tree, by property name; with onlySet,
     // only those with a value or allowed to be empty.
     QMultiMap<QString, CXmlObject*> collectProperties(bool onlySet) const;
+    // The entries of properties as the customization file and publishing take them.
+    static QList<CCustomizationFile::CEntry>
+    entriesOf(const QMultiMap<QString, CXmlObject*>& properties);
     // Writes a customization file with the values of properties.
     bool saveXMLToFile(const QByteArray& fileName,
                        const QMultiMap<QString, CXmlObject*>& properties) const;
@@ -182,6 +186,9 @@ private:
     // Save may write the configuration file in place: it is a customization file.
     bool hasSaveTarget() const;
     bool trySaveAs();
+    // After Import: what became of the values of a customization made for another
+    // release of the installer.
+    void showMigrationReport(const QString& path);
     // Removes every page and index row of the last document.
     void clearUserInterface();
     // Deletes the pages of replaced documents once no action is running any more.

@@ -23,9 +23,12 @@ if(NOT APPLE)
   execute_process(COMMAND gzip -n -9 -c "${_desktop}/changelog" OUTPUT_FILE "${_changelog}")
   install(FILES "${_desktop}/copyright" "${_changelog}"
     DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/tessary)
-  set(_manual "${CMAKE_CURRENT_BINARY_DIR}/Tessary.1.gz")
-  execute_process(COMMAND gzip -n -9 -c "${PROJECT_SOURCE_DIR}/docs/Tessary.1" OUTPUT_FILE "${_manual}")
-  install(FILES "${_manual}" DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+  foreach(_page Tessary tessary-cli)
+    set(_manual "${CMAKE_CURRENT_BINARY_DIR}/${_page}.1.gz")
+    execute_process(COMMAND gzip -n -9 -c "${PROJECT_SOURCE_DIR}/docs/${_page}.1"
+      OUTPUT_FILE "${_manual}")
+    install(FILES "${_manual}" DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+  endforeach()
 endif()
 
 set(CPACK_PACKAGE_NAME "tessary")

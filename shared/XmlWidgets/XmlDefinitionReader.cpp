@@ -207,11 +207,11 @@ int CXmlDefinitionReader::read(const QByteArray& bytes, TiXmlDocument& document,
 {
     document.Clear();
     const int depth = nestingDepth(bytes);
-    if (depth > CXmlObject::m_gMaxElementDepth)
+    if (depth > m_gMaxElementDepth)
     {
         error = QCoreApplication::translate("CXmlDefinitionReader",
                                             "Elements are nested deeper than %1 levels.")
-                    .arg(CXmlObject::m_gMaxElementDepth);
+                    .arg(m_gMaxElementDepth);
         return CXmlObject::ParseError;
     }
     TiXmlBase::SetCondenseWhiteSpace(true);

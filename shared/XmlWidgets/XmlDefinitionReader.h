@@ -11,6 +11,9 @@ class TiXmlDocument;
 class CXmlDefinitionReader
 {
 public:
+    // The deepest nesting accepted; the object model refuses the same.
+    static constexpr int m_gMaxElementDepth = 128;
+
     // Parses bytes (UTF-8, white space condensed) into document; returns a parse
     // result (0 or 1) with the reason in error.
     static int read(const QByteArray& bytes, TiXmlDocument& document, QString& error);

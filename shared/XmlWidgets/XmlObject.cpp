@@ -3,6 +3,7 @@
 #include "ActionItem.h"
 #include "WidgetFactory.h"
 #include "XmlContainer.h"
+#include "XmlDefinitionReader.h"
 
 #include <QBuffer>
 #include <QCoreApplication>
@@ -25,7 +26,7 @@ quint64 CXmlObject::m_gTreeGeneration = 0;
 
 // Real definitions nest a handful of levels; this leaves ample room while
 // keeping TinyXML's and our own recursion far from the stack's end.
-const int CXmlObject::m_gMaxElementDepth = 128;
+const int CXmlObject::m_gMaxElementDepth = CXmlDefinitionReader::m_gMaxElementDepth;
 
 namespace
 {

@@ -11,7 +11,8 @@ cpack --config "$build/CPackConfig.cmake" -G DEB -B "$work" >"$work/cpack.log" 2
   || { cat "$work/cpack.log" >&2; fail "cpack could not build the package"; }
 deb=$(ls "$work"/tessary_*.deb)
 contents=$(dpkg-deb --contents "$deb")
-for f in ./usr/bin/Tessary ./usr/libexec/tessary/xar ./usr/lib/libpreference.so.1 \
+for f in ./usr/bin/Tessary ./usr/bin/tessary-cli ./usr/share/man/man1/tessary-cli.1.gz \
+  ./usr/libexec/tessary/xar ./usr/lib/libpreference.so.1 \
   ./usr/share/applications/com.ombrel.Tessary.desktop ./usr/share/doc/tessary/copyright; do
   grep -q " $f\( \|$\)" <<<"$contents" || fail "the package lacks $f"
 done

@@ -12,12 +12,13 @@ cmake --install "$build" --prefix "$work/first" >/dev/null
 mv "$work/first" "$work/moved"
 prefix=$work/moved
 
-for f in bin/Tessary lib/libpreference.so.1 lib/libfilecask.so.1 lib/libCoreFoundation.so.1 \
+for f in bin/Tessary bin/tessary-cli lib/libpreference.so.1 lib/libfilecask.so.1 lib/libCoreFoundation.so.1 \
   libexec/tessary/xar libexec/tessary/pkgutil libexec/tessary/hdiutil libexec/tessary/defaults \
   libexec/tessary/cpio share/applications/com.ombrel.Tessary.desktop \
   share/metainfo/com.ombrel.Tessary.metainfo.xml share/mime/packages/com.ombrel.Tessary.xml \
   share/icons/hicolor/48x48/apps/com.ombrel.Tessary.png \
-  share/icons/hicolor/scalable/apps/com.ombrel.Tessary.svg share/man/man1/Tessary.1.gz; do
+  share/icons/hicolor/scalable/apps/com.ombrel.Tessary.svg share/man/man1/Tessary.1.gz \
+  share/man/man1/tessary-cli.1.gz; do
   [ -e "$prefix/$f" ] || fail "installed tree lacks $f"
 done
 
@@ -45,6 +46,19 @@ set -e
 [ "$status" -eq 124 ] || { cat "$work/log" >&2; fail "the installed program ended early with status $status"; }
 grep -q "loadPackage($samples/TessarySample.pkg) end valid" "$work/log" \
   || { tail -20 "$work/log" >&2; fail "the installed program did not open the sample"; }
+
+# The installed command line works without any display, with its own tools, and
+# links no widgets.
+! ldd "$prefix/bin/tessary-cli" | grep -q 'libQt5Widgets' || fail "tessary-cli links Qt Widgets"
+env -i PATH=/usr/bin:/bin HOME="$home" XDG_CONFIG_HOME="$home/.config" XDG_RUNTIME_DIR="$home" \
+  timeout 30 "$prefix/bin/tessary-cli" show "$samples/TessarySample.pkg" >"$work/show" 2>&1 \
+  || { cat "$work/show" >&2; fail "the installed tessary-cli cannot show the sample"; }
+grep -q '^Kind: flat package' "$work/show" || fail "tessary-cli show printed: $(head -5 "$work/show")"
+env -i PATH=/usr/bin:/bin HOME="$home" XDG_CONFIG_HOME="$home/.config" XDG_RUNTIME_DIR="$home" \
+  timeout 60 "$prefix/bin/tessary-cli" publish "$samples/TessarySample.pkg" --output "$work/Out.pkg" \
+  --set SENTINEL_SERVER=console.example >"$work/publish" 2>&1 \
+  || { cat "$work/publish" >&2; fail "the installed tessary-cli cannot publish the sample"; }
+"$prefix/libexec/tessary/xar" -t -f "$work/Out.pkg" | grep -q 'Scripts' || fail "tessary-cli published no package"
 
 # Desktop entry, AppStream data and file types, checked by their own validators.
 desktop-file-validate "$prefix/share/applications/com.ombrel.Tessary.desktop"

@@ -1,0 +1,71 @@
+#pragma once
+
+#include <MacFlatPackage.h>
+
+#include <QObject>
+#include <QString>
+#include <QStringList>
+#include <QTextStream>
+#include <csignal>
+
+class CCliDocument;
+
+// tessary-cli: shows, checks, publishes and carries forward customizations
+// without a window. run() returns the exit status: 0 done (or every check passed),
+// 1 a check or the work failed, 2 usage or input errors (nothing written).
+class CCliTool : public QObject
+{
+    Q_OBJECT
+
+public:
+    enum ExitStatus
+    {
+        Success = 0,
+        Failure = 1,
+        UsageError = 2
+    };
+
+    CCliTool(QTextStream& out, QTextStream& err, QObject* parent = nullptr);
+
+    // arguments without the program name.
+    int run(const QStringList& arguments);
+
+    static QString usage();
+
+    // Set by the program's handler of SIGINT, SIGTERM and SIGHUP: the command then
+    // stops and cleans up instead of dying half-way.
+    static volatile sig_atomic_t m_gInterrupted;
+
+private:
+    // The options of one command: flags, options with values (repeatable), and
+    // the plain arguments. False with the reason in error for anything else.
+    struct COptions
+    {
+        QStringList m_lPlain;
+        QStringList m_lFlags;
+        QList<QPair<QString, QString>> m_lValues;
+        QString value(const QString& name) const;
+        QStringList values(const QString& name) const;
+    };
+    bool parse(const QStringList& arguments, const QStringList& flags, const QStringList& valued,
+               COptions& options, QString& error) const;
+    int fail(int status, const QString& message);
+    // Whether a signal asked to stop; says so.
+    bool interrupted();
+
+    int show(const QStringList& arguments);
+    int publish(const QStringList& arguments);
+    int check(const QStringList& arguments);
+    int migrate(const QStringList& arguments);
+
+    // The identity of --sign-identity, checked; false with the reason in error.
+    static bool signingIdentity(const COptions& options, CMacFlatPackage::Signing& signing,
+                                QString& error);
+    // Applies --set NAME=VALUE; false with the reason in error.
+    static bool applySettings(CCliDocument& document, const QStringList& settings, QString& error);
+    void progress(qint64 current, qint64 total);
+
+    QTextStream& m_out;
+    QTextStream& m_err;
+    bool m_bProgressShown = false;
+};

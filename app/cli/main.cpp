@@ -1,0 +1,61 @@
+#include "CliTool.h"
+#include "ToolDirectory.h"
+
+#include <localization/Localization.h>
+#include <localization/QtStringsTranslator.h>
+#include <preference/Preference.h>
+
+#include <QCoreApplication>
+#include <QLoggingCategory>
+#include <QTextStream>
+#include <csignal>
+#include <cstdio>
+
+namespace
+{
+extern "C" void interrupted(int)
+{
+    CCliTool::m_gInterrupted = 1;
+}
+} // namespace
+
+int main(int argc, char** argv)
+{
+    // No display is needed or opened: the command line is a core application.
+    QCoreApplication application(argc, argv);
+    // The framework's "begin"/"end" tracing is for the window's log, not a pipeline's.
+    QLoggingCategory::setFilterRules(QStringLiteral("default.debug=false"));
+#ifndef Q_OS_MACOS
+    CToolDirectory::prependToPath(CToolDirectory::find(QCoreApplication::applicationDirPath()));
+#endif
+    // An interrupted command stops at its next safe point and cleans up: reading an
+    // installer or publishing leaves no temporary folder or partial output behind.
+    struct sigaction action = {};
+    action.sa_handler = interrupted;
+    // A second signal ends the program at once.
+    action.sa_flags = SA_RESETHAND;
+    sigemptyset(&action.sa_mask);
+    for (const int signal : {SIGINT, SIGTERM, SIGHUP})
+        sigaction(signal, &action, nullptr);
+    Preference::Initialize();
+    Localization::Initialize(L"AdminConfig", L"Localizable", std::wstring(),
+                             std::shared_ptr<Preference::PreferenceSelector>());
+    // Captions and values translate as in the window, so both publish the same text.
+    application.installTranslator(new Localization::QtStringsTranslator(&application, nullptr));
+
+    QStringList arguments;
+    for (int i = 1; i < argc; ++i)
+        arguments.append(QString::fromUtf8(argv[i]));
+    QTextStream out(stdout);
+    QTextStream err(stderr);
+    out.setCodec("UTF-8");
+    err.setCodec("UTF-8");
+    int status = 0;
+    {
+        CCliTool tool(out, err);
+        status = tool.run(arguments);
+    }
+    Localization::UnInitialize();
+    Preference::UnInitialize();
+    return status;
+}

@@ -1,0 +1,46 @@
+#pragma once
+
+#include "CustomizationFile.h"
+
+#include <QList>
+#include <QString>
+
+class CDocument;
+
+// Carries the values of a customization made for one release of an installer
+// over to another release's page definition, and says for every property what
+// became of it.
+class CMigration
+{
+public:
+    enum Status
+    {
+        Kept,           // the value goes on unchanged
+        DefaultChanged, // upstream changed the default; the value goes on
+        Removed,        // upstream no longer has the property; the value is dropped
+        Added,          // new upstream; it starts with its default
+        Invalid         // the value no longer fits the field; the field's own answer is taken
+    };
+
+    struct CItem
+    {
+        Status m_status = Kept;
+        QString m_sProperty;
+        QString m_sWidget;
+        QString m_sValue;      // the customization's value (empty for Added)
+        QString m_sNewValue;   // the value the new customization holds (empty for Removed)
+        QString m_sOldDefault; // when the old definition is known
+        QString m_sNewDefault;
+        QString m_sReason; // Invalid: why
+    };
+
+    // Applies contents to target (the new release's document, fresh from its
+    // definition). previous is the release the customization was made for, or null
+    // when its installer cannot be opened (then no default change can be told).
+    static QList<CItem> migrate(const CCustomizationFile::CContents& contents,
+                                const CDocument* previous, CDocument& target);
+
+    static QString statusName(Status status);
+    // One line per item, for people.
+    static QString describe(const CItem& item);
+};

@@ -1,0 +1,476 @@
+#include "AppTestSupport.h"
+#include "CliRunner.h"
+
+#include "AdminPage.h"
+#include "CustomizationFile.h"
+#include "Document.h"
+#include "TestEnvironment.h"
+
+#include <CopyFileThread.h>
+#include <Package.h>
+
+#include <QAbstractButton>
+#include <QApplication>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QDir>
+#include <QDirIterator>
+#include <QFile>
+#include <QFileDialog>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QPlainTextEdit>
+#include <QRadioButton>
+#include <QSpinBox>
+#include <functional>
+#include <memory>
+#include <sys/stat.h>
+
+using namespace AppTest;
+
+namespace
+{
+const QString kServer = QStringLiteral("console 'one' \"two\" $HOME \\ Grüße\u2028.example");
+const QString kExclusions = QStringLiteral("/one path\n/two 'quoted' <&> `id`\n/三  end");
+const QString kInstallDir = QStringLiteral("/Applications/It's \"here\" $PATH \\ ü");
+
+// Answers the window's save dialogs with queued paths and its message boxes with
+// OK, recording their texts.
+class CAnswers
+{
+public:
+    CAnswers()
+    {
+        QObject::connect(&m_timer, &QTimer::timeout, [this] { poll(); });
+        m_timer.start(20);
+    }
+    QStringList m_lTexts;
+    QStringList m_lFiles;
+
+private:
+    void poll()
+    {
+        QWidget* const modal = QApplication::activeModalWidget();
+        if (QMessageBox* box = qobject_cast<QMessageBox*>(modal))
+        {
+            m_lTexts.append(box->text());
+            QAbstractButton* button = box->button(QMessageBox::Yes);
+            if (!button)
+                button = box->button(QMessageBox::Ok);
+            button->click();
+        }
+        else if (QFileDialog* dialog = qobject_cast<QFileDialog*>(modal))
+        {
+            const QString answer = m_lFiles.isEmpty() ? QString() : m_lFiles.takeFirst();
+            if (answer.isEmpty())
+            {
+                dialog->reject();
+                return;
+            }
+            if (QLineEdit* edit = dialog->findChild<QLineEdit*>(QStringLiteral("fileNameEdit")))
+                edit->setText(answer);
+            else
+                dialog->selectFile(answer);
+            static_cast<QDialog*>(dialog)->accept();
+        }
+    }
+    QTimer m_timer;
+};
+
+QString quoted(const QString& path)
+{
+    QString text = path;
+    text.replace(QLatin1Char('\''), QLatin1String("'\\''"));
+    return QLatin1Char('\'') + text + QLatin1Char('\'');
+}
+
+void run(const QString& command)
+{
+    std::string output;
+    EXPECT_EQ(0, TestSupport::runCommand(command.toStdString(), &output))
+        << command.toStdString() << "\n"
+        << output;
+}
+
+QByteArray bytesOf(const QString& path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<unreadable>");
+}
+
+// Every file below root (or root itself) with its mode and bytes, by relative path.
+QMap<QString, QByteArray> treeOf(const QString& root)
+{
+    QMap<QString, QByteArray> tree;
+    struct stat status;
+    if (QFileInfo(root).isFile())
+    {
+        ::stat(QFile::encodeName(root).constData(), &status);
+        tree.insert(QStringLiteral("."), QByteArray::number(status.st_mode) + ':' + bytesOf(root));
+        return tree;
+    }
+    QDirIterator it(root, QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot | QDir::System,
+                    QDirIterator::Subdirectories);
+    while (it.hasNext())
+    {
+        const QString path = it.next();
+        ::lstat(QFile::encodeName(path).constData(), &status);
+        tree.insert(QDir(root).relativeFilePath(path),
+                    QByteArray::number(status.st_mode) + ':' +
+                        (S_ISREG(status.st_mode) ? bytesOf(path) : QByteArray()));
+    }
+    return tree;
+}
+
+// What bash exports after sourcing file, restricted to the sample's names.
+QMap<QString, QString> exportedBy(const QString& file)
+{
+    std::string output;
+    EXPECT_EQ(0, TestSupport::runCommand("env -i bash -c 'source \"$0\" && env -0' " +
+                                             quoted(file).toStdString(),
+                                         &output));
+    QMap<QString, QString> exported;
+    for (const QByteArray& entry : QByteArray::fromStdString(output).split('\0'))
+    {
+        const int equals = entry.indexOf('=');
+        if (equals > 0 && entry.startsWith("SENTINEL_"))
+            exported.insert(QString::fromUtf8(entry.left(equals)),
+                            QString::fromUtf8(entry.mid(equals + 1)));
+    }
+    return exported;
+}
+
+class CliPublishTest : public AppFixture
+{
+protected:
+    // Values typed into the window, of every kind of field.
+    static void enterValues(CAdminPage& window)
+    {
+        window.findChild<QLineEdit*>(QStringLiteral("ServerAddress"))->setText(kServer);
+        window.findChild<QLineEdit*>(QStringLiteral("InstallDir"))->setText(kInstallDir);
+        window.findChild<QPlainTextEdit*>(QStringLiteral("Exclusions"))->setPlainText(kExclusions);
+        window.findChild<QSpinBox*>(QStringLiteral("CpuLimit"))->setValue(75);
+        window.findChild<QComboBox*>(QStringLiteral("ScanSchedule"))->setCurrentIndex(0);
+        window.findChild<QRadioButton*>(QStringLiteral("ProxyNone"))->setChecked(true);
+        window.findChild<QCheckBox*>(QStringLiteral("ScanNetwork"))->setChecked(true);
+        if (QCheckBox* omit = window.findChild<QCheckBox*>(QStringLiteral("OmitUninstaller")))
+            omit->setChecked(true);
+        window.findChild<QLineEdit*>(QStringLiteral("AdminNotes"))->setText("notes only");
+    }
+
+    // The window publishes name's installer to output; the customization is saved
+    // as customization. Returns the window's output, moved aside.
+    static QString publishInWindow(const QString& name, const QString& customization,
+                                   const QString& output)
+    {
+        CAnswers answers;
+        CAdminPage window(sample(name), QStringList());
+        enterValues(window);
+        answers.m_lFiles << customization;
+        window.saveAs();
+        answers.m_lFiles << output;
+        window.publish();
+        EXPECT_TRUE(waitFor([&] { return !answers.m_lTexts.isEmpty(); }, 90000));
+        EXPECT_EQ(QStringList{"Tessary successfully generated the installation package."},
+                  answers.m_lTexts);
+        const QString aside = output + ".window";
+        EXPECT_TRUE(QFile::rename(output, aside)) << output.toStdString();
+        return aside;
+    }
+};
+} // namespace
+
+// The document read without widgets holds what the window's fields hold, for
+// every sample and after a customization with values of every kind is loaded.
+TEST_F(CliPublishTest, TheDocumentWithoutWidgetsHoldsTheWindowsValues)
+{
+    const QString customization = testPath("custom/values.xml");
+    QDir().mkpath(testPath("custom"));
+    for (const QString& name :
+         {QStringLiteral("TessarySample.pkg"), QStringLiteral("TessarySample.mpkg"),
+          QStringLiteral("TessarySample.dmg"), QStringLiteral("TessarySample.package")})
+    {
+        SCOPED_TRACE(name.toStdString());
+        CAnswers answers;
+        CAdminPage window(sample(name), QStringList());
+        const std::unique_ptr<CPackage> package(
+            CCopyFileThread::loadPackage(QFileInfo(sample(name))));
+        ASSERT_TRUE(package && package->isValid());
+        CDocument document(package->os());
+        QString error;
+        ASSERT_TRUE(document.load(package->xml(), error)) << error.toStdString();
+        auto same = [&](const QList<CCustomizationFile::CEntry>& a,
+                        const QList<CCustomizationFile::CEntry>& b)
+        {
+            ASSERT_EQ(a.size(), b.size());
+            for (int i = 0; i < a.size(); ++i)
+            {
+                EXPECT_EQ(a.at(i).m_sProperty, b.at(i).m_sProperty);
+                EXPECT_EQ(a.at(i).m_sWidget, b.at(i).m_sWidget);
+                EXPECT_EQ(a.at(i).m_sValue.toStdString(), b.at(i).m_sValue.toStdString())
+                    << a.at(i).m_sProperty.toStdString();
+            }
+        };
+        same(CAdminPage::entriesOf(window.collectProperties(false)), document.entries(false));
+        same(CAdminPage::entriesOf(window.collectProperties(true)), document.entries(true));
+
+        // Values the fields bring within their limits or refuse.
+        const QByteArray odd =
+            "<?xml version=\"1.0\"?><AdminCustomization source=\"" +
+            QFile::encodeName(sample(name)) +
+            "\"><properties>"
+            "<property name=\"SENTINEL_SCAN_CPU_LIMIT\" widget=\"CpuLimit\">500</property>"
+            "<property name=\"SENTINEL_QUARANTINE_DAYS\" widget=\"QuarantineDays\">x</property>"
+            "<property name=\"SENTINEL_SCAN_SCHEDULE\" widget=\"ScanSchedule\">hourly</property>"
+            "<property name=\"SENTINEL_SCAN_AREAS\" widget=\"ScanAreas\">14</property>"
+            "<property name=\"SENTINEL_REQUIRE_TLS\" widget=\"UseTls\">maybe</property>"
+            "<property name=\"SENTINEL_REALTIME\" widget=\"RealTime\">0</property>"
+            "<property name=\"SENTINEL_PROXY_MODE\" widget=\"ProxyMode\">manual</property>"
+            "<property name=\"SENTINEL_ENROLLMENT_TOKEN\" widget=\"EnrollmentToken\">ab12-cd"
+            "</property>"
+            "<property name=\"SENTINEL_SCAN_EXCLUSIONS\" widget=\"Exclusions\" value=\"a&#13;&#10;b"
+            "&#x2028;c\"/>"
+            "<property name=\"SENTINEL_SERVER\" widget=\"Elsewhere\">ignored</property>"
+            "</properties></AdminCustomization>";
+        QFile file(customization);
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly) && file.write(odd) == odd.size());
+        file.close();
+        ASSERT_TRUE(window.loadCustomizationFile(QFileInfo(customization), true));
+        CCustomizationFile::CContents contents;
+        ASSERT_TRUE(CCustomizationFile::read(odd, contents, error)) << error.toStdString();
+        document.apply(contents.m_lEntries);
+        same(CAdminPage::entriesOf(window.collectProperties(false)), document.entries(false));
+
+        // Values whose loading runs the fields' actions: "Connect directly" unclicks the
+        // proxy's user name box, but the box is disabled with the proxy details by
+        // then, so the user name given before it stays.
+        const QByteArray chained =
+            "<?xml version=\"1.0\"?><AdminCustomization><properties>"
+            "<property name=\"SENTINEL_PROXY_AUTH\" widget=\"ProxyAuth\">1</property>"
+            "<property name=\"SENTINEL_PROXY_USER\" widget=\"ProxyUser\">bob</property>"
+            "<property name=\"SENTINEL_PROXY_MODE\" widget=\"ProxyMode\">none</property>"
+            "</properties></AdminCustomization>";
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly) && file.write(chained) == chained.size());
+        file.close();
+        ASSERT_TRUE(window.loadCustomizationFile(QFileInfo(customization), true));
+        ASSERT_TRUE(CCustomizationFile::read(chained, contents, error));
+        document.apply(contents.m_lEntries);
+        same(CAdminPage::entriesOf(window.collectProperties(false)), document.entries(false));
+        EXPECT_EQ("bob", document.findProperty("SENTINEL_PROXY_USER").first()->m_sValue);
+        EXPECT_TRUE(answers.m_lTexts.isEmpty()) << answers.m_lTexts.join('\n').toStdString();
+    }
+}
+
+// Each installer kind: the command line publishes, from the window's saved
+// customization, what the window publishes.
+TEST_F(CliPublishTest, PublishesWhatTheWindowPublishesForEveryInstallerKind)
+{
+    QDir().mkpath(testPath("custom"));
+    QDir().mkpath(testPath("out"));
+    struct CCase
+    {
+        QString m_sSample;
+        QString m_sOutput;
+        bool m_bFlat;
+    };
+    for (const CCase& kind : {CCase{"TessarySample.pkg", "flat.pkg", true},
+                              CCase{"TessarySample.dmg", "image.pkg", true},
+                              CCase{"TessarySample-bundle.pkg", "bundle.pkg", false},
+                              CCase{"TessarySample.mpkg", "meta.mpkg", false},
+                              CCase{"TessarySample.package", "script.package", false}})
+    {
+        SCOPED_TRACE(kind.m_sSample.toStdString());
+        const QString customization = testPath("custom/" + kind.m_sOutput + ".xml");
+        const QString output = testPath("out/" + kind.m_sOutput);
+        const QString window = publishInWindow(kind.m_sSample, customization, output);
+
+        const CCliRun published = runCli({"publish", customization, "--output", output});
+        ASSERT_EQ(0, published.m_iStatus) << published.m_sErr.toStdString();
+        EXPECT_TRUE(published.m_sErr.isEmpty()) << published.m_sErr.toStdString();
+        EXPECT_TRUE(published.m_sOut.contains(output)) << published.m_sOut.toStdString();
+
+        QMap<QString, QString> values;
+        if (kind.m_bFlat)
+        {
+            // A flat package's table of contents carries the time it was written
+            // and its members' times; what it holds must be the same.
+            run("pkgutil --expand " + quoted(output) + " " + quoted(output + ".x"));
+            run("pkgutil --expand " + quoted(window) + " " + quoted(window + ".x"));
+            EXPECT_EQ(treeOf(window + ".x"), treeOf(output + ".x"));
+            values = exportedBy(output + ".x/Scripts/properties");
+            EXPECT_TRUE(bytesOf(output + ".x/Scripts/AdminConfigModified.xml")
+                            .contains("lastSaveFile=\"" + QFile::encodeName(output) + "\""));
+        }
+        else
+        {
+            EXPECT_EQ(treeOf(window), treeOf(output));
+            if (kind.m_sOutput.endsWith(".package"))
+            {
+                run("sed -n '/^## BEGIN KORVA CUSTOMIZATION/,/^## END KORVA CUSTOMIZATION/p' " +
+                    quoted(output) + " > " + quoted(output + ".block"));
+                values = exportedBy(output + ".block");
+            }
+            else
+            {
+                values = exportedBy(output + "/Contents/Resources/properties");
+            }
+        }
+        EXPECT_EQ(kServer, values.value("SENTINEL_SERVER"));
+        EXPECT_EQ(kExclusions.toStdString(),
+                  values.value("SENTINEL_SCAN_EXCLUSIONS").toStdString());
+        EXPECT_EQ("75", values.value("SENTINEL_SCAN_CPU_LIMIT"));
+        EXPECT_EQ("daily", values.value("SENTINEL_SCAN_SCHEDULE"));
+        EXPECT_EQ("none", values.value("SENTINEL_PROXY_MODE"));
+        EXPECT_EQ("7", values.value("SENTINEL_SCAN_AREAS"));
+    }
+}
+
+namespace
+{
+// A script installer like the sample, with another version and its definition
+// changed by edit (applied to the definition's text).
+QString release(const QString& name, const QString& version,
+                const std::function<QByteArray(QByteArray)>& edit)
+{
+    QFile sampleFile(sample("TessarySample.package"));
+    EXPECT_TRUE(sampleFile.open(QIODevice::ReadOnly));
+    const QList<QByteArray> lines = sampleFile.readAll().split('\n');
+    QByteArray header;
+    QByteArray definition;
+    QByteArray rest;
+    int part = 0;
+    for (const QByteArray& line : lines)
+    {
+        if (part == 0 && line.startsWith("# SoftwareVersion "))
+            header += "# SoftwareVersion " + version.toUtf8() + '\n';
+        else if (part == 0)
+        {
+            header += line + '\n';
+            part = line.startsWith("## BEGIN OF XML CONFIG") ? 1 : 0;
+        }
+        else if (part == 1 && line.startsWith("## END OF XML CONFIG"))
+        {
+            rest += line + '\n';
+            part = 2;
+        }
+        else if (part == 1)
+            definition += line.mid(1) + '\n';
+        else
+            rest += line + '\n';
+    }
+    QByteArray changed;
+    for (const QByteArray& line : edit(definition).split('\n'))
+        changed += '#' + line + '\n';
+    rest.chop(1);
+    return writeFile(name, header + changed + rest);
+}
+
+QByteArray replaced(QByteArray text, const QByteArray& from, const QByteArray& to)
+{
+    EXPECT_TRUE(text.contains(from)) << from.toStdString();
+    return text.replace(from, to);
+}
+} // namespace
+
+// A customization carried from one release to the next, each kind of change
+// upstream reported; the window's Import tells the same.
+TEST_F(CliPublishTest, MigrateReportsEveryKindOfUpstreamChange)
+{
+    const QString previous =
+        release("old/Sentinel.package", "4.2.1", [](QByteArray d) { return d; });
+    const QString next =
+        release("new/Sentinel.package", "4.3.0",
+                [](QByteArray d)
+                {
+                    d = replaced(d, "default=\"8443\" row=\"3\"", "default=\"9443\" row=\"3\"");
+                    d = replaced(d, "property=\"SENTINEL_CA_FILE\"", "");
+                    d = replaced(d, "<entry title=\"Every day\" value=\"daily\">",
+                                 "<entry title=\"Every day\" value=\"daily\" "
+                                 "versionmin=\"9.0\">");
+                    d = replaced(d, "maximum=\"365\"", "maximum=\"90\"");
+                    d = replaced(d, "mask=\"&gt;NNNNNNNNNNNNNNNN\"", "mask=\"9999999999999999\"");
+                    d = replaced(d, "<label title=\"Notes for your records",
+                                 "<lineedit name=\"Tenant\" "
+                                 "property=\"SENTINEL_TENANT\" default=\"main\"/>\n"
+                                 "<label title=\"Notes for your records");
+                    return d;
+                });
+    const QString customization = writeFile(
+        "old/custom.xml",
+        "<?xml version=\"1.0\"?>\n<AdminCustomization version=\"1.0\" source=\"" +
+            QFile::encodeName(previous) +
+            "\" productVersion=\"4.2.1\"><properties>\n"
+            "<property name=\"SENTINEL_SERVER\" widget=\"ServerAddress\">kept.example</property>\n"
+            "<property name=\"SENTINEL_SERVER_PORT\" widget=\"ServerPort\">7000</property>\n"
+            "<property name=\"SENTINEL_CA_FILE\" widget=\"CaCertificate\">/ca.pem</property>\n"
+            "<property name=\"SENTINEL_SCAN_SCHEDULE\" widget=\"ScanSchedule\">daily</property>\n"
+            "<property name=\"SENTINEL_QUARANTINE_DAYS\" widget=\"QuarantineDays\">200</property>\n"
+            "<property name=\"SENTINEL_ENROLLMENT_TOKEN\" widget=\"EnrollmentToken\">AB12CD34"
+            "</property>\n"
+            "</properties></AdminCustomization>\n");
+    const QString output = testPath("new/custom.xml");
+    const CCliRun migrated =
+        runCli({"migrate", customization, "--to", next, "--output", output, "--json"});
+    ASSERT_EQ(0, migrated.m_iStatus) << migrated.m_sErr.toStdString();
+    const QJsonObject report = QJsonDocument::fromJson(migrated.m_sOut.toUtf8()).object();
+    EXPECT_EQ("4.2.1", report.value("fromVersion").toString());
+    EXPECT_EQ("4.3.0.0", report.value("toVersion").toString());
+    QMap<QString, QJsonObject> byName;
+    for (const QJsonValue& item : report.value("properties").toArray())
+        byName.insert(item.toObject().value("property").toString(), item.toObject());
+    EXPECT_EQ("kept", byName["SENTINEL_SERVER"].value("status").toString());
+    EXPECT_EQ("default-changed", byName["SENTINEL_SERVER_PORT"].value("status").toString());
+    EXPECT_EQ("8443", byName["SENTINEL_SERVER_PORT"].value("oldDefault").toString());
+    EXPECT_EQ("9443", byName["SENTINEL_SERVER_PORT"].value("newDefault").toString());
+    EXPECT_EQ("7000", byName["SENTINEL_SERVER_PORT"].value("newValue").toString());
+    EXPECT_EQ("removed", byName["SENTINEL_CA_FILE"].value("status").toString());
+    EXPECT_EQ("/ca.pem", byName["SENTINEL_CA_FILE"].value("value").toString());
+    EXPECT_EQ("new", byName["SENTINEL_TENANT"].value("status").toString());
+    EXPECT_EQ("main", byName["SENTINEL_TENANT"].value("newDefault").toString());
+    for (const auto& invalid : {QPair<QString, QString>{"SENTINEL_SCAN_SCHEDULE", "weekly"},
+                                {"SENTINEL_QUARANTINE_DAYS", "90"},
+                                {"SENTINEL_ENROLLMENT_TOKEN", "1234"}})
+    {
+        const QJsonObject item = byName[invalid.first];
+        EXPECT_EQ("invalid", item.value("status").toString()) << invalid.first.toStdString();
+        EXPECT_EQ(invalid.second, item.value("newValue").toString()) << invalid.first.toStdString();
+        EXPECT_FALSE(item.value("reason").toString().isEmpty());
+    }
+
+    // The new customization opens over the new release with the carried values.
+    const CCliRun shown = runCli({"show", output, "--json"});
+    ASSERT_EQ(0, shown.m_iStatus) << shown.m_sErr.toStdString();
+    const QJsonObject opened = QJsonDocument::fromJson(shown.m_sOut.toUtf8()).object();
+    EXPECT_EQ("4.3.0.0", opened.value("version").toString());
+    QMap<QString, QString> values;
+    for (const QJsonValue& item : opened.value("properties").toArray())
+        values.insert(item.toObject().value("property").toString(),
+                      item.toObject().value("value").toString());
+    EXPECT_EQ("kept.example", values["SENTINEL_SERVER"]);
+    EXPECT_EQ("7000", values["SENTINEL_SERVER_PORT"]);
+    EXPECT_EQ("90", values["SENTINEL_QUARANTINE_DAYS"]);
+    EXPECT_EQ("main", values["SENTINEL_TENANT"]);
+    EXPECT_FALSE(values.contains("SENTINEL_CA_FILE"));
+
+    // An existing output is kept without --force; the report in the window on Import.
+    EXPECT_EQ(2, runCli({"migrate", customization, "--to", next, "--output", output}).m_iStatus);
+    EXPECT_EQ(2, runCli({"migrate", customization, "--to", customization, "--output",
+                         testPath("other.xml")})
+                     .m_iStatus);
+    CAnswers answers;
+    CAdminPage window(next, QStringList());
+    answers.m_lFiles << customization;
+    window.import();
+    ASSERT_EQ(1, answers.m_lTexts.size());
+    const QString text = answers.m_lTexts.first();
+    EXPECT_TRUE(text.contains("version 4.2.1")) << text.toStdString();
+    for (const char* expected :
+         {"SENTINEL_SERVER_PORT: the default changed from \"8443\" to \"9443\"",
+          "SENTINEL_CA_FILE: no longer in the installer", "SENTINEL_TENANT: new in the installer",
+          "SENTINEL_QUARANTINE_DAYS: the value \"200\""})
+        EXPECT_TRUE(text.contains(QString::fromUtf8(expected))) << expected;
+    EXPECT_EQ("90", window.findChild<QSpinBox*>(QStringLiteral("QuarantineDays"))->cleanText());
+}

@@ -1,0 +1,33 @@
+#include "CliRunner.h"
+
+#include "TestEnvironment.h"
+
+#include <QProcess>
+#include <gtest/gtest.h>
+
+namespace AppTest
+{
+CCliRun runCli(const QStringList& arguments)
+{
+    QProcess process;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    for (const char* name : {"QT_QPA_PLATFORM", "DISPLAY", "WAYLAND_DISPLAY"})
+        environment.remove(QString::fromLatin1(name));
+    process.setProcessEnvironment(environment);
+    process.start(QString::fromStdString(TestSupport::binaryDirectory()) +
+                      QStringLiteral("/app/tessary-cli"),
+                  arguments);
+    CCliRun result;
+    if (!process.waitForFinished(120000))
+    {
+        process.kill();
+        process.waitForFinished();
+        ADD_FAILURE() << "tessary-cli did not finish: " << arguments.join(' ').toStdString();
+        return result;
+    }
+    result.m_iStatus = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
+    result.m_sOut = QString::fromUtf8(process.readAllStandardOutput());
+    result.m_sErr = QString::fromUtf8(process.readAllStandardError());
+    return result;
+}
+} // namespace AppTest

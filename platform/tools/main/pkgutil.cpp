@@ -33,6 +33,19 @@ std::string formatTime(std::time_t t)
     return buffer;
 }
 
+// One certificate of a chain: its number, name, issuer and validity, as both reports give them.
+void printCertificate(int number, const CXarSignature::SCertificate& certificate)
+{
+    std::cout << "    " << number << ". "
+              << (certificate.sSubjectCommonName.empty() ? certificate.sSubject
+                                                         : certificate.sSubjectCommonName)
+              << "\n       Issued by: "
+              << (certificate.sIssuerCommonName.empty() ? certificate.sIssuer
+                                                        : certificate.sIssuerCommonName)
+              << "\n       Valid from: " << formatTime(certificate.notBefore)
+              << "\n       Expires: " << formatTime(certificate.notAfter);
+}
+
 // The report follows Apple's layout: a status line, then the chain from the signer upwards.
 int checkSignature(const std::string& sPackage)
 {
@@ -74,15 +87,8 @@ int checkSignature(const std::string& sPackage)
     int number = 0;
     for (const CXarSignature::SCertificate& certificate : result.info.lCertificates)
     {
-        std::cout << "    " << ++number << ". "
-                  << (certificate.sSubjectCommonName.empty() ? certificate.sSubject
-                                                             : certificate.sSubjectCommonName)
-                  << "\n       Issued by: "
-                  << (certificate.sIssuerCommonName.empty() ? certificate.sIssuer
-                                                            : certificate.sIssuerCommonName)
-                  << "\n       Valid from: " << formatTime(certificate.notBefore)
-                  << "\n       Expires: " << formatTime(certificate.notAfter)
-                  << "\n       SHA256 Fingerprint:";
+        printCertificate(++number, certificate);
+        std::cout << "\n       SHA256 Fingerprint:";
         const std::string& sPrint = certificate.sSha256Fingerprint;
         for (std::size_t i = 0; i < sPrint.size(); i += 48)
             std::cout << "\n           " << sPrint.substr(i, 47);
@@ -102,14 +108,8 @@ int checkIdentity(const std::shared_ptr<CSigningIdentity>& pIdentity, const std:
     for (const std::string& sDer : pIdentity->certificates())
     {
         const CXarSignature::SCertificate certificate = CXarSignature::describeCertificate(sDer);
-        std::cout << "    " << ++number << ". "
-                  << (certificate.sSubjectCommonName.empty() ? certificate.sSubject
-                                                             : certificate.sSubjectCommonName)
-                  << "\n       Issued by: "
-                  << (certificate.sIssuerCommonName.empty() ? certificate.sIssuer
-                                                            : certificate.sIssuerCommonName)
-                  << "\n       Valid from: " << formatTime(certificate.notBefore)
-                  << "\n       Expires: " << formatTime(certificate.notAfter) << '\n';
+        printCertificate(++number, certificate);
+        std::cout << '\n';
         if (number == 1 && (now < certificate.notBefore || now > certificate.notAfter))
         {
             std::cerr << "pkgutil: the certificate of " << sPath

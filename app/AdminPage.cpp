@@ -6,6 +6,9 @@
 #include "IndexLink.h"
 #include "OpenFileDialog.h"
 #include "PageIndex.h"
+#include "SaveCustomizationDialog.h"
+#include "SecretFields.h"
+#include "SecretPromptDialog.h"
 #include "WelcomePage.h"
 
 #include "utils/TinyXmlText.h"
@@ -885,6 +888,8 @@ bool CAdminPage::loadPageDefinition(const QByteArray& bytes)
         const QList<QWidget*> fields = m_pPageHolder->findChildren<QWidget*>();
         for (QWidget* field : fields)
             field->installEventFilter(this);
+        m_secrets.reset();
+        CSecretFields::protect(this);
         resetChanged(true);
         QStandardItemModel* const model = m_pPageIndex->indexModel();
         if (model->rowCount() > 1)
@@ -1025,7 +1030,8 @@ bool CAdminPage::loadCustomizationBytes(const QByteArray& bytes, bool importMode
         for (TiXmlElement* property = properties->FirstChildElement(); property;
              property = property->NextSiblingElement())
         {
-            if (QString::fromUtf8(property->Value()) != QLatin1String("property"))
+            if (QString::fromUtf8(property->Value()) != QLatin1String("property") ||
+                CSecretKeeper::isOmitted(property))
                 continue;
             const char* valueAttribute = property->Attribute("value");
             const char* text = property->GetText();
@@ -1043,6 +1049,7 @@ bool CAdminPage::loadCustomizationBytes(const QByteArray& bytes, bool importMode
             }
         }
     }
+    m_secrets.noteLoaded(root, this, importMode);
     resetChanged(false);
     refreshTitle();
     return true;
@@ -1067,7 +1074,8 @@ QMultiMap<QString, CXmlObject*> CAdminPage::collectProperties(bool onlySet) cons
 }
 
 bool CAdminPage::saveXMLToFile(const QByteArray& fileName,
-                               const QMultiMap<QString, CXmlObject*>& properties) const
+                               const QMultiMap<QString, CXmlObject*>& properties,
+                               bool withSecrets) const
 {
     TiXmlDocument document;
     document.LinkEndChild(new TiXmlDeclaration("1.0", "utf-8", "yes"));
@@ -1098,7 +1106,9 @@ bool CAdminPage::saveXMLToFile(const QByteArray& fileName,
         property->SetAttribute("name", it.key().toUtf8().constData());
         property->SetAttribute("widget", it.value()->name().toUtf8().constData());
         const QString value = it.value()->getValue();
-        if (!value.isEmpty())
+        if (CSecretKeeper::omitOnSave(it.value(), withSecrets))
+            property->SetAttribute(CSecretKeeper::OmittedAttribute, "secret");
+        else if (!value.isEmpty())
             property->LinkEndChild(new TiXmlText(value.toUtf8().constData()));
         list->LinkEndChild(property);
     }
@@ -1129,7 +1139,8 @@ bool CAdminPage::trySave(const QFileInfo& file)
 {
     const QString path = QDir::toNativeSeparators(file.filePath());
     std::optional<COverrideCursor> waiting(std::in_place, Qt::WaitCursor);
-    const bool saved = saveXMLToFile(path.toUtf8(), collectProperties(false));
+    const bool saved =
+        saveXMLToFile(path.toUtf8(), collectProperties(false), m_secrets.storeSecrets());
     waiting.reset();
     if (!saved)
         showWarning(tr("Tessary is unable to save \"%1\".  Close the file if it's open, verify "
@@ -1164,10 +1175,13 @@ bool CAdminPage::trySaveAs()
         m_bConfigurationIsCustomization ? configurationDisplayName() : tr("Untitled"));
     if (!proposed.contains(QLatin1Char('.')))
         proposed += QStringLiteral(".xml");
-    QString chosen = QFileDialog::getSaveFileName(this, tr("Save file..."), proposed,
-                                                  tr("Configuration Files (*.xml)"));
+    CSaveCustomizationDialog dialog(this, tr("Save file..."), proposed,
+                                    tr("Configuration Files (*.xml)"), m_secrets.storeSecrets());
+    dialog.exec();
+    QString chosen = dialog.chosenPath();
     if (chosen.isEmpty())
         return false;
+    m_secrets.setStoreSecrets(dialog.storeSecrets());
     if (!chosen.endsWith(QLatin1String(".xml")))
         chosen += QStringLiteral(".xml");
     m_configurationFile = QFileInfo(chosen);
@@ -1330,6 +1344,9 @@ void CAdminPage::publish()
     }
     emit validatePublish();
     if (!m_bPublishAllowed)
+        return;
+    // A customization saved without its secrets gets them back: installers need them.
+    if (!CSecretPromptDialog::askFor(m_secrets.missing(this), m_sDocumentTitle, this))
         return;
     const QString suffix = m_sourcePackageFile.suffix().toLower();
     const bool mac = suffix == QLatin1String("pkg") || suffix == QLatin1String("mpkg") ||

@@ -2,6 +2,7 @@
 
 #include "OverrideCursor.h"
 #include "PropertyText.h"
+#include "SecretKeeper.h"
 
 #include <XmlContainer.h>
 #include <XmlValidator.h>
@@ -84,9 +85,11 @@ public:
     // Every installation property of the tree, by property name; with onlySet,
     // only those with a value or allowed to be empty.
     QMultiMap<QString, CXmlObject*> collectProperties(bool onlySet) const;
-    // Writes a customization file with the values of properties.
+    // Writes a customization file with the values of properties; without
+    // withSecrets, secret values are left out.
     bool saveXMLToFile(const QByteArray& fileName,
-                       const QMultiMap<QString, CXmlObject*>& properties) const;
+                       const QMultiMap<QString, CXmlObject*>& properties,
+                       bool withSecrets = true) const;
 
     // The values that publishing hands on: the set values without the "$PKG_" and
     // "$AI_" names, by property name.
@@ -237,6 +240,8 @@ private:
     QList<QPair<QByteArray, QString>> m_lCustomizationChain;
     QString m_sLoadingFile;
     QList<QTemporaryFile*> m_lTemporaryFiles;
+    // Whether secrets go into the customization file, and which ones it lacks.
+    CSecretKeeper m_secrets;
     // What a definition's common attributes may change on the window and on its
     // pre-built page holder and index, as built; put back with each new document.
     struct CBuiltWidget

@@ -1,0 +1,44 @@
+#pragma once
+
+#include <QList>
+#include <QPair>
+#include <QString>
+
+class CXmlObject;
+class TiXmlElement;
+
+// The open document's secrets as far as customization files are concerned: whether
+// they are written into the file, and which ones a file was saved without (they
+// are asked for before publishing, since installers need them).
+class CSecretKeeper
+{
+public:
+    // A "property" element of a customization file that stands for a secret value
+    // left out of the file: it carries this attribute, and no value.
+    static const char* const OmittedAttribute;
+
+    // A new page definition: nothing omitted, secrets not stored.
+    void reset();
+
+    bool storeSecrets() const { return m_bStoreSecrets; }
+    void setStoreSecrets(bool store) { m_bStoreSecrets = store; }
+
+    // Whether object's value is left out when the file is written.
+    static bool omitOnSave(const CXmlObject* object, bool storeSecrets);
+    // Whether a "property" element stands for a value that was left out.
+    static bool isOmitted(const TiXmlElement* property);
+
+    // After a customization file's values were applied to tree: remembers the
+    // secrets it was saved without; a file that holds secret values keeps doing so
+    // when it is saved again (outside import mode).
+    void noteLoaded(const TiXmlElement* root, const CXmlObject* tree, bool importMode);
+
+    // The secret properties of tree that a file was saved without and that still
+    // have no value, in tree order.
+    QList<CXmlObject*> missing(const CXmlObject* tree) const;
+
+private:
+    bool m_bStoreSecrets = false;
+    // (widget name, property name) of the values left out.
+    QList<QPair<QString, QString>> m_lOmitted;
+};

@@ -6,6 +6,7 @@
 #include "IndexLink.h"
 #include "OpenFileDialog.h"
 #include "PageIndex.h"
+#include "ReviewDialog.h"
 #include "SaveCustomizationDialog.h"
 #include "SecretFields.h"
 #include "SecretPromptDialog.h"
@@ -348,6 +349,8 @@ void CAdminPage::createMenus()
     m_pPublishAction = publishMenu->addAction(tr("Publish &customizations..."));
     m_pPublishAction->setShortcut(QKeySequence(tr("Ctrl+E")));
     connect(m_pPublishAction, &QAction::triggered, this, &CAdminPage::publish);
+    m_pReviewAction = publishMenu->addAction(tr("&Review customizations..."));
+    connect(m_pReviewAction, &QAction::triggered, this, &CAdminPage::review);
 
     QMenu* const helpMenu = menuBar()->addMenu(tr("&Help"));
     QAction* const aboutAction = helpMenu->addAction(tr("&About Tessary"));
@@ -709,6 +712,7 @@ void CAdminPage::updateDocumentActions(bool loaded)
     m_pSaveAsAction->setEnabled(enable);
     m_pImportAction->setEnabled(enable);
     m_pPublishAction->setEnabled(enable);
+    m_pReviewAction->setEnabled(enable);
     m_pPublishButton->setEnabled(enable);
 }
 
@@ -890,6 +894,7 @@ bool CAdminPage::loadPageDefinition(const QByteArray& bytes)
             field->installEventFilter(this);
         m_secrets.reset();
         CSecretFields::protect(this);
+        m_defaults.capture(collectProperties(false));
         resetChanged(true);
         QStandardItemModel* const model = m_pPageIndex->indexModel();
         if (model->rowCount() > 1)
@@ -1342,6 +1347,8 @@ void CAdminPage::publish()
                        "testing purposes."));
         return;
     }
+    if (!CReviewDialog::reviewBeforePublish(this, m_defaults))
+        return;
     emit validatePublish();
     if (!m_bPublishAllowed)
         return;
@@ -1561,6 +1568,14 @@ void CAdminPage::publishScriptPackage()
         m_pPackagerThread->addProperty(property.first, property.second);
     m_pPackagerThread->addProperty(QStringLiteral("TS_MODIFICATION"), QStringLiteral("1"));
     m_pPackagerThread->writePackage(m_sourcePackageFile.absoluteFilePath(), m_sScriptStaging);
+}
+
+void CAdminPage::review()
+{
+    qDebug() << "CAdminPage::review() begin";
+    CReviewDialog dialog(this, m_defaults, false);
+    dialog.exec();
+    qDebug() << "CAdminPage::review() end";
 }
 
 void CAdminPage::onProgress()

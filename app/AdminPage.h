@@ -1,6 +1,7 @@
 #pragma once
 
 #include "OverrideCursor.h"
+#include "PropertyDefaults.h"
 #include "PropertyText.h"
 #include "SecretKeeper.h"
 
@@ -119,6 +120,9 @@ public:
     CPageIndex* pageIndex() const { return m_pPageIndex; }
     CPageHolder* pageHolder() const { return m_pPageHolder; }
     CWelcomePage* welcomePage() const { return m_pWelcomePage; }
+    // The package the document was loaded from (for a customization file, its
+    // installer), or null.
+    CPackage* currentPackage() const { return m_pCurrentPackage; }
 
 signals:
     void openFile(const QString& sFile);
@@ -144,6 +148,8 @@ public slots:
     void saveAs();
     void import();
     void publish();
+    // Shows what the document changes (Publish > Review customizations...).
+    void review();
     void onProgress();
     void copyFinished(const QFileInfo& src, const QFileInfo& dst);
     void copyError(const QFileInfo& src, const QFileInfo& dst);
@@ -242,6 +248,8 @@ private:
     QList<QTemporaryFile*> m_lTemporaryFiles;
     // Whether secrets go into the customization file, and which ones it lacks.
     CSecretKeeper m_secrets;
+    // The values as loaded, before any customization: what the review compares with.
+    CPropertyDefaults m_defaults;
     // What a definition's common attributes may change on the window and on its
     // pre-built page holder and index, as built; put back with each new document.
     struct CBuiltWidget
@@ -278,6 +286,7 @@ private:
     QAction* m_pSaveAsAction = nullptr;
     QAction* m_pImportAction = nullptr;
     QAction* m_pPublishAction = nullptr;
+    QAction* m_pReviewAction = nullptr;
     QMenu* m_pOpenRecentMenu = nullptr;
     QPushButton* m_pPublishButton = nullptr;
     QGridLayout* m_pGridLayout = nullptr;

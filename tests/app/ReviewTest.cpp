@@ -1,0 +1,229 @@
+#include "AppTestSupport.h"
+#include "ModalDriver.h"
+
+#include "AdminPage.h"
+#include "ReviewDialog.h"
+#include "TestEnvironment.h"
+
+#include <Page.h>
+#include <PageHolder.h>
+
+#include <QAction>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QPlainTextEdit>
+#include <QTest>
+#include <QTreeWidget>
+
+using namespace AppTest;
+
+// Readable failures for Qt strings.
+inline void PrintTo(const QString& text, std::ostream* stream)
+{
+    *stream << '"' << text.toStdString() << '"';
+}
+
+namespace
+{
+const QString kToken = QStringLiteral("ABCDEF0123456789");
+
+// A customization of the sample with changes on four pages, a secret among them.
+QString writeCustomization()
+{
+    const QString flat = QFileInfo(sample("TessarySample.pkg")).absoluteFilePath();
+    return writeFile(
+        "review/custom.xml",
+        "<?xml version=\"1.0\" encoding=\"utf-8\"?>\n<AdminCustomization version=\"1.0\" "
+        "source=\"" +
+            flat.toUtf8() +
+            "\" lastSaveFile=\"\"><properties>"
+            "<property name=\"SENTINEL_SERVER\" widget=\"ServerAddress\">review.example.org"
+            "</property>"
+            "<property name=\"SENTINEL_ENROLLMENT_TOKEN\" widget=\"EnrollmentToken\">" +
+            kToken.toUtf8() +
+            "</property>"
+            "<property name=\"SENTINEL_QUARANTINE_DAYS\" widget=\"QuarantineDays\">90</property>"
+            "<property name=\"SENTINEL_SCAN_SCHEDULE\" widget=\"ScanSchedule\">daily</property>"
+            "<property name=\"SENTINEL_PROXY_MODE\" widget=\"ProxyMode\">none</property>"
+            "<property name=\"SENTINEL_SERVER_PORT\" widget=\"ServerPort\">8443</property>"
+            "</properties></AdminCustomization>\n");
+}
+
+QStringList rowOf(const QTreeWidgetItem* item)
+{
+    QStringList cells;
+    for (int column = 0; column < item->columnCount(); ++column)
+        cells << item->text(column);
+    return cells;
+}
+
+// The rows of the report's table of changes, as Python's HTML parser reads them.
+QList<QStringList> htmlRows(const QString& path)
+{
+    const QString script = writeFile(
+        "review/rows.py",
+        "import html.parser, json, sys\n"
+        "class Rows(html.parser.HTMLParser):\n"
+        "    def __init__(self):\n"
+        "        super().__init__(); self.rows = []; self.inside = 0; self.cell = None\n"
+        "    def handle_starttag(self, tag, attrs):\n"
+        "        if tag == 'table' and ('class', 'changes') in attrs: self.inside = 1\n"
+        "        elif self.inside and tag == 'tr': self.rows.append([])\n"
+        "        elif self.inside and tag == 'td': self.cell = ''\n"
+        "    def handle_endtag(self, tag):\n"
+        "        if tag == 'table': self.inside = 0\n"
+        "        elif tag == 'td' and self.cell is not None:\n"
+        "            self.rows[-1].append(self.cell); self.cell = None\n"
+        "    def handle_data(self, data):\n"
+        "        if self.cell is not None: self.cell += data\n"
+        "parser = Rows(); parser.feed(open(sys.argv[1], encoding='utf-8').read()); parser.close()\n"
+        "print(json.dumps([row for row in parser.rows if row]))\n");
+    std::string output;
+    EXPECT_EQ(0, TestSupport::runCommand(
+                     QString("python3 '" + script + "' '" + path + "'").toStdString(), &output));
+    QList<QStringList> rows;
+    for (const QJsonValue& row : QJsonDocument::fromJson(QByteArray::fromStdString(output)).array())
+    {
+        QStringList cells;
+        for (const QJsonValue& cell : row.toArray())
+            cells << cell.toString();
+        rows << cells;
+    }
+    return rows;
+}
+} // namespace
+
+class ReviewTest : public AppFixture
+{
+};
+
+TEST_F(ReviewTest, ListsChangesPageByPageAndTakesTheWindowToARow)
+{
+    const QString custom = writeCustomization();
+    CModalDriver driver;
+    CAdminPage window(custom, QStringList());
+    ASSERT_TRUE(driver.m_lTexts.isEmpty()) << driver.m_lTexts.join('\n').toStdString();
+
+    const QList<QStringList> expected{
+        {"Management Server", "Server address", "SENTINEL_SERVER", "(empty)", "review.example.org"},
+        {"Management Server", "Enrollment token", "SENTINEL_ENROLLMENT_TOKEN", "not set", "set"},
+        {"Protection", "Keep quarantined files for", "SENTINEL_QUARANTINE_DAYS", "30", "90"},
+        {"Scanning", "Scheduled scan", "SENTINEL_SCAN_SCHEDULE", "weekly", "daily"},
+        {"Proxy", "ProxyMode", "SENTINEL_PROXY_MODE", "system", "none"}};
+    QList<QStringList> shown;
+    QString shell;
+    QString javaScript;
+    bool checked = false;
+    const QString html = testPath("review/report.html");
+    const QString text = testPath("review/report.txt");
+    driver.m_lHandlers << [&](QDialog* dialog)
+    {
+        CReviewDialog* const review = qobject_cast<CReviewDialog*>(dialog);
+        if (!review)
+            return false;
+        QTreeWidget* const table = review->table();
+        for (int i = 0; i < table->topLevelItemCount(); ++i)
+            shown << rowOf(table->topLevelItem(i));
+        shell = review->findChild<QPlainTextEdit*>(QStringLiteral("shellText"))->toPlainText();
+        javaScript =
+            review->findChild<QPlainTextEdit*>(QStringLiteral("javaScriptText"))->toPlainText();
+        EXPECT_TRUE(review->report().write(html, true, nullptr));
+        EXPECT_TRUE(review->report().write(text, false, nullptr));
+
+        // A click on the scan schedule shows its page and puts the focus there.
+        for (int i = 0; i < table->topLevelItemCount(); ++i)
+        {
+            QTreeWidgetItem* const item = table->topLevelItem(i);
+            if (item->text(2) != QLatin1String("SENTINEL_SCAN_SCHEDULE"))
+                continue;
+            table->scrollToItem(item);
+            QTest::mouseClick(table->viewport(), Qt::LeftButton, Qt::NoModifier,
+                              table->visualItemRect(item).center());
+        }
+        checked = true;
+        review->reject();
+        return true;
+    };
+    QAction* const action = findAction(&window, QStringLiteral("&Review customizations..."));
+    ASSERT_TRUE(action && action->isEnabled());
+    action->trigger();
+    ASSERT_TRUE(checked);
+
+    EXPECT_EQ(expected, shown);
+    EXPECT_TRUE(shell.contains("export SENTINEL_SERVER='review.example.org'\n"))
+        << shell.toStdString();
+    EXPECT_TRUE(shell.contains("export SENTINEL_ENROLLMENT_TOKEN='********'\n"))
+        << shell.toStdString();
+    EXPECT_TRUE(javaScript.startsWith("var ts_properties = new Array();\n"));
+    EXPECT_TRUE(javaScript.contains("ts_properties[\"SENTINEL_SCAN_SCHEDULE\"] = \"daily\";"));
+    EXPECT_FALSE(shell.contains(kToken) || javaScript.contains(kToken));
+
+    CPage* const page = qobject_cast<CPage*>(window.pageHolder()->currentWidget());
+    ASSERT_TRUE(page);
+    EXPECT_EQ(QStringLiteral("ScanPage"), page->name());
+    EXPECT_EQ(window.findChild<QComboBox*>(QStringLiteral("ScanSchedule")), window.focusWidget());
+
+    // The report: the same rows, the installer it applies to, and no secret.
+    EXPECT_EQ(expected, htmlRows(html));
+    QFile report(html);
+    ASSERT_TRUE(report.open(QIODevice::ReadOnly));
+    const QString document = QString::fromUtf8(report.readAll());
+    EXPECT_TRUE(document.contains("<td>Ombrel Sentinel</td>")) << document.toStdString();
+    EXPECT_TRUE(document.contains(
+        QDir::toNativeSeparators(QFileInfo(sample("TessarySample.pkg")).absoluteFilePath())));
+    std::string digest;
+    ASSERT_EQ(0, TestSupport::runCommand("sha256sum '" + sample("TessarySample.pkg").toStdString() +
+                                             "' | cut -c1-64",
+                                         &digest));
+    EXPECT_TRUE(document.contains(QString::fromStdString(digest).trimmed()));
+    EXPECT_FALSE(document.contains("<script") || document.contains("src=") ||
+                 document.contains("href="));
+    EXPECT_FALSE(document.contains(kToken));
+    QFile plain(text);
+    ASSERT_TRUE(plain.open(QIODevice::ReadOnly));
+    const QString plainText = QString::fromUtf8(plain.readAll());
+    EXPECT_TRUE(plainText.contains("[Scanning]\n  Scheduled scan (SENTINEL_SCAN_SCHEDULE)\n"
+                                   "    Default: weekly\n    Value: daily\n"))
+        << plainText.toStdString();
+    EXPECT_FALSE(plainText.contains(kToken));
+}
+
+TEST_F(ReviewTest, PublishOpensWithTheReviewUntilToldNotTo)
+{
+    CModalDriver driver;
+    CAdminPage window(writeCustomization(), QStringList());
+    int reviews = 0;
+    bool go = false;
+    driver.m_lHandlers << [&](QDialog* dialog)
+    {
+        if (dialog->objectName() != QLatin1String("ReviewDialog"))
+            return false;
+        ++reviews;
+        if (!go)
+        {
+            dialog->reject();
+            return true;
+        }
+        dialog->findChild<QCheckBox*>(QStringLiteral("dontShowAgain"))->setChecked(true);
+        dialog->accept();
+        return true;
+    };
+    // Canceled: nothing else is asked.
+    window.publish();
+    EXPECT_EQ(1, reviews);
+    EXPECT_EQ(0, driver.m_iFileDialogs);
+
+    go = true;
+    window.publish();
+    EXPECT_EQ(2, reviews);
+    EXPECT_EQ(1, driver.m_iFileDialogs);
+    EXPECT_FALSE(CReviewDialog::shownBeforePublish());
+
+    window.publish();
+    EXPECT_EQ(2, reviews);
+    EXPECT_EQ(2, driver.m_iFileDialogs);
+    EXPECT_TRUE(driver.m_lUnhandled.isEmpty()) << driver.m_lUnhandled.join(',').toStdString();
+}

@@ -6,6 +6,7 @@
 #include "IndexLink.h"
 #include "OpenFileDialog.h"
 #include "PageIndex.h"
+#include "PageSearch.h"
 #include "ReviewDialog.h"
 #include "SaveCustomizationDialog.h"
 #include "SecretFields.h"
@@ -132,6 +133,7 @@ CAdminPage::CAdminPage(const QString& sFile, const QStringList& options,
     CXmlContainer::m_pStaticWidgetFactory = m_pFactory;
 
     createLayout();
+    new CPageSearch(this);
     createMenus();
     loadStyleSheets();
     setMinimumSize(800, 600);

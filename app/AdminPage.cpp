@@ -2,6 +2,7 @@
 #include "OverrideCursor.h"
 
 #include "AboutDialog.h"
+#include "CheckResults.h"
 #include "CustomWidgetFactory.h"
 #include "IndexLink.h"
 #include "OpenFileDialog.h"
@@ -897,6 +898,7 @@ bool CAdminPage::loadPageDefinition(const QByteArray& bytes)
         m_secrets.reset();
         CSecretFields::protect(this);
         m_defaults.capture(collectProperties(false));
+        CCheckResults::clear();
         resetChanged(true);
         QStandardItemModel* const model = m_pPageIndex->indexModel();
         if (model->rowCount() > 1)

@@ -1,6 +1,7 @@
 #include "ReviewCollector.h"
 
 #include "AdminPage.h"
+#include "CheckResults.h"
 #include "IndexLink.h"
 #include "PageIndex.h"
 #include "PropertyDefaults.h"
@@ -135,5 +136,6 @@ CReviewReport CReviewCollector::collect(CAdminPage* window, const CPropertyDefau
     const CPropertyText::Properties properties = shownProperties(window);
     report.m_sShellText = CPropertyText::shellText(properties);
     report.m_sJavaScriptText = CPropertyText::javaScriptText(properties);
+    report.m_lCheckResults = CCheckResults::lines();
     return report;
 }

@@ -2,6 +2,7 @@
 #include "ModalDriver.h"
 
 #include "AdminPage.h"
+#include "CheckResults.h"
 #include "ReviewDialog.h"
 #include "TestEnvironment.h"
 
@@ -15,6 +16,9 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QPlainTextEdit>
+#include <QPushButton>
+#include <QTcpServer>
+#include <QTcpSocket>
 #include <QTest>
 #include <QTreeWidget>
 
@@ -226,4 +230,85 @@ TEST_F(ReviewTest, PublishOpensWithTheReviewUntilToldNotTo)
     EXPECT_EQ(2, reviews);
     EXPECT_EQ(2, driver.m_iFileDialogs);
     EXPECT_TRUE(driver.m_lUnhandled.isEmpty()) << driver.m_lUnhandled.join(',').toStdString();
+}
+
+TEST_F(ReviewTest, TheReportCarriesTheLastWebChecksOfTheDocument)
+{
+    // One address answers, the other refuses the connection.
+    QTcpServer server;
+    ASSERT_TRUE(server.listen(QHostAddress::LocalHost, 0));
+    QObject::connect(&server, &QTcpServer::newConnection,
+                     [&]
+                     {
+                         QTcpSocket* const socket = server.nextPendingConnection();
+                         QObject::connect(socket, &QTcpSocket::readyRead,
+                                          [socket]
+                                          {
+                                              socket->readAll();
+                                              socket->write("HTTP/1.1 200 OK\r\nContent-Length: "
+                                                            "2\r\nConnection: close\r\n\r\nok");
+                                              socket->disconnectFromHost();
+                                          });
+                     });
+    QTcpServer closed;
+    ASSERT_TRUE(closed.listen(QHostAddress::LocalHost, 0));
+    const quint16 refusing = closed.serverPort();
+    closed.close();
+    const QString up = QStringLiteral("http://127.0.0.1:%1/ok").arg(server.serverPort());
+    const QString down = QStringLiteral("http://127.0.0.1:%1/").arg(refusing);
+    const QString definition = writeFile(
+        "checks/Definition.xml",
+        QStringLiteral("<AdminConfig version=\"1.8\" title=\"Checks\"><pageholder>"
+                       "<page name=\"P\" title=\"P\" layout=\"vertical\">"
+                       "<lineedit name=\"Host\" property=\"HOST\"/>"
+                       "<pushbutton name=\"Check\" title=\"Check\">"
+                       "<validateurl signal=\"clicked\" slot=\"validate\" title=\"Local\">"
+                       "<url name=\"Up\" u=\"%1\" statusValidation=\"200\"/><url u=\"%2\"/>"
+                       "</validateurl></pushbutton></page></pageholder></AdminConfig>")
+            .arg(up, down)
+            .toUtf8());
+    CModalDriver driver;
+    CAdminPage window(definition, QStringList());
+    QPushButton* const check = window.findChild<QPushButton*>(QStringLiteral("Check"));
+    ASSERT_TRUE(check);
+    // The results dialog is closed once both checks are done.
+    driver.m_lHandlers << [&](QDialog* dialog)
+    {
+        if (dialog->windowTitle() != QLatin1String("Local"))
+            return false;
+        for (QPushButton* button : dialog->findChildren<QPushButton*>())
+        {
+            if (button->text() == QLatin1String("Close") && button->isEnabled())
+                button->click();
+        }
+        return true;
+    };
+    check->click();
+    driver.m_lHandlers.clear();
+
+    const QStringList lines = CCheckResults::lines();
+    ASSERT_EQ(2, lines.size()) << lines.join('\n').toStdString();
+    EXPECT_EQ(QString("Local: Up (" + up + "): passed"), lines.at(0));
+    EXPECT_TRUE(lines.at(1).startsWith("Local: " + down + ": failed")) << lines.at(1).toStdString();
+
+    QString html;
+    driver.m_lHandlers << [&](QDialog* dialog)
+    {
+        CReviewDialog* const review = qobject_cast<CReviewDialog*>(dialog);
+        if (!review)
+            return false;
+        html = review->report().toHtml();
+        review->reject();
+        return true;
+    };
+    window.review();
+    EXPECT_TRUE(
+        html.contains("<ul class=\"checks\">\n<li>" + lines.at(0).toHtmlEscaped() + "</li>"))
+        << html.toStdString();
+
+    // Another document starts without results.
+    driver.m_lFileAnswers << testPath("checks/saved.xml");
+    window.open(definition);
+    EXPECT_TRUE(CCheckResults::lines().isEmpty()) << CCheckResults::lines().join('\n').toStdString()
+                                                  << driver.m_lTexts.join('\n').toStdString();
 }

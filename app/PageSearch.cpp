@@ -101,7 +101,8 @@ bool CPageSearch::pageMatches(const CPage* page, const QString& text)
     const QList<QWidget*> widgets = page->findChildren<QWidget*>();
     for (const QWidget* widget : widgets)
     {
-        if (shows(widget, text))
+        // A hidden note would lead to a page that shows nothing of what was asked.
+        if (widget->isVisibleTo(page) && shows(widget, text))
             return true;
     }
     return false;
@@ -120,7 +121,7 @@ QList<QWidget*> CPageSearch::matchingWidgets(const CPage* page, const QString& t
         if (label && label->objectName() == QLatin1String("h1") &&
             label->text() == page->windowTitle())
             continue;
-        if (shows(widget, text))
+        if (widget->isVisibleTo(page) && shows(widget, text))
             found.append(widget);
     }
     for (const CXmlObject* object : CReviewCollector::propertiesOn(page))

@@ -123,6 +123,12 @@ CReviewDialog::CReviewDialog(CAdminPage* window, const CPropertyDefaults& defaul
     }
     else
     {
+        // The way back after "don't show this review before publishing".
+        QCheckBox* const before = new QCheckBox(tr("Show this review before publishing"), this);
+        before->setObjectName(QStringLiteral("showBeforePublish"));
+        before->setChecked(shownBeforePublish());
+        connect(before, &QCheckBox::toggled, this, &CReviewDialog::setShownBeforePublish);
+        layout->addWidget(before);
         buttons->addButton(QDialogButtonBox::Close);
     }
     connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);

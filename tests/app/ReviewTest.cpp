@@ -229,6 +229,22 @@ TEST_F(ReviewTest, PublishOpensWithTheReviewUntilToldNotTo)
     window.publish();
     EXPECT_EQ(2, reviews);
     EXPECT_EQ(2, driver.m_iFileDialogs);
+
+    // The review from the menu turns it back on.
+    driver.m_lHandlers.prepend(
+        [&](QDialog* dialog)
+        {
+            QCheckBox* const before =
+                dialog->findChild<QCheckBox*>(QStringLiteral("showBeforePublish"));
+            if (!before)
+                return false;
+            EXPECT_FALSE(before->isChecked());
+            before->setChecked(true);
+            dialog->reject();
+            return true;
+        });
+    window.review();
+    EXPECT_TRUE(CReviewDialog::shownBeforePublish());
     EXPECT_TRUE(driver.m_lUnhandled.isEmpty()) << driver.m_lUnhandled.join(',').toStdString();
 }
 

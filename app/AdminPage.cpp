@@ -1058,7 +1058,9 @@ bool CAdminPage::loadCustomizationBytes(const QByteArray& bytes, bool importMode
             }
         }
     }
-    m_secrets.noteLoaded(root, this, importMode);
+    // Only the administrator's own file decides whether secrets go on being stored.
+    m_secrets.noteLoaded(
+        root, this, !importMode && origin.endsWith(QLatin1String(".xml"), Qt::CaseInsensitive));
     resetChanged(false);
     refreshTitle();
     return true;

@@ -50,7 +50,8 @@ bool CSecretKeeper::isOmitted(const TiXmlElement* property)
     return property && property->Attribute(OmittedAttribute) != nullptr;
 }
 
-void CSecretKeeper::noteLoaded(const TiXmlElement* root, const CXmlObject* tree, bool importMode)
+void CSecretKeeper::noteLoaded(const TiXmlElement* root, const CXmlObject* tree,
+                               bool adoptStoreChoice)
 {
     const TiXmlElement* const properties = root ? root->FirstChildElement("properties") : nullptr;
     if (!properties || !tree)
@@ -77,7 +78,7 @@ void CSecretKeeper::noteLoaded(const TiXmlElement* root, const CXmlObject* tree,
             holdsSecrets =
                 holdsSecrets || (object->property() == name && CSecretProperty::isSecret(object));
     }
-    if (!importMode)
+    if (adoptStoreChoice)
         m_bStoreSecrets = holdsSecrets;
 }
 

@@ -28,10 +28,11 @@ public:
     // Whether a "property" element stands for a value that was left out.
     static bool isOmitted(const TiXmlElement* property);
 
-    // After a customization file's values were applied to tree: remembers the
-    // secrets it was saved without; a file that holds secret values keeps doing so
-    // when it is saved again (outside import mode).
-    void noteLoaded(const TiXmlElement* root, const CXmlObject* tree, bool importMode);
+    // After a customization's values were applied to tree: remembers the secrets
+    // it was saved without. With adoptStoreChoice (a customization file the
+    // administrator opened, not an import or a published installer's copy), a file
+    // that holds secret values keeps doing so when it is saved again.
+    void noteLoaded(const TiXmlElement* root, const CXmlObject* tree, bool adoptStoreChoice);
 
     // The secret properties of tree that a file was saved without and that still
     // have no value, in tree order.

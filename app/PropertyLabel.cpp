@@ -4,6 +4,8 @@
 
 #include <QAbstractButton>
 #include <QLabel>
+#include <QTextDocument>
+#include <QTextDocumentFragment>
 #include <QWidget>
 
 QString CPropertyLabel::plainCaption(const QString& caption)
@@ -59,7 +61,15 @@ QString CPropertyLabel::of(const CXmlObject* object)
         for (const QLabel* label : labels)
         {
             if (label->buddy() == widget && !label->text().isEmpty())
-                return plainCaption(label->text());
+            {
+                // A rich-text caption is shown as its text, never as its markup.
+                const QString text =
+                    label->textFormat() == Qt::RichText || (label->textFormat() == Qt::AutoText &&
+                                                            Qt::mightBeRichText(label->text()))
+                        ? QTextDocumentFragment::fromHtml(label->text()).toPlainText()
+                        : label->text();
+                return plainCaption(text);
+            }
         }
     }
     return object->name();

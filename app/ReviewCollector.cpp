@@ -15,8 +15,32 @@
 #include <QCoreApplication>
 #include <QDateTime>
 #include <QDir>
+#include <QFileInfo>
 #include <QStack>
 #include <QStandardItemModel>
+
+namespace
+{
+// Reading a large disk image takes seconds, and the review opens every publish:
+// the digest of an unchanged file is read once.
+QString digestOf(const QString& path)
+{
+    static QString s_sKey;
+    static QString s_sDigest;
+    const QFileInfo info(path);
+    if (!info.isFile())
+        return CReviewReport::sha256Of(path);
+    const QString key = path + QLatin1Char('\n') + QString::number(info.size()) +
+                        QLatin1Char('\n') +
+                        QString::number(info.lastModified().toMSecsSinceEpoch());
+    if (key != s_sKey || s_sDigest.isEmpty())
+    {
+        s_sDigest = CReviewReport::sha256Of(path);
+        s_sKey = key;
+    }
+    return s_sDigest;
+}
+} // namespace
 
 QString CReviewCollector::secretPlaceholder()
 {
@@ -104,7 +128,7 @@ CReviewReport CReviewCollector::collect(CAdminPage* window, const CPropertyDefau
     if (!window->sourcePackageFile().filePath().isEmpty())
     {
         report.m_sSourcePath = QDir::toNativeSeparators(source);
-        report.m_sSourceDigest = CReviewReport::sha256Of(source);
+        report.m_sSourceDigest = digestOf(source);
     }
     report.m_sDate = QDateTime::currentDateTimeUtc().toString(Qt::ISODate);
 

@@ -80,6 +80,7 @@ CPageSearch::CPageSearch(CAdminPage* window) : QLineEdit(window), m_pWindow(wind
                 selectAll();
             });
     connect(this, &QLineEdit::textChanged, this, &CPageSearch::applyFilter);
+    index->installEventFilter(this);
     connect(window->pageHolder(), &CPageHolder::pageChanged, this,
             &CPageSearch::highlightShownPage);
     // A new document brings new rows: they are filtered once they are all there.
@@ -228,4 +229,45 @@ void CPageSearch::keyPressEvent(QKeyEvent* event)
         return;
     }
     QLineEdit::keyPressEvent(event);
+}
+
+QList<CIndexLink*> CPageSearch::shownPages() const
+{
+    QList<CIndexLink*> links;
+    CPageIndex* const index = m_pWindow->pageIndex();
+    QList<QStandardItem*> pending{index->indexModel()->invisibleRootItem()};
+    while (!pending.isEmpty())
+    {
+        QStandardItem* const item = pending.takeFirst();
+        CIndexLink* const link = CIndexLink::fromItem(item);
+        if (link && link->page())
+            links.append(link);
+        QList<QStandardItem*> children;
+        for (int row = 0; row < item->rowCount(); ++row)
+        {
+            if (!index->isRowHidden(row, item->index()))
+                children.append(item->child(row));
+        }
+        pending = children + pending;
+    }
+    return links;
+}
+
+bool CPageSearch::eventFilter(QObject* watched, QEvent* event)
+{
+    if (watched != m_pWindow->pageIndex() || event->type() != QEvent::KeyPress ||
+        text().trimmed().isEmpty())
+        return QLineEdit::eventFilter(watched, event);
+    const int key = static_cast<QKeyEvent*>(event)->key();
+    if (key != Qt::Key_Up && key != Qt::Key_Down)
+        return QLineEdit::eventFilter(watched, event);
+    const QList<CIndexLink*> links = shownPages();
+    if (!links.isEmpty())
+    {
+        const int at = links.indexOf(m_pWindow->pageIndex()->currentLink());
+        const int step = key == Qt::Key_Down ? 1 : -1;
+        const int next = at < 0 ? 0 : (at + step + links.size()) % links.size();
+        m_pWindow->pageIndex()->setCurrentItem(links.at(next));
+    }
+    return true;
 }

@@ -5,6 +5,7 @@
 #include <QPointer>
 
 class CAdminPage;
+class CIndexLink;
 class CPage;
 class QStandardItem;
 
@@ -30,6 +31,8 @@ public slots:
 
 protected:
     void keyPressEvent(QKeyEvent* event) override;
+    // Up and Down in a filtered index move among the pages it still shows.
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private slots:
     void highlightShownPage();
@@ -39,6 +42,8 @@ private:
     // one of them stays.
     bool filterRows(QStandardItem* parent, const QString& text);
     void clearHighlights();
+    // The links of the shown rows that have a page, in the order they are shown.
+    QList<CIndexLink*> shownPages() const;
 
     CAdminPage* m_pWindow;
     QList<QPointer<QWidget>> m_lHighlighted;

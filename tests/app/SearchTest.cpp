@@ -105,6 +105,11 @@ TEST_F(SearchTest, FiltersTheSamplesPagesAndMarksWhatMatches)
     search->setText(QStringLiteral("Early access"));
     EXPECT_EQ(QStringList({"Protection", "Updates"}), visibleRows(window));
     EXPECT_EQ(QStringLiteral("UpdatePage"), shownPage(window));
+    // The keys move among the pages the index still shows, around the end.
+    QTest::keyClick(window.pageIndex(), Qt::Key_Down);
+    EXPECT_EQ(QStringLiteral("ProtectionPage"), shownPage(window));
+    QTest::keyClick(window.pageIndex(), Qt::Key_Up);
+    EXPECT_EQ(QStringLiteral("UpdatePage"), shownPage(window));
     search->setText(QStringLiteral("no such setting"));
     EXPECT_TRUE(visibleRows(window).isEmpty());
 

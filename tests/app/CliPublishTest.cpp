@@ -76,6 +76,11 @@ private:
                 dialog->selectFile(answer);
             static_cast<QDialog*>(dialog)->accept();
         }
+        else if (modal && modal->objectName() == QLatin1String("ReviewDialog"))
+        {
+            // The review that opens a publish: gone through.
+            static_cast<QDialog*>(modal)->accept();
+        }
     }
     QTimer m_timer;
 };

@@ -60,6 +60,13 @@ QList<CMigration::CItem> CMigration::migrate(const CCustomizationFile::CContents
         }
         CDocumentProperty* const field = fields.first();
         item.m_sNewDefault = defaultOf(*field);
+        if (entry.m_bOmitted)
+        {
+            // A secret saved without its value stays left out, to be given at publishing.
+            target.apply({entry});
+            items.append(item);
+            continue;
+        }
         const CDocumentProperty* const before =
             fieldIn(previous, entry.m_sProperty, entry.m_sWidget);
         if (before)

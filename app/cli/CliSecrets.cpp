@@ -86,7 +86,8 @@ bool CCliSecrets::readFile(const QString& path, QString& error)
         const QString name = QString::fromUtf8(line.left(equals)).trimmed();
         if (equals <= 0 || name.isEmpty())
         {
-            error = tr("Line %1 of the secrets file \"%2\" is not NAME=VALUE.").arg(i + 1).arg(shown);
+            error =
+                tr("Line %1 of the secrets file \"%2\" is not NAME=VALUE.").arg(i + 1).arg(shown);
             return false;
         }
         if (m_values.contains(name))

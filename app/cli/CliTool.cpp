@@ -744,14 +744,19 @@ int CCliTool::migrate(const QStringList& arguments)
                                {QStringLiteral("widget"), item.m_sWidget},
                                {QStringLiteral("status"), CMigration::statusName(item.m_status)}};
             if (item.m_status != CMigration::Added)
-                object.insert(QStringLiteral("value"), item.m_sValue);
+                object.insert(QStringLiteral("value"), CMigration::shownValue(item, item.m_sValue));
             if (item.m_status != CMigration::Removed)
             {
-                object.insert(QStringLiteral("newValue"), item.m_sNewValue);
-                object.insert(QStringLiteral("newDefault"), item.m_sNewDefault);
+                object.insert(QStringLiteral("newValue"),
+                              CMigration::shownValue(item, item.m_sNewValue));
+                object.insert(QStringLiteral("newDefault"),
+                              CMigration::shownValue(item, item.m_sNewDefault));
             }
             if (item.m_status == CMigration::DefaultChanged)
-                object.insert(QStringLiteral("oldDefault"), item.m_sOldDefault);
+                object.insert(QStringLiteral("oldDefault"),
+                              CMigration::shownValue(item, item.m_sOldDefault));
+            if (item.m_bSecret)
+                object.insert(QStringLiteral("secret"), true);
             if (item.m_status == CMigration::Invalid)
                 object.insert(QStringLiteral("reason"), item.m_sReason);
             properties.append(object);

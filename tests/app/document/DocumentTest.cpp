@@ -252,4 +252,21 @@ TEST(DocumentTest, SecretsLeftOutOfAFileStayMissingUntilGiven)
 
     reopened.findProperty("TOKEN").first()->setValue("CD34");
     EXPECT_TRUE(reopened.missingSecrets().isEmpty());
+
+    // A stored secret carried forward is reported as set, not by its value.
+    CCustomizationFile::CContents holding;
+    ASSERT_TRUE(CCustomizationFile::read(
+        CCustomizationFile::text(QFileInfo(), QFileInfo(), reopened.entries(false)), holding,
+        error));
+    CDocument later(QStringLiteral("mac"));
+    ASSERT_TRUE(later.load(kDefinition, error));
+    for (const CMigration::CItem& item : CMigration::migrate(holding, &reopened, later))
+    {
+        if (item.m_sProperty == QLatin1String("TOKEN"))
+        {
+            EXPECT_EQ("TOKEN: kept set", CMigration::describe(item));
+            EXPECT_EQ("set", CMigration::shownValue(item, item.m_sNewValue));
+        }
+    }
+    EXPECT_EQ("CD34", valueOf(later, "TOKEN"));
 }

@@ -125,15 +125,23 @@ bool CCliSecrets::fill(CDocument& document, QString& error)
             return false;
         }
     }
-    const QList<const CDocumentProperty*> missing = document.missingSecrets();
-    for (const CDocumentProperty* wanted : missing)
+    // Every secret the file or the environment gives is set, as --set would set
+    // any other property: one the customization left out, and one it holds or an
+    // installer alone has no value for.
+    QStringList names;
+    for (const CDocumentProperty& property : document.properties())
     {
-        const QString variable = variableName(wanted->m_sProperty);
+        if (property.isSecret() && !names.contains(property.m_sProperty))
+            names << property.m_sProperty;
+    }
+    for (const QString& name : qAsConst(names))
+    {
+        const QString variable = variableName(name);
         QString value;
         QString from;
-        if (m_values.contains(wanted->m_sProperty))
+        if (m_values.contains(name))
         {
-            value = m_values.value(wanted->m_sProperty);
+            value = m_values.value(name);
             from = tr("the secrets file");
         }
         else
@@ -142,26 +150,27 @@ bool CCliSecrets::fill(CDocument& document, QString& error)
             from = variable;
         }
         if (value.isEmpty())
-        {
-            if (!m_lMissing.contains(wanted->m_sProperty))
-                m_lMissing << wanted->m_sProperty;
             continue;
-        }
         // Only the names are logged and reported, never the value.
-        qDebug().noquote() << "CCliSecrets::fill(): " + wanted->m_sProperty + " from " + from;
-        for (CDocumentProperty* property : document.findProperty(wanted->m_sProperty))
+        qDebug().noquote() << "CCliSecrets::fill(): " + name + " from " + from;
+        const QList<CDocumentProperty*> fields = document.findProperty(name);
+        for (CDocumentProperty* property : fields)
         {
-            if (property->m_sName != wanted->m_sName || !property->m_sValue.isEmpty())
-                continue;
             QString reason;
             if (!property->accepts(value, &reason))
             {
                 error = tr("The secret \"%1\" from %2 does not fit its field: it %3.")
-                            .arg(property->m_sProperty, from, reason);
+                            .arg(name, from, reason);
                 return false;
             }
-            property->setValue(value);
         }
+        for (CDocumentProperty* property : fields)
+            property->setValue(value);
+    }
+    for (const CDocumentProperty* property : document.missingSecrets())
+    {
+        if (!m_lMissing.contains(property->m_sProperty))
+            m_lMissing << property->m_sProperty;
     }
     qDebug() << "CCliSecrets::fill() end";
     return true;

@@ -24,10 +24,10 @@ public:
     // most MaxFileSize bytes; false with the reason in error (never a value).
     bool readFile(const QString& path, QString& error);
 
-    // Gives each missing secret of document its value: from the secrets file, else
-    // from its environment variable. False with the reason in error when a value
-    // does not fit its field or a name in the file is no secret of document;
-    // secrets still missing afterwards are in missing().
+    // Sets each secret of document that the secrets file, else its environment
+    // variable, gives a value. False with the reason in error when a value does not
+    // fit its field or a name in the file is no secret of document; the secrets a
+    // customization left out that are still missing afterwards are in missing().
     bool fill(CDocument& document, QString& error);
 
     // The property names of the secrets still without a value after fill().

@@ -459,6 +459,14 @@ TEST_F(CliCommandTest, SecretsLeftOutAreGivenBackWithoutEverBeingShown)
     ASSERT_EQ(0, fromFile.m_iStatus) << fromFile.m_sErr.toStdString();
     EXPECT_TRUE(contentsOf(second).contains("export SENTINEL_ENROLLMENT_TOKEN='ZZ99YY88XX77WW66'"));
 
+    // An installer published without a customization gets its secret the same way.
+    const QString direct = testPath("out/Direct.package");
+    const CCliRun fromInstaller =
+        runCli({"publish", installer, "--output", direct}, {{kVariable, kToken}});
+    ASSERT_EQ(0, fromInstaller.m_iStatus) << fromInstaller.m_sErr.toStdString();
+    EXPECT_TRUE(
+        contentsOf(direct).contains("export SENTINEL_ENROLLMENT_TOKEN='" + kToken.toUtf8() + "'"));
+
     // Secrets files that are not plain, small, well-formed lists of secrets.
     const QString third = testPath("out/Third.package");
     struct CBad

@@ -1088,8 +1088,18 @@ bool CAdminPage::saveXMLToFile(const QByteArray& fileName,
                                const QMultiMap<QString, CXmlObject*>& properties,
                                bool withSecrets) const
 {
+    QList<CCustomizationFile::CEntry> entries = entriesOf(properties, withSecrets);
+    // A secret the file was saved without that is still missing keeps its mark, so
+    // that publishing goes on asking for it.
+    const QList<CXmlObject*> missing = m_secrets.missing(this);
+    for (CCustomizationFile::CEntry& entry : entries)
+    {
+        for (const CXmlObject* object : missing)
+            entry.m_bOmitted = entry.m_bOmitted || (entry.m_sWidget == object->name() &&
+                                                    entry.m_sProperty == object->property());
+    }
     return CCustomizationFile::write(QString::fromUtf8(fileName), m_sourcePackageFile,
-                                     m_lastPublishedFile, entriesOf(properties, withSecrets));
+                                     m_lastPublishedFile, entries);
 }
 
 bool CAdminPage::trySave(const QFileInfo& file)

@@ -155,6 +155,13 @@ TEST_F(SecretTest, SavedFilesAndTheLogLackSecretsWhichPublishingAsksForAndShips)
     QLineEdit* const token = window.findChild<QLineEdit*>(QStringLiteral("EnrollmentToken"));
     ASSERT_TRUE(token);
     EXPECT_TRUE(token->text().isEmpty());
+    // Saved again while the secret is still missing, the file goes on marking it.
+    window.findChild<QLineEdit*>(QStringLiteral("ServerAddress"))
+        ->setText(QStringLiteral("third.example.org"));
+    window.save();
+    EXPECT_TRUE(bytesOf(settings).contains("third.example.org"));
+    EXPECT_TRUE(bytesOf(settings).contains("omitted=\"secret\""))
+        << bytesOf(settings).toStdString();
 
     // Canceling the question publishes nothing.
     int asked = 0;

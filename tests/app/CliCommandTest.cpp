@@ -442,10 +442,14 @@ TEST_F(CliCommandTest, SecretsLeftOutAreGivenBackWithoutEverBeingShown)
     EXPECT_FALSE(argument.m_sErr.contains(kToken)) << argument.m_sErr.toStdString();
     EXPECT_TRUE(QDir(testPath("out")).isEmpty());
 
-    // From the environment; the published installer carries the value.
+    // From the environment; the published installer carries the value, the debug
+    // log (turned on) does not.
     const CCliRun fromEnvironment =
-        runCli({"publish", omitted, "--output", output}, {{kVariable, kToken}});
+        runCli({"publish", omitted, "--output", output},
+               {{kVariable, kToken}, {"QT_LOGGING_RULES", "*.debug=true"}});
     ASSERT_EQ(0, fromEnvironment.m_iStatus) << fromEnvironment.m_sErr.toStdString();
+    EXPECT_TRUE(fromEnvironment.m_sErr.contains("CCliSecrets::fill() begin"));
+    EXPECT_FALSE(fromEnvironment.m_sErr.contains(kToken)) << fromEnvironment.m_sErr.toStdString();
     EXPECT_TRUE(
         contentsOf(output).contains("export SENTINEL_ENROLLMENT_TOKEN='" + kToken.toUtf8() + "'"));
     EXPECT_TRUE(contentsOf(output).contains("export SENTINEL_SERVER='console.example'"));

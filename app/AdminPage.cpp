@@ -2,11 +2,17 @@
 #include "OverrideCursor.h"
 
 #include "AboutDialog.h"
+#include "CheckResults.h"
 #include "CustomWidgetFactory.h"
 #include "IndexLink.h"
 #include "OpenFileDialog.h"
 #include "PageIndex.h"
+#include "PageSearch.h"
 #include "PublishSigning.h"
+#include "ReviewDialog.h"
+#include "SaveCustomizationDialog.h"
+#include "SecretFields.h"
+#include "SecretPromptDialog.h"
 #include "WelcomePage.h"
 
 #include "CustomizationFile.h"
@@ -128,6 +134,7 @@ CAdminPage::CAdminPage(const QString& sFile, const QStringList& options,
     createLayout();
     m_pSigning = new CPublishSigning(this);
     statusBar()->addWidget(m_pSigning->statusLabel(), 1);
+    new CPageSearch(this);
     createMenus();
     loadStyleSheets();
     setMinimumSize(800, 600);
@@ -350,6 +357,8 @@ void CAdminPage::createMenus()
     connect(m_pPublishAction, &QAction::triggered, this, &CAdminPage::publish);
     QAction* const signingAction = publishMenu->addAction(tr("Signing &Identity..."));
     connect(signingAction, &QAction::triggered, m_pSigning, &CPublishSigning::chooseIdentity);
+    m_pReviewAction = publishMenu->addAction(tr("&Review customizations..."));
+    connect(m_pReviewAction, &QAction::triggered, this, &CAdminPage::review);
 
     QMenu* const helpMenu = menuBar()->addMenu(tr("&Help"));
     QAction* const aboutAction = helpMenu->addAction(tr("&About Tessary"));
@@ -711,6 +720,7 @@ void CAdminPage::updateDocumentActions(bool loaded)
     m_pSaveAsAction->setEnabled(enable);
     m_pImportAction->setEnabled(enable);
     m_pPublishAction->setEnabled(enable);
+    m_pReviewAction->setEnabled(enable);
     m_pPublishButton->setEnabled(enable);
 }
 
@@ -896,6 +906,10 @@ bool CAdminPage::loadPageDefinition(const QByteArray& bytes)
         const QList<QWidget*> fields = m_pPageHolder->findChildren<QWidget*>();
         for (QWidget* field : fields)
             field->installEventFilter(this);
+        m_secrets.reset();
+        CSecretFields::protect(this);
+        m_defaults.capture(collectProperties(false));
+        CCheckResults::clear();
         resetChanged(true);
         QStandardItemModel* const model = m_pPageIndex->indexModel();
         if (model->rowCount() > 1)
@@ -1020,6 +1034,8 @@ bool CAdminPage::loadCustomizationBytes(const QByteArray& bytes, bool importMode
 
     for (const CCustomizationFile::CEntry& entry : qAsConst(contents.m_lEntries))
     {
+        if (entry.m_bOmitted)
+            continue;
         const QList<CXmlObject*> objects = findNamedObjects(entry.m_sWidget);
         for (CXmlObject* object : objects)
         {
@@ -1027,6 +1043,10 @@ bool CAdminPage::loadCustomizationBytes(const QByteArray& bytes, bool importMode
                 object->setValue(entry.m_sValue);
         }
     }
+    // Only the administrator's own file decides whether secrets go on being stored.
+    m_secrets.noteLoaded(contents.m_lEntries, this,
+                         !importMode &&
+                             origin.endsWith(QLatin1String(".xml"), Qt::CaseInsensitive));
     resetChanged(false);
     refreshTitle();
     return true;
@@ -1051,26 +1071,43 @@ QMultiMap<QString, CXmlObject*> CAdminPage::collectProperties(bool onlySet) cons
 }
 
 QList<CCustomizationFile::CEntry>
-CAdminPage::entriesOf(const QMultiMap<QString, CXmlObject*>& properties)
+CAdminPage::entriesOf(const QMultiMap<QString, CXmlObject*>& properties, bool withSecrets)
 {
     QList<CCustomizationFile::CEntry> entries;
     for (auto it = properties.constBegin(); it != properties.constEnd(); ++it)
-        entries.append({it.key(), it.value()->name(), it.value()->getValue()});
+    {
+        if (CSecretKeeper::omitOnSave(it.value(), withSecrets))
+            entries.append({it.key(), it.value()->name(), QString(), true});
+        else
+            entries.append({it.key(), it.value()->name(), it.value()->getValue()});
+    }
     return entries;
 }
 
 bool CAdminPage::saveXMLToFile(const QByteArray& fileName,
-                               const QMultiMap<QString, CXmlObject*>& properties) const
+                               const QMultiMap<QString, CXmlObject*>& properties,
+                               bool withSecrets) const
 {
+    QList<CCustomizationFile::CEntry> entries = entriesOf(properties, withSecrets);
+    // A secret the file was saved without that is still missing keeps its mark, so
+    // that publishing goes on asking for it.
+    const QList<CXmlObject*> missing = m_secrets.missing(this);
+    for (CCustomizationFile::CEntry& entry : entries)
+    {
+        for (const CXmlObject* object : missing)
+            entry.m_bOmitted = entry.m_bOmitted || (entry.m_sWidget == object->name() &&
+                                                    entry.m_sProperty == object->property());
+    }
     return CCustomizationFile::write(QString::fromUtf8(fileName), m_sourcePackageFile,
-                                     m_lastPublishedFile, entriesOf(properties));
+                                     m_lastPublishedFile, entries);
 }
 
 bool CAdminPage::trySave(const QFileInfo& file)
 {
     const QString path = QDir::toNativeSeparators(file.filePath());
     std::optional<COverrideCursor> waiting(std::in_place, Qt::WaitCursor);
-    const bool saved = saveXMLToFile(path.toUtf8(), collectProperties(false));
+    const bool saved =
+        saveXMLToFile(path.toUtf8(), collectProperties(false), m_secrets.storeSecrets());
     waiting.reset();
     if (!saved)
         showWarning(tr("Tessary is unable to save \"%1\".  Close the file if it's open, verify "
@@ -1105,10 +1142,13 @@ bool CAdminPage::trySaveAs()
         m_bConfigurationIsCustomization ? configurationDisplayName() : tr("Untitled"));
     if (!proposed.contains(QLatin1Char('.')))
         proposed += QStringLiteral(".xml");
-    QString chosen = QFileDialog::getSaveFileName(this, tr("Save file..."), proposed,
-                                                  tr("Configuration Files (*.xml)"));
+    CSaveCustomizationDialog dialog(this, tr("Save file..."), proposed,
+                                    tr("Configuration Files (*.xml)"), m_secrets.storeSecrets());
+    dialog.exec();
+    QString chosen = dialog.chosenPath();
     if (chosen.isEmpty())
         return false;
+    m_secrets.setStoreSecrets(dialog.storeSecrets());
     if (!chosen.endsWith(QLatin1String(".xml")))
         chosen += QStringLiteral(".xml");
     m_configurationFile = QFileInfo(chosen);
@@ -1309,8 +1349,13 @@ void CAdminPage::publish()
                        "testing purposes."));
         return;
     }
+    if (!CReviewDialog::reviewBeforePublish(this, m_defaults))
+        return;
     emit validatePublish();
     if (!m_bPublishAllowed)
+        return;
+    // A customization saved without its secrets gets them back: installers need them.
+    if (!CSecretPromptDialog::askFor(m_secrets.missing(this), m_sDocumentTitle, this))
         return;
     const QString suffix = m_sourcePackageFile.suffix().toLower();
     const bool mac = suffix == QLatin1String("pkg") || suffix == QLatin1String("mpkg") ||
@@ -1526,6 +1571,14 @@ void CAdminPage::publishScriptPackage()
         m_pPackagerThread->addProperty(property.first, property.second);
     m_pPackagerThread->addProperty(QStringLiteral("TS_MODIFICATION"), QStringLiteral("1"));
     m_pPackagerThread->writePackage(m_sourcePackageFile.absoluteFilePath(), m_sScriptStaging);
+}
+
+void CAdminPage::review()
+{
+    qDebug() << "CAdminPage::review() begin";
+    CReviewDialog dialog(this, m_defaults, false);
+    dialog.exec();
+    qDebug() << "CAdminPage::review() end";
 }
 
 void CAdminPage::onProgress()

@@ -2,7 +2,9 @@
 
 #include "CustomizationFile.h"
 #include "OverrideCursor.h"
+#include "PropertyDefaults.h"
 #include "PropertyText.h"
+#include "SecretKeeper.h"
 
 #include <XmlContainer.h>
 #include <XmlValidator.h>
@@ -86,12 +88,15 @@ public:
     // Every installation property of the tree, by property name; with onlySet,
     // only those with a value or allowed to be empty.
     QMultiMap<QString, CXmlObject*> collectProperties(bool onlySet) const;
-    // The entries of properties as the customization file and publishing take them.
+    // The entries of properties as the customization file and publishing take them;
+    // without withSecrets, secret values are marked left out instead.
     static QList<CCustomizationFile::CEntry>
-    entriesOf(const QMultiMap<QString, CXmlObject*>& properties);
-    // Writes a customization file with the values of properties.
+    entriesOf(const QMultiMap<QString, CXmlObject*>& properties, bool withSecrets = true);
+    // Writes a customization file with the values of properties; without
+    // withSecrets, secret values are left out.
     bool saveXMLToFile(const QByteArray& fileName,
-                       const QMultiMap<QString, CXmlObject*>& properties) const;
+                       const QMultiMap<QString, CXmlObject*>& properties,
+                       bool withSecrets = true) const;
 
     // The values that publishing hands on: the set values without the "$PKG_" and
     // "$AI_" names, by property name.
@@ -121,6 +126,9 @@ public:
     CPageIndex* pageIndex() const { return m_pPageIndex; }
     CPageHolder* pageHolder() const { return m_pPageHolder; }
     CWelcomePage* welcomePage() const { return m_pWelcomePage; }
+    // The package the document was loaded from (for a customization file, its
+    // installer), or null.
+    CPackage* currentPackage() const { return m_pCurrentPackage; }
 
 signals:
     void openFile(const QString& sFile);
@@ -146,6 +154,8 @@ public slots:
     void saveAs();
     void import();
     void publish();
+    // Shows what the document changes (Publish > Review customizations...).
+    void review();
     void onProgress();
     void copyFinished(const QFileInfo& src, const QFileInfo& dst);
     void copyError(const QFileInfo& src, const QFileInfo& dst);
@@ -245,6 +255,10 @@ private:
     QList<QPair<QByteArray, QString>> m_lCustomizationChain;
     QString m_sLoadingFile;
     QList<QTemporaryFile*> m_lTemporaryFiles;
+    // Whether secrets go into the customization file, and which ones it lacks.
+    CSecretKeeper m_secrets;
+    // The values as loaded, before any customization: what the review compares with.
+    CPropertyDefaults m_defaults;
     // What a definition's common attributes may change on the window and on its
     // pre-built page holder and index, as built; put back with each new document.
     struct CBuiltWidget
@@ -285,6 +299,7 @@ private:
     QAction* m_pSaveAsAction = nullptr;
     QAction* m_pImportAction = nullptr;
     QAction* m_pPublishAction = nullptr;
+    QAction* m_pReviewAction = nullptr;
     QMenu* m_pOpenRecentMenu = nullptr;
     QPushButton* m_pPublishButton = nullptr;
     QGridLayout* m_pGridLayout = nullptr;

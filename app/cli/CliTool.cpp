@@ -1,6 +1,7 @@
 #include "CliTool.h"
 
 #include "CliDocument.h"
+#include "CliSecrets.h"
 #include "Migration.h"
 #include "PackageSignature.h"
 #include "Publisher.h"
@@ -25,18 +26,27 @@ QString native(const QString& path)
     return QDir::toNativeSeparators(path);
 }
 
+// What show prints of a secret value: whether there is one, never the value.
+QString secretState(const QString& value)
+{
+    return value.isEmpty() ? QStringLiteral("not set") : QStringLiteral("set");
+}
+
 QJsonObject propertyJson(const CDocumentProperty& property)
 {
-    QJsonObject object{{QStringLiteral("property"), property.m_sProperty},
-                       {QStringLiteral("widget"), property.m_sName},
-                       {QStringLiteral("kind"), CDocumentProperty::kindName(property.m_kind)},
-                       {QStringLiteral("page"), property.m_sPage},
-                       {QStringLiteral("default"), property.m_bHasDefault
-                                                       ? QJsonValue(property.m_sDefault)
-                                                       : QJsonValue(QJsonValue::Null)},
-                       {QStringLiteral("value"), property.m_sValue},
-                       {QStringLiteral("allowEmpty"), property.m_bAllowEmpty},
-                       {QStringLiteral("published"), property.isSet()}};
+    const bool secret = property.isSecret();
+    QJsonObject object{
+        {QStringLiteral("property"), property.m_sProperty},
+        {QStringLiteral("widget"), property.m_sName},
+        {QStringLiteral("kind"), CDocumentProperty::kindName(property.m_kind)},
+        {QStringLiteral("page"), property.m_sPage},
+        {QStringLiteral("default"), !property.m_bHasDefault ? QJsonValue(QJsonValue::Null)
+                                    : secret ? QJsonValue(secretState(property.m_sDefault))
+                                             : QJsonValue(property.m_sDefault)},
+        {QStringLiteral("value"), secret ? secretState(property.m_sValue) : property.m_sValue},
+        {QStringLiteral("secret"), secret},
+        {QStringLiteral("allowEmpty"), property.m_bAllowEmpty},
+        {QStringLiteral("published"), property.isSet()}};
     if (!property.m_lChoices.isEmpty())
         object.insert(QStringLiteral("choices"), QJsonArray::fromStringList(property.m_lChoices));
     if (property.m_kind == CDocumentProperty::Spin)
@@ -116,13 +126,17 @@ QString CCliTool::usage()
               "      The product, version and kind, the pages, and every installation\n"
               "      property with its default and current value.\n"
               "  publish CUSTOMIZATION|INSTALLER --output PATH [--installer PATH]\n"
-              "          [--set NAME=VALUE]... [--option NAME]... [--force]\n"
+              "          [--set NAME=VALUE]... [--secrets-file FILE] [--option NAME]...\n"
+              "          [--force]\n"
               "      Writes the customized installer, as the window's Publish does.\n"
+              "      Secret properties are set from FILE (NAME=VALUE lines) or from\n"
+              "      TESSARY_SECRET_NAME (NAME upper-cased), never from --set; a secret\n"
+              "      the customization was saved without and still missing stops it.\n"
               "      An existing output is replaced only with --force. A flat package is\n"
               "      signed with --sign-identity FILE.p12 [--sign-password-file FILE |\n"
               "      --sign-password-env VARIABLE] (else TESSARY_SIGN_PASSWORD).\n"
               "  check CUSTOMIZATION|INSTALLER [--installer PATH] [--set NAME=VALUE]...\n"
-              "        [--option NAME]... [--timeout SECONDS] [--json]\n"
+              "        [--secrets-file FILE] [--option NAME]... [--timeout SECONDS] [--json]\n"
               "      Runs the checks a publish runs first (the definition's \"validate\"\n"
               "      actions, web checks included) without asking anyone: questions take\n"
               "      their default answer, messages go to standard error, programs and\n"
@@ -140,6 +154,9 @@ QString CCliTool::usage()
               "  --option NAME     a start-up option of Tessary (e.g. diagnostics), for\n"
               "                    pages shown only with it\n"
               "  --help            this text\n"
+              "\n"
+              "show and check print secret values (tokens, passwords, keys) only as\n"
+              "\"set\" or \"not set\".\n"
               "\n"
               "Exit status: 0 done, 1 failed, 2 usage or input error (nothing written).\n");
 }
@@ -270,6 +287,17 @@ bool CCliTool::applySettings(CCliDocument& document, const QStringList& settings
         }
         for (CDocumentProperty* property : found)
         {
+            if (property->isSecret())
+            {
+                error = tr("\"%1\" is a secret and cannot be given with --set, where others "
+                           "could read it: set the environment variable %2 or give it in "
+                           "--secrets-file.")
+                            .arg(name, CCliSecrets::variableName(name));
+                return false;
+            }
+        }
+        for (CDocumentProperty* property : found)
+        {
             QString reason;
             if (!property->accepts(value, &reason))
             {
@@ -371,10 +399,17 @@ int CCliTool::show(const QStringList& arguments)
               << CDocumentProperty::kindName(property.m_kind);
         if (!property.m_sPage.isEmpty())
             m_out << QStringLiteral(", ") << tr("page %1").arg(property.m_sPage);
+        const bool secret = property.isSecret();
         m_out << QStringLiteral(")\n      ")
               << tr("default: %1")
-                     .arg(property.m_bHasDefault ? shown(property.m_sDefault) : tr("none"))
-              << QStringLiteral("  ") << tr("value: %1").arg(shown(property.m_sValue));
+                     .arg(!property.m_bHasDefault ? tr("none")
+                          : secret                ? secretState(property.m_sDefault)
+                                                  : shown(property.m_sDefault))
+              << QStringLiteral("  ")
+              << tr("value: %1")
+                     .arg(secret ? secretState(property.m_sValue) : shown(property.m_sValue));
+        if (secret)
+            m_out << QStringLiteral("  ") << tr("(secret)");
         if (!property.isSet())
             m_out << QStringLiteral("  ") << tr("(not published)");
         m_out << '\n';
@@ -460,7 +495,8 @@ int CCliTool::publish(const QStringList& arguments)
     if (!parse(arguments, {QStringLiteral("force")},
                {QStringLiteral("output"), QStringLiteral("installer"), QStringLiteral("set"),
                 QStringLiteral("option"), QStringLiteral("sign-identity"),
-                QStringLiteral("sign-password-file"), QStringLiteral("sign-password-env")},
+                QStringLiteral("sign-password-file"), QStringLiteral("sign-password-env"),
+                QStringLiteral("secrets-file")},
                options, error))
         return fail(UsageError, error);
     if (options.m_lPlain.size() != 1)
@@ -482,6 +518,24 @@ int CCliTool::publish(const QStringList& arguments)
         return Failure;
     if (!applySettings(document, options.values(QStringLiteral("set")), error))
         return fail(UsageError, error);
+    // A customization saved without its secrets gets them back: installers need them.
+    CCliSecrets secrets;
+    const QString secretsFile = options.value(QStringLiteral("secrets-file"));
+    if ((!secretsFile.isEmpty() && !secrets.readFile(secretsFile, error)) ||
+        !secrets.fill(document.document(), error))
+        return fail(UsageError, error);
+    if (!secrets.missing().isEmpty())
+    {
+        QStringList variables;
+        for (const QString& name : secrets.missing())
+            variables << CCliSecrets::variableName(name);
+        return fail(UsageError,
+                    tr("The customization was saved without these secrets, and no value was "
+                       "given for them: %1. Set %2 or give them in --secrets-file. Nothing "
+                       "was written.")
+                        .arg(secrets.missing().join(QStringLiteral(", ")),
+                             variables.join(QStringLiteral(", "))));
+    }
 
     CPublisher publisher;
     publisher.setSigning(signing);
@@ -516,7 +570,7 @@ int CCliTool::check(const QStringList& arguments)
     QString error;
     if (!parse(arguments, {QStringLiteral("json")},
                {QStringLiteral("installer"), QStringLiteral("set"), QStringLiteral("option"),
-                QStringLiteral("timeout")},
+                QStringLiteral("timeout"), QStringLiteral("secrets-file")},
                options, error))
         return fail(UsageError, error);
     if (options.m_lPlain.size() != 1)
@@ -541,10 +595,41 @@ int CCliTool::check(const QStringList& arguments)
         return Failure;
     if (!applySettings(document, options.values(QStringLiteral("set")), error))
         return fail(UsageError, error);
+    // The checks see the secrets a publish would have; one still missing stays empty.
+    CCliSecrets secrets;
+    const QString secretsFile = options.value(QStringLiteral("secrets-file"));
+    if ((!secretsFile.isEmpty() && !secrets.readFile(secretsFile, error)) ||
+        !secrets.fill(document.document(), error))
+        return fail(UsageError, error);
 
     CValidationRun run(document.document(), timeoutMs);
     const bool passed = run.run();
-    for (const CValidationRun::CCheck& check : run.checks())
+    // A check may quote what a field holds (in a message or a web address): a
+    // secret never reaches the output so.
+    QStringList secretValues;
+    for (const CDocumentProperty& property : document.document().properties())
+    {
+        if (property.isSecret() && !property.m_sValue.isEmpty())
+            secretValues << property.m_sValue;
+    }
+    auto hide = [&secretValues](QString text)
+    {
+        for (const QString& value : qAsConst(secretValues))
+            text.replace(value, QStringLiteral("(secret)"));
+        return text;
+    };
+    QList<CValidationRun::CCheck> reported = run.checks();
+    for (CValidationRun::CCheck& check : reported)
+    {
+        for (QString& message : check.m_lMessages)
+            message = hide(message);
+        for (CValidationRun::CUrl& url : check.m_lUrls)
+        {
+            url.m_sUrl = hide(url.m_sUrl);
+            url.m_sReason = hide(url.m_sReason);
+        }
+    }
+    for (const CValidationRun::CCheck& check : qAsConst(reported))
     {
         for (const QString& message : check.m_lMessages)
             m_err << message << '\n';
@@ -553,7 +638,7 @@ int CCliTool::check(const QStringList& arguments)
     if (options.m_lFlags.contains(QStringLiteral("json")))
     {
         QJsonArray checks;
-        for (const CValidationRun::CCheck& check : run.checks())
+        for (const CValidationRun::CCheck& check : qAsConst(reported))
         {
             QJsonArray urls;
             for (const CValidationRun::CUrl& url : check.m_lUrls)
@@ -574,7 +659,7 @@ int CCliTool::check(const QStringList& arguments)
     }
     else
     {
-        for (const CValidationRun::CCheck& check : run.checks())
+        for (const CValidationRun::CCheck& check : qAsConst(reported))
         {
             m_out << (check.m_bPassed ? tr("passed") : tr("FAILED")) << QStringLiteral(": ")
                   << check.m_sSlot;
@@ -659,14 +744,19 @@ int CCliTool::migrate(const QStringList& arguments)
                                {QStringLiteral("widget"), item.m_sWidget},
                                {QStringLiteral("status"), CMigration::statusName(item.m_status)}};
             if (item.m_status != CMigration::Added)
-                object.insert(QStringLiteral("value"), item.m_sValue);
+                object.insert(QStringLiteral("value"), CMigration::shownValue(item, item.m_sValue));
             if (item.m_status != CMigration::Removed)
             {
-                object.insert(QStringLiteral("newValue"), item.m_sNewValue);
-                object.insert(QStringLiteral("newDefault"), item.m_sNewDefault);
+                object.insert(QStringLiteral("newValue"),
+                              CMigration::shownValue(item, item.m_sNewValue));
+                object.insert(QStringLiteral("newDefault"),
+                              CMigration::shownValue(item, item.m_sNewDefault));
             }
             if (item.m_status == CMigration::DefaultChanged)
-                object.insert(QStringLiteral("oldDefault"), item.m_sOldDefault);
+                object.insert(QStringLiteral("oldDefault"),
+                              CMigration::shownValue(item, item.m_sOldDefault));
+            if (item.m_bSecret)
+                object.insert(QStringLiteral("secret"), true);
             if (item.m_status == CMigration::Invalid)
                 object.insert(QStringLiteral("reason"), item.m_sReason);
             properties.append(object);

@@ -28,6 +28,9 @@ QString attribute(const TiXmlElement* element, const char* name)
 }
 } // namespace
 
+const char* const CCustomizationFile::OmittedAttribute = "omitted";
+const char* const CCustomizationFile::OmittedSecret = "secret";
+
 QList<CCustomizationFile::CEntry> CCustomizationFile::ordered(const QList<CEntry>& walkOrder)
 {
     // A multi-map keeps equal names newest first; the file has always listed them so.
@@ -71,7 +74,9 @@ QByteArray CCustomizationFile::text(const QFileInfo& source, const QFileInfo& la
         TiXmlElement* const property = new TiXmlElement("property");
         property->SetAttribute("name", entry.m_sProperty.toUtf8().constData());
         property->SetAttribute("widget", entry.m_sWidget.toUtf8().constData());
-        if (!entry.m_sValue.isEmpty())
+        if (entry.m_bOmitted)
+            property->SetAttribute(OmittedAttribute, OmittedSecret);
+        else if (!entry.m_sValue.isEmpty())
             property->LinkEndChild(new TiXmlText(entry.m_sValue.toUtf8().constData()));
         list->LinkEndChild(property);
     }
@@ -144,6 +149,13 @@ bool CCustomizationFile::read(const QByteArray& bytes, CContents& contents, QStr
         {
             if (QString::fromUtf8(property->Value()) != QLatin1String("property"))
                 continue;
+            // Whatever a left-out secret's element holds besides its mark is no value.
+            if (property->Attribute(OmittedAttribute))
+            {
+                contents.m_lEntries.append(
+                    {attribute(property, "name"), attribute(property, "widget"), QString(), true});
+                continue;
+            }
             const char* value = property->Attribute("value");
             const char* content = property->GetText();
             contents.m_lEntries.append(

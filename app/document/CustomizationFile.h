@@ -19,6 +19,9 @@ public:
         QString m_sProperty;
         QString m_sWidget;
         QString m_sValue;
+        // A secret value left out of the file: written as omitted="secret" with no
+        // value, and to be given again before publishing.
+        bool m_bOmitted = false;
     };
 
     struct CContents
@@ -32,6 +35,10 @@ public:
 
     // Entries in walk order (an object before its children), arranged as the file
     // lists them: by property name; entries of one name in reverse walk order.
+    // The attribute that marks a left-out secret, and its value.
+    static const char* const OmittedAttribute;
+    static const char* const OmittedSecret;
+
     static QList<CEntry> ordered(const QList<CEntry>& walkOrder);
 
     // The file's text. The installer is opened to name its product and version

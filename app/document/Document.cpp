@@ -143,6 +143,7 @@ bool CDocument::load(const QByteArray& definition, QString& error)
     m_lProperties.clear();
     m_lUnbound.clear();
     m_lValidateActions.clear();
+    m_lOmitted.clear();
     TiXmlDocument document;
     if (CXmlDefinitionReader::read(definition, document, error) != 0)
         return false;
@@ -235,6 +236,8 @@ void CDocument::addProperty(TiXmlElement* element, const QString& kind, const QS
     property.m_bHasDefault = element->Attribute("default") != nullptr;
     property.m_sDefault = attribute(element, "default");
     parseBoolean(converted(element, "allowempty"), property.m_bAllowEmpty);
+    if (element->Attribute("secret"))
+        property.m_bSecret = CDocumentProperty::secretAttribute(converted(element, "secret"));
 
     if (kind == QLatin1String("lineedit"))
         property.m_kind = CDocumentProperty::Text;
@@ -370,6 +373,13 @@ void CDocument::apply(const QList<CCustomizationFile::CEntry>& entries)
 {
     for (const CCustomizationFile::CEntry& entry : entries)
     {
+        if (entry.m_bOmitted)
+        {
+            const QPair<QString, QString> key(entry.m_sWidget, entry.m_sProperty);
+            if (!m_lOmitted.contains(key))
+                m_lOmitted.append(key);
+            continue;
+        }
         for (CDocumentProperty& property : m_lProperties)
         {
             if (property.m_sName == entry.m_sWidget && property.m_sProperty == entry.m_sProperty)
@@ -378,13 +388,39 @@ void CDocument::apply(const QList<CCustomizationFile::CEntry>& entries)
     }
 }
 
-QList<CCustomizationFile::CEntry> CDocument::entries(bool onlySet) const
+QList<CCustomizationFile::CEntry> CDocument::entries(bool onlySet, bool withSecrets) const
 {
     QList<CCustomizationFile::CEntry> walkOrder;
     for (const CDocumentProperty& property : m_lProperties)
     {
-        if (!onlySet || property.isSet())
+        if (onlySet && !property.isSet())
+            continue;
+        // A secret still missing stays marked as left out, so that it is asked for
+        // again; an empty one holds nothing worth hiding.
+        const bool omitted =
+            property.isSecret() &&
+            (property.m_sValue.isEmpty() ? !onlySet && isMissing(property) : !withSecrets);
+        if (omitted)
+            walkOrder.append({property.m_sProperty, property.m_sName, QString(), true});
+        else
             walkOrder.append({property.m_sProperty, property.m_sName, property.m_sValue});
     }
     return CCustomizationFile::ordered(walkOrder);
+}
+
+bool CDocument::isMissing(const CDocumentProperty& property) const
+{
+    return property.m_sValue.isEmpty() &&
+           m_lOmitted.contains(qMakePair(property.m_sName, property.m_sProperty));
+}
+
+QList<const CDocumentProperty*> CDocument::missingSecrets() const
+{
+    QList<const CDocumentProperty*> missing;
+    for (const CDocumentProperty& property : m_lProperties)
+    {
+        if (isMissing(property))
+            missing << &property;
+    }
+    return missing;
 }

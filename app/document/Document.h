@@ -5,6 +5,7 @@
 
 #include <QByteArray>
 #include <QList>
+#include <QPair>
 #include <QString>
 #include <QStringList>
 
@@ -46,15 +47,22 @@ public:
     const QList<QByteArray>& validateActions() const { return m_lValidateActions; }
 
     // Applies the values of a customization as the window does: each to the fields
-    // of its widget name and property name; unmatched entries are ignored.
+    // of its widget name and property name; unmatched entries are ignored. Secrets
+    // the customization was saved without are remembered as missing.
     void apply(const QList<CCustomizationFile::CEntry>& entries);
 
     // The entries a customization file or a publish takes, in the window's order.
-    QList<CCustomizationFile::CEntry> entries(bool onlySet) const;
+    // Without withSecrets, secret values are marked left out instead; a secret that
+    // is still missing is always so marked in a file (it has no value to publish).
+    QList<CCustomizationFile::CEntry> entries(bool onlySet, bool withSecrets = true) const;
+    // The secrets a customization was saved without that still have no value, in
+    // the order of the definition.
+    QList<const CDocumentProperty*> missingSecrets() const;
 
 private:
     int walk(TiXmlElement* element, const QString& page, int depth, QString& error);
     bool skipped(TiXmlElement* element) const;
+    bool isMissing(const CDocumentProperty& property) const;
     void addProperty(TiXmlElement* element, const QString& kind, const QString& page,
                      QString& error, int& result);
 
@@ -67,4 +75,6 @@ private:
     // Named fields without a property: actions read and set them too.
     QList<CDocumentProperty> m_lUnbound;
     QList<QByteArray> m_lValidateActions;
+    // (widget name, property name) of the secrets a customization left out.
+    QList<QPair<QString, QString>> m_lOmitted;
 };

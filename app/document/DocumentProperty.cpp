@@ -319,3 +319,21 @@ QString CDocumentProperty::constraint() const
     }
     return QString();
 }
+
+bool CDocumentProperty::nameLooksSecret(const QString& property)
+{
+    static const char* const words[] = {"TOKEN", "PASSWORD", "PASSWD", "SECRET", "APIKEY"};
+    for (const char* word : words)
+    {
+        if (property.contains(QLatin1String(word), Qt::CaseInsensitive))
+            return true;
+    }
+    return false;
+}
+
+bool CDocumentProperty::secretAttribute(const QString& value)
+{
+    const QString lower = value.trimmed().toLower();
+    return !lower.isEmpty() && lower != QLatin1String("0") && lower != QLatin1String("f") &&
+           lower != QLatin1String("false");
+}

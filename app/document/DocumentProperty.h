@@ -33,6 +33,8 @@ public:
     QString m_sDefault;
     bool m_bHasDefault = false;
     bool m_bAllowEmpty = false;
+    // Marked "secret" by its element.
+    bool m_bSecret = false;
     // Choice and Group: the values offered, in order; Mask: the boxes' values.
     QStringList m_lChoices;
     int m_iMinimum = 0;
@@ -54,6 +56,14 @@ public:
     QString initialValue() const;
     // Included when publishing: a value, or allowed to be empty.
     bool isSet() const { return !m_sValue.isEmpty() || m_bAllowEmpty; }
+    // A secret (an enrollment token, a password, a key): marked so, or named so.
+    bool isSecret() const { return m_bSecret || nameLooksSecret(m_sProperty); }
+    // A name that says it holds a secret: TOKEN, PASSWORD, PASSWD, SECRET or APIKEY,
+    // in any letter case, anywhere in the name.
+    static bool nameLooksSecret(const QString& property);
+    // Whether an element's "secret" attribute says yes: anything but an explicit
+    // no counts, so that a misspelt yes does not expose a secret.
+    static bool secretAttribute(const QString& value);
 
 private:
     QString masked(const QString& value) const;

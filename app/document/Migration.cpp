@@ -45,6 +45,7 @@ QList<CMigration::CItem> CMigration::migrate(const CCustomizationFile::CContents
         item.m_sProperty = entry.m_sProperty;
         item.m_sWidget = entry.m_sWidget;
         item.m_sValue = entry.m_sValue;
+        item.m_bSecret = CDocumentProperty::nameLooksSecret(entry.m_sProperty);
         // The window applies a value to every field of its widget and property name.
         QList<CDocumentProperty*> fields;
         for (CDocumentProperty& candidate : target.properties())
@@ -59,7 +60,15 @@ QList<CMigration::CItem> CMigration::migrate(const CCustomizationFile::CContents
             continue;
         }
         CDocumentProperty* const field = fields.first();
+        item.m_bSecret = item.m_bSecret || field->isSecret();
         item.m_sNewDefault = defaultOf(*field);
+        if (entry.m_bOmitted)
+        {
+            // A secret saved without its value stays left out, to be given at publishing.
+            target.apply({entry});
+            items.append(item);
+            continue;
+        }
         const CDocumentProperty* const before =
             fieldIn(previous, entry.m_sProperty, entry.m_sWidget);
         if (before)
@@ -92,6 +101,7 @@ QList<CMigration::CItem> CMigration::migrate(const CCustomizationFile::CContents
         item.m_sWidget = property.m_sName;
         item.m_sNewDefault = defaultOf(property);
         item.m_sNewValue = property.m_sValue;
+        item.m_bSecret = property.isSecret();
         items.append(item);
     }
     return items;
@@ -115,8 +125,18 @@ QString CMigration::statusName(Status status)
     return QString();
 }
 
+QString CMigration::shownValue(const CItem& item, const QString& value)
+{
+    if (!item.m_bSecret)
+        return value;
+    return value.isEmpty() ? tr("not set") : tr("set");
+}
+
 QString CMigration::describe(const CItem& item)
 {
+    // A secret's value reads "set" or "not set", never quoted as if it were one.
+    const auto quoted = [&item](const QString& value)
+    { return item.m_bSecret ? shownValue(item, value) : ::quoted(value); };
     switch (item.m_status)
     {
     case Kept:

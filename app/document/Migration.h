@@ -31,12 +31,16 @@ public:
         QString m_sNewValue;   // the value the new customization holds (empty for Removed)
         QString m_sOldDefault; // when the old definition is known
         QString m_sNewDefault;
-        QString m_sReason; // Invalid: why
+        QString m_sReason;      // Invalid: why
+        bool m_bSecret = false; // its values are reported only as set or not set
     };
 
     // Applies contents to target (the new release's document, fresh from its
     // definition). previous is the release the customization was made for, or null
     // when its installer cannot be opened (then no default change can be told).
+    // A value of item as a report shows it: never a secret's value itself.
+    static QString shownValue(const CItem& item, const QString& value);
+
     static QList<CItem> migrate(const CCustomizationFile::CContents& contents,
                                 const CDocument* previous, CDocument& target);
 

@@ -243,7 +243,10 @@ CPackage* CCopyFileThread::loadPackage(const QFileInfo& file)
 
 void CCopyFileThread::enqueue(CCopyFileThread::FileOperation oper, const QStringList& args)
 {
-    qDebug() << "CCopyFileThread::enqueue()" << oper << args;
+    // The property texts of a flat package hold the administrator's values,
+    // secrets among them: only the files are logged.
+    qDebug() << "CCopyFileThread::enqueue()" << oper
+             << (oper == CopyFlatPackage ? QStringList(args.mid(0, 2)) : args);
     QMutexLocker locker(&m_lock);
     m_lQueue.append(qMakePair(oper, args));
     m_wakeUp.wakeOne();

@@ -1,5 +1,6 @@
 #include "ValidateUrlAction.h"
 
+#include "CheckResults.h"
 #include "ProxyDialog.h"
 #include "ResultWidget.h"
 #include "StatusCodeValidator.h"
@@ -141,6 +142,7 @@ bool CValidateUrlAction::runOnce()
     m_iFailed = 0;
     m_bPromptDeclined = false;
     m_lPending.clear();
+    CCheckResults::begin(m_sTitle);
 
     auto* dialog =
         new QDialog(dialogParent(), Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint);
@@ -233,6 +235,13 @@ bool CValidateUrlAction::runOnce()
         connect(check, &ValidateWebResource::validationFailed, mark, &ResultWidget::onFailure);
         connect(check, &ValidateWebResource::validationFailed, this,
                 &CValidateUrlAction::onFailure);
+        // Kept for the review report.
+        connect(check, &ValidateWebResource::validationSucceeded, this,
+                [resource]
+                { CCheckResults::record(resource.name, resource.url, true, QString()); });
+        connect(check, &ValidateWebResource::validationFailed, this,
+                [resource](const QString& reason)
+                { CCheckResults::record(resource.name, resource.url, false, reason); });
         ++row;
     }
 

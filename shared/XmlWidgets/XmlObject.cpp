@@ -148,6 +148,14 @@ int CXmlObject::parse(TiXmlElement* element, QString& error)
         }
     }
 
+    // Anything but an explicit "no" counts: a misspelt yes must not expose a secret.
+    if (const char* secret = element->Attribute("secret"))
+    {
+        const QString value = convertAttribute(secret).trimmed().toLower();
+        m_bSecret = !value.isEmpty() && value != QLatin1String("0") &&
+                    value != QLatin1String("f") && value != QLatin1String("false");
+    }
+
     for (TiXmlElement* child = element->FirstChildElement(); child;
          child = child->NextSiblingElement())
     {
@@ -288,6 +296,7 @@ void CXmlObject::discardDefinition()
     m_sDefaultValue.clear();
     m_bHasDefault = false;
     m_bAllowEmpty = false;
+    m_bSecret = false;
     m_bChanged = false;
     m_bInitialized = false;
     m_pLoadedXmlDeprecated.reset();

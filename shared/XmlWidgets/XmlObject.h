@@ -80,6 +80,9 @@ public:
     bool isInitialized() const { return m_bInitialized; }
     bool hasDefault() const { return m_bHasDefault; }
     bool allowEmpty() const { return m_bAllowEmpty; }
+    // The element was marked "secret": its value is kept out of logs, reviews and,
+    // unless asked for, customization files.
+    bool isSecret() const { return m_bSecret; }
 
     // Every object of the subtree named exactly name, depth-first, each child
     // before its descendants; the object itself only when it is a root.
@@ -147,6 +150,7 @@ protected:
     bool m_bInitialized = false;
     bool m_bHasDefault = false;
     bool m_bAllowEmpty = false;
+    bool m_bSecret = false;
     std::shared_ptr<CustomWidgetObsoleteException> m_pLoadedXmlDeprecated;
 
 private:

@@ -373,3 +373,128 @@ TEST_F(CliCommandTest, AnInterruptedPublishLeavesNothingBehind)
         EXPECT_EQ(QStringList(), QDir(temporary).entryList(all));
     }
 }
+
+namespace
+{
+const QString kToken = QStringLiteral("AB12CD34EF56GH78");
+const QString kVariable = QStringLiteral("TESSARY_SECRET_SENTINEL_ENROLLMENT_TOKEN");
+
+QByteArray contentsOf(const QString& path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+} // namespace
+
+// A customization saved without its enrollment token: show and check never print a
+// token, publish takes it from the environment or a secrets file (never --set), and
+// without it nothing is written.
+TEST_F(CliCommandTest, SecretsLeftOutAreGivenBackWithoutEverBeingShown)
+{
+    QDir().mkpath(testPath("out"));
+    const QString installer = sample("TessarySample.package");
+    const QString omitted = customizationFor(
+        "omitted.xml", installer,
+        "<property name=\"SENTINEL_ENROLLMENT_TOKEN\" widget=\"EnrollmentToken\" "
+        "omitted=\"secret\"/><property name=\"SENTINEL_SERVER\" widget=\"ServerAddress\">"
+        "console.example</property>");
+    const QString stored = customizationFor(
+        "stored.xml", installer,
+        "<property name=\"SENTINEL_ENROLLMENT_TOKEN\" widget=\"EnrollmentToken\">" +
+            kToken.toUtf8() + "</property>");
+
+    // show and check, in text and JSON, tell whether a secret is set, not what it is.
+    for (const QStringList& arguments :
+         {QStringList{"show", stored}, QStringList{"show", stored, "--json"},
+          QStringList{"check", stored}, QStringList{"check", stored, "--json"}})
+    {
+        SCOPED_TRACE(arguments.join(' ').toStdString());
+        const CCliRun run = runCli(arguments);
+        EXPECT_NE(2, run.m_iStatus) << run.m_sErr.toStdString();
+        EXPECT_FALSE(run.m_sOut.contains(kToken)) << run.m_sOut.toStdString();
+        EXPECT_FALSE(run.m_sErr.contains(kToken)) << run.m_sErr.toStdString();
+    }
+    const QJsonObject shownStored =
+        QJsonDocument::fromJson(runCli({"show", stored, "--json"}).m_sOut.toUtf8()).object();
+    EXPECT_EQ("set",
+              propertyIn(shownStored, "SENTINEL_ENROLLMENT_TOKEN").value("value").toString());
+    EXPECT_TRUE(propertyIn(shownStored, "SENTINEL_ENROLLMENT_TOKEN").value("secret").toBool());
+    EXPECT_EQ(
+        "console.example",
+        propertyIn(
+            QJsonDocument::fromJson(runCli({"show", omitted, "--json"}).m_sOut.toUtf8()).object(),
+            "SENTINEL_SERVER")
+            .value("value")
+            .toString());
+    EXPECT_TRUE(runCli({"show", omitted}).m_sOut.contains("value: not set"));
+
+    // Refused before anything is written: no value given, or given as an argument.
+    const QString output = testPath("out/Sentinel.package");
+    const CCliRun missing = runCli({"publish", omitted, "--output", output});
+    EXPECT_EQ(2, missing.m_iStatus);
+    EXPECT_TRUE(missing.m_sErr.contains("SENTINEL_ENROLLMENT_TOKEN") &&
+                missing.m_sErr.contains(kVariable))
+        << missing.m_sErr.toStdString();
+    const CCliRun argument = runCli(
+        {"publish", omitted, "--output", output, "--set", "SENTINEL_ENROLLMENT_TOKEN=" + kToken});
+    EXPECT_EQ(2, argument.m_iStatus);
+    EXPECT_TRUE(argument.m_sErr.contains(kVariable)) << argument.m_sErr.toStdString();
+    EXPECT_FALSE(argument.m_sErr.contains(kToken)) << argument.m_sErr.toStdString();
+    EXPECT_TRUE(QDir(testPath("out")).isEmpty());
+
+    // From the environment; the published installer carries the value, the debug
+    // log (turned on) does not.
+    const CCliRun fromEnvironment =
+        runCli({"publish", omitted, "--output", output},
+               {{kVariable, kToken}, {"QT_LOGGING_RULES", "*.debug=true"}});
+    ASSERT_EQ(0, fromEnvironment.m_iStatus) << fromEnvironment.m_sErr.toStdString();
+    EXPECT_TRUE(fromEnvironment.m_sErr.contains("CCliSecrets::fill() begin"));
+    EXPECT_FALSE(fromEnvironment.m_sErr.contains(kToken)) << fromEnvironment.m_sErr.toStdString();
+    EXPECT_TRUE(
+        contentsOf(output).contains("export SENTINEL_ENROLLMENT_TOKEN='" + kToken.toUtf8() + "'"));
+    EXPECT_TRUE(contentsOf(output).contains("export SENTINEL_SERVER='console.example'"));
+
+    // From a secrets file, which wins over the environment.
+    const QString secrets =
+        writeFile("secrets.txt", "# tokens\n\nSENTINEL_ENROLLMENT_TOKEN=ZZ99YY88XX77WW66\r\n");
+    const QString second = testPath("out/Second.package");
+    const CCliRun fromFile = runCli(
+        {"publish", omitted, "--output", second, "--secrets-file", secrets}, {{kVariable, kToken}});
+    ASSERT_EQ(0, fromFile.m_iStatus) << fromFile.m_sErr.toStdString();
+    EXPECT_TRUE(contentsOf(second).contains("export SENTINEL_ENROLLMENT_TOKEN='ZZ99YY88XX77WW66'"));
+
+    // An installer published without a customization gets its secret the same way.
+    const QString direct = testPath("out/Direct.package");
+    const CCliRun fromInstaller =
+        runCli({"publish", installer, "--output", direct}, {{kVariable, kToken}});
+    ASSERT_EQ(0, fromInstaller.m_iStatus) << fromInstaller.m_sErr.toStdString();
+    EXPECT_TRUE(
+        contentsOf(direct).contains("export SENTINEL_ENROLLMENT_TOKEN='" + kToken.toUtf8() + "'"));
+
+    // Secrets files that are not plain, small, well-formed lists of secrets.
+    const QString third = testPath("out/Third.package");
+    struct CBad
+    {
+        QString m_sFile;
+        const char* m_pReason;
+    };
+    for (const CBad& bad :
+         {CBad{testPath("out"), "not a regular file"},
+          CBad{writeFile("big.txt", QByteArray(70 * 1024, 'A')), "larger than"},
+          CBad{writeFile("noequals.txt", "SENTINEL_ENROLLMENT_TOKEN\n"), "Line 1"},
+          CBad{writeFile("twice.txt", "SENTINEL_ENROLLMENT_TOKEN=" + kToken.toUtf8() +
+                                          "\nSENTINEL_ENROLLMENT_TOKEN=" + kToken.toUtf8()),
+               "twice"},
+          CBad{writeFile("other.txt", "SENTINEL_SERVER=x.example\n"), "no secret"},
+          CBad{writeFile("unfit.txt", "SENTINEL_ENROLLMENT_TOKEN=short!\n"), "does not fit"},
+          CBad{testPath("absent.txt"), "cannot be read"}})
+    {
+        SCOPED_TRACE(bad.m_sFile.toStdString());
+        const CCliRun refused =
+            runCli({"publish", omitted, "--output", third, "--secrets-file", bad.m_sFile});
+        EXPECT_EQ(2, refused.m_iStatus);
+        EXPECT_TRUE(refused.m_sErr.contains(bad.m_pReason)) << refused.m_sErr.toStdString();
+        EXPECT_FALSE(refused.m_sErr.contains(kToken)) << refused.m_sErr.toStdString();
+        EXPECT_FALSE(QFileInfo::exists(third));
+    }
+}

@@ -76,6 +76,11 @@ private:
                 dialog->selectFile(answer);
             static_cast<QDialog*>(dialog)->accept();
         }
+        else if (modal && modal->objectName() == QLatin1String("ReviewDialog"))
+        {
+            // The review that opens a publish: gone through.
+            static_cast<QDialog*>(modal)->accept();
+        }
     }
     QTimer m_timer;
 };
@@ -430,15 +435,21 @@ TEST_F(CliPublishTest, MigrateReportsEveryKindOfUpstreamChange)
     EXPECT_EQ("/ca.pem", byName["SENTINEL_CA_FILE"].value("value").toString());
     EXPECT_EQ("new", byName["SENTINEL_TENANT"].value("status").toString());
     EXPECT_EQ("main", byName["SENTINEL_TENANT"].value("newDefault").toString());
+    // A secret's values are reported as set, never printed; the file still holds them.
     for (const auto& invalid : {QPair<QString, QString>{"SENTINEL_SCAN_SCHEDULE", "weekly"},
                                 {"SENTINEL_QUARANTINE_DAYS", "90"},
-                                {"SENTINEL_ENROLLMENT_TOKEN", "1234"}})
+                                {"SENTINEL_ENROLLMENT_TOKEN", "set"}})
     {
         const QJsonObject item = byName[invalid.first];
         EXPECT_EQ("invalid", item.value("status").toString()) << invalid.first.toStdString();
         EXPECT_EQ(invalid.second, item.value("newValue").toString()) << invalid.first.toStdString();
         EXPECT_FALSE(item.value("reason").toString().isEmpty());
     }
+
+    EXPECT_TRUE(byName["SENTINEL_ENROLLMENT_TOKEN"].value("secret").toBool());
+    EXPECT_FALSE(migrated.m_sOut.contains("AB12CD34") || migrated.m_sOut.contains("1234"))
+        << migrated.m_sOut.toStdString();
+    EXPECT_TRUE(bytesOf(output).contains(">1234</property>")) << bytesOf(output).toStdString();
 
     // The new customization opens over the new release with the carried values.
     const CCliRun shown = runCli({"show", output, "--json"});
@@ -470,7 +481,9 @@ TEST_F(CliPublishTest, MigrateReportsEveryKindOfUpstreamChange)
     for (const char* expected :
          {"SENTINEL_SERVER_PORT: the default changed from \"8443\" to \"9443\"",
           "SENTINEL_CA_FILE: no longer in the installer", "SENTINEL_TENANT: new in the installer",
-          "SENTINEL_QUARANTINE_DAYS: the value \"200\""})
+          "SENTINEL_QUARANTINE_DAYS: the value \"200\"",
+          "SENTINEL_ENROLLMENT_TOKEN: the value set "})
         EXPECT_TRUE(text.contains(QString::fromUtf8(expected))) << expected;
+    EXPECT_FALSE(text.contains("AB12CD34")) << text.toStdString();
     EXPECT_EQ("90", window.findChild<QSpinBox*>(QStringLiteral("QuarantineDays"))->cleanText());
 }

@@ -7,12 +7,14 @@
 
 namespace AppTest
 {
-CCliRun runCli(const QStringList& arguments)
+CCliRun runCli(const QStringList& arguments, const QMap<QString, QString>& added)
 {
     QProcess process;
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     for (const char* name : {"QT_QPA_PLATFORM", "DISPLAY", "WAYLAND_DISPLAY"})
         environment.remove(QString::fromLatin1(name));
+    for (auto it = added.constBegin(); it != added.constEnd(); ++it)
+        environment.insert(it.key(), it.value());
     process.setProcessEnvironment(environment);
     process.start(QString::fromStdString(TestSupport::binaryDirectory()) +
                       QStringLiteral("/app/tessary-cli"),

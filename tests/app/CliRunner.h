@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QMap>
 #include <QString>
 #include <QStringList>
 
@@ -14,6 +15,8 @@ struct CCliRun
 };
 
 // Runs the built tessary-cli with no display of any kind (no QT_QPA_PLATFORM,
-// DISPLAY or WAYLAND_DISPLAY), at most two minutes.
-CCliRun runCli(const QStringList& arguments);
+// DISPLAY or WAYLAND_DISPLAY), at most two minutes; environment is added to the
+// environment it runs in.
+CCliRun runCli(const QStringList& arguments,
+               const QMap<QString, QString>& environment = QMap<QString, QString>());
 } // namespace AppTest

@@ -104,6 +104,11 @@ private:
                 dialog->selectFile(answer);
             static_cast<QDialog*>(dialog)->accept();
         }
+        else if (modal && modal->objectName() == QLatin1String("ReviewDialog"))
+        {
+            // The review that opens a publish: gone through.
+            static_cast<QDialog*>(modal)->accept();
+        }
         else if (QDialog* other = qobject_cast<QDialog*>(modal); other && m_otherDialog)
             m_otherDialog(other);
     }

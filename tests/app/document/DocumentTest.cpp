@@ -1,4 +1,5 @@
 #include "Document.h"
+#include "Migration.h"
 #include "Publisher.h"
 #include "TestEnvironment.h"
 
@@ -203,4 +204,69 @@ TEST(DocumentTest, PublishingRulesForBundlesAndOutputs)
               CPublisher::replaceOutput(root + "/staging/Missing.pkg", root + "/Out.pkg",
                                         root + "/staging/previous2"));
     EXPECT_TRUE(QFileInfo(root + "/Out.pkg").isDir());
+}
+
+// A secret left out of a saved customization is marked, not stored; reading the
+// file back leaves it missing (whatever the element holds) until it is given, and
+// carrying the file to another release keeps the mark.
+TEST(DocumentTest, SecretsLeftOutOfAFileStayMissingUntilGiven)
+{
+    CDocument document(QStringLiteral("mac"));
+    QString error;
+    ASSERT_TRUE(document.load(kDefinition, error)) << error.toStdString();
+    ASSERT_TRUE(document.findProperty("TOKEN").first()->isSecret());
+    EXPECT_FALSE(document.findProperty("HOST").first()->isSecret());
+    document.findProperty("TOKEN").first()->setValue("ab12");
+    document.findProperty("HOST").first()->setValue("kept.example");
+
+    const QByteArray saved =
+        CCustomizationFile::text(QFileInfo(), QFileInfo(), document.entries(false, false));
+    EXPECT_FALSE(saved.contains("AB12")) << saved.toStdString();
+    EXPECT_TRUE(saved.contains("<property name=\"TOKEN\" widget=\"Token\" omitted=\"secret\" />"))
+        << saved.toStdString();
+    // Stored when asked for, and always handed to a publish.
+    EXPECT_TRUE(CCustomizationFile::text(QFileInfo(), QFileInfo(), document.entries(false))
+                    .contains("AB12"));
+
+    // A hand-edited mark with text still stands for a missing value.
+    QByteArray edited = saved;
+    edited.replace("omitted=\"secret\" />", "omitted=\"secret\">ZZ99</property>");
+    CCustomizationFile::CContents contents;
+    ASSERT_TRUE(CCustomizationFile::read(edited, contents, error)) << error.toStdString();
+    CDocument reopened(QStringLiteral("mac"));
+    ASSERT_TRUE(reopened.load(kDefinition, error));
+    reopened.apply(contents.m_lEntries);
+    EXPECT_EQ("", valueOf(reopened, "TOKEN"));
+    EXPECT_EQ("kept.example", valueOf(reopened, "HOST"));
+    ASSERT_EQ(1, reopened.missingSecrets().size());
+    EXPECT_EQ("TOKEN", reopened.missingSecrets().first()->m_sProperty);
+    // Saved again, even with secrets stored, the missing one keeps its mark.
+    EXPECT_TRUE(CCustomizationFile::text(QFileInfo(), QFileInfo(), reopened.entries(false))
+                    .contains("omitted=\"secret\""));
+
+    CDocument next(QStringLiteral("mac"));
+    ASSERT_TRUE(next.load(kDefinition, error));
+    CMigration::migrate(contents, &reopened, next);
+    EXPECT_EQ(1, next.missingSecrets().size());
+    EXPECT_EQ("kept.example", valueOf(next, "HOST"));
+
+    reopened.findProperty("TOKEN").first()->setValue("CD34");
+    EXPECT_TRUE(reopened.missingSecrets().isEmpty());
+
+    // A stored secret carried forward is reported as set, not by its value.
+    CCustomizationFile::CContents holding;
+    ASSERT_TRUE(CCustomizationFile::read(
+        CCustomizationFile::text(QFileInfo(), QFileInfo(), reopened.entries(false)), holding,
+        error));
+    CDocument later(QStringLiteral("mac"));
+    ASSERT_TRUE(later.load(kDefinition, error));
+    for (const CMigration::CItem& item : CMigration::migrate(holding, &reopened, later))
+    {
+        if (item.m_sProperty == QLatin1String("TOKEN"))
+        {
+            EXPECT_EQ("TOKEN: kept set", CMigration::describe(item));
+            EXPECT_EQ("set", CMigration::shownValue(item, item.m_sNewValue));
+        }
+    }
+    EXPECT_EQ("CD34", valueOf(later, "TOKEN"));
 }

@@ -51,6 +51,11 @@ private:
             m_lMessages.append(box->text());
             box->accept();
         }
+        else if (modal && modal->objectName() == QLatin1String("ReviewDialog"))
+        {
+            // The review that opens every publish: gone through.
+            static_cast<QDialog*>(modal)->accept();
+        }
         else if (modal && modal->objectName() == QLatin1String("progressdialog"))
         {
             QPushButton* close = findButton(modal, "Close");

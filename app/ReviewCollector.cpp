@@ -1,0 +1,165 @@
+#include "ReviewCollector.h"
+
+#include "AdminPage.h"
+#include "CheckResults.h"
+#include "IndexLink.h"
+#include "PageIndex.h"
+#include "PropertyDefaults.h"
+#include "PropertyLabel.h"
+#include "SecretProperty.h"
+
+#include <Package.h>
+#include <Page.h>
+#include <PageHolder.h>
+
+#include <QCoreApplication>
+#include <QDateTime>
+#include <QDir>
+#include <QFileInfo>
+#include <QStack>
+#include <QStandardItemModel>
+
+namespace
+{
+// Reading a large disk image takes seconds, and the review opens every publish:
+// the digest of an unchanged file is read once.
+QString digestOf(const QString& path)
+{
+    static QString s_sKey;
+    static QString s_sDigest;
+    const QFileInfo info(path);
+    if (!info.isFile())
+        return CReviewReport::sha256Of(path);
+    const QString key = path + QLatin1Char('\n') + QString::number(info.size()) +
+                        QLatin1Char('\n') +
+                        QString::number(info.lastModified().toMSecsSinceEpoch());
+    if (key != s_sKey || s_sDigest.isEmpty())
+    {
+        s_sDigest = CReviewReport::sha256Of(path);
+        s_sKey = key;
+    }
+    return s_sDigest;
+}
+} // namespace
+
+QString CReviewCollector::secretPlaceholder()
+{
+    return QStringLiteral("********");
+}
+
+QList<CPage*> CReviewCollector::pagesInIndexOrder(const CPageIndex* index,
+                                                  const CPageHolder* holder)
+{
+    QList<CPage*> pages;
+    if (index)
+    {
+        // Rows in the order they are shown: each before its children.
+        QStack<QStandardItem*> pending;
+        QStandardItem* const root = index->indexModel()->invisibleRootItem();
+        for (int i = root->rowCount() - 1; i >= 0; --i)
+            pending.push(root->child(i));
+        while (!pending.isEmpty())
+        {
+            QStandardItem* const item = pending.pop();
+            if (!item)
+                continue;
+            const CIndexLink* const link = CIndexLink::fromItem(item);
+            if (link && link->page() && !pages.contains(link->page()))
+                pages.append(link->page());
+            for (int i = item->rowCount() - 1; i >= 0; --i)
+                pending.push(item->child(i));
+        }
+    }
+    if (holder)
+    {
+        for (int i = 0; i < holder->count(); ++i)
+        {
+            CPage* const page = qobject_cast<CPage*>(holder->QStackedWidget::widget(i));
+            if (page && !pages.contains(page))
+                pages.append(page);
+        }
+    }
+    return pages;
+}
+
+QList<CXmlObject*> CReviewCollector::propertiesOn(const CPage* page)
+{
+    QList<CXmlObject*> found;
+    if (!page)
+        return found;
+    QStack<const CXmlObject*> pending;
+    pending.push(page);
+    while (!pending.isEmpty())
+    {
+        const CXmlObject* const object = pending.pop();
+        if (!object->property().isEmpty() && !object->name().isEmpty())
+            found.append(const_cast<CXmlObject*>(object));
+        const QList<CXmlObject*>& children = object->childObjects();
+        for (int i = children.size() - 1; i >= 0; --i)
+            pending.push(children.at(i));
+    }
+    return found;
+}
+
+CPropertyText::Properties CReviewCollector::shownProperties(const CAdminPage* window)
+{
+    CPropertyText::Properties properties;
+    const QMultiMap<QString, CXmlObject*> set = window->collectProperties(true);
+    for (auto it = set.constBegin(); it != set.constEnd(); ++it)
+    {
+        if (CPropertyText::isPublished(it.key()))
+            properties.append(qMakePair(it.key(), CSecretProperty::isSecret(it.value())
+                                                      ? secretPlaceholder()
+                                                      : it.value()->getValue()));
+    }
+    return properties;
+}
+
+CReviewReport CReviewCollector::collect(CAdminPage* window, const CPropertyDefaults& defaults,
+                                        QList<CRow>* rows)
+{
+    CReviewReport report;
+    if (CPackage* const package = window->currentPackage())
+    {
+        report.m_sProduct = package->product();
+        report.m_sVersion = QString::fromStdWString(package->version().toString());
+    }
+    const QString source = window->sourcePackageFile().absoluteFilePath();
+    if (!window->sourcePackageFile().filePath().isEmpty())
+    {
+        report.m_sSourcePath = QDir::toNativeSeparators(source);
+        report.m_sSourceDigest = digestOf(source);
+    }
+    report.m_sDate = QDateTime::currentDateTimeUtc().toString(Qt::ISODate);
+
+    const QString empty = QCoreApplication::translate("CReviewCollector", "(empty)");
+    auto shown = [&](const CXmlObject* object, const QString& value)
+    {
+        if (CSecretProperty::isSecret(object))
+            return CSecretProperty::shownValue(value);
+        return value.isEmpty() ? empty : value;
+    };
+    const QList<CPage*> pages = pagesInIndexOrder(window->pageIndex(), window->pageHolder());
+    for (CPage* page : pages)
+    {
+        for (CXmlObject* object : propertiesOn(page))
+        {
+            if (!defaults.differs(object))
+                continue;
+            CReviewReport::CEntry entry;
+            entry.m_sPage = page->windowTitle().isEmpty() ? page->name() : page->windowTitle();
+            entry.m_sLabel = CPropertyLabel::of(object);
+            entry.m_sProperty = object->property();
+            entry.m_sDefault = shown(object, defaults.defaultOf(object));
+            entry.m_sValue = shown(object, object->getValue());
+            report.m_lEntries.append(entry);
+            if (rows)
+                rows->append({page, object});
+        }
+    }
+    const CPropertyText::Properties properties = shownProperties(window);
+    report.m_sShellText = CPropertyText::shellText(properties);
+    report.m_sJavaScriptText = CPropertyText::javaScriptText(properties);
+    report.m_lCheckResults = CCheckResults::lines();
+    return report;
+}

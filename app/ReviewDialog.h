@@ -1,0 +1,51 @@
+#pragma once
+
+#include "ReviewCollector.h"
+#include "ReviewReport.h"
+
+#include <QDialog>
+
+class CAdminPage;
+class CPropertyDefaults;
+class QCheckBox;
+class QPlainTextEdit;
+class QTreeWidget;
+class QTreeWidgetItem;
+
+// Shows what the open customization changes: every property that differs from its
+// default, page by page, and the property texts publishing writes. A row takes the
+// window to its page and field. Before a publish it asks to continue, and can be
+// told not to show itself there again.
+class CReviewDialog : public QDialog
+{
+    Q_OBJECT
+
+public:
+    CReviewDialog(CAdminPage* window, const CPropertyDefaults& defaults, bool beforePublish);
+
+    const CReviewReport& report() const { return m_report; }
+    QTreeWidget* table() const { return m_pTable; }
+
+    // Whether publishing shows the review first (the administrator's setting).
+    static bool shownBeforePublish();
+    static void setShownBeforePublish(bool shown);
+    // The review as the first step of a publish: true to go on.
+    static bool reviewBeforePublish(CAdminPage* window, const CPropertyDefaults& defaults);
+
+public slots:
+    // Asks for a file and writes the report there.
+    void exportHtml();
+    void exportText();
+
+private slots:
+    void showRow(QTreeWidgetItem* item);
+
+private:
+    void exportReport(bool html);
+
+    CAdminPage* m_pWindow;
+    CReviewReport m_report;
+    QList<CReviewCollector::CRow> m_lRows;
+    QTreeWidget* m_pTable = nullptr;
+    QCheckBox* m_pDontShowAgain = nullptr;
+};

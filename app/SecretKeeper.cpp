@@ -1,0 +1,78 @@
+#include "SecretKeeper.h"
+
+#include "SecretProperty.h"
+
+#include <XmlObject.h>
+
+#include <QStack>
+
+namespace
+{
+// Pre-order, without recursion: trees come from untrusted definitions.
+template <typename Visit> void walk(const CXmlObject* tree, Visit visit)
+{
+    QStack<const CXmlObject*> pending;
+    pending.push(tree);
+    while (!pending.isEmpty())
+    {
+        const CXmlObject* const object = pending.pop();
+        visit(object);
+        const QList<CXmlObject*>& children = object->childObjects();
+        for (int i = children.size() - 1; i >= 0; --i)
+            pending.push(children.at(i));
+    }
+}
+} // namespace
+
+void CSecretKeeper::reset()
+{
+    m_bStoreSecrets = false;
+    m_lOmitted.clear();
+}
+
+bool CSecretKeeper::omitOnSave(const CXmlObject* object, bool storeSecrets)
+{
+    // An empty secret holds nothing worth hiding and needs no asking for later.
+    return !storeSecrets && CSecretProperty::isSecret(object) && !object->getValue().isEmpty();
+}
+
+void CSecretKeeper::noteLoaded(const QList<CCustomizationFile::CEntry>& entries,
+                               const CXmlObject* tree, bool adoptStoreChoice)
+{
+    if (!tree)
+        return;
+    bool holdsSecrets = false;
+    for (const CCustomizationFile::CEntry& entry : entries)
+    {
+        if (entry.m_bOmitted)
+        {
+            const QPair<QString, QString> key(entry.m_sWidget, entry.m_sProperty);
+            if (!m_lOmitted.contains(key))
+                m_lOmitted.append(key);
+            continue;
+        }
+        if (entry.m_sValue.isEmpty())
+            continue;
+        for (const CXmlObject* object : tree->findNamedObjects(entry.m_sWidget))
+            holdsSecrets = holdsSecrets || (object->property() == entry.m_sProperty &&
+                                            CSecretProperty::isSecret(object));
+    }
+    if (adoptStoreChoice)
+        m_bStoreSecrets = holdsSecrets;
+}
+
+QList<CXmlObject*> CSecretKeeper::missing(const CXmlObject* tree) const
+{
+    QList<CXmlObject*> found;
+    if (m_lOmitted.isEmpty() || !tree)
+        return found;
+    walk(tree,
+         [&](const CXmlObject* object)
+         {
+             if (!object->property().isEmpty() &&
+                 m_lOmitted.contains(qMakePair(object->name(), object->property())) &&
+                 object->getValue().isEmpty())
+                 found.append(const_cast<CXmlObject*>(object));
+         });
+    return found;
+}

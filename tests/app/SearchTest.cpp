@@ -1,0 +1,123 @@
+#include "AppTestSupport.h"
+
+#include "AdminPage.h"
+#include "IndexLink.h"
+#include "PageIndex.h"
+#include "PageSearch.h"
+
+#include <Page.h>
+#include <PageHolder.h>
+
+#include <QAbstractButton>
+#include <QLineEdit>
+#include <QSpinBox>
+#include <QStandardItemModel>
+#include <QTest>
+
+using namespace AppTest;
+
+// Readable failures for Qt strings.
+inline void PrintTo(const QString& text, std::ostream* stream)
+{
+    *stream << '"' << text.toStdString() << '"';
+}
+
+namespace
+{
+// The titles of the index rows that are not hidden, in the order shown.
+QStringList visibleRows(CAdminPage& window)
+{
+    QStringList titles;
+    CPageIndex* const index = window.pageIndex();
+    QStandardItem* const root = index->indexModel()->invisibleRootItem();
+    QList<QStandardItem*> pending{root};
+    while (!pending.isEmpty())
+    {
+        QStandardItem* const item = pending.takeFirst();
+        if (item != root)
+            titles << item->text();
+        QList<QStandardItem*> children;
+        for (int row = 0; row < item->rowCount(); ++row)
+        {
+            if (!index->isRowHidden(row, item->index()))
+                children << item->child(row);
+        }
+        pending = children + pending;
+    }
+    return titles;
+}
+
+QString shownPage(CAdminPage& window)
+{
+    const CPage* const page = qobject_cast<CPage*>(window.pageHolder()->currentWidget());
+    return page ? page->name() : QString();
+}
+
+bool marked(QWidget* widget)
+{
+    return widget && widget->property("searchMatch").toBool();
+}
+} // namespace
+
+class SearchTest : public AppFixture
+{
+};
+
+TEST_F(SearchTest, FiltersTheSamplesPagesAndMarksWhatMatches)
+{
+    CModalAnswerer answerer;
+    CAdminPage window(sample("TessarySample.pkg"), QStringList());
+    window.show();
+    QApplication::setActiveWindow(&window);
+    window.activateWindow();
+    ASSERT_TRUE(waitFor([&] { return QApplication::activeWindow() == &window; }, 2000));
+    CPageSearch* const search = window.findChild<CPageSearch*>(QStringLiteral("pageSearch"));
+    ASSERT_TRUE(search);
+    const QStringList everything = visibleRows(window);
+    EXPECT_EQ(
+        QStringList({"Welcome", "Deployment", "Management Server", "Installation", "Protection",
+                     "Scanning", "Updates", "Network and Service", "Proxy", "Review"}),
+        everything);
+
+    // Ctrl+F from a field on the page.
+    QLineEdit* const server = window.findChild<QLineEdit*>(QStringLiteral("ServerAddress"));
+    ASSERT_TRUE(server);
+    server->setFocus();
+    QTest::keyClick(server, Qt::Key_F, Qt::ControlModifier);
+    EXPECT_TRUE(search->hasFocus());
+
+    // Captions and page titles, in any case: the shown page follows.
+    QTest::keyClicks(search, QStringLiteral("proxy"));
+    EXPECT_EQ(QStringList({"Network and Service", "Proxy"}), visibleRows(window));
+    EXPECT_EQ(QStringLiteral("ProxyPage"), shownPage(window));
+    EXPECT_TRUE(marked(window.findChild<QAbstractButton*>(QStringLiteral("ProxySystem"))));
+    EXPECT_TRUE(marked(window.findChild<QAbstractButton*>(QStringLiteral("ProxyAuth"))));
+    // By property name only.
+    EXPECT_TRUE(marked(window.findChild<QLineEdit*>(QStringLiteral("ProxyHost"))));
+    EXPECT_FALSE(marked(window.findChild<QAbstractButton*>(QStringLiteral("ProxyNone"))));
+
+    // A property name that no caption shows; combo box entries.
+    search->setText(QStringLiteral("scan_cpu"));
+    EXPECT_EQ(QStringList({"Protection", "Scanning"}), visibleRows(window));
+    EXPECT_EQ(QStringLiteral("ScanPage"), shownPage(window));
+    EXPECT_TRUE(marked(window.findChild<QSpinBox*>(QStringLiteral("CpuLimit"))));
+    EXPECT_FALSE(marked(window.findChild<QLineEdit*>(QStringLiteral("ProxyHost"))));
+    search->setText(QStringLiteral("Early access"));
+    EXPECT_EQ(QStringList({"Protection", "Updates"}), visibleRows(window));
+    EXPECT_EQ(QStringLiteral("UpdatePage"), shownPage(window));
+    // The keys move among the pages the index still shows, around the end.
+    QTest::keyClick(window.pageIndex(), Qt::Key_Down);
+    EXPECT_EQ(QStringLiteral("ProtectionPage"), shownPage(window));
+    QTest::keyClick(window.pageIndex(), Qt::Key_Up);
+    EXPECT_EQ(QStringLiteral("UpdatePage"), shownPage(window));
+    search->setText(QStringLiteral("no such setting"));
+    EXPECT_TRUE(visibleRows(window).isEmpty());
+
+    // Escape brings every page back and unmarks the widgets.
+    search->setText(QStringLiteral("proxy"));
+    QTest::keyClick(search, Qt::Key_Escape);
+    EXPECT_TRUE(search->text().isEmpty());
+    EXPECT_EQ(everything, visibleRows(window));
+    EXPECT_FALSE(marked(window.findChild<QLineEdit*>(QStringLiteral("ProxyHost"))));
+    EXPECT_TRUE(answerer.m_lTexts.isEmpty()) << answerer.m_lTexts.join('\n').toStdString();
+}

@@ -1,0 +1,232 @@
+#include "AppTestSupport.h"
+#include "ModalDriver.h"
+
+#include "AdminPage.h"
+#include "SecretProperty.h"
+#include "TestEnvironment.h"
+
+#include <QAction>
+#include <QCheckBox>
+#include <QFile>
+#include <QMutex>
+#include <QMutexLocker>
+#include <XmlObject.h>
+
+using namespace AppTest;
+
+namespace
+{
+QMutex g_logLock;
+QStringList g_log;
+
+void keepMessage(QtMsgType, const QMessageLogContext&, const QString& text)
+{
+    QMutexLocker locker(&g_logLock);
+    g_log.append(text);
+}
+
+// Everything the program writes to its debug log while it lives.
+class CLogCapture
+{
+public:
+    CLogCapture() : m_previous(qInstallMessageHandler(keepMessage)) {}
+    ~CLogCapture() { qInstallMessageHandler(m_previous); }
+    QString text() const
+    {
+        QMutexLocker locker(&g_logLock);
+        return g_log.join(QLatin1Char('\n'));
+    }
+
+private:
+    QtMessageHandler m_previous;
+};
+
+QByteArray bytesOf(const QString& path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+QString shellQuoted(const QString& path)
+{
+    QString text = path;
+    text.replace(QLatin1Char('\''), QLatin1String("'\\''"));
+    return QLatin1Char('\'') + text + QLatin1Char('\'');
+}
+
+const QString kToken = QStringLiteral("S3CR3TT0K3N4UTHX");
+} // namespace
+
+class SecretTest : public AppFixture
+{
+};
+
+TEST_F(SecretTest, SecretsAreKnownByNameOrByTheirElement)
+{
+    for (const char* name :
+         {"SENTINEL_ENROLLMENT_TOKEN", "proxy_password", "DB_PASSWD", "ClientSecret", "X_ApiKey"})
+        EXPECT_TRUE(CSecretProperty::nameLooksSecret(QLatin1String(name))) << name;
+    for (const char* name : {"SENTINEL_SERVER", "PASS", "API_KEY", "TOKE"})
+        EXPECT_FALSE(CSecretProperty::nameLooksSecret(QLatin1String(name))) << name;
+    EXPECT_EQ(QStringLiteral("set"), CSecretProperty::shownValue(QStringLiteral("x")));
+    EXPECT_EQ(QStringLiteral("not set"), CSecretProperty::shownValue(QString()));
+
+    const QString definition =
+        writeFile("secret/Definition.xml",
+                  "<AdminConfig version=\"1.8\" title=\"Secrets\"><pageholder><page name=\"P\" "
+                  "title=\"P\" layout=\"vertical\">"
+                  "<lineedit name=\"Marked\" property=\"HOST_KEY\" secret=\"1\"/>"
+                  "<lineedit name=\"Typo\" property=\"HOST_KEY2\" secret=\"yes please\"/>"
+                  "<lineedit name=\"Unmarked\" property=\"HOST_NAME\" secret=\"0\"/>"
+                  "<lineedit name=\"Named\" property=\"Proxy_Password\"/>"
+                  "</page></pageholder></AdminConfig>");
+    CModalAnswerer answerer;
+    CAdminPage window(definition, QStringList());
+    ASSERT_TRUE(answerer.m_lTexts.isEmpty()) << answerer.m_lTexts.join('\n').toStdString();
+    for (const char* name : {"Marked", "Typo", "Named"})
+    {
+        QLineEdit* const field = window.findChild<QLineEdit*>(QLatin1String(name));
+        ASSERT_TRUE(field) << name;
+        EXPECT_EQ(QLineEdit::Password, field->echoMode()) << name;
+        QAction* const toggle = field->findChild<QAction*>(QStringLiteral("showSecret"));
+        ASSERT_TRUE(toggle) << name;
+        toggle->trigger();
+        EXPECT_EQ(QLineEdit::Normal, field->echoMode()) << name;
+        toggle->trigger();
+        EXPECT_EQ(QLineEdit::Password, field->echoMode()) << name;
+    }
+    QLineEdit* const plain = window.findChild<QLineEdit*>(QStringLiteral("Unmarked"));
+    ASSERT_TRUE(plain);
+    EXPECT_EQ(QLineEdit::Normal, plain->echoMode());
+    EXPECT_FALSE(plain->findChild<QAction*>(QStringLiteral("showSecret")));
+}
+
+TEST_F(SecretTest, SavedFilesAndTheLogLackSecretsWhichPublishingAsksForAndShips)
+{
+    CLogCapture log;
+    CModalDriver driver;
+    const QString settings = testPath("custom/settings.xml");
+    const QString kept = testPath("custom/kept.xml");
+    QDir().mkpath(testPath("custom"));
+    QDir().mkpath(testPath("out"));
+    {
+        CAdminPage window(sample("TessarySample.pkg"), QStringList());
+        QLineEdit* const token = window.findChild<QLineEdit*>(QStringLiteral("EnrollmentToken"));
+        QLineEdit* const server = window.findChild<QLineEdit*>(QStringLiteral("ServerAddress"));
+        ASSERT_TRUE(token && server);
+        EXPECT_EQ(QLineEdit::Password, token->echoMode());
+        server->setText(QStringLiteral("console.example.org"));
+        token->setText(kToken);
+        ASSERT_EQ(kToken, token->text());
+
+        driver.m_lFileAnswers << settings;
+        window.saveAs();
+        const QByteArray saved = bytesOf(settings);
+        EXPECT_TRUE(saved.contains("console.example.org")) << saved.toStdString();
+        EXPECT_FALSE(saved.contains(kToken.toUtf8())) << saved.toStdString();
+        EXPECT_TRUE(saved.contains("<property name=\"SENTINEL_ENROLLMENT_TOKEN\" "
+                                   "widget=\"EnrollmentToken\" omitted=\"secret\" />"))
+            << saved.toStdString();
+
+        // Ticked in the dialog, the file keeps them, and so does a later plain Save.
+        driver.m_beforeFileAnswer = [](QFileDialog* dialog)
+        {
+            if (QCheckBox* box = dialog->findChild<QCheckBox*>(QStringLiteral("storeSecrets")))
+                box->setChecked(true);
+        };
+        driver.m_lFileAnswers << kept;
+        window.saveAs();
+        driver.m_beforeFileAnswer = nullptr;
+        EXPECT_TRUE(bytesOf(kept).contains(kToken.toUtf8()))
+            << bytesOf(kept).toStdString() << driver.m_lTexts.join(QLatin1Char('\n')).toStdString();
+    }
+    {
+        CAdminPage window(kept, QStringList());
+        EXPECT_EQ(kToken, window.findChild<QLineEdit*>(QStringLiteral("EnrollmentToken"))->text());
+        window.findChild<QLineEdit*>(QStringLiteral("ServerAddress"))
+            ->setText(QStringLiteral("other.example.org"));
+        window.save();
+        EXPECT_TRUE(bytesOf(kept).contains("other.example.org"));
+        EXPECT_TRUE(bytesOf(kept).contains(kToken.toUtf8()))
+            << bytesOf(kept).toStdString() << driver.m_lTexts.join(QLatin1Char('\n')).toStdString();
+    }
+
+    CAdminPage window(settings, QStringList());
+    QLineEdit* const token = window.findChild<QLineEdit*>(QStringLiteral("EnrollmentToken"));
+    ASSERT_TRUE(token);
+    EXPECT_TRUE(token->text().isEmpty());
+    // Saved again while the secret is still missing, the file goes on marking it.
+    window.findChild<QLineEdit*>(QStringLiteral("ServerAddress"))
+        ->setText(QStringLiteral("third.example.org"));
+    window.save();
+    EXPECT_TRUE(bytesOf(settings).contains("third.example.org"));
+    EXPECT_TRUE(bytesOf(settings).contains("omitted=\"secret\""))
+        << bytesOf(settings).toStdString();
+
+    // Canceling the question publishes nothing.
+    int asked = 0;
+    const CModalDriver::Handler review = [](QDialog* dialog)
+    {
+        if (dialog->objectName() != QLatin1String("ReviewDialog"))
+            return false;
+        dialog->accept();
+        return true;
+    };
+    driver.m_lHandlers << review
+                       << [&](QDialog* dialog)
+    {
+        if (dialog->objectName() != QLatin1String("SecretPromptDialog"))
+            return false;
+        ++asked;
+        dialog->reject();
+        return true;
+    };
+    const QString output = testPath("out/Published.pkg");
+    driver.m_lFileAnswers << output;
+    window.publish();
+    EXPECT_EQ(1, asked);
+    EXPECT_EQ(QStringList{output}, driver.m_lFileAnswers);
+    EXPECT_FALSE(QFileInfo::exists(output));
+
+    driver.m_lHandlers.clear();
+    driver.m_lHandlers << review
+                       << [&](QDialog* dialog)
+    {
+        if (dialog->objectName() != QLatin1String("SecretPromptDialog"))
+            return false;
+        ++asked;
+        QLineEdit* const field =
+            dialog->findChild<QLineEdit*>(QStringLiteral("SENTINEL_ENROLLMENT_TOKEN"));
+        EXPECT_TRUE(field);
+        if (field)
+        {
+            EXPECT_EQ(QLineEdit::Password, field->echoMode());
+            field->setText(kToken);
+        }
+        dialog->accept();
+        return true;
+    };
+    window.publish();
+    EXPECT_EQ(2, asked);
+    ASSERT_TRUE(waitFor(
+        [&]
+        {
+            return driver.m_lTexts.contains(
+                QStringLiteral("Tessary successfully generated the installation package."));
+        }))
+        << driver.m_lTexts.join('\n').toStdString();
+    EXPECT_EQ(kToken, token->text());
+
+    const QString expanded = testPath("out/expanded");
+    std::string result;
+    const QString expand = "pkgutil --expand " + shellQuoted(output) + " " + shellQuoted(expanded);
+    ASSERT_EQ(0, TestSupport::runCommand(expand.toStdString(), &result)) << result;
+    EXPECT_TRUE(bytesOf(expanded + "/Scripts/properties")
+                    .contains("export SENTINEL_ENROLLMENT_TOKEN='" + kToken.toUtf8() + "'\n"));
+    EXPECT_TRUE(bytesOf(expanded + "/Distribution").contains(kToken.toUtf8()));
+
+    EXPECT_TRUE(driver.m_lUnhandled.isEmpty()) << driver.m_lUnhandled.join(',').toStdString();
+    const QString logged = log.text();
+    EXPECT_TRUE(logged.contains("CCopyFileThread::enqueue()")) << "nothing was logged";
+    EXPECT_FALSE(logged.contains(kToken)) << logged.toStdString();
+}

@@ -233,10 +233,15 @@ TEST_F(Worker, CancelStopsALargeCopyAndLaterOperationsRunNormally)
         for (int f = 0; f < 3; ++f)
             writeFile(src + QStringLiteral("/d%1/f%2").arg(d).arg(f), megabyte);
     std::atomic<bool> first{true};
+    std::atomic<bool> queued{false};
     QObject::connect(
         &worker, &CCopyFileThread::copyFinished, &worker,
-        [this, &first](const QFileInfo&, const QFileInfo&)
+        [this, &first, &queued](const QFileInfo&, const QFileInfo&)
         {
+            // The worker waits for the test to queue its second operation, so that
+            // the cancellation always comes after it, however the threads are run.
+            while (first && !queued)
+                QThread::msleep(1);
             if (first)
                 worker.cancel();
             first = false;
@@ -245,6 +250,7 @@ TEST_F(Worker, CancelStopsALargeCopyAndLaterOperationsRunNormally)
     worker.copyDirectory(src, dst, {});
     // Queued before the cancellation, so dropped by it.
     worker.copyFile(src + QStringLiteral("/d0/f0"), testDir() + QStringLiteral("/dropped"));
+    queued = true;
     while (first)
         QThread::msleep(1);
     drain();

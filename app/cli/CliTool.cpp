@@ -310,6 +310,25 @@ bool CCliTool::applySettings(CCliDocument& document, const QStringList& settings
     return true;
 }
 
+bool CCliTool::openDocument(const COptions& options, CCliDocument& document, QString& error)
+{
+    QStringList flags;
+    for (const QString& option : options.values(QStringLiteral("option")))
+        flags << option.toLower();
+    return document.open(options.m_lPlain.first(), options.value(QStringLiteral("installer")),
+                         flags, error);
+}
+
+bool CCliTool::applyValues(const COptions& options, CCliDocument& document, CCliSecrets& secrets,
+                           QString& error)
+{
+    if (!applySettings(document, options.values(QStringLiteral("set")), error))
+        return false;
+    const QString secretsFile = options.value(QStringLiteral("secrets-file"));
+    return (secretsFile.isEmpty() || secrets.readFile(secretsFile, error)) &&
+           secrets.fill(document.document(), error);
+}
+
 int CCliTool::show(const QStringList& arguments)
 {
     COptions options;
@@ -320,11 +339,7 @@ int CCliTool::show(const QStringList& arguments)
     if (options.m_lPlain.size() != 1)
         return fail(UsageError, tr("show needs one installer or customization."));
     CCliDocument document;
-    QStringList flags;
-    for (const QString& option : options.values(QStringLiteral("option")))
-        flags << option.toLower();
-    if (!document.open(options.m_lPlain.first(), options.value(QStringLiteral("installer")), flags,
-                       error))
+    if (!openDocument(options, document, error))
         return fail(UsageError, error);
     if (interrupted())
         return Failure;
@@ -508,21 +523,13 @@ int CCliTool::publish(const QStringList& arguments)
     if (output.isEmpty())
         return fail(UsageError, tr("publish needs --output PATH."));
     CCliDocument document;
-    QStringList flags;
-    for (const QString& option : options.values(QStringLiteral("option")))
-        flags << option.toLower();
-    if (!document.open(options.m_lPlain.first(), options.value(QStringLiteral("installer")), flags,
-                       error))
+    if (!openDocument(options, document, error))
         return fail(UsageError, error);
     if (interrupted())
         return Failure;
-    if (!applySettings(document, options.values(QStringLiteral("set")), error))
-        return fail(UsageError, error);
     // A customization saved without its secrets gets them back: installers need them.
     CCliSecrets secrets;
-    const QString secretsFile = options.value(QStringLiteral("secrets-file"));
-    if ((!secretsFile.isEmpty() && !secrets.readFile(secretsFile, error)) ||
-        !secrets.fill(document.document(), error))
+    if (!applyValues(options, document, secrets, error))
         return fail(UsageError, error);
     if (!secrets.missing().isEmpty())
     {
@@ -585,21 +592,13 @@ int CCliTool::check(const QStringList& arguments)
         timeoutMs = seconds * 1000;
     }
     CCliDocument document;
-    QStringList flags;
-    for (const QString& option : options.values(QStringLiteral("option")))
-        flags << option.toLower();
-    if (!document.open(options.m_lPlain.first(), options.value(QStringLiteral("installer")), flags,
-                       error))
+    if (!openDocument(options, document, error))
         return fail(UsageError, error);
     if (interrupted())
         return Failure;
-    if (!applySettings(document, options.values(QStringLiteral("set")), error))
-        return fail(UsageError, error);
     // The checks see the secrets a publish would have; one still missing stays empty.
     CCliSecrets secrets;
-    const QString secretsFile = options.value(QStringLiteral("secrets-file"));
-    if ((!secretsFile.isEmpty() && !secrets.readFile(secretsFile, error)) ||
-        !secrets.fill(document.document(), error))
+    if (!applyValues(options, document, secrets, error))
         return fail(UsageError, error);
 
     CValidationRun run(document.document(), timeoutMs);

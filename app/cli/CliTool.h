@@ -9,6 +9,7 @@
 #include <csignal>
 
 class CCliDocument;
+class CCliSecrets;
 
 // tessary-cli: shows, checks, publishes and carries forward customizations
 // without a window. run() returns the exit status: 0 done (or every check passed),
@@ -63,6 +64,12 @@ private:
                                 QString& error);
     // Applies --set NAME=VALUE; false with the reason in error.
     static bool applySettings(CCliDocument& document, const QStringList& settings, QString& error);
+    // Opens the installer or customization the command names, with --installer and
+    // the start-up options of --option; false with the reason in error.
+    static bool openDocument(const COptions& options, CCliDocument& document, QString& error);
+    // Applies --set, then the secrets of --secrets-file or the environment.
+    static bool applyValues(const COptions& options, CCliDocument& document, CCliSecrets& secrets,
+                            QString& error);
     void progress(qint64 current, qint64 total);
 
     QTextStream& m_out;

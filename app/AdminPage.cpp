@@ -2,7 +2,6 @@
 #include "OverrideCursor.h"
 
 #include "AboutDialog.h"
-#include "CheckResults.h"
 #include "CustomWidgetFactory.h"
 #include "IndexLink.h"
 #include "OpenFileDialog.h"
@@ -14,24 +13,25 @@
 #include "SecretFields.h"
 #include "SecretPromptDialog.h"
 #include "WelcomePage.h"
+#include "app/validation/CheckResults.h"
 
-#include "CustomizationFile.h"
-#include "Document.h"
-#include "Migration.h"
-#include "Publisher.h"
+#include "app/document/CustomizationFile.h"
+#include "app/document/Document.h"
+#include "app/document/Migration.h"
+#include "app/document/Publisher.h"
 
 #include "utils/TinyXmlText.h"
 
-#include <ActionItem.h>
-#include <CopyFileThread.h>
-#include <DmgPackage.h>
-#include <ExecutableFile.h>
-#include <MacFlatPackage.h>
-#include <PackagerThread.h>
-#include <Page.h>
-#include <PageHolder.h>
-#include <XmlDefinitionReader.h>
-#include <XmlPackage.h>
+#include "app/packages/CopyFileThread.h"
+#include "app/packages/DmgPackage.h"
+#include "app/packages/ExecutableFile.h"
+#include "app/packages/MacFlatPackage.h"
+#include "app/packages/PackagerThread.h"
+#include "app/packages/XmlPackage.h"
+#include "shared/XmlWidgets/ActionItem.h"
+#include "shared/XmlWidgets/Page.h"
+#include "shared/XmlWidgets/PageHolder.h"
+#include "shared/XmlWidgets/XmlDefinitionReader.h"
 #include <preference/Preference.h>
 #include <preference/PreferenceBase.h>
 

@@ -1,13 +1,13 @@
 #pragma once
 
-#include "CustomizationFile.h"
 #include "OverrideCursor.h"
 #include "PropertyDefaults.h"
-#include "PropertyText.h"
 #include "SecretKeeper.h"
+#include "app/document/CustomizationFile.h"
+#include "app/document/PropertyText.h"
 
-#include <XmlContainer.h>
-#include <XmlValidator.h>
+#include "shared/XmlWidgets/XmlContainer.h"
+#include "shared/XmlWidgets/XmlValidator.h"
 
 #include <QFileInfo>
 #include <QList>

@@ -1,9 +1,9 @@
 #include "CustomWidgetFactory.h"
 
-#include <ActionItem.h>
-#include <GalleryObsoleteException.h>
+#include "shared/XmlWidgets/ActionItem.h"
+#include "shared/XmlWidgets/GalleryObsoleteException.h"
 
-#include <ValidateUrlAction.h>
+#include "app/validation/ValidateUrlAction.h"
 
 CCustomWidgetFactory::CCustomWidgetFactory(QObject* parent) : CWidgetFactory(parent) {}
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include <WidgetFactory.h>
+#include "shared/XmlWidgets/WidgetFactory.h"
 
 // The application's element names on top of the framework's: the web-check
 // action "validateurl", and "galleryaction", which only older tool versions

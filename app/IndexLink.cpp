@@ -1,6 +1,6 @@
 #include "IndexLink.h"
 
-#include <Page.h>
+#include "shared/XmlWidgets/Page.h"
 
 #include <QCoreApplication>
 #include <QFont>

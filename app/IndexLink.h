@@ -1,6 +1,6 @@
 #pragma once
 
-#include <XmlContainer.h>
+#include "shared/XmlWidgets/XmlContainer.h"
 
 #include <QMetaType>
 #include <QStandardItem>

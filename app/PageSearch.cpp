@@ -6,8 +6,8 @@
 #include "PropertyLabel.h"
 #include "ReviewCollector.h"
 
-#include <Page.h>
-#include <PageHolder.h>
+#include "shared/XmlWidgets/Page.h"
+#include "shared/XmlWidgets/PageHolder.h"
 
 #include <QAbstractButton>
 #include <QComboBox>

@@ -1,6 +1,6 @@
 #include "PropertyDefaults.h"
 
-#include <XmlObject.h>
+#include "shared/XmlWidgets/XmlObject.h"
 
 void CPropertyDefaults::capture(const QMultiMap<QString, CXmlObject*>& properties)
 {

@@ -1,6 +1,6 @@
 #include "PropertyLabel.h"
 
-#include <XmlObject.h>
+#include "shared/XmlWidgets/XmlObject.h"
 
 #include <QAbstractButton>
 #include <QLabel>

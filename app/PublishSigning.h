@@ -1,7 +1,7 @@
 #pragma once
 
-#include "MacFlatPackage.h"
-#include "PackageSignature.h"
+#include "app/packages/MacFlatPackage.h"
+#include "app/packages/PackageSignature.h"
 
 #include <QObject>
 #include <QString>

@@ -1,16 +1,16 @@
 #include "ReviewCollector.h"
 
 #include "AdminPage.h"
-#include "CheckResults.h"
 #include "IndexLink.h"
 #include "PageIndex.h"
 #include "PropertyDefaults.h"
 #include "PropertyLabel.h"
 #include "SecretProperty.h"
+#include "app/validation/CheckResults.h"
 
-#include <Package.h>
-#include <Page.h>
-#include <PageHolder.h>
+#include "app/packages/Package.h"
+#include "shared/XmlWidgets/Page.h"
+#include "shared/XmlWidgets/PageHolder.h"
 
 #include <QCoreApplication>
 #include <QDateTime>

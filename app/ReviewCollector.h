@@ -1,7 +1,7 @@
 #pragma once
 
-#include "PropertyText.h"
 #include "ReviewReport.h"
+#include "app/document/PropertyText.h"
 
 #include <QList>
 

@@ -6,7 +6,7 @@
 #include "PropertyDefaults.h"
 #include "PropertyLabel.h"
 
-#include <Page.h>
+#include "shared/XmlWidgets/Page.h"
 #include <preference/Preference.h>
 #include <preference/PreferenceBase.h>
 

@@ -2,7 +2,7 @@
 
 #include "SecretProperty.h"
 
-#include <XmlObject.h>
+#include "shared/XmlWidgets/XmlObject.h"
 
 #include <QAction>
 #include <QCoreApplication>

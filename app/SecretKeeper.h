@@ -1,6 +1,6 @@
 #pragma once
 
-#include "CustomizationFile.h"
+#include "app/document/CustomizationFile.h"
 
 #include <QList>
 #include <QPair>

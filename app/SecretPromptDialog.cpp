@@ -3,7 +3,7 @@
 #include "PropertyLabel.h"
 #include "SecretFields.h"
 
-#include <XmlObject.h>
+#include "shared/XmlWidgets/XmlObject.h"
 
 #include <QDebug>
 #include <QDialogButtonBox>

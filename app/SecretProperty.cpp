@@ -1,8 +1,8 @@
 #include "SecretProperty.h"
 
-#include "DocumentProperty.h"
+#include "app/document/DocumentProperty.h"
 
-#include <XmlObject.h>
+#include "shared/XmlWidgets/XmlObject.h"
 
 #include <QCoreApplication>
 #include <QStringList>

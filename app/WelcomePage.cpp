@@ -1,6 +1,6 @@
 #include "WelcomePage.h"
 
-#include <PageHolder.h>
+#include "shared/XmlWidgets/PageHolder.h"
 
 #include <QGridLayout>
 #include <QLabel>

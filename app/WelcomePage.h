@@ -1,6 +1,6 @@
 #pragma once
 
-#include <Page.h>
+#include "shared/XmlWidgets/Page.h"
 
 class CPageHolder;
 

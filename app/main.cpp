@@ -1,6 +1,6 @@
 #include "AdminPage.h"
 #include "CommandLine.h"
-#include "ToolDirectory.h"
+#include "app/document/ToolDirectory.h"
 
 #include <localization/Localization.h>
 #include <localization/Localizer.h>

@@ -4,6 +4,10 @@ target_compile_features(tessary_common INTERFACE cxx_std_17)
 target_compile_options(tessary_common INTERFACE
   $<$<COMPILE_LANG_AND_ID:CXX,GNU,Clang,AppleClang>:-Wall -Wextra -Wpedantic -Wnon-virtual-dtor>
   $<$<AND:$<BOOL:${TESSARY_WERROR}>,$<COMPILE_LANG_AND_ID:CXX,GNU,Clang,AppleClang>>:-Werror>)
+# Headers outside the including file's own folder are named from the source root
+# ("app/packages/FlatPackage.h"), so a reader sees where each one lives. Installed
+# libraries name their public headers from their include/ folder instead.
+target_include_directories(tessary_common INTERFACE $<BUILD_INTERFACE:${PROJECT_SOURCE_DIR}>)
 target_compile_definitions(tessary_common INTERFACE
   QT_USE_QSTRINGBUILDER
   QT_DISABLE_DEPRECATED_BEFORE=0x050F00

@@ -1,9 +1,9 @@
 #include "CliDocument.h"
 
-#include <CopyFileThread.h>
-#include <MacFlatPackage.h>
-#include <Package.h>
-#include <XmlPackage.h>
+#include "app/packages/CopyFileThread.h"
+#include "app/packages/MacFlatPackage.h"
+#include "app/packages/Package.h"
+#include "app/packages/XmlPackage.h"
 
 #include <QCoreApplication>
 #include <QDebug>

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "CustomizationFile.h"
-#include "Document.h"
+#include "app/document/CustomizationFile.h"
+#include "app/document/Document.h"
 
 #include <QFileInfo>
 #include <QString>

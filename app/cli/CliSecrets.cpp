@@ -1,6 +1,6 @@
 #include "CliSecrets.h"
 
-#include "Document.h"
+#include "app/document/Document.h"
 
 #include <QCoreApplication>
 #include <QDebug>

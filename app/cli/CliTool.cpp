@@ -2,13 +2,13 @@
 
 #include "CliDocument.h"
 #include "CliSecrets.h"
-#include "Migration.h"
-#include "PackageSignature.h"
-#include "Publisher.h"
 #include "ValidationRun.h"
+#include "app/document/Migration.h"
+#include "app/document/Publisher.h"
+#include "app/packages/PackageSignature.h"
 
-#include <MacFlatPackage.h>
-#include <Package.h>
+#include "app/packages/MacFlatPackage.h"
+#include "app/packages/Package.h"
 
 #include <QCoreApplication>
 #include <QDebug>

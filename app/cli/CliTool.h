@@ -1,6 +1,6 @@
 #pragma once
 
-#include <MacFlatPackage.h>
+#include "app/packages/MacFlatPackage.h"
 
 #include <QObject>
 #include <QString>

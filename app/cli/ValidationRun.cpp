@@ -1,11 +1,11 @@
 #include "ValidationRun.h"
 
-#include "Document.h"
+#include "app/document/Document.h"
 
-#include <StatusCodeValidator.h>
-#include <ValidateWebResource.h>
-#include <WsdlValidator.h>
-#include <XmlWellFormedValidator.h>
+#include "app/validation/StatusCodeValidator.h"
+#include "app/validation/ValidateWebResource.h"
+#include "app/validation/WsdlValidator.h"
+#include "app/validation/XmlWellFormedValidator.h"
 
 #include <QCoreApplication>
 #include <QDebug>

@@ -1,5 +1,5 @@
 #include "CliTool.h"
-#include "ToolDirectory.h"
+#include "app/document/ToolDirectory.h"
 
 #include <localization/Localization.h>
 #include <localization/QtStringsTranslator.h>

@@ -1,8 +1,8 @@
 #include "CustomizationFile.h"
 
-#include <CopyFileThread.h>
-#include <Package.h>
-#include <XmlDefinitionReader.h>
+#include "app/packages/CopyFileThread.h"
+#include "app/packages/Package.h"
+#include "shared/XmlWidgets/XmlDefinitionReader.h"
 #include <utils/TinyXmlText.h>
 
 #include <QCoreApplication>

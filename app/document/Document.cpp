@@ -1,6 +1,6 @@
 #include "Document.h"
 
-#include <XmlDefinitionReader.h>
+#include "shared/XmlWidgets/XmlDefinitionReader.h"
 #include <utils/Version.h>
 
 #include <QCoreApplication>

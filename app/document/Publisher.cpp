@@ -1,12 +1,12 @@
 #include "Publisher.h"
 
-#include <CopyFileThread.h>
-#include <DmgPackage.h>
-#include <ExecutableFile.h>
-#include <MacFlatPackage.h>
-#include <Package.h>
-#include <PackagerThread.h>
-#include <TempDirectory.h>
+#include "app/packages/CopyFileThread.h"
+#include "app/packages/DmgPackage.h"
+#include "app/packages/ExecutableFile.h"
+#include "app/packages/MacFlatPackage.h"
+#include "app/packages/Package.h"
+#include "app/packages/PackagerThread.h"
+#include "app/packages/TempDirectory.h"
 
 #include <QCoreApplication>
 #include <QDebug>

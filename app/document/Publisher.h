@@ -3,7 +3,7 @@
 #include "CustomizationFile.h"
 #include "PropertyText.h"
 
-#include <MacFlatPackage.h>
+#include "app/packages/MacFlatPackage.h"
 
 #include <QDir>
 #include <QFileInfo>

@@ -1,8 +1,8 @@
 #pragma once
 
-#include "ActionItem.h"
 #include "ProxyHandler.h"
 #include "WebResource.h"
+#include "shared/XmlWidgets/ActionItem.h"
 
 #include <QList>
 #include <QPointer>

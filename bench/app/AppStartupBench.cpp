@@ -4,13 +4,13 @@
 // expanding the same package with xar alone, and showing a bare window with a
 // tree and a page stack.
 
-#include "FigureReporter.h"
+#include "bench/support/FigureReporter.h"
 
-#include "AdminPage.h"
-#include "ToolDirectory.h"
+#include "app/AdminPage.h"
+#include "app/document/ToolDirectory.h"
 
-#include <Page.h>
-#include <PageHolder.h>
+#include "shared/XmlWidgets/Page.h"
+#include "shared/XmlWidgets/PageHolder.h"
 #include <preference/Preference.h>
 
 #include <QApplication>

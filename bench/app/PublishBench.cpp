@@ -4,12 +4,12 @@
 // expanding and flattening the same package with pkgutil alone, in the same run.
 // Also the command line's start-up to its output for "show" on the sample.
 
-#include "FigureReporter.h"
+#include "bench/support/FigureReporter.h"
 
-#include "PropertyText.h"
-#include "ToolDirectory.h"
+#include "app/document/PropertyText.h"
+#include "app/document/ToolDirectory.h"
 
-#include <CopyFileThread.h>
+#include "app/packages/CopyFileThread.h"
 #include <preference/Preference.h>
 
 #include <QCoreApplication>

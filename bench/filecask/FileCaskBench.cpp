@@ -1,6 +1,6 @@
 // Uncontended FileLocker lock and unlock against flock on the same file, and
 // 1,000 writes in one scoped lock on an XmlStore against QSettings (INI).
-#include "FigureReporter.h"
+#include "bench/support/FigureReporter.h"
 
 #include <filecask/FileCask.h>
 #include <filecask/FileLocker.h>

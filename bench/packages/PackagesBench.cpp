@@ -1,8 +1,8 @@
 // Copying a bundle tree with the file worker against "cp -a", and customizing a
 // script installer with a large payload against "cp", in the same run. The data is
 // generated in a temporary directory at start and removed at the end.
-#include <CopyFileThread.h>
-#include <PackagerThread.h>
+#include "app/packages/CopyFileThread.h"
+#include "app/packages/PackagerThread.h"
 
 #include <benchmark/benchmark.h>
 

@@ -2,7 +2,7 @@
 // same work: the per-access store lookup, 1,000 and 10,000 text writes committed
 // once (the cost must grow linearly), and 1,000 reads. Runs in a private home so no real settings
 // are touched.
-#include "FigureReporter.h"
+#include "bench/support/FigureReporter.h"
 
 #include <preference/PlistStore.h>
 #include <preference/Preference.h>

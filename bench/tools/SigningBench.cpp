@@ -3,10 +3,10 @@
 // on the sample package with 200 MB of payload that does not compress, against flattening the
 // same directory unsigned in the same run.
 
-#include "FigureReporter.h"
+#include "bench/support/FigureReporter.h"
 
-#include "FlatPackage.h"
-#include "SigningIdentity.h"
+#include "platform/tools/src/FlatPackage.h"
+#include "platform/tools/src/SigningIdentity.h"
 
 #include <benchmark/benchmark.h>
 #include <cstdio>

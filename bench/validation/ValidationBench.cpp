@@ -2,11 +2,11 @@
 // the time it takes and how far the process's peak memory grows meanwhile,
 // against the check of an ordinary small page in the same run.
 
-#include "FigureReporter.h"
+#include "bench/support/FigureReporter.h"
 
-#include "ValidateWebResource.h"
-#include "WaitWithQtEvents.h"
-#include "XmlWellFormedValidator.h"
+#include "app/validation/ValidateWebResource.h"
+#include "app/validation/WaitWithQtEvents.h"
+#include "app/validation/XmlWellFormedValidator.h"
 
 #include <QApplication>
 #include <QElapsedTimer>

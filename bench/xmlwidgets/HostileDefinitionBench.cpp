@@ -3,11 +3,11 @@
 // out, resolve and initialise), shown and discarded, at two sizes, so that the
 // growth from one size to the next can be compared with the growth in size. The
 // anchor is the one second an administrator may wait for a definition to open.
-#include "FigureReporter.h"
+#include "bench/support/FigureReporter.h"
 
-#include "PageHolder.h"
-#include "XmlContainer.h"
-#include "XmlDefinitionReader.h"
+#include "shared/XmlWidgets/PageHolder.h"
+#include "shared/XmlWidgets/XmlContainer.h"
+#include "shared/XmlWidgets/XmlDefinitionReader.h"
 
 #include <QApplication>
 #include <QBoxLayout>

@@ -2,12 +2,12 @@
 // (read, parse, lay out, resolve and initialise, then discard) next to
 // QUiLoader building the same widgets, layouts and 500 signal connections from
 // a Qt Designer document. Both start from bytes in memory.
-#include "FigureReporter.h"
+#include "bench/support/FigureReporter.h"
 
-#include "Page.h"
-#include "PageHolder.h"
-#include "XmlContainer.h"
-#include "XmlDefinitionReader.h"
+#include "shared/XmlWidgets/Page.h"
+#include "shared/XmlWidgets/PageHolder.h"
+#include "shared/XmlWidgets/XmlContainer.h"
+#include "shared/XmlWidgets/XmlDefinitionReader.h"
 
 #include <QApplication>
 #include <QBoxLayout>

@@ -1,6 +1,6 @@
 #include <preference/LegacyPlistStore.h>
 
-#include "../detail/LegacyPlistStore_pimpl.h"
+#include "preference/detail/LegacyPlistStore_pimpl.h"
 
 #include <boost/make_shared.hpp>
 

@@ -1,6 +1,6 @@
 #include <preference/PlistStore.h>
 
-#include "../detail/PlistStore_pimpl.h"
+#include "preference/detail/PlistStore_pimpl.h"
 
 #include <boost/make_shared.hpp>
 

@@ -1,6 +1,6 @@
 #include <preference/PreferenceBase.h>
 
-#include "../detail/StringConversion.h"
+#include "preference/detail/StringConversion.h"
 
 namespace Preference
 {

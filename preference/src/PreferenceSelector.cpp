@@ -1,6 +1,6 @@
 #include <preference/PreferenceSelector.h>
 
-#include "../detail/PreferenceSelector_pimpl.h"
+#include "preference/detail/PreferenceSelector_pimpl.h"
 
 namespace Preference
 {

@@ -1,8 +1,8 @@
 #include "AppTestSupport.h"
 
-#include "AdminPage.h"
-#include "TestEnvironment.h"
-#include "ToolDirectory.h"
+#include "app/AdminPage.h"
+#include "app/document/ToolDirectory.h"
+#include "tests/support/TestEnvironment.h"
 
 #include <QAbstractButton>
 #include <QAction>

@@ -1,7 +1,7 @@
 #include "AppTestSupport.h"
 #include "CliRunner.h"
-#include "LoopbackServers.h"
-#include "TestEnvironment.h"
+#include "tests/support/TestEnvironment.h"
+#include "tests/validation/LoopbackServers.h"
 
 #include <QDir>
 #include <QDirIterator>

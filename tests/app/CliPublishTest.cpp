@@ -1,13 +1,13 @@
 #include "AppTestSupport.h"
 #include "CliRunner.h"
 
-#include "AdminPage.h"
-#include "CustomizationFile.h"
-#include "Document.h"
-#include "TestEnvironment.h"
+#include "app/AdminPage.h"
+#include "app/document/CustomizationFile.h"
+#include "app/document/Document.h"
+#include "tests/support/TestEnvironment.h"
 
-#include <CopyFileThread.h>
-#include <Package.h>
+#include "app/packages/CopyFileThread.h"
+#include "app/packages/Package.h"
 
 #include <QAbstractButton>
 #include <QApplication>

@@ -1,6 +1,6 @@
 #include "CliRunner.h"
 
-#include "TestEnvironment.h"
+#include "tests/support/TestEnvironment.h"
 
 #include <QProcess>
 #include <gtest/gtest.h>

@@ -1,11 +1,11 @@
 #include "AppTestSupport.h"
 
-#include "AdminPage.h"
-#include "CommandLine.h"
-#include "PageIndex.h"
-#include "TestEnvironment.h"
+#include "app/AdminPage.h"
+#include "app/CommandLine.h"
+#include "app/PageIndex.h"
+#include "tests/support/TestEnvironment.h"
 
-#include <PageHolder.h>
+#include "shared/XmlWidgets/PageHolder.h"
 
 #include <QAbstractButton>
 #include <QAction>

@@ -1,10 +1,10 @@
 #include "AppTestSupport.h"
 
-#include "AdminPage.h"
-#include "PageIndex.h"
-#include "TestEnvironment.h"
+#include "app/AdminPage.h"
+#include "app/PageIndex.h"
+#include "tests/support/TestEnvironment.h"
 
-#include <PageHolder.h>
+#include "shared/XmlWidgets/PageHolder.h"
 
 #include <QApplication>
 #include <QDragEnterEvent>

@@ -1,12 +1,12 @@
 #include "AppTestSupport.h"
 
-#include "AdminPage.h"
-#include "IndexLink.h"
-#include "PageIndex.h"
-#include "WelcomePage.h"
+#include "app/AdminPage.h"
+#include "app/IndexLink.h"
+#include "app/PageIndex.h"
+#include "app/WelcomePage.h"
 
-#include <Page.h>
-#include <PageHolder.h>
+#include "shared/XmlWidgets/Page.h"
+#include "shared/XmlWidgets/PageHolder.h"
 
 #include <QApplication>
 #include <QLineEdit>

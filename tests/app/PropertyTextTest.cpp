@@ -1,5 +1,5 @@
-#include "PropertyText.h"
-#include "TestEnvironment.h"
+#include "app/document/PropertyText.h"
+#include "tests/support/TestEnvironment.h"
 
 #include <QFile>
 #include <QJsonDocument>

@@ -1,11 +1,11 @@
 #include "AppTestSupport.h"
 
-#include "AdminPage.h"
-#include "PackageSignature.h"
-#include "PackagerThread.h"
-#include "PropertyText.h"
-#include "PublishSigning.h"
-#include "TestEnvironment.h"
+#include "app/AdminPage.h"
+#include "app/PublishSigning.h"
+#include "app/document/PropertyText.h"
+#include "app/packages/PackageSignature.h"
+#include "app/packages/PackagerThread.h"
+#include "tests/support/TestEnvironment.h"
 
 #include <QAbstractButton>
 #include <QAction>

@@ -1,13 +1,13 @@
 #include "AppTestSupport.h"
 #include "ModalDriver.h"
 
-#include "AdminPage.h"
-#include "CheckResults.h"
-#include "ReviewDialog.h"
-#include "TestEnvironment.h"
+#include "app/AdminPage.h"
+#include "app/ReviewDialog.h"
+#include "app/validation/CheckResults.h"
+#include "tests/support/TestEnvironment.h"
 
-#include <Page.h>
-#include <PageHolder.h>
+#include "shared/XmlWidgets/Page.h"
+#include "shared/XmlWidgets/PageHolder.h"
 
 #include <QAction>
 #include <QCheckBox>

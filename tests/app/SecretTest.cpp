@@ -1,16 +1,16 @@
 #include "AppTestSupport.h"
 #include "ModalDriver.h"
 
-#include "AdminPage.h"
-#include "SecretProperty.h"
-#include "TestEnvironment.h"
+#include "app/AdminPage.h"
+#include "app/SecretProperty.h"
+#include "tests/support/TestEnvironment.h"
 
+#include "shared/XmlWidgets/XmlObject.h"
 #include <QAction>
 #include <QCheckBox>
 #include <QFile>
 #include <QMutex>
 #include <QMutexLocker>
-#include <XmlObject.h>
 
 using namespace AppTest;
 

@@ -1,16 +1,16 @@
 #include "AppTestSupport.h"
 
-#include "AboutDialog.h"
-#include "AdminPage.h"
-#include "CommandLine.h"
-#include "IndexLink.h"
-#include "PageIndex.h"
-#include "TestEnvironment.h"
-#include "WelcomePage.h"
+#include "app/AboutDialog.h"
+#include "app/AdminPage.h"
+#include "app/CommandLine.h"
+#include "app/IndexLink.h"
+#include "app/PageIndex.h"
+#include "app/WelcomePage.h"
+#include "tests/support/TestEnvironment.h"
 
-#include <ActionItem.h>
-#include <PageHolder.h>
-#include <ValidateUrlAction.h>
+#include "app/validation/ValidateUrlAction.h"
+#include "shared/XmlWidgets/ActionItem.h"
+#include "shared/XmlWidgets/PageHolder.h"
 
 #include <QAction>
 #include <QApplication>

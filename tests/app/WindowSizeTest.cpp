@@ -1,9 +1,9 @@
 #include "AppTestSupport.h"
 
-#include "AdminPage.h"
+#include "app/AdminPage.h"
 
-#include <Page.h>
-#include <PageHolder.h>
+#include "shared/XmlWidgets/Page.h"
+#include "shared/XmlWidgets/PageHolder.h"
 
 #include <QGuiApplication>
 #include <QScreen>

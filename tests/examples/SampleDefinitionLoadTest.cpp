@@ -3,13 +3,13 @@
 // belongs to the main window).
 #include "SampleFiles.h"
 
-#include "StandInRoot.h"
-#include <ActionItem.h>
-#include <PageHolder.h>
+#include "shared/XmlWidgets/ActionItem.h"
+#include "shared/XmlWidgets/PageHolder.h"
+#include "shared/XmlWidgets/XmlContainer.h"
+#include "shared/XmlWidgets/XmlValidator.h"
+#include "tests/support/StandInRoot.h"
 #include <QStringList>
 #include <QWidget>
-#include <XmlContainer.h>
-#include <XmlValidator.h>
 #include <gtest/gtest.h>
 #include <map>
 #include <memory>

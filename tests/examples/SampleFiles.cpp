@@ -1,6 +1,6 @@
 #include "SampleFiles.h"
 
-#include "TestEnvironment.h"
+#include "tests/support/TestEnvironment.h"
 
 #include <algorithm>
 #include <cctype>

@@ -1,6 +1,6 @@
 // The macOS sample installers, read with the package tools the way the program reads them.
 #include "SampleFiles.h"
-#include "TestEnvironment.h"
+#include "tests/support/TestEnvironment.h"
 
 #include <gtest/gtest.h>
 #include <sstream>

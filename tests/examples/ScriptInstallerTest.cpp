@@ -1,7 +1,7 @@
 // The Linux script installer sample: its header as the program reads it, and that it
 // installs, as built and after a customization block has been put into its header.
 #include "SampleFiles.h"
-#include "TestEnvironment.h"
+#include "tests/support/TestEnvironment.h"
 
 #include <gtest/gtest.h>
 #include <string>

@@ -1,6 +1,6 @@
 // Saves must leave the old or the new document whatever instant the writer
 // dies, and a save that stored nothing must say so.
-#include "ChildProcess.h"
+#include "tests/support/ChildProcess.h"
 
 #include <filecask/FileCask.h>
 #include <filecask/SimpleFileCask.h>

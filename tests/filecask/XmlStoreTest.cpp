@@ -1,4 +1,4 @@
-#include "ChildProcess.h"
+#include "tests/support/ChildProcess.h"
 
 #include <filecask/FileCask.h>
 #include <filecask/SimpleFileCask.h>

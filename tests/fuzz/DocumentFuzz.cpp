@@ -2,9 +2,9 @@
 // the field rules, a customization's entries applied to them, and the migration
 // report between two readings. Nothing may crash, hang or grow without bound.
 
-#include "CustomizationFile.h"
-#include "Document.h"
-#include "Migration.h"
+#include "app/document/CustomizationFile.h"
+#include "app/document/Document.h"
+#include "app/document/Migration.h"
 
 #include <QByteArray>
 #include <QLoggingCategory>

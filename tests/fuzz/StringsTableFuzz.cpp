@@ -2,7 +2,7 @@
 // byte order). A fault must be named with its place, and the result must
 // depend on the bytes alone. Any crash, sanitizer report or hang is a finding.
 
-#include "StringsTable.h"
+#include "platform/localization/StringsTable.h"
 
 #include <QByteArray>
 #include <QString>

@@ -10,11 +10,11 @@
 // search reaches the table-of-contents reader and the member data instead of
 // stopping at zlib and the checksum.
 
-#include "Digest.h"
-#include "SafeTarget.h"
-#include "ToolError.h"
-#include "XarReader.h"
-#include "XarSignature.h"
+#include "platform/tools/src/Digest.h"
+#include "platform/tools/src/SafeTarget.h"
+#include "platform/tools/src/ToolError.h"
+#include "platform/tools/src/XarReader.h"
+#include "platform/tools/src/XarSignature.h"
 
 #include <cerrno>
 #include <cstdint>

@@ -3,14 +3,14 @@
 // window, and initialising. Any crash, sanitizer report or hang is a finding;
 // load failures with a message are the expected outcome for most inputs.
 
-#include "ActionItem.h"
-#include "GalleryObsoleteException.h"
-#include "Page.h"
-#include "PageHolder.h"
-#include "StandInRoot.h"
-#include "WidgetFactory.h"
-#include "XmlContainer.h"
-#include "XmlDefinitionReader.h"
+#include "shared/XmlWidgets/ActionItem.h"
+#include "shared/XmlWidgets/GalleryObsoleteException.h"
+#include "shared/XmlWidgets/Page.h"
+#include "shared/XmlWidgets/PageHolder.h"
+#include "shared/XmlWidgets/WidgetFactory.h"
+#include "shared/XmlWidgets/XmlContainer.h"
+#include "shared/XmlWidgets/XmlDefinitionReader.h"
+#include "tests/support/StandInRoot.h"
 
 #include <QApplication>
 #include <QLabel>

@@ -1,4 +1,4 @@
-#include "TestEnvironment.h"
+#include "tests/support/TestEnvironment.h"
 
 #include <localization/Localization.h>
 #include <localization/Localizer.h>

@@ -1,9 +1,9 @@
 #include "PackageTestSupport.h"
-#include "TestEnvironment.h"
+#include "tests/support/TestEnvironment.h"
 
-#include <CopyFileThread.h>
-#include <ExecutableFile.h>
-#include <PackageSignature.h>
+#include "app/packages/CopyFileThread.h"
+#include "app/packages/ExecutableFile.h"
+#include "app/packages/PackageSignature.h"
 
 #include <preference/Preference.h>
 

@@ -1,10 +1,10 @@
 #include "PackageTestSupport.h"
 
-#include <CopyFileThread.h>
-#include <DmgPackage.h>
-#include <MacFlatPackage.h>
+#include "app/packages/CopyFileThread.h"
+#include "app/packages/DmgPackage.h"
+#include "app/packages/MacFlatPackage.h"
 
-#include <TestEnvironment.h>
+#include "tests/support/TestEnvironment.h"
 
 #include <QDir>
 #include <QElapsedTimer>

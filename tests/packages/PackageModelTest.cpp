@@ -1,14 +1,14 @@
 #include "PackageTestSupport.h"
 
-#include <CopyFileThread.h>
-#include <CustomizedFlatPackage_Exception.h>
-#include <DmgPackage.h>
-#include <ExePackage.h>
-#include <LinuxPackage.h>
-#include <MacFlatPackage.h>
-#include <MacPackage.h>
-#include <MsiPackage.h>
-#include <XmlPackage.h>
+#include "app/packages/CopyFileThread.h"
+#include "app/packages/CustomizedFlatPackage_Exception.h"
+#include "app/packages/DmgPackage.h"
+#include "app/packages/ExePackage.h"
+#include "app/packages/LinuxPackage.h"
+#include "app/packages/MacFlatPackage.h"
+#include "app/packages/MacPackage.h"
+#include "app/packages/MsiPackage.h"
+#include "app/packages/XmlPackage.h"
 
 #include <QDir>
 #include <QFile>

@@ -1,6 +1,6 @@
 #include "PackageTestSupport.h"
 
-#include <TestEnvironment.h>
+#include "tests/support/TestEnvironment.h"
 
 #include <QDir>
 #include <QFile>

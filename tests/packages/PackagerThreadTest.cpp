@@ -1,8 +1,8 @@
 #include "PackageTestSupport.h"
 
-#include <PackagerThread.h>
+#include "app/packages/PackagerThread.h"
 
-#include <TestEnvironment.h>
+#include "tests/support/TestEnvironment.h"
 
 #include <QFile>
 #include <QFileInfo>

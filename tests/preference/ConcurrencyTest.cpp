@@ -1,7 +1,7 @@
 // The plist stores with real competing processes: writers killed at any
 // instant, readers beside writers, and read-modify-write under the store lock.
-#include "ChildProcess.h"
-#include "TestEnvironment.h"
+#include "tests/support/ChildProcess.h"
+#include "tests/support/TestEnvironment.h"
 
 #include <preference/LegacyPlistStore.h>
 #include <preference/PlistStore.h>

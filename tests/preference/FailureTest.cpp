@@ -1,5 +1,5 @@
 // A change that stored nothing is reported as failed, never as success.
-#include "TestEnvironment.h"
+#include "tests/support/TestEnvironment.h"
 
 #include <preference/LegacyPlistStore.h>
 #include <preference/PlistStore.h>

@@ -1,6 +1,6 @@
 // Another user of the computer must not be able to hold a user's store lock.
-#include "ChildProcess.h"
-#include "TestEnvironment.h"
+#include "tests/support/ChildProcess.h"
+#include "tests/support/TestEnvironment.h"
 
 #include <preference/PlistStore.h>
 

@@ -1,5 +1,5 @@
-#include "ChildProcess.h"
-#include "TestEnvironment.h"
+#include "tests/support/ChildProcess.h"
+#include "tests/support/TestEnvironment.h"
 
 #include <preference/PlistStore.h>
 

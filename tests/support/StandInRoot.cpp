@@ -1,6 +1,6 @@
 #include "StandInRoot.h"
 
-#include "PageHolder.h"
+#include "shared/XmlWidgets/PageHolder.h"
 
 namespace TestSupport
 {

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "Container.h"
+#include "shared/XmlWidgets/Container.h"
 
 #include <QList>
 #include <QStringList>

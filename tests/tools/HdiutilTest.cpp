@@ -1,5 +1,5 @@
-#include "TestEnvironment.h"
 #include "ToolTestSupport.h"
+#include "tests/support/TestEnvironment.h"
 
 #include <chrono>
 #include <cstdlib>

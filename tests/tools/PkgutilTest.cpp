@@ -1,6 +1,6 @@
-#include "TestEnvironment.h"
 #include "ToolTestSupport.h"
-#include "XarReader.h"
+#include "platform/tools/src/XarReader.h"
+#include "tests/support/TestEnvironment.h"
 
 #include <chrono>
 #include <filesystem>

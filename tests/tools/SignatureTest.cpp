@@ -1,6 +1,6 @@
-#include "TestEnvironment.h"
 #include "ToolTestSupport.h"
-#include "XarSignature.h"
+#include "platform/tools/src/XarSignature.h"
+#include "tests/support/TestEnvironment.h"
 
 #include <cstdlib>
 #include <ctime>

@@ -1,6 +1,6 @@
 #include "ToolTestSupport.h"
 
-#include "TestEnvironment.h"
+#include "tests/support/TestEnvironment.h"
 
 #include <cstdio>
 #include <cstdlib>

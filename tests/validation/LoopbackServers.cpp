@@ -1,6 +1,6 @@
 #include "LoopbackServers.h"
 
-#include "TestEnvironment.h"
+#include "tests/support/TestEnvironment.h"
 
 #include <QApplication>
 #include <QDir>

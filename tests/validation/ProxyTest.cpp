@@ -1,14 +1,14 @@
 // Proxy handlers, the proxy dialog and fetching through a real proxy that asks
 // for basic authentication.
 
-#include "EmptyProxy.h"
 #include "LoopbackServers.h"
-#include "OSXProxy.h"
-#include "PreferencesProxy.h"
-#include "ProxyDialog.h"
-#include "StatusCodeValidator.h"
-#include "ValidateWebResource.h"
-#include "WaitWithQtEvents.h"
+#include "app/validation/EmptyProxy.h"
+#include "app/validation/OSXProxy.h"
+#include "app/validation/PreferencesProxy.h"
+#include "app/validation/ProxyDialog.h"
+#include "app/validation/StatusCodeValidator.h"
+#include "app/validation/ValidateWebResource.h"
+#include "app/validation/WaitWithQtEvents.h"
 
 #include <QAuthenticator>
 #include <QEventLoop>

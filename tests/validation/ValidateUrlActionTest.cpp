@@ -1,13 +1,13 @@
 // The "validateurl" action: parsing, the results dialog, sequencing, cancel,
 // retry with changed proxy settings, the proxy password prompt and the outcome.
 
-#include "ValidateUrlAction.h"
-#include "FrameworkTestSupport.h"
+#include "app/validation/ValidateUrlAction.h"
 #include "LoopbackServers.h"
-#include "ProxyDialog.h"
-#include "ResultWidget.h"
-#include "TestEnvironment.h"
-#include "WaitWithQtEvents.h"
+#include "app/validation/ProxyDialog.h"
+#include "app/validation/ResultWidget.h"
+#include "app/validation/WaitWithQtEvents.h"
+#include "tests/support/TestEnvironment.h"
+#include "tests/xmlwidgets/FrameworkTestSupport.h"
 
 #include <QApplication>
 #include <QDesktopServices>

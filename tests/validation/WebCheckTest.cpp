@@ -1,12 +1,12 @@
 // Fetching and judging web resources against a real server on loopback.
 
 #include "LoopbackServers.h"
-#include "StatusCodeValidator.h"
-#include "TestEnvironment.h"
-#include "ValidateWebResource.h"
-#include "WaitWithQtEvents.h"
-#include "WsdlValidator.h"
-#include "XmlWellFormedValidator.h"
+#include "app/validation/StatusCodeValidator.h"
+#include "app/validation/ValidateWebResource.h"
+#include "app/validation/WaitWithQtEvents.h"
+#include "app/validation/WsdlValidator.h"
+#include "app/validation/XmlWellFormedValidator.h"
+#include "tests/support/TestEnvironment.h"
 
 #include <QDomDocument>
 #include <QDomElement>

@@ -1,5 +1,5 @@
 #include "ActionTestSupport.h"
-#include "TestEnvironment.h"
+#include "tests/support/TestEnvironment.h"
 
 #include <QDir>
 #include <QFile>

@@ -4,11 +4,11 @@
 // object that logs every slot performed on it, and helpers that load a page
 // definition and answer modal dialogs.
 
-#include "ActionItem.h"
-#include "StandInRoot.h"
-#include "WidgetFactory.h"
-#include "XmlContainer.h"
-#include "XmlWidget.h"
+#include "shared/XmlWidgets/ActionItem.h"
+#include "shared/XmlWidgets/WidgetFactory.h"
+#include "shared/XmlWidgets/XmlContainer.h"
+#include "shared/XmlWidgets/XmlWidget.h"
+#include "tests/support/StandInRoot.h"
 
 #include <QApplication>
 #include <QObject>

@@ -1,7 +1,7 @@
-#include "Container.h"
 #include "FrameworkTestSupport.h"
-#include "TextEdit.h"
-#include "XmlDefinitionReader.h"
+#include "shared/XmlWidgets/Container.h"
+#include "shared/XmlWidgets/TextEdit.h"
+#include "shared/XmlWidgets/XmlDefinitionReader.h"
 
 #include <QApplication>
 #include <QCheckBox>

@@ -1,7 +1,7 @@
-#include "ActionItem.h"
-#include "Container.h"
 #include "FrameworkTestSupport.h"
-#include "GalleryObsoleteException.h"
+#include "shared/XmlWidgets/ActionItem.h"
+#include "shared/XmlWidgets/Container.h"
+#include "shared/XmlWidgets/GalleryObsoleteException.h"
 
 #include <QBoxLayout>
 #include <QGridLayout>

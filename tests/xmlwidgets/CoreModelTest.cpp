@@ -1,6 +1,6 @@
-#include "ActionItem.h"
-#include "Container.h"
 #include "FrameworkTestSupport.h"
+#include "shared/XmlWidgets/ActionItem.h"
+#include "shared/XmlWidgets/Container.h"
 
 #include <localization/Localization.h>
 

@@ -1,9 +1,9 @@
 #include "FrameworkTestSupport.h"
 
-#include "ActionItem.h"
-#include "Container.h"
-#include "GalleryObsoleteException.h"
-#include "XmlDefinitionReader.h"
+#include "shared/XmlWidgets/ActionItem.h"
+#include "shared/XmlWidgets/Container.h"
+#include "shared/XmlWidgets/GalleryObsoleteException.h"
+#include "shared/XmlWidgets/XmlDefinitionReader.h"
 
 namespace FrameworkTest
 {

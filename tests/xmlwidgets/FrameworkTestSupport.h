@@ -4,11 +4,11 @@
 // main window, a custom factory, a validator, and a loader that parses and
 // initialises a definition given as text.
 
-#include "WidgetFactory.h"
-#include "XmlContainer.h"
-#include "XmlValidator.h"
+#include "shared/XmlWidgets/WidgetFactory.h"
+#include "shared/XmlWidgets/XmlContainer.h"
+#include "shared/XmlWidgets/XmlValidator.h"
 
-#include "StandInRoot.h"
+#include "tests/support/StandInRoot.h"
 #include <QList>
 #include <QStringList>
 #include <QWidget>

@@ -3,14 +3,14 @@
 
 #include "FrameworkTestSupport.h"
 
-#include "BitMask.h"
-#include "Button.h"
-#include "ButtonGroup.h"
-#include "CheckBox.h"
-#include "HyperLink.h"
-#include "Label.h"
-#include "LineEdit.h"
-#include "RadioButton.h"
+#include "shared/XmlWidgets/BitMask.h"
+#include "shared/XmlWidgets/Button.h"
+#include "shared/XmlWidgets/ButtonGroup.h"
+#include "shared/XmlWidgets/CheckBox.h"
+#include "shared/XmlWidgets/HyperLink.h"
+#include "shared/XmlWidgets/Label.h"
+#include "shared/XmlWidgets/LineEdit.h"
+#include "shared/XmlWidgets/RadioButton.h"
 
 #include <QBoxLayout>
 #include <QDir>

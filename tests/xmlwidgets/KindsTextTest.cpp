@@ -3,11 +3,11 @@
 
 #include "FrameworkTestSupport.h"
 
-#include "LineEdit.h"
-#include "NoControlCharsValidator.h"
-#include "NumberEdit.h"
-#include "SpinBox.h"
-#include "TextEdit.h"
+#include "shared/XmlWidgets/LineEdit.h"
+#include "shared/XmlWidgets/NoControlCharsValidator.h"
+#include "shared/XmlWidgets/NumberEdit.h"
+#include "shared/XmlWidgets/SpinBox.h"
+#include "shared/XmlWidgets/TextEdit.h"
 
 #include <QIntValidator>
 #include <QLocale>

@@ -1,8 +1,8 @@
-#include "Page.h"
-#include "ActionItem.h"
-#include "Container.h"
+#include "shared/XmlWidgets/Page.h"
 #include "FrameworkTestSupport.h"
-#include "PageHolder.h"
+#include "shared/XmlWidgets/ActionItem.h"
+#include "shared/XmlWidgets/Container.h"
+#include "shared/XmlWidgets/PageHolder.h"
 
 #include <QLabel>
 #include <QSignalSpy>

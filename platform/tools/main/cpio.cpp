@@ -1,8 +1,8 @@
 // cpio: the subset of libarchive's bsdcpio that package handling uses, with its refusals of
 // absolute names, ".." components and writing through symbolic links.
-#include "CpioArchive.h"
-#include "RegularFile.h"
-#include "ToolError.h"
+#include "platform/tools/src/CpioArchive.h"
+#include "platform/tools/src/RegularFile.h"
+#include "platform/tools/src/ToolError.h"
 
 #include <cerrno>
 #include <fcntl.h>

@@ -1,5 +1,5 @@
 // defaults: reads values from property-list files as Apple's `defaults read` does.
-#include "PlistText.h"
+#include "platform/tools/src/PlistText.h"
 
 #include <cstdlib>
 #include <iostream>

@@ -1,9 +1,9 @@
 // hdiutil: imageinfo, attach and detach for disk images. Attaching makes the image's files
 // visible at the mount point by extracting them there; detaching removes exactly what was
 // attached and refuses every directory that was not.
-#include "AttachRegistry.h"
-#include "DiskImage.h"
-#include "ToolError.h"
+#include "platform/tools/src/AttachRegistry.h"
+#include "platform/tools/src/DiskImage.h"
+#include "platform/tools/src/ToolError.h"
 
 #include <cerrno>
 #include <climits>

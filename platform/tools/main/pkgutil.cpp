@@ -1,9 +1,9 @@
 // pkgutil: expands a flat package into a directory and flattens one back, as Apple's tool does,
 // signs what it flattens when given an identity, and reports a package's signature.
-#include "FlatPackage.h"
-#include "SigningIdentity.h"
-#include "ToolError.h"
-#include "XarSignature.h"
+#include "platform/tools/src/FlatPackage.h"
+#include "platform/tools/src/SigningIdentity.h"
+#include "platform/tools/src/ToolError.h"
+#include "platform/tools/src/XarSignature.h"
 
 #include <ctime>
 #include <iostream>

@@ -1,10 +1,10 @@
 // xar: creates, lists and extracts xar archives with the options of Apple's tool that package
 // handling needs.
-#include "SafeTarget.h"
-#include "SigningIdentity.h"
-#include "ToolError.h"
-#include "XarReader.h"
-#include "XarWriter.h"
+#include "platform/tools/src/SafeTarget.h"
+#include "platform/tools/src/SigningIdentity.h"
+#include "platform/tools/src/ToolError.h"
+#include "platform/tools/src/XarReader.h"
+#include "platform/tools/src/XarWriter.h"
 
 #include <cstring>
 #include <iostream>

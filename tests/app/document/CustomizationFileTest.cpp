@@ -1,4 +1,4 @@
-#include "CustomizationFile.h"
+#include "app/document/CustomizationFile.h"
 
 #include <QFileInfo>
 #include <gtest/gtest.h>

@@ -1,7 +1,7 @@
-#include "Document.h"
-#include "Migration.h"
-#include "Publisher.h"
-#include "TestEnvironment.h"
+#include "app/document/Document.h"
+#include "app/document/Migration.h"
+#include "app/document/Publisher.h"
+#include "tests/support/TestEnvironment.h"
 
 #include <QDir>
 #include <QFile>

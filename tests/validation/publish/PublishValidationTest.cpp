@@ -1,9 +1,9 @@
 // A "validateurl" check on the main window's "validate" signal whose failure
 // branch cancels publishing: publishing must stop there, before any dialog.
 
-#include "AdminPage.h"
-#include "AppTestSupport.h"
-#include "LoopbackServers.h"
+#include "app/AdminPage.h"
+#include "tests/app/AppTestSupport.h"
+#include "tests/validation/LoopbackServers.h"
 
 #include <QApplication>
 #include <QDialog>

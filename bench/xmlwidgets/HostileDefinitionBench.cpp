@@ -3,14 +3,13 @@
 // out, resolve and initialise), shown and discarded, at two sizes, so that the
 // growth from one size to the next can be compared with the growth in size. The
 // anchor is the one second an administrator may wait for a definition to open.
+#include "BenchRoot.h"
+
 #include "bench/support/FigureReporter.h"
 
-#include "shared/XmlWidgets/PageHolder.h"
-#include "shared/XmlWidgets/XmlContainer.h"
 #include "shared/XmlWidgets/XmlDefinitionReader.h"
 
 #include <QApplication>
-#include <QBoxLayout>
 #include <QLoggingCategory>
 #include <QWidget>
 #include <benchmark/benchmark.h>
@@ -21,37 +20,6 @@
 
 namespace
 {
-// Stands in for the main window: the root with its page holder made in advance.
-class CBenchRoot : public QWidget, public CXmlContainer
-{
-public:
-    CBenchRoot() : CXmlContainer(nullptr), m_pHolder(new CPageHolder(this, this))
-    {
-        resize(800, 600);
-    }
-
-    QWidget* widget() const override { return const_cast<CBenchRoot*>(this); }
-    CXmlWidget* createWidget(const QString& name, QString& error) override
-    {
-        if (name == QLatin1String("pageholder"))
-            return m_pHolder;
-        return CXmlContainer::createWidget(name, error);
-    }
-    int addWidget(const QString& name, CXmlWidget* object, TiXmlElement* element,
-                  QString& error) override
-    {
-        if (name == QLatin1String("pageholder"))
-        {
-            m_pBoxLayout->addWidget(m_pHolder);
-            return 0;
-        }
-        return CXmlContainer::addWidget(name, object, element, error);
-    }
-
-private:
-    CPageHolder* m_pHolder;
-};
-
 QByteArray page(const QByteArray& content)
 {
     return "<root version=\"1.8\" layout=\"vertical\"><pageholder><page name=\"P\" title=\"P\" "
@@ -82,6 +50,7 @@ void load(benchmark::State& state, const QByteArray& bytes)
         TiXmlDocument document;
         QString error;
         CBenchRoot root;
+        root.resize(800, 600);
         if (CXmlDefinitionReader::read(bytes, document, error) != 0 ||
             root.parse(document.RootElement(), error) != 0 || root.init(error) != 0)
         {

@@ -2,15 +2,14 @@
 // (read, parse, lay out, resolve and initialise, then discard) next to
 // QUiLoader building the same widgets, layouts and 500 signal connections from
 // a Qt Designer document. Both start from bytes in memory.
+#include "BenchRoot.h"
+
 #include "bench/support/FigureReporter.h"
 
 #include "shared/XmlWidgets/Page.h"
-#include "shared/XmlWidgets/PageHolder.h"
-#include "shared/XmlWidgets/XmlContainer.h"
 #include "shared/XmlWidgets/XmlDefinitionReader.h"
 
 #include <QApplication>
-#include <QBoxLayout>
 #include <QBuffer>
 #include <QLoggingCategory>
 #include <QUiLoader>
@@ -29,34 +28,6 @@ const int Pages = 50;
 const int PerKind = 10; // check boxes, line edits and labels per page; half as many spin
                         // boxes and combo boxes: 40 widgets a page
 const int ActionsPerPage = 10;
-
-// Stands in for the main window: the root with its page holder made in advance.
-class CBenchRoot : public QWidget, public CXmlContainer
-{
-public:
-    CBenchRoot() : CXmlContainer(nullptr), m_pHolder(new CPageHolder(this, this)) {}
-
-    QWidget* widget() const override { return const_cast<CBenchRoot*>(this); }
-    CXmlWidget* createWidget(const QString& name, QString& error) override
-    {
-        if (name == QLatin1String("pageholder"))
-            return m_pHolder;
-        return CXmlContainer::createWidget(name, error);
-    }
-    int addWidget(const QString& name, CXmlWidget* object, TiXmlElement* element,
-                  QString& error) override
-    {
-        if (name == QLatin1String("pageholder"))
-        {
-            m_pBoxLayout->addWidget(m_pHolder);
-            return 0;
-        }
-        return CXmlContainer::addWidget(name, object, element, error);
-    }
-
-private:
-    CPageHolder* m_pHolder;
-};
 
 QByteArray pageDefinition()
 {

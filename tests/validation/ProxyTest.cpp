@@ -3,6 +3,7 @@
 
 #include "EmptyProxy.h"
 #include "LoopbackServers.h"
+#include "ModalAnswerer.h"
 #include "OSXProxy.h"
 #include "PreferencesProxy.h"
 #include "ProxyDialog.h"
@@ -254,8 +255,9 @@ TEST(ProxyDialogTest, CredentialsPrompt)
     QAuthenticator authenticator;
 
     // Prefilled from the proxy record; typed values go to the authenticator and handler.
+    TestSupport::CModalAnswerer answerer(TestSupport::CModalAnswerer::HandlersOnly);
     QString seenUser;
-    whenModal(
+    answerer.once(
         [&seenUser](QWidget* modal)
         {
             auto* dialog = qobject_cast<ProxyDialog*>(modal);
@@ -276,7 +278,7 @@ TEST(ProxyDialogTest, CredentialsPrompt)
     EXPECT_EQ(handler->GetProxies().value("http").password(), "pass");
 
     // Rejected: nothing changes.
-    whenModal(
+    answerer.once(
         [&seenUser](QWidget* modal)
         {
             auto* dialog = qobject_cast<ProxyDialog*>(modal);
@@ -370,25 +372,26 @@ TEST_F(RealProxyTest, PromptedCredentials)
     qputenv("http_proxy", QString("http://127.0.0.1:%1").arg(m_Proxy.port()).toUtf8());
     ValidateWebResource check(m_Server.url("/ok"));
     int prompts = 0;
-    QObject::connect(&check, &ValidateWebResource::proxyAuthenticationRequired,
-                     [&prompts](const QNetworkProxy& proxy, QAuthenticator* authenticator)
-                     {
-                         ++prompts;
-                         whenModal(
-                             [](QWidget* modal)
-                             {
-                                 auto* dialog = qobject_cast<ProxyDialog*>(modal);
-                                 if (!dialog)
-                                     return false;
-                                 dialog->SetUsername("user");
-                                 dialog->SetPassword("pass");
-                                 findButton(dialog, "&OK") ? findButton(dialog, "&OK")->click()
-                                                           : dialog->accept();
-                                 return true;
-                             });
-                         ProxyDialog::HandleProxyAuthentication(nullptr, nullptr, proxy,
-                                                                authenticator);
-                     });
+    TestSupport::CModalAnswerer answerer(TestSupport::CModalAnswerer::HandlersOnly);
+    QObject::connect(
+        &check, &ValidateWebResource::proxyAuthenticationRequired,
+        [&prompts, &answerer](const QNetworkProxy& proxy, QAuthenticator* authenticator)
+        {
+            ++prompts;
+            answerer.once(
+                [](QWidget* modal)
+                {
+                    auto* dialog = qobject_cast<ProxyDialog*>(modal);
+                    if (!dialog)
+                        return false;
+                    dialog->SetUsername("user");
+                    dialog->SetPassword("pass");
+                    findButton(dialog, "&OK") ? findButton(dialog, "&OK")->click()
+                                              : dialog->accept();
+                    return true;
+                });
+            ProxyDialog::HandleProxyAuthentication(nullptr, nullptr, proxy, authenticator);
+        });
     EXPECT_EQ(run(check), "passed");
     EXPECT_EQ(prompts, 1);
     EXPECT_EQ(m_Server.requests(), QStringList{"/ok (proxy)"});

@@ -35,8 +35,6 @@ public slots:
 class ActionDialogTest : public ::testing::Test
 {
 protected:
-    void TearDown() override { cancelPendingAnswers(); }
-
     void SetUp() override
     {
         CXmlContainer::m_pStaticWidgetFactory = &m_factory;
@@ -74,6 +72,8 @@ protected:
 
     CTestFactory m_factory;
     std::unique_ptr<CTestRoot> m_root;
+    // Answers only what a test asks it to, and drops what it was not shown.
+    TestSupport::CModalAnswerer m_modal{TestSupport::CModalAnswerer::HandlersOnly};
 };
 
 TEST_F(ActionDialogTest, MessageBoxShowsItsTextOverTheWindowAndSucceeds)
@@ -82,7 +82,7 @@ TEST_F(ActionDialogTest, MessageBoxShowsItsTextOverTheWindowAndSucceeds)
     QString title, text;
     QMessageBox::Icon icon = QMessageBox::NoIcon;
     QWidget* parent = nullptr;
-    answerModal(
+    m_modal.answerNext(
         [&](QWidget* modal)
         {
             auto* box = qobject_cast<QMessageBox*>(modal);
@@ -106,7 +106,7 @@ TEST_F(ActionDialogTest, DiscardingTheTreeWhileABoxIsOpenIsSafe)
     for (const char* slot : {"messagebox", "question"})
     {
         loadAction(QString(R"(slot="%1" severity="error" msg="Busy")").arg(slot));
-        answerModal([this](QWidget*) { m_root.reset(); });
+        m_modal.answerNext([this](QWidget*) { m_root.reset(); });
         emit find<CRecorder>(m_root.get(), "btn")->fire();
         EXPECT_EQ(nullptr, m_root);
         EXPECT_TRUE(journal().isEmpty());
@@ -134,7 +134,7 @@ TEST_F(ActionDialogTest, QuestionSucceedsOnYesAndDefaultsAsDeclared)
         loadAction(QString::fromUtf8(c.attributes));
         QMessageBox::StandardButton defaultButton = QMessageBox::NoButton;
         QString title;
-        answerModal(
+        m_modal.answerNext(
             [&](QWidget* modal)
             {
                 auto* box = qobject_cast<QMessageBox*>(modal);
@@ -179,7 +179,7 @@ TEST_F(ActionDialogTest, BrowseFileFillsTheFieldOnlyWhenAFileIsChosen)
     field()->setValue(testPath("docs"));
     QString caption, directory;
     QStringList filters;
-    answerModal(
+    m_modal.answerNext(
         [&](QWidget* modal)
         {
             auto* dialog = qobject_cast<QFileDialog*>(modal);
@@ -187,8 +187,7 @@ TEST_F(ActionDialogTest, BrowseFileFillsTheFieldOnlyWhenAFileIsChosen)
             caption = dialog->windowTitle();
             directory = dialog->directory().absolutePath();
             filters = dialog->nameFilters();
-            dialog->selectFile(testPath("docs/plan.txt"));
-            static_cast<QDialog*>(dialog)->accept();
+            TestSupport::CModalAnswerer::choose(dialog, testPath("docs/plan.txt"));
         });
     EXPECT_TRUE(run());
     EXPECT_EQ("Pick a plan", caption);
@@ -196,7 +195,7 @@ TEST_F(ActionDialogTest, BrowseFileFillsTheFieldOnlyWhenAFileIsChosen)
     EXPECT_EQ(QStringList({"Text (*.txt)"}), filters);
     EXPECT_EQ(QDir::toNativeSeparators(testPath("docs/plan.txt")), field()->getValue());
 
-    answerModal([](QWidget* modal) { qobject_cast<QDialog*>(modal)->reject(); });
+    m_modal.answerNext([](QWidget* modal) { qobject_cast<QDialog*>(modal)->reject(); });
     EXPECT_FALSE(run());
     EXPECT_EQ(QDir::toNativeSeparators(testPath("docs/plan.txt")), field()->getValue());
 }
@@ -208,7 +207,7 @@ TEST_F(ActionDialogTest, BrowseDirOffersFoldersStartingAtTheFieldsValue)
     field()->setValue(testPath("root"));
     QString caption, directory;
     bool foldersOnly = false;
-    answerModal(
+    m_modal.answerNext(
         [&](QWidget* modal)
         {
             auto* dialog = qobject_cast<QFileDialog*>(modal);
@@ -216,8 +215,7 @@ TEST_F(ActionDialogTest, BrowseDirOffersFoldersStartingAtTheFieldsValue)
             caption = dialog->windowTitle();
             directory = dialog->directory().absolutePath();
             foldersOnly = dialog->testOption(QFileDialog::ShowDirsOnly);
-            dialog->selectFile(testPath("root/target"));
-            static_cast<QDialog*>(dialog)->accept();
+            TestSupport::CModalAnswerer::choose(dialog, testPath("root/target"));
         });
     EXPECT_TRUE(run());
     EXPECT_EQ("Where to?", caption);

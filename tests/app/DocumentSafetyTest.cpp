@@ -354,10 +354,8 @@ TEST_F(DocumentSafetyTest, OpenChoosesBundleInstallers)
     answerOpen(
         [&](QFileDialog* dialog)
         {
-            QLineEdit* const edit = dialog->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"));
-            ASSERT_TRUE(edit);
-            edit->setText(bundle);
-            static_cast<QDialog*>(dialog)->accept();
+            ASSERT_TRUE(dialog->findChild<QLineEdit*>(QStringLiteral("fileNameEdit")));
+            CModalAnswerer::choose(dialog, bundle);
         });
     window.open();
     EXPECT_EQ(bundle, window.sourcePackageFile().absoluteFilePath());

@@ -257,18 +257,27 @@ TEST(ProxyDialogTest, CredentialsPrompt)
     // Prefilled from the proxy record; typed values go to the authenticator and handler.
     TestSupport::CModalAnswerer answerer(TestSupport::CModalAnswerer::HandlersOnly);
     QString seenUser;
-    answerer.once(
-        [&seenUser](QWidget* modal)
-        {
-            auto* dialog = qobject_cast<ProxyDialog*>(modal);
-            if (!dialog)
-                return false;
-            seenUser = dialog->GetUsername();
-            dialog->SetUsername("user");
-            dialog->SetPassword("pass");
-            dialog->accept();
-            return true;
-        });
+    // Answers the next prompt with user and password, noting the user it offered.
+    const auto answerPrompt =
+        [&answerer, &seenUser](const QString& user, const QString& password, bool accept)
+    {
+        answerer.once(
+            [&seenUser, user, password, accept](QDialog* modal)
+            {
+                auto* dialog = qobject_cast<ProxyDialog*>(modal);
+                if (!dialog)
+                    return false;
+                seenUser = dialog->GetUsername();
+                dialog->SetUsername(user);
+                dialog->SetPassword(password);
+                if (accept)
+                    dialog->accept();
+                else
+                    dialog->reject();
+                return true;
+            });
+    };
+    answerPrompt("user", "pass", true);
     EXPECT_TRUE(
         ProxyDialog::HandleProxyAuthentication(nullptr, handler.get(), proxy, &authenticator));
     EXPECT_EQ(seenUser, "stored");
@@ -278,21 +287,12 @@ TEST(ProxyDialogTest, CredentialsPrompt)
     EXPECT_EQ(handler->GetProxies().value("http").password(), "pass");
 
     // Rejected: nothing changes.
-    answerer.once(
-        [&seenUser](QWidget* modal)
-        {
-            auto* dialog = qobject_cast<ProxyDialog*>(modal);
-            if (!dialog)
-                return false;
-            seenUser = dialog->GetUsername();
-            dialog->SetUsername("someone");
-            dialog->reject();
-            return true;
-        });
+    answerPrompt("someone", "other", false);
     EXPECT_FALSE(
         ProxyDialog::HandleProxyAuthentication(nullptr, handler.get(), proxy, &authenticator));
     EXPECT_EQ(seenUser, "user") << "the authenticator's user comes first";
     EXPECT_EQ(authenticator.user(), "user");
+    EXPECT_EQ(authenticator.password(), "pass");
     EXPECT_EQ(handler->GetProxies().value("http").user(), "user");
 }
 

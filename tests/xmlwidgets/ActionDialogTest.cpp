@@ -70,6 +70,32 @@ protected:
 
     CXmlObject* field() { return find<CXmlObject>(m_root.get(), "field"); }
 
+    // What a file dialog showed.
+    struct FileDialogSeen
+    {
+        QString caption;
+        QString directory;
+        QStringList filters;
+        bool foldersOnly = false;
+    };
+
+    // Answers the next dialog, which must be a file dialog, with path; notes what it
+    // showed in seen.
+    void chooseInNextFileDialog(const QString& path, FileDialogSeen& seen)
+    {
+        m_modal.answerNext(
+            [path, &seen](QDialog* modal)
+            {
+                auto* dialog = qobject_cast<QFileDialog*>(modal);
+                ASSERT_NE(nullptr, dialog);
+                seen.caption = dialog->windowTitle();
+                seen.directory = dialog->directory().absolutePath();
+                seen.filters = dialog->nameFilters();
+                seen.foldersOnly = dialog->testOption(QFileDialog::ShowDirsOnly);
+                TestSupport::CModalAnswerer::choose(dialog, path);
+            });
+    }
+
     CTestFactory m_factory;
     std::unique_ptr<CTestRoot> m_root;
     // Answers only what a test asks it to, and drops what it was not shown.
@@ -177,22 +203,13 @@ TEST_F(ActionDialogTest, BrowseFileFillsTheFieldOnlyWhenAFileIsChosen)
 
     loadAction(R"x(slot="browsefile" widget="field" title="Pick a plan" filter="Text (*.txt)")x");
     field()->setValue(testPath("docs"));
-    QString caption, directory;
-    QStringList filters;
-    m_modal.answerNext(
-        [&](QWidget* modal)
-        {
-            auto* dialog = qobject_cast<QFileDialog*>(modal);
-            ASSERT_NE(nullptr, dialog);
-            caption = dialog->windowTitle();
-            directory = dialog->directory().absolutePath();
-            filters = dialog->nameFilters();
-            TestSupport::CModalAnswerer::choose(dialog, testPath("docs/plan.txt"));
-        });
+    FileDialogSeen seen;
+    chooseInNextFileDialog(testPath("docs/plan.txt"), seen);
     EXPECT_TRUE(run());
-    EXPECT_EQ("Pick a plan", caption);
-    EXPECT_EQ(testPath("docs"), directory);
-    EXPECT_EQ(QStringList({"Text (*.txt)"}), filters);
+    EXPECT_EQ("Pick a plan", seen.caption);
+    EXPECT_EQ(testPath("docs"), seen.directory);
+    EXPECT_EQ(QStringList({"Text (*.txt)"}), seen.filters);
+    EXPECT_FALSE(seen.foldersOnly);
     EXPECT_EQ(QDir::toNativeSeparators(testPath("docs/plan.txt")), field()->getValue());
 
     m_modal.answerNext([](QWidget* modal) { qobject_cast<QDialog*>(modal)->reject(); });
@@ -205,22 +222,12 @@ TEST_F(ActionDialogTest, BrowseDirOffersFoldersStartingAtTheFieldsValue)
     ASSERT_TRUE(QDir().mkpath(testPath("root/target")));
     loadAction(R"(slot="browsedir" widget="field" title="Where to?")");
     field()->setValue(testPath("root"));
-    QString caption, directory;
-    bool foldersOnly = false;
-    m_modal.answerNext(
-        [&](QWidget* modal)
-        {
-            auto* dialog = qobject_cast<QFileDialog*>(modal);
-            ASSERT_NE(nullptr, dialog);
-            caption = dialog->windowTitle();
-            directory = dialog->directory().absolutePath();
-            foldersOnly = dialog->testOption(QFileDialog::ShowDirsOnly);
-            TestSupport::CModalAnswerer::choose(dialog, testPath("root/target"));
-        });
+    FileDialogSeen seen;
+    chooseInNextFileDialog(testPath("root/target"), seen);
     EXPECT_TRUE(run());
-    EXPECT_EQ("Where to?", caption);
-    EXPECT_EQ(testPath("root"), directory);
-    EXPECT_TRUE(foldersOnly);
+    EXPECT_EQ("Where to?", seen.caption);
+    EXPECT_EQ(testPath("root"), seen.directory);
+    EXPECT_TRUE(seen.foldersOnly);
     EXPECT_EQ(QDir::toNativeSeparators(testPath("root/target")), field()->getValue());
     EXPECT_EQ(QStringList({"field=" + testPath("root"), "field=" + testPath("root/target"),
                            "field:success"}),

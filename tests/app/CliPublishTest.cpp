@@ -123,8 +123,7 @@ protected:
     static QString publishInWindow(const QString& name, const QString& customization,
                                    const QString& output)
     {
-        CModalAnswerer answers(QMessageBox::Yes);
-        answers.m_lHandlers << acceptReview;
+        CModalAnswerer answers({acceptReview}, QMessageBox::Yes);
         CAdminPage window(sample(name), QStringList());
         enterValues(window);
         answers.m_lFileAnswers << customization;
@@ -152,8 +151,7 @@ TEST_F(CliPublishTest, TheDocumentWithoutWidgetsHoldsTheWindowsValues)
           QStringLiteral("TessarySample.dmg"), QStringLiteral("TessarySample.package")})
     {
         SCOPED_TRACE(name.toStdString());
-        CModalAnswerer answers(QMessageBox::Yes);
-        answers.m_lHandlers << acceptReview;
+        CModalAnswerer answers({acceptReview}, QMessageBox::Yes);
         CAdminPage window(sample(name), QStringList());
         const std::unique_ptr<CPackage> package(
             CCopyFileThread::loadPackage(QFileInfo(sample(name))));
@@ -425,8 +423,7 @@ TEST_F(CliPublishTest, MigrateReportsEveryKindOfUpstreamChange)
     EXPECT_EQ(2, runCli({"migrate", customization, "--to", customization, "--output",
                          testPath("other.xml")})
                      .m_iStatus);
-    CModalAnswerer answers(QMessageBox::Yes);
-    answers.m_lHandlers << acceptReview;
+    CModalAnswerer answers({acceptReview}, QMessageBox::Yes);
     CAdminPage window(next, QStringList());
     answers.m_lFileAnswers << customization;
     window.import();

@@ -47,12 +47,11 @@ inline void PrintTo(const QString& text, std::ostream* stream)
 
 namespace
 {
-// Readies an answerer for publishing: the review that opens it is gone through,
-// and the question whether to replace an existing output is answered Yes, unrecorded.
-void answerPublishing(CModalAnswerer& driver)
+// The answers publishing needs: the review that opens it is gone through, and the
+// question whether to replace an existing output is answered Yes, unrecorded.
+QList<CModalAnswerer::Handler> publishing()
 {
-    driver.m_lHandlers << acceptReview
-                       << [](QDialog* dialog)
+    const CModalAnswerer::Handler replace = [](QDialog* dialog)
     {
         QMessageBox* const box = qobject_cast<QMessageBox*>(dialog);
         if (!box || !box->text().contains(QLatin1String("already exists")))
@@ -63,6 +62,7 @@ void answerPublishing(CModalAnswerer& driver)
             box->reject();
         return true;
     };
+    return {acceptReview, replace};
 }
 
 int modeOf(const QString& path)
@@ -201,8 +201,7 @@ protected:
     QString roundTrip(const QString& sampleName, QMap<QString, QString>& published,
                       const std::function<void(CAdminPage&)>& beforePublish = nullptr)
     {
-        CModalAnswerer driver;
-        answerPublishing(driver);
+        CModalAnswerer driver(publishing());
         const QString settings = testPath("custom/settings");
         QDir().mkpath(testPath("custom"));
         QDir().mkpath(testPath("out"));
@@ -272,8 +271,7 @@ TEST_F(PublishTest, FlatPackageRoundTripAndRepublish)
 
     // The published package opens as a customization with the values; publishing it
     // again replaces the block.
-    CModalAnswerer driver;
-    answerPublishing(driver);
+    CModalAnswerer driver(publishing());
     CAdminPage again(output, QStringList());
     EXPECT_EQ(output, again.sourcePackageFile().absoluteFilePath());
     expectValues(again);
@@ -382,8 +380,7 @@ QString belowAFile(const QString& name)
 TEST_F(PublishTest, OwnPathAdminConfigAndCancelledValidationPublishNothing)
 {
     const QString input = copySample("TessarySample.pkg", "in/Input.pkg");
-    CModalAnswerer driver;
-    answerPublishing(driver);
+    CModalAnswerer driver(publishing());
     {
         CAdminPage window(input, QStringList());
         enterValues(window);
@@ -431,8 +428,7 @@ TEST_F(PublishTest, UnwritableDestinationsAreReportedAndCloseTheProgress)
           QStringLiteral("TessarySample.package")})
     {
         SCOPED_TRACE(name.toStdString());
-        CModalAnswerer driver;
-        answerPublishing(driver);
+        CModalAnswerer driver(publishing());
         CAdminPage window(sample(name), QStringList());
         enterValues(window);
         const QString suffix = QFileInfo(name).suffix();
@@ -463,8 +459,7 @@ TEST_F(PublishTest, UnwritableDestinationsAreReportedAndCloseTheProgress)
 TEST_F(PublishTest, UnmountableImageIsReported)
 {
     const QString image = copySample("TessarySample.dmg", "image/Sample.dmg");
-    CModalAnswerer driver;
-    answerPublishing(driver);
+    CModalAnswerer driver(publishing());
     CAdminPage window(image, QStringList());
     enterValues(window);
     // The image goes bad after it was opened.
@@ -495,8 +490,7 @@ TEST_F(PublishTest, PropertyNamesTheShellCannotTakeStopThePublish)
 {
     const QString package =
         flatVariant("BadName", "s/property=\"SENTINEL_SERVER\"/property=\"SENTINEL-SERVER;id\"/");
-    CModalAnswerer driver;
-    answerPublishing(driver);
+    CModalAnswerer driver(publishing());
     CAdminPage window(package, QStringList());
     enterValues(window);
     window.publish();
@@ -513,8 +507,7 @@ TEST_F(PublishTest, PropertyNamesTheShellCannotTakeStopThePublish)
 
 TEST_F(PublishTest, ImportRefusesWhatIsNoCustomizationAndKeepsTheDocument)
 {
-    CModalAnswerer driver;
-    answerPublishing(driver);
+    CModalAnswerer driver(publishing());
     CAdminPage window(sample("TessarySample.pkg"), QStringList());
     enterValues(window);
     window.resetChanged(false);
@@ -551,8 +544,7 @@ TEST_F(PublishTest, ImportRefusesWhatIsNoCustomizationAndKeepsTheDocument)
 TEST_F(PublishTest, ScriptInstallerFailuresRemoveThePartialOutput)
 {
     const QString input = copySample("TessarySample.package", "in/Input.package");
-    CModalAnswerer driver;
-    answerPublishing(driver);
+    CModalAnswerer driver(publishing());
     CAdminPage window(input, QStringList());
     enterValues(window);
 
@@ -597,8 +589,7 @@ TEST_F(PublishTest, BundleFilesThatCannotBeWrittenAreReported)
     // A package whose copy holds a directory where the preinstall script goes.
     const QString input = copySample("TessarySample.mpkg", "in/Input.mpkg");
     QDir().mkpath(input + "/Contents/Resources/preinstall");
-    CModalAnswerer driver;
-    answerPublishing(driver);
+    CModalAnswerer driver(publishing());
     CAdminPage window(input, QStringList());
     enterValues(window);
     driver.m_lFileAnswers << testPath("out/Published.mpkg");
@@ -622,8 +613,7 @@ TEST_F(PublishTest, BundleFilesThatCannotBeWrittenAreReported)
 
 TEST_F(PublishTest, AFailedSaveKeepsThePreviousFile)
 {
-    CModalAnswerer driver;
-    answerPublishing(driver);
+    CModalAnswerer driver(publishing());
     CAdminPage window(sample("TessarySample.pkg"), QStringList());
     enterValues(window);
     const QString settings = testPath("settings.xml");
@@ -667,8 +657,7 @@ TEST_F(PublishTest, CancelStopsALongFlatPublishAndLeavesNoWorkBehind)
     qputenv("TMPDIR", QFile::encodeName(temporary));
     QDir().mkpath(testPath("out"));
 
-    CModalAnswerer driver;
-    answerPublishing(driver);
+    CModalAnswerer driver(publishing());
     CAdminPage window(package, QStringList());
     enterValues(window);
     driver.m_lFileAnswers << testPath("out/Big.pkg");
@@ -717,8 +706,7 @@ TEST_F(PublishTest, AnOldOutputThatCannotBeRemovedIsStillReplaced)
     const QString locked = writeFile("out/Published.mpkg/locked", "old\n");
     if (TestSupport::runCommand("chattr +i " + quoted(locked).toStdString() + " 2>/dev/null") != 0)
         GTEST_SKIP() << "chattr +i is not permitted here, so no removal can be made to fail";
-    CModalAnswerer driver;
-    answerPublishing(driver);
+    CModalAnswerer driver(publishing());
     {
         CAdminPage window(sample("TessarySample.mpkg"), QStringList());
         enterValues(window);
@@ -737,8 +725,7 @@ TEST_F(PublishTest, AnOldOutputThatCannotBeRemovedIsStillReplaced)
 
 TEST_F(PublishTest, SaveActsAsSaveAsUntilTheFirstSaveAsThenWritesInPlace)
 {
-    CModalAnswerer driver;
-    answerPublishing(driver);
+    CModalAnswerer driver(publishing());
     CAdminPage window(sample("TessarySample.pkg"), QStringList());
     enterValues(window);
     QDir().mkpath(testPath("a"));
@@ -767,8 +754,7 @@ TEST_F(PublishTest, CancelStopsAScriptInstallerCopyAndRemovesItsOutput)
     const QString input = copySample("TessarySample.package", "in/Big.package");
     run("head -c 300000000 /dev/zero >> " + quoted(input));
     QDir().mkpath(testPath("out"));
-    CModalAnswerer driver;
-    answerPublishing(driver);
+    CModalAnswerer driver(publishing());
     CAdminPage window(input, QStringList());
     enterValues(window);
     driver.m_lFileAnswers << testPath("out/Big");
@@ -838,8 +824,7 @@ TEST_F(PublishTest, AFailedBundlePublishKeepsThePreviousOutput)
                                                                   quoted(directory).toStdString());
                                   });
     const QString output = directory + "/Published.pkg";
-    CModalAnswerer driver;
-    answerPublishing(driver);
+    CModalAnswerer driver(publishing());
     {
         CAdminPage window(input, QStringList());
         enterValues(window);
@@ -921,8 +906,7 @@ TEST_F(PublishTest, SignaturesAreShownKeptFromBeingLostSilentlyAndMadeWithTheCho
         quoted(testPath("expanded-source")) + " " + quoted(signedSource) + " --sign-identity " +
         quoted(identity));
 
-    CModalAnswerer driver;
-    answerPublishing(driver);
+    CModalAnswerer driver(publishing());
     CAdminPage window(signedSource, QStringList());
     QLabel* const status = window.findChild<QLabel*>(QStringLiteral("SignatureStatus"));
     ASSERT_TRUE(status);

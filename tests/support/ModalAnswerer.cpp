@@ -31,6 +31,12 @@ CModalAnswerer::CModalAnswerer(Policy policy) : CModalAnswerer()
     m_policy = policy;
 }
 
+CModalAnswerer::CModalAnswerer(const QList<Handler>& handlers, QMessageBox::StandardButton answer)
+    : CModalAnswerer(answer)
+{
+    m_lHandlers = handlers;
+}
+
 CModalAnswerer::~CModalAnswerer() = default;
 
 void CModalAnswerer::once(Handler handler)

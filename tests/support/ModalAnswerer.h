@@ -42,6 +42,9 @@ public:
 
     explicit CModalAnswerer(QMessageBox::StandardButton answer = QMessageBox::Ok);
     explicit CModalAnswerer(Policy policy);
+    // With these standing handlers from the start.
+    explicit CModalAnswerer(const QList<Handler>& handlers,
+                            QMessageBox::StandardButton answer = QMessageBox::Ok);
     ~CModalAnswerer() override;
 
     CModalAnswerer(const CModalAnswerer&) = delete;

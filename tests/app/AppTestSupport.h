@@ -2,18 +2,17 @@
 
 // Helpers for driving the main window: a fixture that sets up the preference
 // library and the tool path like the program does, paths of the sample
-// installers, a waiter and an answerer for modal dialogs.
+// installers, a waiter, and the review's part in answering modal dialogs.
 
-#include <QMessageBox>
-#include <QObject>
+#include "tests/support/ModalAnswerer.h"
+
 #include <QString>
-#include <QStringList>
-#include <QTimer>
 #include <functional>
 #include <gtest/gtest.h>
 
 class CAdminPage;
 class QAction;
+class QDialog;
 
 namespace AppTest
 {
@@ -31,26 +30,10 @@ bool waitFor(const std::function<bool()>& condition, int timeoutMs = 30000);
 // The main window's menu action with this text, or null.
 QAction* findAction(CAdminPage* window, const QString& text);
 
-// Answers every message box that becomes modal with a chosen button and
-// records its text; other modal dialogs are rejected and their titles recorded.
-class CModalAnswerer : public QObject
-{
-    Q_OBJECT
+using TestSupport::CModalAnswerer;
 
-public:
-    explicit CModalAnswerer(QMessageBox::StandardButton answer = QMessageBox::Ok);
-    ~CModalAnswerer() override;
-
-    void setAnswer(QMessageBox::StandardButton answer) { m_answer = answer; }
-    QStringList m_lTexts;
-
-private slots:
-    void poll();
-
-private:
-    QMessageBox::StandardButton m_answer;
-    QTimer m_timer;
-};
+// Goes through the review that opens every publish; a handler for CModalAnswerer.
+bool acceptReview(QDialog* dialog);
 
 // Initialises the preference library and puts the tools first on PATH.
 class AppFixture : public ::testing::Test

@@ -37,54 +37,6 @@ const QString kServer = QStringLiteral("console 'one' \"two\" $HOME \\ Grüße\u
 const QString kExclusions = QStringLiteral("/one path\n/two 'quoted' <&> `id`\n/三  end");
 const QString kInstallDir = QStringLiteral("/Applications/It's \"here\" $PATH \\ ü");
 
-// Answers the window's save dialogs with queued paths and its message boxes with
-// OK, recording their texts.
-class CAnswers
-{
-public:
-    CAnswers()
-    {
-        QObject::connect(&m_timer, &QTimer::timeout, [this] { poll(); });
-        m_timer.start(20);
-    }
-    QStringList m_lTexts;
-    QStringList m_lFiles;
-
-private:
-    void poll()
-    {
-        QWidget* const modal = QApplication::activeModalWidget();
-        if (QMessageBox* box = qobject_cast<QMessageBox*>(modal))
-        {
-            m_lTexts.append(box->text());
-            QAbstractButton* button = box->button(QMessageBox::Yes);
-            if (!button)
-                button = box->button(QMessageBox::Ok);
-            button->click();
-        }
-        else if (QFileDialog* dialog = qobject_cast<QFileDialog*>(modal))
-        {
-            const QString answer = m_lFiles.isEmpty() ? QString() : m_lFiles.takeFirst();
-            if (answer.isEmpty())
-            {
-                dialog->reject();
-                return;
-            }
-            if (QLineEdit* edit = dialog->findChild<QLineEdit*>(QStringLiteral("fileNameEdit")))
-                edit->setText(answer);
-            else
-                dialog->selectFile(answer);
-            static_cast<QDialog*>(dialog)->accept();
-        }
-        else if (modal && modal->objectName() == QLatin1String("ReviewDialog"))
-        {
-            // The review that opens a publish: gone through.
-            static_cast<QDialog*>(modal)->accept();
-        }
-    }
-    QTimer m_timer;
-};
-
 QString quoted(const QString& path)
 {
     QString text = path;
@@ -171,12 +123,12 @@ protected:
     static QString publishInWindow(const QString& name, const QString& customization,
                                    const QString& output)
     {
-        CAnswers answers;
+        CModalAnswerer answers({acceptReview}, QMessageBox::Yes);
         CAdminPage window(sample(name), QStringList());
         enterValues(window);
-        answers.m_lFiles << customization;
+        answers.m_lFileAnswers << customization;
         window.saveAs();
-        answers.m_lFiles << output;
+        answers.m_lFileAnswers << output;
         window.publish();
         EXPECT_TRUE(waitFor([&] { return !answers.m_lTexts.isEmpty(); }, 90000));
         EXPECT_EQ(QStringList{"Tessary successfully generated the installation package."},
@@ -199,7 +151,7 @@ TEST_F(CliPublishTest, TheDocumentWithoutWidgetsHoldsTheWindowsValues)
           QStringLiteral("TessarySample.dmg"), QStringLiteral("TessarySample.package")})
     {
         SCOPED_TRACE(name.toStdString());
-        CAnswers answers;
+        CModalAnswerer answers({acceptReview}, QMessageBox::Yes);
         CAdminPage window(sample(name), QStringList());
         const std::unique_ptr<CPackage> package(
             CCopyFileThread::loadPackage(QFileInfo(sample(name))));
@@ -471,9 +423,9 @@ TEST_F(CliPublishTest, MigrateReportsEveryKindOfUpstreamChange)
     EXPECT_EQ(2, runCli({"migrate", customization, "--to", customization, "--output",
                          testPath("other.xml")})
                      .m_iStatus);
-    CAnswers answers;
+    CModalAnswerer answers({acceptReview}, QMessageBox::Yes);
     CAdminPage window(next, QStringList());
-    answers.m_lFiles << customization;
+    answers.m_lFileAnswers << customization;
     window.import();
     ASSERT_EQ(1, answers.m_lTexts.size());
     const QString text = answers.m_lTexts.first();

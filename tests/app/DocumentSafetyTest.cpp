@@ -20,7 +20,6 @@
 #include <QMimeData>
 #include <QStandardItemModel>
 #include <QTest>
-#include <QTimer>
 #include <QUrl>
 #include <functional>
 
@@ -92,10 +91,10 @@ TEST_F(DocumentSafetyTest, CtrlSNeverWritesOverAPageDefinitionOpenedDirectly)
         // Save As, whose dialog the answerer cancels.
         EXPECT_EQ(path == inBundle ? QStringList{kAdminConfigRefused}
                                    : QStringList{"dialog: Save file..."},
-                  answerer.m_lTexts);
+                  answerer.m_lSeen);
         // Closing and answering Yes does not write there either.
         answerer.setAnswer(QMessageBox::Yes);
-        answerer.m_lTexts.clear();
+        answerer.clear();
         window.close();
         EXPECT_EQ(before, bytesOf(path));
         answerer.setAnswer(QMessageBox::No);
@@ -150,10 +149,10 @@ TEST_F(DocumentSafetyTest, CustomizationFilesLeadingBackToThemselvesAreRefused)
     for (const auto& loop : cases)
     {
         SCOPED_TRACE(loop.open.toStdString());
-        answerer.m_lTexts.clear();
+        answerer.clear();
         window.open(loop.open);
-        ASSERT_EQ(1, answerer.m_lTexts.size()) << answerer.m_lTexts.join('\n').toStdString();
-        const QString text = answerer.m_lTexts.first();
+        ASSERT_EQ(1, answerer.m_lSeen.size()) << answerer.m_lSeen.join('\n').toStdString();
+        const QString text = answerer.m_lSeen.first();
         EXPECT_TRUE(text.startsWith("Tessary is unable to open \"" + loop.named.first() + "\"."))
             << text.toStdString();
         for (const QString& file : loop.named)
@@ -163,7 +162,7 @@ TEST_F(DocumentSafetyTest, CustomizationFilesLeadingBackToThemselvesAreRefused)
         EXPECT_GT(window.pageHolder()->count(), 1);
         EXPECT_EQ(QStringList{flat}, window.recentFiles());
     }
-    EXPECT_TRUE(answerer.m_lTexts.first().contains("more than 16 configuration files"));
+    EXPECT_TRUE(answerer.m_lSeen.first().contains("more than 16 configuration files"));
 }
 
 namespace
@@ -218,7 +217,7 @@ TEST_F(DocumentSafetyTest, OpeningBAfterAEqualsOpeningBAlone)
         CModalAnswerer answerer;
         CAdminPage window(b, QStringList());
         alone = fingerprint(window);
-        EXPECT_TRUE(answerer.m_lTexts.isEmpty()) << answerer.m_lTexts.join('\n').toStdString();
+        EXPECT_TRUE(answerer.m_lSeen.isEmpty()) << answerer.m_lSeen.join('\n').toStdString();
     }
     CModalAnswerer answerer;
     CAdminPage window(a, QStringList());
@@ -231,7 +230,7 @@ TEST_F(DocumentSafetyTest, OpeningBAfterAEqualsOpeningBAlone)
     EXPECT_FALSE(window.pageHolder()->isEnabled());
 
     window.open(b);
-    EXPECT_TRUE(answerer.m_lTexts.isEmpty()) << answerer.m_lTexts.join('\n').toStdString();
+    EXPECT_TRUE(answerer.m_lSeen.isEmpty()) << answerer.m_lSeen.join('\n').toStdString();
     EXPECT_EQ(b, window.sourcePackageFile().absoluteFilePath());
     EXPECT_EQ(alone, fingerprint(window));
 }
@@ -251,25 +250,23 @@ TEST_F(DocumentSafetyTest, ARefusedDefinitionLeavesNothingBehindItsMessageAndLin
     CAdminPage window{QString(), QStringList()};
     // What the window shows while each message is up.
     QStringList seen;
-    QTimer poll;
-    QObject::connect(
-        &poll, &QTimer::timeout,
-        [&]
-        {
-            QMessageBox* const box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
-            if (!box)
-                return;
-            QLabel* const label = box->findChild<QLabel*>("qt_msgbox_label");
-            seen << window.windowTitle()
-                 << QString::number(window.pageIndex()->indexModel()->rowCount())
-                 << QString::number(window.pageHolder()->count())
-                 << QString::number(box->textFormat() == Qt::RichText)
-                 << QString::number(label && label->openExternalLinks() &&
-                                    (label->textInteractionFlags() & Qt::LinksAccessibleByMouse))
-                 << box->text();
-            box->button(QMessageBox::Ok)->click();
-        });
-    poll.start(20);
+    CModalAnswerer answerer;
+    answerer.m_lHandlers << [&](QDialog* dialog)
+    {
+        QMessageBox* const box = qobject_cast<QMessageBox*>(dialog);
+        if (!box)
+            return false;
+        QLabel* const label = box->findChild<QLabel*>("qt_msgbox_label");
+        seen << window.windowTitle()
+             << QString::number(window.pageIndex()->indexModel()->rowCount())
+             << QString::number(window.pageHolder()->count())
+             << QString::number(box->textFormat() == Qt::RichText)
+             << QString::number(label && label->openExternalLinks() &&
+                                (label->textInteractionFlags() & Qt::LinksAccessibleByMouse))
+             << box->text();
+        box->button(QMessageBox::Ok)->click();
+        return true;
+    };
     window.open(refused);
     ASSERT_EQ(6, seen.size()) << seen.join('|').toStdString();
     EXPECT_EQ(QStringList({"Tessary", "1", "1", "0"}), seen.mid(0, 4));
@@ -298,10 +295,10 @@ TEST_F(DocumentSafetyTest, DropsOnFieldsShortcutsAndMissingFilesDoWhatTheUserMea
         CAdminPage window(line.file(), line.options());
         EXPECT_EQ(QStringList{"Could not open /no-such-folder/Missing.pkg: the file does not "
                               "exist."},
-                  answerer.m_lTexts);
+                  answerer.m_lSeen);
         EXPECT_EQ(1, window.pageHolder()->count());
     }
-    answerer.m_lTexts.clear();
+    answerer.clear();
     CAdminPage window(flat, QStringList());
     activate(window);
     QLineEdit* const server = window.findChild<QLineEdit*>(QStringLiteral("ServerAddress"));
@@ -312,7 +309,7 @@ TEST_F(DocumentSafetyTest, DropsOnFieldsShortcutsAndMissingFilesDoWhatTheUserMea
     server->setFocus();
     QTest::keyClick(server, Qt::Key_E, Qt::ControlModifier);
     // (A publish opens with its review.)
-    EXPECT_EQ(QStringList{"dialog: Review customizations"}, answerer.m_lTexts);
+    EXPECT_EQ(QStringList{"dialog: Review customizations"}, answerer.m_lSeen);
 
     // An installer dropped on the field opens; its address is not typed into it.
     answerer.setAnswer(QMessageBox::No);
@@ -338,56 +335,44 @@ TEST_F(DocumentSafetyTest, OpenChoosesBundleInstallers)
     const QString bundle = QFileInfo(sample("TessarySample-bundle.pkg")).absoluteFilePath();
     const QString mpkg = QFileInfo(sample("TessarySample.mpkg")).absoluteFilePath();
     CAdminPage window{QString(), QStringList()};
-    QStringList messages;
-    // Answers the Open dialog once with how, then cancels any dialog left open.
-    std::function<void(QFileDialog*)> how;
-    QTimer poll;
-    QObject::connect(&poll, &QTimer::timeout,
-                     [&]
-                     {
-                         QWidget* const modal = QApplication::activeModalWidget();
-                         if (QMessageBox* box = qobject_cast<QMessageBox*>(modal))
-                         {
-                             messages << box->text();
-                             box->reject();
-                         }
-                         QFileDialog* const dialog = qobject_cast<QFileDialog*>(modal);
-                         if (!dialog)
-                             return;
-                         if (!how)
-                         {
-                             dialog->reject();
-                             return;
-                         }
-                         const auto answer = std::move(how);
-                         how = nullptr;
-                         answer(dialog);
-                     });
-    poll.start(10);
+    // Answers the next Open dialog with how; any other file dialog is canceled.
+    CModalAnswerer answerer;
+    const auto answerOpen = [&answerer](std::function<void(QFileDialog*)> how)
+    {
+        answerer.once(
+            [how](QDialog* dialog)
+            {
+                QFileDialog* const files = qobject_cast<QFileDialog*>(dialog);
+                if (!files)
+                    return false;
+                how(files);
+                return true;
+            });
+    };
 
     // The bundle typed (or selected) and Open pressed.
-    how = [&](QFileDialog* dialog)
-    {
-        QLineEdit* const edit = dialog->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"));
-        ASSERT_TRUE(edit);
-        edit->setText(bundle);
-        static_cast<QDialog*>(dialog)->accept();
-    };
+    answerOpen(
+        [&](QFileDialog* dialog)
+        {
+            ASSERT_TRUE(dialog->findChild<QLineEdit*>(QStringLiteral("fileNameEdit")));
+            CModalAnswerer::choose(dialog, bundle);
+        });
     window.open();
     EXPECT_EQ(bundle, window.sourcePackageFile().absoluteFilePath());
     EXPECT_GT(window.pageHolder()->count(), 1);
 
     // Open pressed from inside a bundle.
-    how = [&](QFileDialog* dialog)
-    {
-        dialog->setDirectory(mpkg);
-        if (QLineEdit* edit = dialog->findChild<QLineEdit*>(QStringLiteral("fileNameEdit")))
-            edit->clear();
-        static_cast<QDialog*>(dialog)->accept();
-    };
+    answerOpen(
+        [&](QFileDialog* dialog)
+        {
+            dialog->setDirectory(mpkg);
+            if (QLineEdit* edit = dialog->findChild<QLineEdit*>(QStringLiteral("fileNameEdit")))
+                edit->clear();
+            static_cast<QDialog*>(dialog)->accept();
+        });
     window.open();
     EXPECT_EQ(mpkg, window.sourcePackageFile().absoluteFilePath());
-    EXPECT_TRUE(messages.isEmpty()) << messages.join('\n').toStdString();
+    EXPECT_TRUE(answerer.m_lTexts.isEmpty()) << answerer.m_lTexts.join('\n').toStdString();
 }
 
 TEST_F(DocumentSafetyTest, ReplacingTheDocumentFromAnActionsDialogIsSafe)
@@ -414,31 +399,19 @@ TEST_F(DocumentSafetyTest, ReplacingTheDocumentFromAnActionsDialogIsSafe)
         CXmlObject* const target = window.findChildObjects("w").value(0);
         ASSERT_TRUE(target);
         bool replaced = false;
-        // A timer does not fire again while its own handler runs: the save-changes
-        // prompt of the replacing open is answered by a second one.
-        QTimer prompts;
-        QObject::connect(&prompts, &QTimer::timeout,
-                         []
-                         {
-                             QMessageBox* const shown =
-                                 qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
-                             if (shown && shown->text() != QLatin1String("Busy"))
-                                 shown->button(QMessageBox::No)->click();
-                         });
-        prompts.start(10);
-        QTimer poll;
-        QObject::connect(&poll, &QTimer::timeout,
-                         [&]
-                         {
-                             QMessageBox* const shown =
-                                 qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
-                             if (!shown || shown->text() != QLatin1String("Busy") || replaced)
-                                 return;
-                             replaced = true;
-                             window.open(other);
-                             shown->button(QMessageBox::Ok)->click();
-                         });
-        poll.start(10);
+        // The save-changes prompt of the replacing open, asked while the box is
+        // being answered, is answered No.
+        CModalAnswerer answerer(QMessageBox::No);
+        answerer.m_lHandlers << [&](QDialog* dialog)
+        {
+            QMessageBox* const shown = qobject_cast<QMessageBox*>(dialog);
+            if (!shown || shown->text() != QLatin1String("Busy") || replaced)
+                return false;
+            replaced = true;
+            window.open(other);
+            shown->button(QMessageBox::Ok)->click();
+            return true;
+        };
         if (QAbstractButton* button = dynamic_cast<QAbstractButton*>(target))
             button->click();
         else if (QLineEdit* edit = dynamic_cast<QLineEdit*>(target))

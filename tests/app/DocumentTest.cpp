@@ -38,7 +38,7 @@ TEST_F(DocumentTest, RecentFilesSurviveARestartWithoutAdminConfigPaths)
         window.open(bundle);
         window.open(flat); // again: moves to the front, no duplicate
         window.open(adminConfig);
-        EXPECT_TRUE(answerer.m_lTexts.isEmpty()) << answerer.m_lTexts.join('\n').toStdString();
+        EXPECT_TRUE(answerer.m_lSeen.isEmpty()) << answerer.m_lSeen.join('\n').toStdString();
         EXPECT_EQ(QStringLiteral("Tessary: Direct - AdminConfig.xml"), window.windowTitle());
         EXPECT_EQ(QStringList({flat, bundle}), window.recentFiles());
     }
@@ -92,7 +92,7 @@ TEST_F(DocumentTest, DroppedBundleDirectoryOpens)
     // Only the first file counts, and a bundle's trailing "/" is dropped.
     EXPECT_TRUE(drop(&window, {QUrl::fromLocalFile(bundle + "/"), QUrl::fromLocalFile(text)}));
     ASSERT_TRUE(waitFor([&] { return window.sourcePackageFile().fileName() == "Foo.pkg"; }));
-    EXPECT_TRUE(answerer.m_lTexts.isEmpty()) << answerer.m_lTexts.join('\n').toStdString();
+    EXPECT_TRUE(answerer.m_lSeen.isEmpty()) << answerer.m_lSeen.join('\n').toStdString();
     EXPECT_GT(window.pageIndex()->indexModel()->rowCount(), 1);
     EXPECT_EQ(QStringList{bundle}, window.recentFiles());
 }
@@ -113,7 +113,7 @@ protected:
         EXPECT_EQ(QStringLiteral("TessarySample.pkg"), window.sourcePackageFile().fileName());
         EXPECT_TRUE(window.findChildObjects("Refused").isEmpty());
         EXPECT_FALSE(window.recentFiles().contains(path));
-        return answerer.m_lTexts;
+        return answerer.m_lSeen;
     }
 };
 
@@ -172,7 +172,7 @@ TEST_F(DocumentTest, CustomizationFileReopensItsInstallerAndYesSavesBackToIt)
 
     CModalAnswerer answerer(QMessageBox::Yes);
     auto window = std::make_unique<CAdminPage>(custom, QStringList());
-    EXPECT_TRUE(answerer.m_lTexts.isEmpty()) << answerer.m_lTexts.join('\n').toStdString();
+    EXPECT_TRUE(answerer.m_lSeen.isEmpty()) << answerer.m_lSeen.join('\n').toStdString();
     EXPECT_EQ(flat, window->sourcePackageFile().absoluteFilePath());
     EXPECT_EQ(custom, window->configurationFile().absoluteFilePath());
     EXPECT_EQ(QStringLiteral("Tessary: Ombrel Sentinel - custom.xml"), window->windowTitle());
@@ -186,7 +186,7 @@ TEST_F(DocumentTest, CustomizationFileReopensItsInstallerAndYesSavesBackToIt)
     address->clear();
     QTest::keyClicks(address, "saved.example.org");
     EXPECT_TRUE(window->close());
-    EXPECT_EQ(QStringList{"Do you want to save your changes to custom.xml?"}, answerer.m_lTexts);
+    EXPECT_EQ(QStringList{"Do you want to save your changes to custom.xml?"}, answerer.m_lSeen);
     window.reset();
 
     QFile saved(custom);
@@ -224,7 +224,7 @@ TEST_F(DocumentTest, OpenRecentOpensReadableEntriesAndDropsMissingOnes)
     EXPECT_EQ(missing, recent->actions().at(0)->text());
 
     recent->actions().at(0)->trigger();
-    EXPECT_EQ(QStringList{"Could not open " + missing}, answerer.m_lTexts);
+    EXPECT_EQ(QStringList{"Could not open " + missing}, answerer.m_lSeen);
     EXPECT_EQ(QStringList{flat}, window.recentFiles());
 
     window.addOpenRecentMenu();

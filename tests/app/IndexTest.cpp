@@ -138,9 +138,9 @@ TEST_F(IndexTest, CancelInTheSavePromptKeepsEverything)
     EXPECT_FALSE(m_pWindow->close());
     m_pWindow->open(sample("TessarySample-bundle.pkg"));
 
-    ASSERT_EQ(2, answerer.m_lTexts.size());
+    ASSERT_EQ(2, answerer.m_lSeen.size());
     EXPECT_EQ(QStringLiteral("Do you want to save your changes to Untitled?"),
-              answerer.m_lTexts.at(0));
+              answerer.m_lSeen.at(0));
     EXPECT_TRUE(m_pWindow->isVisible());
     EXPECT_EQ(title, m_pWindow->windowTitle());
     EXPECT_EQ(QStringLiteral("console.example.org"), address->text());

@@ -47,74 +47,23 @@ inline void PrintTo(const QString& text, std::ostream* stream)
 
 namespace
 {
-// Answers the modal dialogs of a publish from a timer: file dialogs with the next
-// queued path (an empty one cancels), message boxes with a chosen button, and an
-// overwrite question always with Yes. The progress dialog is left alone.
-class CDialogDriver
+// The answers publishing needs: the review that opens it is gone through, and the
+// question whether to replace an existing output is answered Yes, unrecorded.
+QList<CModalAnswerer::Handler> publishing()
 {
-public:
-    CDialogDriver()
+    const CModalAnswerer::Handler replace = [](QDialog* dialog)
     {
-        QObject::connect(&m_timer, &QTimer::timeout, [this] { poll(); });
-        m_timer.start(20);
-    }
-
-    QStringList m_lTexts;
-    QStringList m_lFileCaptions;
-    QStringList m_lFileAnswers;
-    QMessageBox::StandardButton m_answer = QMessageBox::Ok;
-    // Sees every other modal dialog (the progress dialog too) while it is open.
-    std::function<void(QDialog*)> m_otherDialog;
-
-private:
-    void poll()
-    {
-        QWidget* const modal = QApplication::activeModalWidget();
-        if (QMessageBox* box = qobject_cast<QMessageBox*>(modal))
-        {
-            QAbstractButton* button = nullptr;
-            if (box->text().contains(QLatin1String("already exists")))
-                button = box->button(QMessageBox::Yes);
-            else
-            {
-                m_lTexts.append(box->text());
-                button = box->button(m_answer);
-                if (!button)
-                    button = box->button(QMessageBox::Ok);
-            }
-            if (button)
-                button->click();
-            else
-                box->reject();
-        }
-        else if (QFileDialog* dialog = qobject_cast<QFileDialog*>(modal))
-        {
-            m_lFileCaptions.append(dialog->windowTitle());
-            const QString answer =
-                m_lFileAnswers.isEmpty() ? QString() : m_lFileAnswers.takeFirst();
-            if (answer.isEmpty())
-            {
-                dialog->reject();
-                return;
-            }
-            // The name edit takes absolute paths, even below a directory that is missing.
-            if (QLineEdit* edit = dialog->findChild<QLineEdit*>(QStringLiteral("fileNameEdit")))
-                edit->setText(answer);
-            else
-                dialog->selectFile(answer);
-            static_cast<QDialog*>(dialog)->accept();
-        }
-        else if (modal && modal->objectName() == QLatin1String("ReviewDialog"))
-        {
-            // The review that opens a publish: gone through.
-            static_cast<QDialog*>(modal)->accept();
-        }
-        else if (QDialog* other = qobject_cast<QDialog*>(modal); other && m_otherDialog)
-            m_otherDialog(other);
-    }
-
-    QTimer m_timer;
-};
+        QMessageBox* const box = qobject_cast<QMessageBox*>(dialog);
+        if (!box || !box->text().contains(QLatin1String("already exists")))
+            return false;
+        if (QAbstractButton* yes = box->button(QMessageBox::Yes))
+            yes->click();
+        else
+            box->reject();
+        return true;
+    };
+    return {acceptReview, replace};
+}
 
 int modeOf(const QString& path)
 {
@@ -252,7 +201,7 @@ protected:
     QString roundTrip(const QString& sampleName, QMap<QString, QString>& published,
                       const std::function<void(CAdminPage&)>& beforePublish = nullptr)
     {
-        CDialogDriver driver;
+        CModalAnswerer driver(publishing());
         const QString settings = testPath("custom/settings");
         QDir().mkpath(testPath("custom"));
         QDir().mkpath(testPath("out"));
@@ -322,7 +271,7 @@ TEST_F(PublishTest, FlatPackageRoundTripAndRepublish)
 
     // The published package opens as a customization with the values; publishing it
     // again replaces the block.
-    CDialogDriver driver;
+    CModalAnswerer driver(publishing());
     CAdminPage again(output, QStringList());
     EXPECT_EQ(output, again.sourcePackageFile().absoluteFilePath());
     expectValues(again);
@@ -431,7 +380,7 @@ QString belowAFile(const QString& name)
 TEST_F(PublishTest, OwnPathAdminConfigAndCancelledValidationPublishNothing)
 {
     const QString input = copySample("TessarySample.pkg", "in/Input.pkg");
-    CDialogDriver driver;
+    CModalAnswerer driver(publishing());
     {
         CAdminPage window(input, QStringList());
         enterValues(window);
@@ -447,7 +396,7 @@ TEST_F(PublishTest, OwnPathAdminConfigAndCancelledValidationPublishNothing)
         driver.m_lTexts.clear();
         driver.m_lFileCaptions.clear();
         window.findChild<QLineEdit*>(QStringLiteral("ServerAddress"))->clear();
-        driver.m_answer = QMessageBox::No;
+        driver.setAnswer(QMessageBox::No);
         window.publish();
         ASSERT_EQ(1, driver.m_lTexts.size());
         EXPECT_TRUE(driver.m_lTexts.first().startsWith("No management server address is set."));
@@ -479,7 +428,7 @@ TEST_F(PublishTest, UnwritableDestinationsAreReportedAndCloseTheProgress)
           QStringLiteral("TessarySample.package")})
     {
         SCOPED_TRACE(name.toStdString());
-        CDialogDriver driver;
+        CModalAnswerer driver(publishing());
         CAdminPage window(sample(name), QStringList());
         enterValues(window);
         const QString suffix = QFileInfo(name).suffix();
@@ -510,7 +459,7 @@ TEST_F(PublishTest, UnwritableDestinationsAreReportedAndCloseTheProgress)
 TEST_F(PublishTest, UnmountableImageIsReported)
 {
     const QString image = copySample("TessarySample.dmg", "image/Sample.dmg");
-    CDialogDriver driver;
+    CModalAnswerer driver(publishing());
     CAdminPage window(image, QStringList());
     enterValues(window);
     // The image goes bad after it was opened.
@@ -541,7 +490,7 @@ TEST_F(PublishTest, PropertyNamesTheShellCannotTakeStopThePublish)
 {
     const QString package =
         flatVariant("BadName", "s/property=\"SENTINEL_SERVER\"/property=\"SENTINEL-SERVER;id\"/");
-    CDialogDriver driver;
+    CModalAnswerer driver(publishing());
     CAdminPage window(package, QStringList());
     enterValues(window);
     window.publish();
@@ -558,7 +507,7 @@ TEST_F(PublishTest, PropertyNamesTheShellCannotTakeStopThePublish)
 
 TEST_F(PublishTest, ImportRefusesWhatIsNoCustomizationAndKeepsTheDocument)
 {
-    CDialogDriver driver;
+    CModalAnswerer driver(publishing());
     CAdminPage window(sample("TessarySample.pkg"), QStringList());
     enterValues(window);
     window.resetChanged(false);
@@ -595,7 +544,7 @@ TEST_F(PublishTest, ImportRefusesWhatIsNoCustomizationAndKeepsTheDocument)
 TEST_F(PublishTest, ScriptInstallerFailuresRemoveThePartialOutput)
 {
     const QString input = copySample("TessarySample.package", "in/Input.package");
-    CDialogDriver driver;
+    CModalAnswerer driver(publishing());
     CAdminPage window(input, QStringList());
     enterValues(window);
 
@@ -640,7 +589,7 @@ TEST_F(PublishTest, BundleFilesThatCannotBeWrittenAreReported)
     // A package whose copy holds a directory where the preinstall script goes.
     const QString input = copySample("TessarySample.mpkg", "in/Input.mpkg");
     QDir().mkpath(input + "/Contents/Resources/preinstall");
-    CDialogDriver driver;
+    CModalAnswerer driver(publishing());
     CAdminPage window(input, QStringList());
     enterValues(window);
     driver.m_lFileAnswers << testPath("out/Published.mpkg");
@@ -664,7 +613,7 @@ TEST_F(PublishTest, BundleFilesThatCannotBeWrittenAreReported)
 
 TEST_F(PublishTest, AFailedSaveKeepsThePreviousFile)
 {
-    CDialogDriver driver;
+    CModalAnswerer driver(publishing());
     CAdminPage window(sample("TessarySample.pkg"), QStringList());
     enterValues(window);
     const QString settings = testPath("settings.xml");
@@ -708,7 +657,7 @@ TEST_F(PublishTest, CancelStopsALongFlatPublishAndLeavesNoWorkBehind)
     qputenv("TMPDIR", QFile::encodeName(temporary));
     QDir().mkpath(testPath("out"));
 
-    CDialogDriver driver;
+    CModalAnswerer driver(publishing());
     CAdminPage window(package, QStringList());
     enterValues(window);
     driver.m_lFileAnswers << testPath("out/Big.pkg");
@@ -757,7 +706,7 @@ TEST_F(PublishTest, AnOldOutputThatCannotBeRemovedIsStillReplaced)
     const QString locked = writeFile("out/Published.mpkg/locked", "old\n");
     if (TestSupport::runCommand("chattr +i " + quoted(locked).toStdString() + " 2>/dev/null") != 0)
         GTEST_SKIP() << "chattr +i is not permitted here, so no removal can be made to fail";
-    CDialogDriver driver;
+    CModalAnswerer driver(publishing());
     {
         CAdminPage window(sample("TessarySample.mpkg"), QStringList());
         enterValues(window);
@@ -776,7 +725,7 @@ TEST_F(PublishTest, AnOldOutputThatCannotBeRemovedIsStillReplaced)
 
 TEST_F(PublishTest, SaveActsAsSaveAsUntilTheFirstSaveAsThenWritesInPlace)
 {
-    CDialogDriver driver;
+    CModalAnswerer driver(publishing());
     CAdminPage window(sample("TessarySample.pkg"), QStringList());
     enterValues(window);
     QDir().mkpath(testPath("a"));
@@ -805,7 +754,7 @@ TEST_F(PublishTest, CancelStopsAScriptInstallerCopyAndRemovesItsOutput)
     const QString input = copySample("TessarySample.package", "in/Big.package");
     run("head -c 300000000 /dev/zero >> " + quoted(input));
     QDir().mkpath(testPath("out"));
-    CDialogDriver driver;
+    CModalAnswerer driver(publishing());
     CAdminPage window(input, QStringList());
     enterValues(window);
     driver.m_lFileAnswers << testPath("out/Big");
@@ -875,7 +824,7 @@ TEST_F(PublishTest, AFailedBundlePublishKeepsThePreviousOutput)
                                                                   quoted(directory).toStdString());
                                   });
     const QString output = directory + "/Published.pkg";
-    CDialogDriver driver;
+    CModalAnswerer driver(publishing());
     {
         CAdminPage window(input, QStringList());
         enterValues(window);
@@ -957,7 +906,7 @@ TEST_F(PublishTest, SignaturesAreShownKeptFromBeingLostSilentlyAndMadeWithTheCho
         quoted(testPath("expanded-source")) + " " + quoted(signedSource) + " --sign-identity " +
         quoted(identity));
 
-    CDialogDriver driver;
+    CModalAnswerer driver(publishing());
     CAdminPage window(signedSource, QStringList());
     QLabel* const status = window.findChild<QLabel*>(QStringLiteral("SignatureStatus"));
     ASSERT_TRUE(status);
@@ -989,10 +938,10 @@ TEST_F(PublishTest, SignaturesAreShownKeptFromBeingLostSilentlyAndMadeWithTheCho
     // The identity is checked in its dialog: a wrong password is said there.
     QStringList verdicts;
     QString password = "wrong";
-    driver.m_otherDialog = [&](QDialog* dialog)
+    driver.m_lHandlers << [&](QDialog* dialog)
     {
         if (dialog->objectName() != QLatin1String("SigningDialog"))
-            return;
+            return false;
         QLabel* const verdict = dialog->findChild<QLabel*>(QStringLiteral("IdentityVerdict"));
         if (!verdict->text().isEmpty() && !verdicts.contains(verdict->text()))
         {
@@ -1002,7 +951,9 @@ TEST_F(PublishTest, SignaturesAreShownKeptFromBeingLostSilentlyAndMadeWithTheCho
         dialog->findChild<QCheckBox*>(QStringLiteral("SignPublished"))->setChecked(true);
         dialog->findChild<QLineEdit*>(QStringLiteral("IdentityFile"))->setText(identity);
         dialog->findChild<QLineEdit*>(QStringLiteral("IdentityPassword"))->setText(password);
+        // A wrong password keeps the dialog open for the next try.
         dialog->findChild<QDialogButtonBox*>()->button(QDialogButtonBox::Ok)->click();
+        return true;
     };
     QAction* const signing = findAction(&window, "Signing &Identity...");
     ASSERT_TRUE(signing);

@@ -1,5 +1,4 @@
 #include "AppTestSupport.h"
-#include "ModalDriver.h"
 
 #include "app/AdminPage.h"
 #include "app/ReviewDialog.h"
@@ -107,7 +106,7 @@ class ReviewTest : public AppFixture
 TEST_F(ReviewTest, ListsChangesPageByPageAndTakesTheWindowToARow)
 {
     const QString custom = writeCustomization();
-    CModalDriver driver;
+    CModalAnswerer driver(QMessageBox::Yes);
     CAdminPage window(custom, QStringList());
     ASSERT_TRUE(driver.m_lTexts.isEmpty()) << driver.m_lTexts.join('\n').toStdString();
 
@@ -197,7 +196,7 @@ TEST_F(ReviewTest, ListsChangesPageByPageAndTakesTheWindowToARow)
 
 TEST_F(ReviewTest, PublishOpensWithTheReviewUntilToldNotTo)
 {
-    CModalDriver driver;
+    CModalAnswerer driver(QMessageBox::Yes);
     CAdminPage window(writeCustomization(), QStringList());
     int reviews = 0;
     bool go = false;
@@ -218,17 +217,17 @@ TEST_F(ReviewTest, PublishOpensWithTheReviewUntilToldNotTo)
     // Canceled: nothing else is asked.
     window.publish();
     EXPECT_EQ(1, reviews);
-    EXPECT_EQ(0, driver.m_iFileDialogs);
+    EXPECT_EQ(0, driver.m_lFileCaptions.size());
 
     go = true;
     window.publish();
     EXPECT_EQ(2, reviews);
-    EXPECT_EQ(1, driver.m_iFileDialogs);
+    EXPECT_EQ(1, driver.m_lFileCaptions.size());
     EXPECT_FALSE(CReviewDialog::shownBeforePublish());
 
     window.publish();
     EXPECT_EQ(2, reviews);
-    EXPECT_EQ(2, driver.m_iFileDialogs);
+    EXPECT_EQ(2, driver.m_lFileCaptions.size());
 
     // The review from the menu turns it back on.
     driver.m_lHandlers.prepend(
@@ -283,7 +282,7 @@ TEST_F(ReviewTest, TheReportCarriesTheLastWebChecksOfTheDocument)
                        "</validateurl></pushbutton></page></pageholder></AdminConfig>")
             .arg(up, down)
             .toUtf8());
-    CModalDriver driver;
+    CModalAnswerer driver(QMessageBox::Yes);
     CAdminPage window(definition, QStringList());
     QPushButton* const check = window.findChild<QPushButton*>(QStringLiteral("Check"));
     ASSERT_TRUE(check);

@@ -119,5 +119,5 @@ TEST_F(SearchTest, FiltersTheSamplesPagesAndMarksWhatMatches)
     EXPECT_TRUE(search->text().isEmpty());
     EXPECT_EQ(everything, visibleRows(window));
     EXPECT_FALSE(marked(window.findChild<QLineEdit*>(QStringLiteral("ProxyHost"))));
-    EXPECT_TRUE(answerer.m_lTexts.isEmpty()) << answerer.m_lTexts.join('\n').toStdString();
+    EXPECT_TRUE(answerer.m_lSeen.isEmpty()) << answerer.m_lSeen.join('\n').toStdString();
 }

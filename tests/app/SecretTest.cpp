@@ -1,5 +1,4 @@
 #include "AppTestSupport.h"
-#include "ModalDriver.h"
 
 #include "app/AdminPage.h"
 #include "app/SecretProperty.h"
@@ -9,6 +8,8 @@
 #include <QAction>
 #include <QCheckBox>
 #include <QFile>
+#include <QFileDialog>
+#include <QLineEdit>
 #include <QMutex>
 #include <QMutexLocker>
 
@@ -82,7 +83,7 @@ TEST_F(SecretTest, SecretsAreKnownByNameOrByTheirElement)
                   "</page></pageholder></AdminConfig>");
     CModalAnswerer answerer;
     CAdminPage window(definition, QStringList());
-    ASSERT_TRUE(answerer.m_lTexts.isEmpty()) << answerer.m_lTexts.join('\n').toStdString();
+    ASSERT_TRUE(answerer.m_lSeen.isEmpty()) << answerer.m_lSeen.join('\n').toStdString();
     for (const char* name : {"Marked", "Typo", "Named"})
     {
         QLineEdit* const field = window.findChild<QLineEdit*>(QLatin1String(name));
@@ -104,7 +105,7 @@ TEST_F(SecretTest, SecretsAreKnownByNameOrByTheirElement)
 TEST_F(SecretTest, SavedFilesAndTheLogLackSecretsWhichPublishingAsksForAndShips)
 {
     CLogCapture log;
-    CModalDriver driver;
+    CModalAnswerer driver(QMessageBox::Yes);
     const QString settings = testPath("custom/settings.xml");
     const QString kept = testPath("custom/kept.xml");
     QDir().mkpath(testPath("custom"));
@@ -129,14 +130,20 @@ TEST_F(SecretTest, SavedFilesAndTheLogLackSecretsWhichPublishingAsksForAndShips)
             << saved.toStdString();
 
         // Ticked in the dialog, the file keeps them, and so does a later plain Save.
-        driver.m_beforeFileAnswer = [](QFileDialog* dialog)
+        driver.m_lHandlers << [](QDialog* dialog)
         {
-            if (QCheckBox* box = dialog->findChild<QCheckBox*>(QStringLiteral("storeSecrets")))
+            QCheckBox* const box =
+                qobject_cast<QFileDialog*>(dialog)
+                    ? dialog->findChild<QCheckBox*>(QStringLiteral("storeSecrets"))
+                    : nullptr;
+            if (box)
                 box->setChecked(true);
+            // Answered then with the queued path.
+            return false;
         };
         driver.m_lFileAnswers << kept;
         window.saveAs();
-        driver.m_beforeFileAnswer = nullptr;
+        driver.m_lHandlers.clear();
         EXPECT_TRUE(bytesOf(kept).contains(kToken.toUtf8()))
             << bytesOf(kept).toStdString() << driver.m_lTexts.join(QLatin1Char('\n')).toStdString();
     }
@@ -165,7 +172,7 @@ TEST_F(SecretTest, SavedFilesAndTheLogLackSecretsWhichPublishingAsksForAndShips)
 
     // Canceling the question publishes nothing.
     int asked = 0;
-    const CModalDriver::Handler review = [](QDialog* dialog)
+    const CModalAnswerer::Handler review = [](QDialog* dialog)
     {
         if (dialog->objectName() != QLatin1String("ReviewDialog"))
             return false;

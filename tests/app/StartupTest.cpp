@@ -92,7 +92,7 @@ TEST_F(StartupTest, WithoutFileShowsOnlyTheWelcomePage)
     window.show();
     expectWelcomeOnly(&window);
     EXPECT_EQ(QStringLiteral("Tessary"), window.windowTitle());
-    EXPECT_TRUE(answerer.m_lTexts.isEmpty());
+    EXPECT_TRUE(answerer.m_lSeen.isEmpty());
     // Nothing to save or publish yet; opening is always possible.
     EXPECT_FALSE(findAction(&window, "&Save")->isEnabled());
     EXPECT_FALSE(findAction(&window, "Publish &customizations...")->isEnabled());
@@ -122,7 +122,7 @@ TEST_P(SampleStartupTest, OpensTheSampleBeforeTheWindowIsShown)
     const QString path = sample(QString::fromUtf8(GetParam().file));
     CModalAnswerer answerer;
     CAdminPage window(path, QStringList());
-    EXPECT_TRUE(answerer.m_lTexts.isEmpty()) << answerer.m_lTexts.join('\n').toStdString();
+    EXPECT_TRUE(answerer.m_lSeen.isEmpty()) << answerer.m_lSeen.join('\n').toStdString();
     const QStringList rows = rowTexts(&window);
     EXPECT_EQ(QStringLiteral("Welcome"), rows.value(0));
     EXPECT_TRUE(rows.contains("  Management Server")) << rows.join('|').toStdString();
@@ -164,9 +164,9 @@ TEST_F(StartupTest, BadFilesWarnAndLeaveTheWelcomePage)
     {
         CModalAnswerer answerer;
         CAdminPage window(junk, QStringList());
-        ASSERT_EQ(1, answerer.m_lTexts.size());
+        ASSERT_EQ(1, answerer.m_lSeen.size());
         EXPECT_EQ(QStringLiteral("\"%1\" isn't a valid KORVA installation package.").arg(junk),
-                  answerer.m_lTexts.first());
+                  answerer.m_lSeen.first());
         expectWelcomeOnly(&window);
         EXPECT_TRUE(window.recentFiles().isEmpty());
         EXPECT_FALSE(findAction(&window, "&Save")->isEnabled());
@@ -175,7 +175,7 @@ TEST_F(StartupTest, BadFilesWarnAndLeaveTheWelcomePage)
         CModalAnswerer answerer;
         CAdminPage window(testPath("notes.txt"), QStringList());
         EXPECT_EQ(QStringList{"File doesn't exist, or isn't a valid KORVA installation package."},
-                  answerer.m_lTexts);
+                  answerer.m_lSeen);
         expectWelcomeOnly(&window);
     }
     {
@@ -190,14 +190,14 @@ TEST_F(StartupTest, BadFilesWarnAndLeaveTheWelcomePage)
         ASSERT_EQ(::mkfifo(QFile::encodeName(config).constData(), 0644), 0);
         CModalAnswerer answerer;
         CAdminPage window(bundle, QStringList());
-        ASSERT_EQ(1, answerer.m_lTexts.size());
-        EXPECT_TRUE(answerer.m_lTexts.first().startsWith(
+        ASSERT_EQ(1, answerer.m_lSeen.size());
+        EXPECT_TRUE(answerer.m_lSeen.first().startsWith(
             QStringLiteral("\"%1\" isn't a valid KORVA installation package.\n\nDetails:\n")
                 .arg(bundle)))
-            << answerer.m_lTexts.first().toStdString();
+            << answerer.m_lSeen.first().toStdString();
         EXPECT_TRUE(
-            answerer.m_lTexts.first().endsWith(config + QStringLiteral(": is not a regular file")))
-            << answerer.m_lTexts.first().toStdString();
+            answerer.m_lSeen.first().endsWith(config + QStringLiteral(": is not a regular file")))
+            << answerer.m_lSeen.first().toStdString();
         expectWelcomeOnly(&window);
     }
 }
@@ -220,7 +220,7 @@ TEST_F(StartupTest, ShowflagElementsFollowTheCommandLineOptions)
         const CCommandLine line({"-Debug", "/X", definition});
         CModalAnswerer answerer;
         CAdminPage window(line.file(), line.options());
-        EXPECT_TRUE(answerer.m_lTexts.isEmpty()) << answerer.m_lTexts.join('\n').toStdString();
+        EXPECT_TRUE(answerer.m_lSeen.isEmpty()) << answerer.m_lSeen.join('\n').toStdString();
         EXPECT_EQ(1, window.findChildObjects("Plain").size());
         EXPECT_EQ(1, window.findChildObjects("DebugField").size());
         EXPECT_EQ(1, window.findChildObjects("XField").size());
@@ -266,5 +266,5 @@ TEST_F(StartupTest, AboutShowsVersionAndLegalTexts)
     CAdminPage window{QString(), QStringList()};
     CModalAnswerer answerer;
     findAction(&window, "&About Tessary")->trigger();
-    EXPECT_EQ(QStringList{"dialog: About Tessary"}, answerer.m_lTexts);
+    EXPECT_EQ(QStringList{"dialog: About Tessary"}, answerer.m_lSeen);
 }

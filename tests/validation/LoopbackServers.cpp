@@ -183,26 +183,6 @@ bool makeCertificate(const QString& directory, Certificate kind, QString& certif
                     "-days", days, "-extfile", directory + "/ext.cnf"});
 }
 
-void whenModal(std::function<bool(QWidget*)> handler)
-{
-    auto* timer = new QTimer(qApp);
-    timer->setInterval(20);
-    QObject::connect(timer, &QTimer::timeout, timer,
-                     [timer, handler]
-                     {
-                         QWidget* modal = QApplication::activeModalWidget();
-                         if (!modal)
-                             return;
-                         // Stopped while the handler runs: it may open a modal dialog of its own.
-                         timer->stop();
-                         if (handler(modal))
-                             timer->deleteLater();
-                         else
-                             timer->start();
-                     });
-    timer->start();
-}
-
 QPushButton* findButton(QWidget* widget, const QString& text)
 {
     for (QPushButton* button : widget->findChildren<QPushButton*>())

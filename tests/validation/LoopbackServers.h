@@ -75,10 +75,6 @@ enum class Certificate
 bool makeCertificate(const QString& directory, Certificate kind, QString& certificate,
                      QString& key);
 
-// Calls handler with the active modal widget, every few milliseconds, until it
-// returns true once; the poll stops by itself then.
-void whenModal(std::function<bool(QWidget*)> handler);
-
 // The push button of widget's children whose text is text, or null.
 QPushButton* findButton(QWidget* widget, const QString& text);
 

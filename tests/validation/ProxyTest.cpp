@@ -9,6 +9,7 @@
 #include "app/validation/StatusCodeValidator.h"
 #include "app/validation/ValidateWebResource.h"
 #include "app/validation/WaitWithQtEvents.h"
+#include "tests/support/ModalAnswerer.h"
 
 #include <QAuthenticator>
 #include <QEventLoop>
@@ -254,19 +255,29 @@ TEST(ProxyDialogTest, CredentialsPrompt)
     QAuthenticator authenticator;
 
     // Prefilled from the proxy record; typed values go to the authenticator and handler.
+    TestSupport::CModalAnswerer answerer(TestSupport::CModalAnswerer::HandlersOnly);
     QString seenUser;
-    whenModal(
-        [&seenUser](QWidget* modal)
-        {
-            auto* dialog = qobject_cast<ProxyDialog*>(modal);
-            if (!dialog)
-                return false;
-            seenUser = dialog->GetUsername();
-            dialog->SetUsername("user");
-            dialog->SetPassword("pass");
-            dialog->accept();
-            return true;
-        });
+    // Answers the next prompt with user and password, noting the user it offered.
+    const auto answerPrompt =
+        [&answerer, &seenUser](const QString& user, const QString& password, bool accept)
+    {
+        answerer.once(
+            [&seenUser, user, password, accept](QDialog* modal)
+            {
+                auto* dialog = qobject_cast<ProxyDialog*>(modal);
+                if (!dialog)
+                    return false;
+                seenUser = dialog->GetUsername();
+                dialog->SetUsername(user);
+                dialog->SetPassword(password);
+                if (accept)
+                    dialog->accept();
+                else
+                    dialog->reject();
+                return true;
+            });
+    };
+    answerPrompt("user", "pass", true);
     EXPECT_TRUE(
         ProxyDialog::HandleProxyAuthentication(nullptr, handler.get(), proxy, &authenticator));
     EXPECT_EQ(seenUser, "stored");
@@ -276,21 +287,12 @@ TEST(ProxyDialogTest, CredentialsPrompt)
     EXPECT_EQ(handler->GetProxies().value("http").password(), "pass");
 
     // Rejected: nothing changes.
-    whenModal(
-        [&seenUser](QWidget* modal)
-        {
-            auto* dialog = qobject_cast<ProxyDialog*>(modal);
-            if (!dialog)
-                return false;
-            seenUser = dialog->GetUsername();
-            dialog->SetUsername("someone");
-            dialog->reject();
-            return true;
-        });
+    answerPrompt("someone", "other", false);
     EXPECT_FALSE(
         ProxyDialog::HandleProxyAuthentication(nullptr, handler.get(), proxy, &authenticator));
     EXPECT_EQ(seenUser, "user") << "the authenticator's user comes first";
     EXPECT_EQ(authenticator.user(), "user");
+    EXPECT_EQ(authenticator.password(), "pass");
     EXPECT_EQ(handler->GetProxies().value("http").user(), "user");
 }
 
@@ -370,25 +372,26 @@ TEST_F(RealProxyTest, PromptedCredentials)
     qputenv("http_proxy", QString("http://127.0.0.1:%1").arg(m_Proxy.port()).toUtf8());
     ValidateWebResource check(m_Server.url("/ok"));
     int prompts = 0;
-    QObject::connect(&check, &ValidateWebResource::proxyAuthenticationRequired,
-                     [&prompts](const QNetworkProxy& proxy, QAuthenticator* authenticator)
-                     {
-                         ++prompts;
-                         whenModal(
-                             [](QWidget* modal)
-                             {
-                                 auto* dialog = qobject_cast<ProxyDialog*>(modal);
-                                 if (!dialog)
-                                     return false;
-                                 dialog->SetUsername("user");
-                                 dialog->SetPassword("pass");
-                                 findButton(dialog, "&OK") ? findButton(dialog, "&OK")->click()
-                                                           : dialog->accept();
-                                 return true;
-                             });
-                         ProxyDialog::HandleProxyAuthentication(nullptr, nullptr, proxy,
-                                                                authenticator);
-                     });
+    TestSupport::CModalAnswerer answerer(TestSupport::CModalAnswerer::HandlersOnly);
+    QObject::connect(
+        &check, &ValidateWebResource::proxyAuthenticationRequired,
+        [&prompts, &answerer](const QNetworkProxy& proxy, QAuthenticator* authenticator)
+        {
+            ++prompts;
+            answerer.once(
+                [](QWidget* modal)
+                {
+                    auto* dialog = qobject_cast<ProxyDialog*>(modal);
+                    if (!dialog)
+                        return false;
+                    dialog->SetUsername("user");
+                    dialog->SetPassword("pass");
+                    findButton(dialog, "&OK") ? findButton(dialog, "&OK")->click()
+                                              : dialog->accept();
+                    return true;
+                });
+            ProxyDialog::HandleProxyAuthentication(nullptr, nullptr, proxy, authenticator);
+        });
     EXPECT_EQ(run(check), "passed");
     EXPECT_EQ(prompts, 1);
     EXPECT_EQ(m_Server.requests(), QStringList{"/ok (proxy)"});

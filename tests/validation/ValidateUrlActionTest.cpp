@@ -6,6 +6,7 @@
 #include "app/validation/ProxyDialog.h"
 #include "app/validation/ResultWidget.h"
 #include "app/validation/WaitWithQtEvents.h"
+#include "tests/support/ModalAnswerer.h"
 #include "tests/support/TestEnvironment.h"
 #include "tests/xmlwidgets/FrameworkTestSupport.h"
 
@@ -90,10 +91,10 @@ QDialog* resultsDialog(QWidget* modal)
                : nullptr;
 }
 
-// Calls inspect once with each new results dialog whose checks are all done.
-void whenResultsReady(std::function<void(QDialog*)> inspect)
+// Calls inspect once with the next new results dialog whose checks are all done.
+void whenResultsReady(TestSupport::CModalAnswerer& answerer, std::function<void(QDialog*)> inspect)
 {
-    whenModal(
+    answerer.once(
         [inspect](QWidget* modal)
         {
             QDialog* dialog = resultsDialog(modal);
@@ -116,9 +117,10 @@ void clickLater(QDialog* dialog, const QString& text)
 }
 
 // Answers the next proxy dialog by typing into it.
-void answerProxyDialog(std::function<void(QtDownloader::ProxyDialog*)> fill, bool accept = true)
+void answerProxyDialog(TestSupport::CModalAnswerer& answerer,
+                       std::function<void(QtDownloader::ProxyDialog*)> fill, bool accept = true)
 {
-    whenModal(
+    answerer.once(
         [fill, accept](QWidget* modal)
         {
             auto* dialog = qobject_cast<QtDownloader::ProxyDialog*>(modal);
@@ -202,6 +204,8 @@ protected:
         return flag->getValue();
     }
 
+    // Answers nothing by itself: each test says what to do with its dialogs.
+    TestSupport::CModalAnswerer m_Modal{TestSupport::CModalAnswerer::HandlersOnly};
     WebServer m_Server;
     std::unique_ptr<ValidationFactory> m_pValidationFactory;
     std::unique_ptr<Definition> m_pDefinition;
@@ -254,12 +258,12 @@ TEST_F(ValidateUrlActionTest, ResultsDialogShowsEveryRow)
              url("/malformed", "Feed", QString(), "xml") + url("/ok", QString(), "2xx,404"));
     ASSERT_TRUE(action);
     Results results;
-    whenResultsReady(
-        [&results](QDialog* dialog)
-        {
-            results = readResults(dialog);
-            clickLater(dialog, "Close");
-        });
+    whenResultsReady(m_Modal,
+                     [&results](QDialog* dialog)
+                     {
+                         results = readResults(dialog);
+                         clickLater(dialog, "Close");
+                     });
     EXPECT_TRUE(action->performAction("validate", nullptr));
 
     EXPECT_EQ(results.title, "Checking servers");
@@ -292,7 +296,7 @@ TEST_F(ValidateUrlActionTest, OutcomeRunsTheNestedBranches)
     CValidateUrlAction* action =
         load(url("/ok", "A", "2xx") + url("/wsdl", "B", QString(), "wsdl") + Branches);
     ASSERT_TRUE(action);
-    whenResultsReady([](QDialog* dialog) { clickLater(dialog, "Close"); });
+    whenResultsReady(m_Modal, [](QDialog* dialog) { clickLater(dialog, "Close"); });
     action->doAction();
     EXPECT_EQ(outcome(), "passed");
     EXPECT_TRUE(action->lastResult());
@@ -300,7 +304,7 @@ TEST_F(ValidateUrlActionTest, OutcomeRunsTheNestedBranches)
     CValidateUrlAction* failing =
         load(url("/ok", "A", "2xx") + url("/xml", "B", QString(), "wsdl") + Branches);
     ASSERT_TRUE(failing);
-    whenResultsReady([](QDialog* dialog) { clickLater(dialog, "Close"); });
+    whenResultsReady(m_Modal, [](QDialog* dialog) { clickLater(dialog, "Close"); });
     failing->doAction();
     EXPECT_EQ(outcome(), "failed");
     EXPECT_FALSE(failing->lastResult());
@@ -312,7 +316,7 @@ TEST_F(ValidateUrlActionTest, CancelStopsTheRunningAndTheLaterChecks)
     ASSERT_TRUE(action);
     QStringList initialButtons;
     // Cancel once the slow request has reached the server.
-    whenModal(
+    m_Modal.once(
         [this, &initialButtons](QWidget* modal)
         {
             QDialog* dialog = resultsDialog(modal);
@@ -323,12 +327,12 @@ TEST_F(ValidateUrlActionTest, CancelStopsTheRunningAndTheLaterChecks)
             return true;
         });
     Results results;
-    whenResultsReady(
-        [&results](QDialog* dialog)
-        {
-            results = readResults(dialog);
-            clickLater(dialog, "Close");
-        });
+    whenResultsReady(m_Modal,
+                     [&results](QDialog* dialog)
+                     {
+                         results = readResults(dialog);
+                         clickLater(dialog, "Close");
+                     });
     action->doAction();
     EXPECT_EQ(initialButtons, QStringList{"Cancel"});
     ASSERT_EQ(results.rows.size(), 2);
@@ -343,7 +347,7 @@ TEST_F(ValidateUrlActionTest, EscapeDuringChecksCancelsThem)
 {
     CValidateUrlAction* action = load(url("/slow") + url("/ok") + Branches);
     ASSERT_TRUE(action);
-    whenModal(
+    m_Modal.once(
         [this](QWidget* modal)
         {
             QDialog* dialog = resultsDialog(modal);
@@ -362,7 +366,7 @@ TEST_F(ValidateUrlActionTest, NothingToCheck)
     CValidateUrlAction* action = load(Branches);
     ASSERT_TRUE(action);
     Results results;
-    whenModal(
+    m_Modal.once(
         [&results](QWidget* modal)
         {
             QDialog* dialog = resultsDialog(modal);
@@ -389,44 +393,47 @@ TEST_F(ValidateUrlActionTest, RetryUsesTheProxyChosenMeanwhile)
     QtDownloader::ProxyHandler::eProxyType preselected = QtDownloader::ProxyHandler::None;
     QString prefilledHost;
     // Run 1, direct; then type a proxy with its credentials and retry.
-    whenResultsReady(
-        [&](QDialog* dialog)
-        {
-            first = readResults(dialog);
-            answerProxyDialog(
-                [&, dialog](QtDownloader::ProxyDialog* settings)
-                {
-                    preselected = settings->GetSelectedProxy();
-                    settings->SetSelectedProxy(QtDownloader::ProxyHandler::Preferences);
-                    settings->SetProxyHost("127.0.0.1");
-                    settings->SetProxyPort(proxy.port());
-                    settings->SetUsername("user");
-                    settings->SetPassword("pass");
-                    clickLater(dialog, "Retry");
-                });
-            clickLater(dialog, "Proxy Settings");
-            // Run 2, through the proxy; then choose "No proxy" and retry.
-            whenResultsReady(
-                [&](QDialog* dialog2)
-                {
-                    second = readResults(dialog2);
-                    answerProxyDialog(
-                        [&, dialog2](QtDownloader::ProxyDialog* settings)
-                        {
-                            preselected = settings->GetSelectedProxy();
-                            prefilledHost = settings->GetProxyHost();
-                            settings->SetSelectedProxy(QtDownloader::ProxyHandler::None);
-                            clickLater(dialog2, "Retry");
-                        });
-                    clickLater(dialog2, "Proxy Settings");
-                    whenResultsReady(
-                        [&](QDialog* dialog3)
-                        {
-                            third = readResults(dialog3);
-                            clickLater(dialog3, "Close");
-                        });
-                });
-        });
+    whenResultsReady(m_Modal,
+                     [&](QDialog* dialog)
+                     {
+                         first = readResults(dialog);
+                         answerProxyDialog(m_Modal,
+                                           [&, dialog](QtDownloader::ProxyDialog* settings)
+                                           {
+                                               preselected = settings->GetSelectedProxy();
+                                               settings->SetSelectedProxy(
+                                                   QtDownloader::ProxyHandler::Preferences);
+                                               settings->SetProxyHost("127.0.0.1");
+                                               settings->SetProxyPort(proxy.port());
+                                               settings->SetUsername("user");
+                                               settings->SetPassword("pass");
+                                               clickLater(dialog, "Retry");
+                                           });
+                         clickLater(dialog, "Proxy Settings");
+                         // Run 2, through the proxy; then choose "No proxy" and retry.
+                         whenResultsReady(m_Modal,
+                                          [&](QDialog* dialog2)
+                                          {
+                                              second = readResults(dialog2);
+                                              answerProxyDialog(
+                                                  m_Modal,
+                                                  [&, dialog2](QtDownloader::ProxyDialog* settings)
+                                                  {
+                                                      preselected = settings->GetSelectedProxy();
+                                                      prefilledHost = settings->GetProxyHost();
+                                                      settings->SetSelectedProxy(
+                                                          QtDownloader::ProxyHandler::None);
+                                                      clickLater(dialog2, "Retry");
+                                                  });
+                                              clickLater(dialog2, "Proxy Settings");
+                                              whenResultsReady(m_Modal,
+                                                               [&](QDialog* dialog3)
+                                                               {
+                                                                   third = readResults(dialog3);
+                                                                   clickLater(dialog3, "Close");
+                                                               });
+                                          });
+                     });
     // The system names a proxy that is not there; only "No proxy" gets past it.
     action->performAction("validate", nullptr);
 
@@ -450,9 +457,11 @@ TEST_F(ValidateUrlActionTest, SystemSettingsChoiceForgetsTheProxy)
     ASSERT_TRUE(action);
     QtDownloader::ProxyHandler::eProxyType preselected = QtDownloader::ProxyHandler::None;
     whenResultsReady(
+        m_Modal,
         [&](QDialog* dialog)
         {
             answerProxyDialog(
+                m_Modal,
                 [&, dialog](QtDownloader::ProxyDialog* settings)
                 {
                     preselected = settings->GetSelectedProxy();
@@ -462,11 +471,11 @@ TEST_F(ValidateUrlActionTest, SystemSettingsChoiceForgetsTheProxy)
                     settings->SetUsername("user");
                     QTimer::singleShot(
                         0, dialog,
-                        [dialog]
+                        [this, dialog]
                         {
                             // Then reopen and go back to the system's settings.
                             answerProxyDialog(
-                                [](QtDownloader::ProxyDialog* again)
+                                m_Modal, [](QtDownloader::ProxyDialog* again)
                                 { again->SetSelectedProxy(QtDownloader::ProxyHandler::System); });
                             clickLater(dialog, "Proxy Settings");
                             QTimer::singleShot(0, dialog,
@@ -496,24 +505,24 @@ TEST_F(ValidateUrlActionTest, ProxyPasswordPrompt)
     // Only the first check asks; the others get the typed credentials.
     std::function<void()> answer = [&]
     {
-        answerProxyDialog(
-            [&](QtDownloader::ProxyDialog* prompt)
-            {
-                ++prompts;
-                realm = prompt->findChild<QLabel*>("realmlabel")->text();
-                prompt->SetUsername("user");
-                prompt->SetPassword("pass");
-                answer();
-            });
+        answerProxyDialog(m_Modal,
+                          [&](QtDownloader::ProxyDialog* prompt)
+                          {
+                              ++prompts;
+                              realm = prompt->findChild<QLabel*>("realmlabel")->text();
+                              prompt->SetUsername("user");
+                              prompt->SetPassword("pass");
+                              answer();
+                          });
     };
     answer();
     Results results;
-    whenResultsReady(
-        [&results](QDialog* dialog)
-        {
-            results = readResults(dialog);
-            clickLater(dialog, "Close");
-        });
+    whenResultsReady(m_Modal,
+                     [&results](QDialog* dialog)
+                     {
+                         results = readResults(dialog);
+                         clickLater(dialog, "Close");
+                     });
     action->performAction("validate", nullptr);
     EXPECT_EQ(prompts, 1);
     EXPECT_FALSE(realm.isEmpty());
@@ -535,6 +544,7 @@ TEST_F(ValidateUrlActionTest, RejectedPasswordPromptFailsTheChecksWithoutAskingA
     std::function<void()> decline = [&]
     {
         answerProxyDialog(
+            m_Modal,
             [&](QtDownloader::ProxyDialog*)
             {
                 ++prompts;
@@ -544,12 +554,12 @@ TEST_F(ValidateUrlActionTest, RejectedPasswordPromptFailsTheChecksWithoutAskingA
     };
     decline();
     Results results;
-    whenResultsReady(
-        [&results](QDialog* dialog)
-        {
-            results = readResults(dialog);
-            clickLater(dialog, "Close");
-        });
+    whenResultsReady(m_Modal,
+                     [&results](QDialog* dialog)
+                     {
+                         results = readResults(dialog);
+                         clickLater(dialog, "Close");
+                     });
     action->doAction();
     EXPECT_EQ(prompts, 1) << "declining answers for the rest of the run";
     ASSERT_EQ(results.rows.size(), 3);
@@ -570,15 +580,15 @@ TEST_F(ValidateUrlActionTest, SecondTriggerWhileOpenIsAbsorbed)
     ASSERT_TRUE(action);
     QSignalSpy done(action, &CActionItem::actionDone);
     int dialogs = -1;
-    whenResultsReady(
-        [action, &dialogs](QDialog* dialog)
-        {
-            EXPECT_TRUE(action->performAction("validate", nullptr));
-            dialogs = 0;
-            for (QWidget* widget : QApplication::topLevelWidgets())
-                dialogs += widget->objectName() == "progressdialog" ? 1 : 0;
-            clickLater(dialog, "Close");
-        });
+    whenResultsReady(m_Modal,
+                     [action, &dialogs](QDialog* dialog)
+                     {
+                         EXPECT_TRUE(action->performAction("validate", nullptr));
+                         dialogs = 0;
+                         for (QWidget* widget : QApplication::topLevelWidgets())
+                             dialogs += widget->objectName() == "progressdialog" ? 1 : 0;
+                         clickLater(dialog, "Close");
+                     });
     action->doAction();
     EXPECT_EQ(outcome(), "passed");
     QtPort::WaitWithQtEvents settle([] { return true; });
@@ -592,7 +602,7 @@ TEST_F(ValidateUrlActionTest, DiscardingThePageTreeDuringAFetch)
 {
     CValidateUrlAction* action = load(url("/slow") + url("/ok"));
     ASSERT_TRUE(action);
-    whenModal(
+    m_Modal.once(
         [this](QWidget* modal)
         {
             if (!resultsDialog(modal) || !m_Server.requests().contains("/slow"))
@@ -652,6 +662,7 @@ TEST_F(ValidateUrlActionTest, EveryRowShowsItsWholeReason)
     QStringList shortRows;
     QStringList details;
     whenResultsReady(
+        m_Modal,
         [&](QDialog* dialog)
         {
             // Let the dialog take its final size, as the user sees it.
@@ -684,21 +695,22 @@ TEST_F(ValidateUrlActionTest, LinksOpenTheAddressAsWritten)
              address.toHtmlEscaped() + "\"/>");
     ASSERT_TRUE(action);
     UrlCatcher catcher;
-    whenResultsReady(
-        [&](QDialog* dialog)
-        {
-            auto* grid =
-                qobject_cast<QGridLayout*>(dialog->findChild<QFrame*>("resultspanel")->layout());
-            for (int row = 1; row <= 2; ++row)
-            {
-                auto* label = qobject_cast<QLabel*>(grid->itemAtPosition(row, 3)->widget());
-                // The address is the first line, or the second under a name.
-                const int line = label->fontMetrics().lineSpacing();
-                const QPoint link(8, row == 1 ? line / 2 : line + line / 2);
-                QTest::mouseClick(label, Qt::LeftButton, Qt::NoModifier, link);
-            }
-            clickLater(dialog, "Close");
-        });
+    whenResultsReady(m_Modal,
+                     [&](QDialog* dialog)
+                     {
+                         auto* grid = qobject_cast<QGridLayout*>(
+                             dialog->findChild<QFrame*>("resultspanel")->layout());
+                         for (int row = 1; row <= 2; ++row)
+                         {
+                             auto* label =
+                                 qobject_cast<QLabel*>(grid->itemAtPosition(row, 3)->widget());
+                             // The address is the first line, or the second under a name.
+                             const int line = label->fontMetrics().lineSpacing();
+                             const QPoint link(8, row == 1 ? line / 2 : line + line / 2);
+                             QTest::mouseClick(label, Qt::LeftButton, Qt::NoModifier, link);
+                         }
+                         clickLater(dialog, "Close");
+                     });
     action->doAction();
     EXPECT_EQ(catcher.m_lOpened, (QStringList{QUrl(address).toString(), QUrl(address).toString()}));
 }
@@ -715,13 +727,13 @@ TEST_F(ValidateUrlActionTest, APasswordInTheAddressIsNeitherShownNorLogged)
                                       address.toString() + "\"/>");
     ASSERT_TRUE(action);
     QStringList shown;
-    whenResultsReady(
-        [&shown](QDialog* dialog)
-        {
-            for (QLabel* label : dialog->findChildren<QLabel*>())
-                shown.append(label->text());
-            clickLater(dialog, "Close");
-        });
+    whenResultsReady(m_Modal,
+                     [&shown](QDialog* dialog)
+                     {
+                         for (QLabel* label : dialog->findChildren<QLabel*>())
+                             shown.append(label->text());
+                         clickLater(dialog, "Close");
+                     });
     g_lLog.clear();
     const QtMessageHandler previous = qInstallMessageHandler(catchLog);
     action->doAction();
@@ -741,12 +753,12 @@ TEST_F(ValidateUrlActionTest, AFailingProxyIsNamedAsTheProxy)
     CValidateUrlAction* action = load(url("/ok"));
     ASSERT_TRUE(action);
     Results results;
-    whenResultsReady(
-        [&results](QDialog* dialog)
-        {
-            results = readResults(dialog);
-            clickLater(dialog, "Close");
-        });
+    whenResultsReady(m_Modal,
+                     [&results](QDialog* dialog)
+                     {
+                         results = readResults(dialog);
+                         clickLater(dialog, "Close");
+                     });
     action->doAction();
     ASSERT_EQ(results.rows.size(), 1);
     EXPECT_TRUE(results.rows[0].details.contains(QString("proxy 127.0.0.1:%1").arg(port)))
@@ -763,12 +775,12 @@ TEST_F(ValidateUrlActionTest, AnUntrustedIssuerIsShownWithItsName)
     CValidateUrlAction* action = load("<url u=\"" + server.url("/ok").toString() + "\"/>");
     ASSERT_TRUE(action);
     Results results;
-    whenResultsReady(
-        [&results](QDialog* dialog)
-        {
-            results = readResults(dialog);
-            clickLater(dialog, "Close");
-        });
+    whenResultsReady(m_Modal,
+                     [&results](QDialog* dialog)
+                     {
+                         results = readResults(dialog);
+                         clickLater(dialog, "Close");
+                     });
     action->doAction();
     ASSERT_EQ(results.rows.size(), 1);
     EXPECT_TRUE(results.rows[0].details.endsWith(

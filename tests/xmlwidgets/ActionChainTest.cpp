@@ -14,8 +14,6 @@ namespace
 class ActionChainTest : public ::testing::Test
 {
 protected:
-    void TearDown() override { cancelPendingAnswers(); }
-
     void SetUp() override
     {
         CXmlContainer::m_pStaticWidgetFactory = &m_factory;
@@ -36,6 +34,8 @@ protected:
 
     CTestFactory m_factory;
     std::unique_ptr<CTestRoot> m_root;
+    // Answers only what a test asks it to, and drops what it was not shown.
+    TestSupport::CModalAnswerer m_modal{TestSupport::CModalAnswerer::HandlersOnly};
 };
 
 // A main step on "rec" with one nested action in each phase; mainSlot "fail" fails it.
@@ -181,7 +181,7 @@ TEST_F(ActionChainTest, ActionsThatTriggerEachOtherStopInsteadOfRecursing)
 TEST_F(ActionChainTest, EntrySelectedWhileLoadingRunsWithoutTargetsThenDrivesActions)
 {
     bool boxShown = false;
-    answerModal(
+    m_modal.answerNext(
         [&](QWidget* modal)
         {
             boxShown = true;

@@ -35,8 +35,6 @@ public slots:
 class ActionDialogTest : public ::testing::Test
 {
 protected:
-    void TearDown() override { cancelPendingAnswers(); }
-
     void SetUp() override
     {
         CXmlContainer::m_pStaticWidgetFactory = &m_factory;
@@ -72,8 +70,36 @@ protected:
 
     CXmlObject* field() { return find<CXmlObject>(m_root.get(), "field"); }
 
+    // What a file dialog showed.
+    struct FileDialogSeen
+    {
+        QString caption;
+        QString directory;
+        QStringList filters;
+        bool foldersOnly = false;
+    };
+
+    // Answers the next dialog, which must be a file dialog, with path; notes what it
+    // showed in seen.
+    void chooseInNextFileDialog(const QString& path, FileDialogSeen& seen)
+    {
+        m_modal.answerNext(
+            [path, &seen](QDialog* modal)
+            {
+                auto* dialog = qobject_cast<QFileDialog*>(modal);
+                ASSERT_NE(nullptr, dialog);
+                seen.caption = dialog->windowTitle();
+                seen.directory = dialog->directory().absolutePath();
+                seen.filters = dialog->nameFilters();
+                seen.foldersOnly = dialog->testOption(QFileDialog::ShowDirsOnly);
+                TestSupport::CModalAnswerer::choose(dialog, path);
+            });
+    }
+
     CTestFactory m_factory;
     std::unique_ptr<CTestRoot> m_root;
+    // Answers only what a test asks it to, and drops what it was not shown.
+    TestSupport::CModalAnswerer m_modal{TestSupport::CModalAnswerer::HandlersOnly};
 };
 
 TEST_F(ActionDialogTest, MessageBoxShowsItsTextOverTheWindowAndSucceeds)
@@ -82,7 +108,7 @@ TEST_F(ActionDialogTest, MessageBoxShowsItsTextOverTheWindowAndSucceeds)
     QString title, text;
     QMessageBox::Icon icon = QMessageBox::NoIcon;
     QWidget* parent = nullptr;
-    answerModal(
+    m_modal.answerNext(
         [&](QWidget* modal)
         {
             auto* box = qobject_cast<QMessageBox*>(modal);
@@ -106,7 +132,7 @@ TEST_F(ActionDialogTest, DiscardingTheTreeWhileABoxIsOpenIsSafe)
     for (const char* slot : {"messagebox", "question"})
     {
         loadAction(QString(R"(slot="%1" severity="error" msg="Busy")").arg(slot));
-        answerModal([this](QWidget*) { m_root.reset(); });
+        m_modal.answerNext([this](QWidget*) { m_root.reset(); });
         emit find<CRecorder>(m_root.get(), "btn")->fire();
         EXPECT_EQ(nullptr, m_root);
         EXPECT_TRUE(journal().isEmpty());
@@ -134,7 +160,7 @@ TEST_F(ActionDialogTest, QuestionSucceedsOnYesAndDefaultsAsDeclared)
         loadAction(QString::fromUtf8(c.attributes));
         QMessageBox::StandardButton defaultButton = QMessageBox::NoButton;
         QString title;
-        answerModal(
+        m_modal.answerNext(
             [&](QWidget* modal)
             {
                 auto* box = qobject_cast<QMessageBox*>(modal);
@@ -177,26 +203,16 @@ TEST_F(ActionDialogTest, BrowseFileFillsTheFieldOnlyWhenAFileIsChosen)
 
     loadAction(R"x(slot="browsefile" widget="field" title="Pick a plan" filter="Text (*.txt)")x");
     field()->setValue(testPath("docs"));
-    QString caption, directory;
-    QStringList filters;
-    answerModal(
-        [&](QWidget* modal)
-        {
-            auto* dialog = qobject_cast<QFileDialog*>(modal);
-            ASSERT_NE(nullptr, dialog);
-            caption = dialog->windowTitle();
-            directory = dialog->directory().absolutePath();
-            filters = dialog->nameFilters();
-            dialog->selectFile(testPath("docs/plan.txt"));
-            static_cast<QDialog*>(dialog)->accept();
-        });
+    FileDialogSeen seen;
+    chooseInNextFileDialog(testPath("docs/plan.txt"), seen);
     EXPECT_TRUE(run());
-    EXPECT_EQ("Pick a plan", caption);
-    EXPECT_EQ(testPath("docs"), directory);
-    EXPECT_EQ(QStringList({"Text (*.txt)"}), filters);
+    EXPECT_EQ("Pick a plan", seen.caption);
+    EXPECT_EQ(testPath("docs"), seen.directory);
+    EXPECT_EQ(QStringList({"Text (*.txt)"}), seen.filters);
+    EXPECT_FALSE(seen.foldersOnly);
     EXPECT_EQ(QDir::toNativeSeparators(testPath("docs/plan.txt")), field()->getValue());
 
-    answerModal([](QWidget* modal) { qobject_cast<QDialog*>(modal)->reject(); });
+    m_modal.answerNext([](QWidget* modal) { qobject_cast<QDialog*>(modal)->reject(); });
     EXPECT_FALSE(run());
     EXPECT_EQ(QDir::toNativeSeparators(testPath("docs/plan.txt")), field()->getValue());
 }
@@ -206,23 +222,12 @@ TEST_F(ActionDialogTest, BrowseDirOffersFoldersStartingAtTheFieldsValue)
     ASSERT_TRUE(QDir().mkpath(testPath("root/target")));
     loadAction(R"(slot="browsedir" widget="field" title="Where to?")");
     field()->setValue(testPath("root"));
-    QString caption, directory;
-    bool foldersOnly = false;
-    answerModal(
-        [&](QWidget* modal)
-        {
-            auto* dialog = qobject_cast<QFileDialog*>(modal);
-            ASSERT_NE(nullptr, dialog);
-            caption = dialog->windowTitle();
-            directory = dialog->directory().absolutePath();
-            foldersOnly = dialog->testOption(QFileDialog::ShowDirsOnly);
-            dialog->selectFile(testPath("root/target"));
-            static_cast<QDialog*>(dialog)->accept();
-        });
+    FileDialogSeen seen;
+    chooseInNextFileDialog(testPath("root/target"), seen);
     EXPECT_TRUE(run());
-    EXPECT_EQ("Where to?", caption);
-    EXPECT_EQ(testPath("root"), directory);
-    EXPECT_TRUE(foldersOnly);
+    EXPECT_EQ("Where to?", seen.caption);
+    EXPECT_EQ(testPath("root"), seen.directory);
+    EXPECT_TRUE(seen.foldersOnly);
     EXPECT_EQ(QDir::toNativeSeparators(testPath("root/target")), field()->getValue());
     EXPECT_EQ(QStringList({"field=" + testPath("root"), "field=" + testPath("root/target"),
                            "field:success"}),

@@ -2,12 +2,13 @@
 
 // Fixtures shared by the action tests: a root that owns a window, a recording
 // object that logs every slot performed on it, and helpers that load a page
-// definition and answer modal dialogs.
+// definition.
 
 #include "shared/XmlWidgets/ActionItem.h"
 #include "shared/XmlWidgets/WidgetFactory.h"
 #include "shared/XmlWidgets/XmlContainer.h"
 #include "shared/XmlWidgets/XmlWidget.h"
+#include "tests/support/ModalAnswerer.h"
 #include "tests/support/StandInRoot.h"
 
 #include <QApplication>
@@ -104,36 +105,6 @@ template <typename T> T* find(CXmlObject* root, const char* name)
 {
     const QList<CXmlObject*> found = root->findChildObjects(QString::fromUtf8(name));
     return found.isEmpty() ? nullptr : dynamic_cast<T*>(found.first());
-}
-
-// Bumped when a test ends, so that an answer armed by one test and never used
-// stops polling instead of answering (with dead references) the next test's dialog.
-inline int& answerGeneration()
-{
-    static int generation = 0;
-    return generation;
-}
-
-inline void cancelPendingAnswers()
-{
-    ++answerGeneration();
-}
-
-// Calls answer with the next modal dialog as soon as it is shown.
-inline void answerModal(std::function<void(QWidget*)> answer, int generation = -1)
-{
-    if (generation < 0)
-        generation = answerGeneration();
-    QTimer::singleShot(0,
-                       [answer, generation]()
-                       {
-                           if (generation != answerGeneration())
-                               return;
-                           if (QWidget* modal = QApplication::activeModalWidget())
-                               answer(modal);
-                           else
-                               answerModal(answer, generation);
-                       });
 }
 
 } // namespace ActionTest

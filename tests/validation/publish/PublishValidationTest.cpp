@@ -22,55 +22,6 @@ using namespace ValidationTest;
 namespace
 {
 
-// Closes each results dialog once its checks are done and refuses every file
-// dialog, noting what it saw.
-class CPublishDriver
-{
-public:
-    CPublishDriver()
-    {
-        QObject::connect(&m_timer, &QTimer::timeout, [this] { poll(); });
-        m_timer.start(20);
-    }
-
-    int m_iResultDialogs = 0;
-    QStringList m_lFileCaptions;
-    QStringList m_lMessages;
-
-private:
-    void poll()
-    {
-        QWidget* const modal = QApplication::activeModalWidget();
-        if (auto* dialog = qobject_cast<QFileDialog*>(modal))
-        {
-            m_lFileCaptions.append(dialog->windowTitle());
-            dialog->reject();
-        }
-        else if (auto* box = qobject_cast<QMessageBox*>(modal))
-        {
-            m_lMessages.append(box->text());
-            box->accept();
-        }
-        else if (modal && modal->objectName() == QLatin1String("ReviewDialog"))
-        {
-            // The review that opens every publish: gone through.
-            static_cast<QDialog*>(modal)->accept();
-        }
-        else if (modal && modal->objectName() == QLatin1String("progressdialog"))
-        {
-            QPushButton* close = findButton(modal, "Close");
-            if (close && close->isEnabled() && !modal->property("closing").toBool())
-            {
-                modal->setProperty("closing", true);
-                ++m_iResultDialogs;
-                QTimer::singleShot(0, close, &QPushButton::click);
-            }
-        }
-    }
-
-    QTimer m_timer;
-};
-
 class PublishValidationTest : public AppFixture
 {
 protected:
@@ -138,16 +89,33 @@ protected:
 
 TEST_F(PublishValidationTest, AFailingCheckStopsThePublishBeforeAnyDialog)
 {
-    CPublishDriver driver;
+    // Each results dialog is closed once its checks are done; every file dialog is
+    // refused.
+    CModalAnswerer driver;
+    int resultDialogs = 0;
+    driver.m_lHandlers << acceptReview
+                       << [&resultDialogs](QDialog* dialog)
+    {
+        if (dialog->objectName() != QLatin1String("progressdialog"))
+            return false;
+        QPushButton* close = findButton(dialog, "Close");
+        if (close && close->isEnabled() && !dialog->property("closing").toBool())
+        {
+            dialog->setProperty("closing", true);
+            ++resultDialogs;
+            QTimer::singleShot(0, close, &QPushButton::click);
+        }
+        return true;
+    };
     {
         CAdminPage window(bundleChecking("/notfound"), QStringList());
         auto* server = window.findChild<QLineEdit*>(QStringLiteral("ServerAddress"));
         ASSERT_TRUE(server) << "the sample definition has no ServerAddress field";
         server->setText("console.example.org");
         window.publish();
-        EXPECT_EQ(driver.m_iResultDialogs, 1);
+        EXPECT_EQ(resultDialogs, 1);
         EXPECT_TRUE(driver.m_lFileCaptions.isEmpty()) << "no save dialog after a failed check";
-        EXPECT_TRUE(driver.m_lMessages.isEmpty()) << driver.m_lMessages.join("|").toStdString();
+        EXPECT_TRUE(driver.m_lTexts.isEmpty()) << driver.m_lTexts.join("|").toStdString();
     }
     EXPECT_TRUE(QDir(testPath("in")).entryList(QDir::AllEntries | QDir::NoDotAndDotDot) ==
                 QStringList{"Checked.pkg"})
@@ -157,6 +125,6 @@ TEST_F(PublishValidationTest, AFailingCheckStopsThePublishBeforeAnyDialog)
     CAdminPage window(bundleChecking("/ok"), QStringList());
     window.findChild<QLineEdit*>(QStringLiteral("ServerAddress"))->setText("console.example.org");
     window.publish();
-    EXPECT_EQ(driver.m_iResultDialogs, 2);
+    EXPECT_EQ(resultDialogs, 2);
     EXPECT_EQ(driver.m_lFileCaptions, QStringList{"Save file..."});
 }

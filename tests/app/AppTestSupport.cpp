@@ -36,6 +36,40 @@ QString writeFile(const QString& name, const QByteArray& text)
     return path;
 }
 
+QByteArray bytesOf(const QString& path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+QString shellQuoted(const QString& path)
+{
+    QString text = path;
+    text.replace(QLatin1Char('\''), QLatin1String("'\\''"));
+    return QLatin1Char('\'') + text + QLatin1Char('\'');
+}
+
+QMap<QString, QString> exportedBy(const QString& file)
+{
+    std::string output;
+    EXPECT_EQ(0, TestSupport::runCommand("env -i bash -c 'source \"$0\" && env -0' " +
+                                             shellQuoted(file).toStdString(),
+                                         &output));
+    QMap<QString, QString> exported;
+    for (const QByteArray& entry : QByteArray::fromStdString(output).split('\0'))
+    {
+        const int equals = entry.indexOf('=');
+        if (equals > 0)
+            exported.insert(QString::fromUtf8(entry.left(equals)),
+                            QString::fromUtf8(entry.mid(equals + 1)));
+    }
+    // What bash sets by itself.
+    exported.remove(QStringLiteral("PWD"));
+    exported.remove(QStringLiteral("SHLVL"));
+    exported.remove(QStringLiteral("_"));
+    return exported;
+}
+
 bool waitFor(const std::function<bool()>& condition, int timeoutMs)
 {
     for (int waited = 0; waited < timeoutMs; waited += 10)

@@ -6,6 +6,7 @@
 
 #include "tests/support/ModalAnswerer.h"
 
+#include <QMap>
 #include <QString>
 #include <functional>
 #include <gtest/gtest.h>
@@ -23,6 +24,13 @@ QString sample(const QString& name);
 QString testPath(const QString& name);
 // Writes text to a file in the test's private directory and returns its path.
 QString writeFile(const QString& name, const QByteArray& text);
+// A file's bytes; empty when it cannot be read.
+QByteArray bytesOf(const QString& path);
+// A path quoted for the shell, whatever characters it holds.
+QString shellQuoted(const QString& path);
+// What bash exports after sourcing file in an empty environment, less what bash
+// sets by itself.
+QMap<QString, QString> exportedBy(const QString& file);
 
 // Processes events until condition holds or timeoutMs passes.
 bool waitFor(const std::function<bool()>& condition, int timeoutMs = 30000);

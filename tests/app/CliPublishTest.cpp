@@ -37,25 +37,12 @@ const QString kServer = QStringLiteral("console 'one' \"two\" $HOME \\ Grüße\u
 const QString kExclusions = QStringLiteral("/one path\n/two 'quoted' <&> `id`\n/三  end");
 const QString kInstallDir = QStringLiteral("/Applications/It's \"here\" $PATH \\ ü");
 
-QString quoted(const QString& path)
-{
-    QString text = path;
-    text.replace(QLatin1Char('\''), QLatin1String("'\\''"));
-    return QLatin1Char('\'') + text + QLatin1Char('\'');
-}
-
 void run(const QString& command)
 {
     std::string output;
     EXPECT_EQ(0, TestSupport::runCommand(command.toStdString(), &output))
         << command.toStdString() << "\n"
         << output;
-}
-
-QByteArray bytesOf(const QString& path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<unreadable>");
 }
 
 // Every file below root (or root itself) with its mode and bytes, by relative path.
@@ -80,24 +67,6 @@ QMap<QString, QByteArray> treeOf(const QString& root)
                         (S_ISREG(status.st_mode) ? bytesOf(path) : QByteArray()));
     }
     return tree;
-}
-
-// What bash exports after sourcing file, restricted to the sample's names.
-QMap<QString, QString> exportedBy(const QString& file)
-{
-    std::string output;
-    EXPECT_EQ(0, TestSupport::runCommand("env -i bash -c 'source \"$0\" && env -0' " +
-                                             quoted(file).toStdString(),
-                                         &output));
-    QMap<QString, QString> exported;
-    for (const QByteArray& entry : QByteArray::fromStdString(output).split('\0'))
-    {
-        const int equals = entry.indexOf('=');
-        if (equals > 0 && entry.startsWith("SENTINEL_"))
-            exported.insert(QString::fromUtf8(entry.left(equals)),
-                            QString::fromUtf8(entry.mid(equals + 1)));
-    }
-    return exported;
 }
 
 class CliPublishTest : public AppFixture
@@ -254,8 +223,8 @@ TEST_F(CliPublishTest, PublishesWhatTheWindowPublishesForEveryInstallerKind)
         {
             // A flat package's table of contents carries the time it was written
             // and its members' times; what it holds must be the same.
-            run("pkgutil --expand " + quoted(output) + " " + quoted(output + ".x"));
-            run("pkgutil --expand " + quoted(window) + " " + quoted(window + ".x"));
+            run("pkgutil --expand " + shellQuoted(output) + " " + shellQuoted(output + ".x"));
+            run("pkgutil --expand " + shellQuoted(window) + " " + shellQuoted(window + ".x"));
             EXPECT_EQ(treeOf(window + ".x"), treeOf(output + ".x"));
             values = exportedBy(output + ".x/Scripts/properties");
             EXPECT_TRUE(bytesOf(output + ".x/Scripts/AdminConfigModified.xml")
@@ -267,7 +236,7 @@ TEST_F(CliPublishTest, PublishesWhatTheWindowPublishesForEveryInstallerKind)
             if (kind.m_sOutput.endsWith(".package"))
             {
                 run("sed -n '/^## BEGIN KORVA CUSTOMIZATION/,/^## END KORVA CUSTOMIZATION/p' " +
-                    quoted(output) + " > " + quoted(output + ".block"));
+                    shellQuoted(output) + " > " + shellQuoted(output + ".block"));
                 values = exportedBy(output + ".block");
             }
             else

@@ -27,19 +27,6 @@ using namespace AppTest;
 
 namespace
 {
-QByteArray bytesOf(const QString& path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
-QString quoted(const QString& path)
-{
-    QString text = path;
-    text.replace(QLatin1Char('\''), QLatin1String("'\\''"));
-    return QLatin1Char('\'') + text + QLatin1Char('\'');
-}
-
 // Shows the window and makes it the active one, so that shortcuts reach it.
 void activate(CAdminPage& window)
 {
@@ -63,10 +50,10 @@ TEST_F(DocumentSafetyTest, CtrlSNeverWritesOverAPageDefinitionOpenedDirectly)
         QString::fromStdString(TestSupport::sourceDirectory()) + "/examples/AdminConfig.xml";
     const QString bundle = testPath("safety/Copy.pkg");
     QDir().mkpath(testPath("safety"));
-    ASSERT_EQ(
-        0, TestSupport::runCommand(
-               QString("cp -R " + quoted(sample("TessarySample-bundle.pkg")) + " " + quoted(bundle))
-                   .toStdString()));
+    ASSERT_EQ(0, TestSupport::runCommand(QString("cp -R " +
+                                                 shellQuoted(sample("TessarySample-bundle.pkg")) +
+                                                 " " + shellQuoted(bundle))
+                                             .toStdString()));
     const QString inBundle = bundle + "/Contents/Resources/AdminConfig.xml";
     const QString renamed = writeFile("safety/Definition.xml", bytesOf(definition));
 
@@ -125,10 +112,10 @@ TEST_F(DocumentSafetyTest, CustomizationFilesLeadingBackToThemselvesAreRefused)
     writeCustomization("loop/a.xml", b);
     // An installer whose definition was replaced by a customization naming it.
     const QString bundle = testPath("loop/Damaged.pkg");
-    ASSERT_EQ(
-        0, TestSupport::runCommand(
-               QString("cp -R " + quoted(sample("TessarySample-bundle.pkg")) + " " + quoted(bundle))
-                   .toStdString()));
+    ASSERT_EQ(0, TestSupport::runCommand(QString("cp -R " +
+                                                 shellQuoted(sample("TessarySample-bundle.pkg")) +
+                                                 " " + shellQuoted(bundle))
+                                             .toStdString()));
     writeCustomization("loop/Damaged.pkg/Contents/Resources/AdminConfig.xml", bundle);
     // A chain without a circle, but longer than any real one.
     for (int i = 0; i < 20; ++i)

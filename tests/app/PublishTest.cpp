@@ -88,34 +88,6 @@ std::string run(const QString& command)
     return output;
 }
 
-QString quoted(const QString& path)
-{
-    QString text = path;
-    text.replace(QLatin1Char('\''), QLatin1String("'\\''"));
-    return QLatin1Char('\'') + text + QLatin1Char('\'');
-}
-
-// The NUL-separated environment that bash exports after sourcing a file.
-QMap<QString, QString> exportedBy(const QString& file)
-{
-    std::string output;
-    EXPECT_EQ(0, TestSupport::runCommand("env -i bash -c 'source \"$0\" && env -0' " +
-                                             quoted(file).toStdString(),
-                                         &output));
-    QMap<QString, QString> exported;
-    for (const QByteArray& entry : QByteArray::fromStdString(output).split('\0'))
-    {
-        const int equals = entry.indexOf('=');
-        if (equals > 0)
-            exported.insert(QString::fromUtf8(entry.left(equals)),
-                            QString::fromUtf8(entry.mid(equals + 1)));
-    }
-    exported.remove(QStringLiteral("PWD"));
-    exported.remove(QStringLiteral("SHLVL"));
-    exported.remove(QStringLiteral("_"));
-    return exported;
-}
-
 // What a JavaScript engine makes of the Distribution's script: parsed by a real XML
 // parser, run by node, ts_properties printed as JSON.
 QMap<QString, QString> javaScriptValues(const QString& distribution)
@@ -124,13 +96,13 @@ QMap<QString, QString> javaScriptValues(const QString& distribution)
     run("python3 -c 'import sys, xml.etree.ElementTree as E; "
         "open(sys.argv[2], \"w\", encoding=\"utf-8\").write(E.parse(sys.argv[1]).getroot()"
         ".find(\"script\").text)' " +
-        quoted(distribution) + " " + quoted(script));
+        shellQuoted(distribution) + " " + shellQuoted(script));
     std::string json;
     EXPECT_EQ(0, TestSupport::runCommand(
                      "node -e 'const c = {}; require(\"vm\").runInNewContext("
                      "require(\"fs\").readFileSync(process.argv[1], \"utf8\"), c); "
                      "process.stdout.write(JSON.stringify(Object.assign({}, c.ts_properties)))' " +
-                         quoted(script).toStdString(),
+                         shellQuoted(script).toStdString(),
                      &json));
     QMap<QString, QString> values;
     const QJsonObject object = QJsonDocument::fromJson(QByteArray::fromStdString(json)).object();
@@ -248,7 +220,7 @@ protected:
     static QString checkFlatPackage(const QString& package, const QMap<QString, QString>& published,
                                     const QString& expandInto)
     {
-        run("pkgutil --expand " + quoted(package) + " " + quoted(expandInto));
+        run("pkgutil --expand " + shellQuoted(package) + " " + shellQuoted(expandInto));
         const QString properties = expandInto + "/Scripts/properties";
         EXPECT_EQ(0755, modeOf(properties));
         EXPECT_EQ(published, exportedBy(properties));
@@ -326,8 +298,8 @@ TEST_F(PublishTest, BundleRoundTripsAddPreinstallAndPropertiesAndLeaveOutPkgFile
         EXPECT_TRUE(QFileInfo(output + "/Contents/Archive.pax.gz").isFile());
         // The preinstall script hands the properties to the installer.
         QDir().mkpath(testPath("installer-temp"));
-        run("INSTALLER_TEMP=" + quoted(testPath("installer-temp")) + " bash " +
-            quoted(resources + "preinstall") + " " + quoted(output));
+        run("INSTALLER_TEMP=" + shellQuoted(testPath("installer-temp")) + " bash " +
+            shellQuoted(resources + "preinstall") + " " + shellQuoted(output));
         EXPECT_EQ(published, exportedBy(testPath("installer-temp/properties")));
         QDir(testPath("out")).removeRecursively();
         QDir(testPath("installer-temp")).removeRecursively();
@@ -346,13 +318,13 @@ TEST_F(PublishTest, ScriptInstallerRoundTripStillInstallsAndExportsTheValues)
     // The customization block, sourced alone, exports the values and the marker.
     const QString block = testPath("block");
     run("sed -n '/^## BEGIN KORVA CUSTOMIZATION/,/^## END KORVA CUSTOMIZATION/p' " +
-        quoted(output) + " > " + quoted(block));
+        shellQuoted(output) + " > " + shellQuoted(block));
     QMap<QString, QString> expected = published;
     expected.insert("TS_MODIFICATION", "1");
     EXPECT_EQ(expected, exportedBy(block));
 
     const QString prefix = testPath("installed");
-    run("bash " + quoted(output) + " --prefix " + quoted(prefix) + " --no-service");
+    run("bash " + shellQuoted(output) + " --prefix " + shellQuoted(prefix) + " --no-service");
     EXPECT_TRUE(QFileInfo(prefix + "/bin/sentinel-agent").isFile());
     const QString managed = textOf(prefix + "/etc/sentinel-managed.conf");
     EXPECT_TRUE(managed.contains("server = " + kServer)) << managed.toStdString();
@@ -366,7 +338,7 @@ QString copySample(const QString& name, const QString& to)
 {
     const QString target = testPath(to);
     QDir().mkpath(QFileInfo(target).absolutePath());
-    run("cp -R " + quoted(sample(name)) + " " + quoted(target));
+    run("cp -R " + shellQuoted(sample(name)) + " " + shellQuoted(target));
     return target;
 }
 
@@ -478,10 +450,12 @@ namespace
 QString flatVariant(const QString& name, const QString& sedScript)
 {
     const QString expanded = testPath(name + ".d");
-    run("pkgutil --expand " + quoted(sample("TessarySample.pkg")) + " " + quoted(expanded));
-    run("sed -i -e " + quoted(sedScript) + " " + quoted(expanded + "/Scripts/AdminConfig.xml"));
+    run("pkgutil --expand " + shellQuoted(sample("TessarySample.pkg")) + " " +
+        shellQuoted(expanded));
+    run("sed -i -e " + shellQuoted(sedScript) + " " +
+        shellQuoted(expanded + "/Scripts/AdminConfig.xml"));
     const QString package = testPath(name + ".pkg");
-    run("pkgutil --flatten " + quoted(expanded) + " " + quoted(package));
+    run("pkgutil --flatten " + shellQuoted(expanded) + " " + shellQuoted(package));
     return package;
 }
 } // namespace
@@ -645,10 +619,11 @@ TEST_F(PublishTest, CancelStopsALongFlatPublishAndLeavesNoWorkBehind)
 {
     // A package whose payload takes the tools a while.
     const QString expanded = testPath("big.d");
-    run("pkgutil --expand " + quoted(sample("TessarySample.pkg")) + " " + quoted(expanded));
-    run("head -c 150000000 /dev/urandom > " + quoted(expanded + "/Payload"));
+    run("pkgutil --expand " + shellQuoted(sample("TessarySample.pkg")) + " " +
+        shellQuoted(expanded));
+    run("head -c 150000000 /dev/urandom > " + shellQuoted(expanded + "/Payload"));
     const QString package = testPath("Big.pkg");
-    run("pkgutil --flatten " + quoted(expanded) + " " + quoted(package));
+    run("pkgutil --flatten " + shellQuoted(expanded) + " " + shellQuoted(package));
     QDir(expanded).removeRecursively();
 
     // Work directories go to a private place where leftovers can be seen.
@@ -704,7 +679,8 @@ TEST_F(PublishTest, AnOldOutputThatCannotBeRemovedIsStillReplaced)
     // An immutable file keeps even root from removing the old output; the new one is
     // built beside it and the old one only moved out of its way.
     const QString locked = writeFile("out/Published.mpkg/locked", "old\n");
-    if (TestSupport::runCommand("chattr +i " + quoted(locked).toStdString() + " 2>/dev/null") != 0)
+    if (TestSupport::runCommand("chattr +i " + shellQuoted(locked).toStdString() +
+                                " 2>/dev/null") != 0)
         GTEST_SKIP() << "chattr +i is not permitted here, so no removal can be made to fail";
     CModalAnswerer driver(publishing());
     {
@@ -717,7 +693,7 @@ TEST_F(PublishTest, AnOldOutputThatCannotBeRemovedIsStillReplaced)
         waitFor([] { return false; }, 300);
         EXPECT_FALSE(window.progressDialog()->isVisible());
     }
-    run("find " + quoted(testPath("out")) + " -name locked -exec chattr -i {} +");
+    run("find " + shellQuoted(testPath("out")) + " -name locked -exec chattr -i {} +");
     EXPECT_EQ(QStringList{kSuccess}, driver.m_lTexts);
     EXPECT_FALSE(QFileInfo::exists(locked));
     EXPECT_TRUE(QFileInfo(testPath("out/Published.mpkg/Contents/Resources/properties")).isFile());
@@ -752,7 +728,7 @@ TEST_F(PublishTest, CancelStopsAScriptInstallerCopyAndRemovesItsOutput)
 {
     // A payload large enough that the copy is still running when Cancel comes.
     const QString input = copySample("TessarySample.package", "in/Big.package");
-    run("head -c 300000000 /dev/zero >> " + quoted(input));
+    run("head -c 300000000 /dev/zero >> " + shellQuoted(input));
     QDir().mkpath(testPath("out"));
     CModalAnswerer driver(publishing());
     CAdminPage window(input, QStringList());
@@ -815,13 +791,13 @@ TEST_F(PublishTest, AFailedBundlePublishKeepsThePreviousOutput)
     const bool tmpfs =
         ::getuid() == 0 &&
         TestSupport::runCommand("mount -t tmpfs -o size=512k tmpfs " +
-                                quoted(directory).toStdString() + " 2>/dev/null") == 0;
+                                shellQuoted(directory).toStdString() + " 2>/dev/null") == 0;
     std::shared_ptr<void> unmount(nullptr,
                                   [&](void*)
                                   {
                                       if (tmpfs)
-                                          TestSupport::runCommand("umount " +
-                                                                  quoted(directory).toStdString());
+                                          TestSupport::runCommand(
+                                              "umount " + shellQuoted(directory).toStdString());
                                   });
     const QString output = directory + "/Published.pkg";
     CModalAnswerer driver(publishing());
@@ -889,7 +865,7 @@ TEST_F(PublishTest, SignaturesAreShownKeptFromBeingLostSilentlyAndMadeWithTheCho
     // sample signed with it.
     const QString pki = testPath("pki");
     QDir().mkpath(pki);
-    run("cd " + quoted(pki) +
+    run("cd " + shellQuoted(pki) +
         " && openssl req -x509 -newkey rsa:2048 -nodes -keyout ca.key -out ca.pem"
         " -subj '/CN=Tessary Test Root' -days 30 2>/dev/null"
         " && openssl req -newkey rsa:2048 -nodes -keyout signer.key -out signer.csr"
@@ -900,11 +876,11 @@ TEST_F(PublishTest, SignaturesAreShownKeptFromBeingLostSilentlyAndMadeWithTheCho
         " -out signer.p12 -passout pass:open-sesame");
     const QString identity = pki + "/signer.p12";
     const QString signedSource = testPath("Signed.pkg");
-    run("pkgutil --expand " + quoted(sample("TessarySample.pkg")) + " " +
-        quoted(testPath("expanded-source")) +
+    run("pkgutil --expand " + shellQuoted(sample("TessarySample.pkg")) + " " +
+        shellQuoted(testPath("expanded-source")) +
         " && TESSARY_SIGN_PASSWORD=open-sesame pkgutil --flatten " +
-        quoted(testPath("expanded-source")) + " " + quoted(signedSource) + " --sign-identity " +
-        quoted(identity));
+        shellQuoted(testPath("expanded-source")) + " " + shellQuoted(signedSource) +
+        " --sign-identity " + shellQuoted(identity));
 
     CModalAnswerer driver(publishing());
     CAdminPage window(signedSource, QStringList());

@@ -42,19 +42,6 @@ private:
     QtMessageHandler m_previous;
 };
 
-QByteArray bytesOf(const QString& path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
-QString shellQuoted(const QString& path)
-{
-    QString text = path;
-    text.replace(QLatin1Char('\''), QLatin1String("'\\''"));
-    return QLatin1Char('\'') + text + QLatin1Char('\'');
-}
-
 const QString kToken = QStringLiteral("S3CR3TT0K3N4UTHX");
 } // namespace
 

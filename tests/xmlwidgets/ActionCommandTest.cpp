@@ -91,18 +91,8 @@ protected:
     // failure branches that log into the journal, and returns it.
     CActionItem* loadCommand(const QString& cmd, const QString& attributes = QString())
     {
-        const QByteArray xml = (R"(<page><recorder name="rec"/><recorder name="btn">)"
-                                R"(<action name="run" signal="fire" slot="cmd" cmd=")" +
-                                cmd + "\" " + attributes +
-                                R"(><action signal="success" widget="rec" slot="success"/>)"
-                                R"(<action signal="failure" widget="rec" slot="failure"/>)"
-                                R"(</action></recorder></page>)")
-                                   .toUtf8();
-        QString error;
-        int result = -1;
-        m_root = load(xml.constData(), result, error);
-        EXPECT_EQ(0, result) << error.toStdString();
-        return find<CActionItem>(m_root.get(), "run");
+        m_root = loadBranchingAction("slot=\"cmd\" cmd=\"" + cmd + "\" " + attributes, "rec");
+        return find<CActionItem>(m_root.get(), "act");
     }
 
     // Fires the action and returns the outcome it reports.

@@ -45,17 +45,7 @@ protected:
     // into the journal, next to the recorder "field"; the window is "Root title".
     CActionItem* loadAction(const QString& attributes)
     {
-        const QByteArray xml = (R"(<page><recorder name="field"/><recorder name="btn">)"
-                                R"(<action name="act" signal="fire" )" +
-                                attributes +
-                                R"(><action signal="success" widget="field" slot="success"/>)"
-                                R"(<action signal="failure" widget="field" slot="failure"/>)"
-                                R"(</action></recorder></page>)")
-                                   .toUtf8();
-        QString error;
-        int result = -1;
-        m_root = load(xml.constData(), result, error);
-        EXPECT_EQ(0, result) << error.toStdString();
+        m_root = loadBranchingAction(attributes);
         m_root->widget()->setWindowTitle("Root title");
         return find<CActionItem>(m_root.get(), "act");
     }

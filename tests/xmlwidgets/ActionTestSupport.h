@@ -17,6 +17,7 @@
 #include <QTimer>
 #include <QWidget>
 #include <functional>
+#include <gtest/gtest.h>
 #include <memory>
 #include <tinyxml.h>
 
@@ -105,6 +106,26 @@ template <typename T> T* find(CXmlObject* root, const char* name)
 {
     const QList<CXmlObject*> found = root->findChildObjects(QString::fromUtf8(name));
     return found.isEmpty() ? nullptr : dynamic_cast<T*>(found.first());
+}
+
+// Loads one action "act" of the recorder "btn" (fired by its "fire" signal, with
+// the given attributes) whose success and failure branches log into the journal
+// through the recorder named recorder.
+inline std::unique_ptr<CTestRoot> loadBranchingAction(const QString& attributes,
+                                                      const QString& recorder = "field")
+{
+    const QByteArray xml = QStringLiteral("<page><recorder name='%1'/><recorder name='btn'>"
+                                          "<action name='act' signal='fire' %2>"
+                                          "<action signal='success' widget='%1' slot='success'/>"
+                                          "<action signal='failure' widget='%1' slot='failure'/>"
+                                          "</action></recorder></page>")
+                               .arg(recorder, attributes)
+                               .toUtf8();
+    QString error;
+    int result = -1;
+    std::unique_ptr<CTestRoot> root = load(xml.constData(), result, error);
+    EXPECT_EQ(0, result) << error.toStdString();
+    return root;
 }
 
 } // namespace ActionTest

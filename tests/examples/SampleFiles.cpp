@@ -33,24 +33,6 @@ std::string toolPath(const std::string& sTool)
     return TestSupport::toolsDirectory() + "/" + sTool;
 }
 
-std::string readFile(const std::string& sPath)
-{
-    std::ifstream in(sPath, std::ios::binary);
-    if (!in)
-        throw std::runtime_error("cannot read " + sPath);
-    std::ostringstream content;
-    content << in.rdbuf();
-    return content.str();
-}
-
-void writeFile(const std::string& sPath, const std::string& sContent)
-{
-    std::ofstream out(sPath, std::ios::binary | std::ios::trunc);
-    out << sContent;
-    if (!out.flush())
-        throw std::runtime_error("cannot write " + sPath);
-}
-
 bool exists(const std::string& sPath)
 {
     struct stat st;

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "tests/support/TestEnvironment.h"
+
 #include <string>
 
 // Where the sample installers and their sources are, and small helpers the
@@ -12,8 +14,9 @@ std::string samplePath(const std::string& sName);
 std::string definitionPath();
 std::string toolPath(const std::string& sTool);
 
-std::string readFile(const std::string& sPath);
-void writeFile(const std::string& sPath, const std::string& sContent);
+// Reading and writing files as every test does.
+using TestSupport::readFile;
+using TestSupport::writeFile;
 bool exists(const std::string& sPath);
 
 // One argument for /bin/sh, single-quoted.

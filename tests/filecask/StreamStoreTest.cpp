@@ -1,3 +1,5 @@
+#include "tests/support/TestEnvironment.h"
+
 #include <filecask/Encoder.h>
 #include <filecask/FileCask.h>
 #include <filecask/SimpleFileCask.h>
@@ -20,17 +22,6 @@ using Preference::SimpleFileCask;
 
 namespace
 {
-std::string readAll(const std::string& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
-void writeAll(const std::string& path, const std::string& bytes)
-{
-    std::ofstream(path, std::ios::binary | std::ios::trunc) << bytes;
-}
-
 std::string number(unsigned int value)
 {
     return std::string{static_cast<char>(value >> 24), static_cast<char>(value >> 16),
@@ -91,9 +82,9 @@ TEST(StreamStore, SaveWritesTheRecordFileByteForByteAndLoadReadsIt)
     ASSERT_TRUE(cask.TryLock(-1));
     ASSERT_TRUE(cask.Save());
     cask.UnLock();
-    EXPECT_EQ(readAll("records.bin"), kThreeRecords);
+    EXPECT_EQ(TestSupport::readFile("records.bin"), kThreeRecords);
 
-    writeAll("foreign.bin", kThreeRecords);
+    TestSupport::writeFile("foreign.bin", kThreeRecords);
     FileCask other(FileCask::PrivateAccess, L"foreign.bin");
     ASSERT_TRUE(other.Load());
     ASSERT_EQ(other.GetCount(), 3u);
@@ -106,7 +97,7 @@ TEST(StreamStore, DamagedFilesFailToLoadWithoutHarm)
     // Every cut of a valid file fails, and only the whole file loads.
     for (std::size_t length = 0; length <= kThreeRecords.size(); ++length)
     {
-        writeAll("cut.bin", kThreeRecords.substr(0, length));
+        TestSupport::writeFile("cut.bin", kThreeRecords.substr(0, length));
         FileCask cask(FileCask::PrivateAccess, L"cut.bin");
         EXPECT_EQ(cask.Load(), length == kThreeRecords.size()) << "cut at " << length;
         EXPECT_LE(cask.GetCount(), 3u);
@@ -122,7 +113,7 @@ TEST(StreamStore, DamagedFilesFailToLoadWithoutHarm)
     };
     for (const std::string& bytes : damaged)
     {
-        writeAll("damaged.bin", bytes);
+        TestSupport::writeFile("damaged.bin", bytes);
         FileCask cask(FileCask::PrivateAccess, L"damaged.bin");
         EXPECT_FALSE(cask.Load());
         EXPECT_EQ(cask.GetData(0), "");
@@ -136,8 +127,8 @@ TEST(StreamStore, DamagedFilesFailToLoadWithoutHarm)
 #if !defined(__SANITIZE_ADDRESS__)
 TEST(StreamStore, HugeLengthsDoNotReserveMemory)
 {
-    writeAll("huge.bin", byteString("1.0.0.0") + number(2) + number(0xFFFFFFF0u));
-    ASSERT_LT(readAll("huge.bin").size(), 20u);
+    TestSupport::writeFile("huge.bin", byteString("1.0.0.0") + number(2) + number(0xFFFFFFF0u));
+    ASSERT_LT(TestSupport::readFile("huge.bin").size(), 20u);
     const pid_t child = fork();
     ASSERT_NE(child, -1);
     if (child == 0)
@@ -202,12 +193,12 @@ TEST(SimpleFileCask, HoldsTheWholeFileAsItsOnlyRecord)
     ASSERT_TRUE(cask.TryLock(-1));
     ASSERT_TRUE(cask.Save());
     cask.UnLock();
-    EXPECT_EQ(readAll("plain.xml"), std::string("<a/>\n\0z", 7));
+    EXPECT_EQ(TestSupport::readFile("plain.xml"), std::string("<a/>\n\0z", 7));
 
     SimpleFileCask again(FileCask::PrivateAccess, L"plain.xml");
     ASSERT_TRUE(again.Load());
     EXPECT_EQ(again.GetData(0), std::string("<a/>\n\0z", 7));
-    writeAll("plain.xml", "");
+    TestSupport::writeFile("plain.xml", "");
     EXPECT_FALSE(again.Load());
     EXPECT_EQ(again.GetData(0), "");
 }
@@ -260,7 +251,7 @@ TEST(FileCask, CreatingTheFileKeepsAnExistingDirectoryAsItIs)
                                                         std::wstring(L"shared-dir/store.dat")));
     EXPECT_EQ(modeOf("shared-dir/store.dat"), 0600u);
 
-    writeAll("plain-file", "x");
+    TestSupport::writeFile("plain-file", "x");
     EXPECT_FALSE(Preference::CreateFileAndSetPermissions(
         FileCask::PrivateAccess, boost::filesystem::path("plain-file/below/store.dat")));
     FileCask blocked(FileCask::PrivateAccess, L"plain-file/store.dat");

@@ -1,4 +1,5 @@
 #include "tests/support/ChildProcess.h"
+#include "tests/support/TestEnvironment.h"
 
 #include <filecask/FileCask.h>
 #include <filecask/SimpleFileCask.h>
@@ -29,17 +30,6 @@ using Preference::XmlStore;
 namespace
 {
 const char kDeclaration[] = "<?xml version=\"1.0\" encoding=\"utf-8\" standalone=\"yes\" ?>";
-
-std::string readAll(const std::string& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
-void writeAll(const std::string& path, const std::string& bytes)
-{
-    std::ofstream(path, std::ios::binary | std::ios::trunc) << bytes;
-}
 
 std::string number(unsigned int value)
 {
@@ -88,7 +78,7 @@ TEST(XmlStore, FirstWriteCreatesTheRecordFileWithTheDocumentAtItsIndex)
         "<Root><Preferences><key name=\"Software\"><key name=\"Ombrel\"><key name=\"Tessary\">"
         "<value name=\"LastOpenedDir\" data='/srv/a&amp;b&quot;&lt;c&gt;' /></key></key></key>"
         "</Preferences></Root>";
-    EXPECT_EQ(readAll("new/settings.dat"),
+    EXPECT_EQ(TestSupport::readFile("new/settings.dat"),
               byteString("1.0.0.0") + number(3) + number(0) + number(0) + byteString(document));
 
     auto again = storeOn("new/settings.dat", 2);
@@ -103,10 +93,10 @@ TEST(XmlStore, SimpleFileHoldsExactlyThePrettyDocument)
     XmlStore store(boost::make_shared<SimpleFileCask>(FileCask::PrivateAccess, L"plain.xml"), 0,
                    true);
     ASSERT_TRUE(store.Write(L"A", L"n", 7));
-    EXPECT_EQ(readAll("plain.xml"), std::string(kDeclaration) +
-                                        "\n<Root>\n    <Preferences>\n        <key name=\"A\">\n"
-                                        "            <value name=\"n\" data=\"7\" />\n"
-                                        "        </key>\n    </Preferences>\n</Root>\n");
+    EXPECT_EQ(TestSupport::readFile("plain.xml"),
+              std::string(kDeclaration) + "\n<Root>\n    <Preferences>\n        <key name=\"A\">\n"
+                                          "            <value name=\"n\" data=\"7\" />\n"
+                                          "        </key>\n    </Preferences>\n</Root>\n");
     int n = 0;
     XmlStore reader(boost::make_shared<SimpleFileCask>(FileCask::PrivateAccess, L"plain.xml"), 0,
                     false);
@@ -241,7 +231,7 @@ TEST(XmlStore, DamagedFilesReadAsEmptyAndTheNextChangeRepairsThem)
     {
         SCOPED_TRACE("damaged file " + std::to_string(n));
         const std::string path = "damaged" + std::to_string(n++) + ".dat";
-        writeAll(path, bytes);
+        TestSupport::writeFile(path, bytes);
         auto store = storeOn(path);
         std::wstring text;
         EXPECT_FALSE(store->Read(L"K", L"v", text, L"default"));
@@ -249,22 +239,23 @@ TEST(XmlStore, DamagedFilesReadAsEmptyAndTheNextChangeRepairsThem)
         std::vector<std::wstring> names;
         store->ListKeys(L"", names);
         EXPECT_TRUE(names.empty());
-        EXPECT_EQ(readAll(path), bytes) << "reading must not rewrite the file";
+        EXPECT_EQ(TestSupport::readFile(path), bytes) << "reading must not rewrite the file";
 
         ASSERT_TRUE(store->Write(L"K", L"v", L"new"));
-        EXPECT_EQ(readAll(path), recordFile(std::string(kDeclaration) +
-                                            "<Root><Preferences><key name=\"K\"><value "
-                                            "name=\"v\" data=\"new\" /></key></Preferences>"
-                                            "</Root>"));
+        EXPECT_EQ(TestSupport::readFile(path),
+                  recordFile(std::string(kDeclaration) +
+                             "<Root><Preferences><key name=\"K\"><value "
+                             "name=\"v\" data=\"new\" /></key></Preferences>"
+                             "</Root>"));
         // What was replaced is kept for whoever wants to look at it.
         if (!bytes.empty())
         {
-            EXPECT_EQ(readAll(path + ".damaged"), bytes);
+            EXPECT_EQ(TestSupport::readFile(path + ".damaged"), bytes);
         }
     }
 
     // The same file intact, as another implementation wrote it, reads in full.
-    writeAll("valid.dat", valid);
+    TestSupport::writeFile("valid.dat", valid);
     std::wstring text;
     EXPECT_TRUE(storeOn("valid.dat")->Read(L"K", L"v", text, L""));
     EXPECT_EQ(text, L"old");
@@ -401,7 +392,7 @@ TEST(XmlStore, KeepsTextAndPathsAsUtf8)
     auto store = std::make_unique<XmlStore>(
         boost::make_shared<FileCask>(FileCask::PrivateAccess, path), 0, false);
     ASSERT_TRUE(store->Write(L"Cl\u00e9", L"\u540d\u524d", L"\u00fcber \U0001F600\n<tab>\t"));
-    EXPECT_NE(readAll("d\xc3\xa9j\xc3\xa0/store.dat")
+    EXPECT_NE(TestSupport::readFile("d\xc3\xa9j\xc3\xa0/store.dat")
                   .find("<key name=\"Cl\xc3\xa9\"><value name=\"\xe5\x90\x8d\xe5\x89\x8d\""),
               std::string::npos);
     auto reader = std::make_unique<XmlStore>(
@@ -433,7 +424,7 @@ TEST(XmlStore, HostileDeepRecordsReadAsDamagedWithoutCrashing)
         for (int i = 0; i < 60000; ++i)
             document += "</key>";
         document += "<key name=\"K\"><value name=\"v\" data=\"1\"/></key></Preferences></Root>";
-        writeAll("deep.xml", document);
+        TestSupport::writeFile("deep.xml", document);
         XmlStore store(boost::make_shared<SimpleFileCask>(FileCask::PrivateAccess, L"deep.xml"), 0,
                        false);
         std::wstring value;

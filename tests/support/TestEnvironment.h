@@ -24,6 +24,13 @@ std::string toolsDirectory();
 // could not run); its standard output goes to *output when given.
 int runCommand(const std::string& command, std::string* output = nullptr);
 
+// A file's bytes; throws std::runtime_error when it cannot be read, so that a
+// missing file fails the test with its name instead of comparing as empty.
+std::string readFile(const std::string& path);
+// Writes bytes to path (making its folders) and gives it mode; throws
+// std::runtime_error when it cannot.
+void writeFile(const std::string& path, const std::string& bytes, int mode = 0644);
+
 struct ProgramResult
 {
     int status = -1; // exit status, -1 when the program did not exit normally

@@ -33,26 +33,6 @@ bool haveProgram(const std::string& sName)
     return run("sh", {"-c", "command -v \"$0\" >/dev/null", sName}, ".", "", true).status == 0;
 }
 
-std::string readFile(const std::string& sPath)
-{
-    std::ifstream in(sPath, std::ios::binary);
-    std::ostringstream data;
-    data << in.rdbuf();
-    return data.str();
-}
-
-void writeFile(const std::string& sPath, const std::string& sData, int mode)
-{
-    if (fs::path(sPath).has_parent_path())
-        fs::create_directories(fs::path(sPath).parent_path());
-    std::ofstream out(sPath, std::ios::binary | std::ios::trunc);
-    out << sData;
-    out.close();
-    if (!out)
-        throw std::runtime_error("cannot write " + sPath);
-    chmod(sPath.c_str(), static_cast<mode_t>(mode));
-}
-
 std::string dataDirectory()
 {
     return TestSupport::sourceDirectory() + "/tests/tools/data";

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "tests/support/TestEnvironment.h"
+
 #include <map>
 #include <string>
 #include <utility>
@@ -22,8 +24,9 @@ SResult run(const std::string& sTool, const std::vector<std::string>& lArgs,
             bool bSystem = false);
 bool haveProgram(const std::string& sName);
 
-std::string readFile(const std::string& sPath);
-void writeFile(const std::string& sPath, const std::string& sData, int mode = 0644);
+// Reading and writing files as every test does.
+using TestSupport::readFile;
+using TestSupport::writeFile;
 std::string dataDirectory();
 
 // Every entry below a directory: "D mode", "F mode content" or "L target", keyed by path.

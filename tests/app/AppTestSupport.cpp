@@ -49,6 +49,14 @@ QString shellQuoted(const QString& path)
     return QLatin1Char('\'') + text + QLatin1Char('\'');
 }
 
+std::string runShell(const QString& command)
+{
+    std::string output;
+    const int status = TestSupport::runCommand(command.toStdString(), &output);
+    EXPECT_EQ(0, status) << command.toStdString() << "\n" << output;
+    return output;
+}
+
 QMap<QString, QString> exportedBy(const QString& file)
 {
     std::string output;

@@ -10,6 +10,7 @@
 #include <QString>
 #include <functional>
 #include <gtest/gtest.h>
+#include <string>
 
 class CAdminPage;
 class QAction;
@@ -28,6 +29,8 @@ QString writeFile(const QString& name, const QByteArray& text);
 QByteArray bytesOf(const QString& path);
 // A path quoted for the shell, whatever characters it holds.
 QString shellQuoted(const QString& path);
+// Runs a shell command line, expecting it to succeed; returns its output.
+std::string runShell(const QString& command);
 // What bash exports after sourcing file in an empty environment, less what bash
 // sets by itself.
 QMap<QString, QString> exportedBy(const QString& file);

@@ -37,14 +37,6 @@ const QString kServer = QStringLiteral("console 'one' \"two\" $HOME \\ Grüße\u
 const QString kExclusions = QStringLiteral("/one path\n/two 'quoted' <&> `id`\n/三  end");
 const QString kInstallDir = QStringLiteral("/Applications/It's \"here\" $PATH \\ ü");
 
-void run(const QString& command)
-{
-    std::string output;
-    EXPECT_EQ(0, TestSupport::runCommand(command.toStdString(), &output))
-        << command.toStdString() << "\n"
-        << output;
-}
-
 // Every file below root (or root itself) with its mode and bytes, by relative path.
 QMap<QString, QByteArray> treeOf(const QString& root)
 {
@@ -223,8 +215,8 @@ TEST_F(CliPublishTest, PublishesWhatTheWindowPublishesForEveryInstallerKind)
         {
             // A flat package's table of contents carries the time it was written
             // and its members' times; what it holds must be the same.
-            run("pkgutil --expand " + shellQuoted(output) + " " + shellQuoted(output + ".x"));
-            run("pkgutil --expand " + shellQuoted(window) + " " + shellQuoted(window + ".x"));
+            runShell("pkgutil --expand " + shellQuoted(output) + " " + shellQuoted(output + ".x"));
+            runShell("pkgutil --expand " + shellQuoted(window) + " " + shellQuoted(window + ".x"));
             EXPECT_EQ(treeOf(window + ".x"), treeOf(output + ".x"));
             values = exportedBy(output + ".x/Scripts/properties");
             EXPECT_TRUE(bytesOf(output + ".x/Scripts/AdminConfigModified.xml")
@@ -235,7 +227,8 @@ TEST_F(CliPublishTest, PublishesWhatTheWindowPublishesForEveryInstallerKind)
             EXPECT_EQ(treeOf(window), treeOf(output));
             if (kind.m_sOutput.endsWith(".package"))
             {
-                run("sed -n '/^## BEGIN KORVA CUSTOMIZATION/,/^## END KORVA CUSTOMIZATION/p' " +
+                runShell(
+                    "sed -n '/^## BEGIN KORVA CUSTOMIZATION/,/^## END KORVA CUSTOMIZATION/p' " +
                     shellQuoted(output) + " > " + shellQuoted(output + ".block"));
                 values = exportedBy(output + ".block");
             }

@@ -80,23 +80,15 @@ QString textOf(const QString& path)
     return QString::fromUtf8(file.readAll());
 }
 
-std::string run(const QString& command)
-{
-    std::string output;
-    const int status = TestSupport::runCommand(command.toStdString(), &output);
-    EXPECT_EQ(0, status) << command.toStdString() << "\n" << output;
-    return output;
-}
-
 // What a JavaScript engine makes of the Distribution's script: parsed by a real XML
 // parser, run by node, ts_properties printed as JSON.
 QMap<QString, QString> javaScriptValues(const QString& distribution)
 {
     const QString script = testPath("distribution-script.js");
-    run("python3 -c 'import sys, xml.etree.ElementTree as E; "
-        "open(sys.argv[2], \"w\", encoding=\"utf-8\").write(E.parse(sys.argv[1]).getroot()"
-        ".find(\"script\").text)' " +
-        shellQuoted(distribution) + " " + shellQuoted(script));
+    runShell("python3 -c 'import sys, xml.etree.ElementTree as E; "
+             "open(sys.argv[2], \"w\", encoding=\"utf-8\").write(E.parse(sys.argv[1]).getroot()"
+             ".find(\"script\").text)' " +
+             shellQuoted(distribution) + " " + shellQuoted(script));
     std::string json;
     EXPECT_EQ(0, TestSupport::runCommand(
                      "node -e 'const c = {}; require(\"vm\").runInNewContext("
@@ -220,7 +212,7 @@ protected:
     static QString checkFlatPackage(const QString& package, const QMap<QString, QString>& published,
                                     const QString& expandInto)
     {
-        run("pkgutil --expand " + shellQuoted(package) + " " + shellQuoted(expandInto));
+        runShell("pkgutil --expand " + shellQuoted(package) + " " + shellQuoted(expandInto));
         const QString properties = expandInto + "/Scripts/properties";
         EXPECT_EQ(0755, modeOf(properties));
         EXPECT_EQ(published, exportedBy(properties));
@@ -298,8 +290,8 @@ TEST_F(PublishTest, BundleRoundTripsAddPreinstallAndPropertiesAndLeaveOutPkgFile
         EXPECT_TRUE(QFileInfo(output + "/Contents/Archive.pax.gz").isFile());
         // The preinstall script hands the properties to the installer.
         QDir().mkpath(testPath("installer-temp"));
-        run("INSTALLER_TEMP=" + shellQuoted(testPath("installer-temp")) + " bash " +
-            shellQuoted(resources + "preinstall") + " " + shellQuoted(output));
+        runShell("INSTALLER_TEMP=" + shellQuoted(testPath("installer-temp")) + " bash " +
+                 shellQuoted(resources + "preinstall") + " " + shellQuoted(output));
         EXPECT_EQ(published, exportedBy(testPath("installer-temp/properties")));
         QDir(testPath("out")).removeRecursively();
         QDir(testPath("installer-temp")).removeRecursively();
@@ -317,14 +309,14 @@ TEST_F(PublishTest, ScriptInstallerRoundTripStillInstallsAndExportsTheValues)
 
     // The customization block, sourced alone, exports the values and the marker.
     const QString block = testPath("block");
-    run("sed -n '/^## BEGIN KORVA CUSTOMIZATION/,/^## END KORVA CUSTOMIZATION/p' " +
-        shellQuoted(output) + " > " + shellQuoted(block));
+    runShell("sed -n '/^## BEGIN KORVA CUSTOMIZATION/,/^## END KORVA CUSTOMIZATION/p' " +
+             shellQuoted(output) + " > " + shellQuoted(block));
     QMap<QString, QString> expected = published;
     expected.insert("TS_MODIFICATION", "1");
     EXPECT_EQ(expected, exportedBy(block));
 
     const QString prefix = testPath("installed");
-    run("bash " + shellQuoted(output) + " --prefix " + shellQuoted(prefix) + " --no-service");
+    runShell("bash " + shellQuoted(output) + " --prefix " + shellQuoted(prefix) + " --no-service");
     EXPECT_TRUE(QFileInfo(prefix + "/bin/sentinel-agent").isFile());
     const QString managed = textOf(prefix + "/etc/sentinel-managed.conf");
     EXPECT_TRUE(managed.contains("server = " + kServer)) << managed.toStdString();
@@ -338,7 +330,7 @@ QString copySample(const QString& name, const QString& to)
 {
     const QString target = testPath(to);
     QDir().mkpath(QFileInfo(target).absolutePath());
-    run("cp -R " + shellQuoted(sample(name)) + " " + shellQuoted(target));
+    runShell("cp -R " + shellQuoted(sample(name)) + " " + shellQuoted(target));
     return target;
 }
 
@@ -450,12 +442,12 @@ namespace
 QString flatVariant(const QString& name, const QString& sedScript)
 {
     const QString expanded = testPath(name + ".d");
-    run("pkgutil --expand " + shellQuoted(sample("TessarySample.pkg")) + " " +
-        shellQuoted(expanded));
-    run("sed -i -e " + shellQuoted(sedScript) + " " +
-        shellQuoted(expanded + "/Scripts/AdminConfig.xml"));
+    runShell("pkgutil --expand " + shellQuoted(sample("TessarySample.pkg")) + " " +
+             shellQuoted(expanded));
+    runShell("sed -i -e " + shellQuoted(sedScript) + " " +
+             shellQuoted(expanded + "/Scripts/AdminConfig.xml"));
     const QString package = testPath(name + ".pkg");
-    run("pkgutil --flatten " + shellQuoted(expanded) + " " + shellQuoted(package));
+    runShell("pkgutil --flatten " + shellQuoted(expanded) + " " + shellQuoted(package));
     return package;
 }
 } // namespace
@@ -619,11 +611,11 @@ TEST_F(PublishTest, CancelStopsALongFlatPublishAndLeavesNoWorkBehind)
 {
     // A package whose payload takes the tools a while.
     const QString expanded = testPath("big.d");
-    run("pkgutil --expand " + shellQuoted(sample("TessarySample.pkg")) + " " +
-        shellQuoted(expanded));
-    run("head -c 150000000 /dev/urandom > " + shellQuoted(expanded + "/Payload"));
+    runShell("pkgutil --expand " + shellQuoted(sample("TessarySample.pkg")) + " " +
+             shellQuoted(expanded));
+    runShell("head -c 150000000 /dev/urandom > " + shellQuoted(expanded + "/Payload"));
     const QString package = testPath("Big.pkg");
-    run("pkgutil --flatten " + shellQuoted(expanded) + " " + shellQuoted(package));
+    runShell("pkgutil --flatten " + shellQuoted(expanded) + " " + shellQuoted(package));
     QDir(expanded).removeRecursively();
 
     // Work directories go to a private place where leftovers can be seen.
@@ -693,7 +685,7 @@ TEST_F(PublishTest, AnOldOutputThatCannotBeRemovedIsStillReplaced)
         waitFor([] { return false; }, 300);
         EXPECT_FALSE(window.progressDialog()->isVisible());
     }
-    run("find " + shellQuoted(testPath("out")) + " -name locked -exec chattr -i {} +");
+    runShell("find " + shellQuoted(testPath("out")) + " -name locked -exec chattr -i {} +");
     EXPECT_EQ(QStringList{kSuccess}, driver.m_lTexts);
     EXPECT_FALSE(QFileInfo::exists(locked));
     EXPECT_TRUE(QFileInfo(testPath("out/Published.mpkg/Contents/Resources/properties")).isFile());
@@ -728,7 +720,7 @@ TEST_F(PublishTest, CancelStopsAScriptInstallerCopyAndRemovesItsOutput)
 {
     // A payload large enough that the copy is still running when Cancel comes.
     const QString input = copySample("TessarySample.package", "in/Big.package");
-    run("head -c 300000000 /dev/zero >> " + shellQuoted(input));
+    runShell("head -c 300000000 /dev/zero >> " + shellQuoted(input));
     QDir().mkpath(testPath("out"));
     CModalAnswerer driver(publishing());
     CAdminPage window(input, QStringList());
@@ -865,22 +857,22 @@ TEST_F(PublishTest, SignaturesAreShownKeptFromBeingLostSilentlyAndMadeWithTheCho
     // sample signed with it.
     const QString pki = testPath("pki");
     QDir().mkpath(pki);
-    run("cd " + shellQuoted(pki) +
-        " && openssl req -x509 -newkey rsa:2048 -nodes -keyout ca.key -out ca.pem"
-        " -subj '/CN=Tessary Test Root' -days 30 2>/dev/null"
-        " && openssl req -newkey rsa:2048 -nodes -keyout signer.key -out signer.csr"
-        " -subj '/CN=Tessary Test Signer' 2>/dev/null"
-        " && openssl x509 -req -in signer.csr -CA ca.pem -CAkey ca.key -CAcreateserial"
-        " -out signer.pem -days 30 2>/dev/null"
-        " && openssl pkcs12 -export -inkey signer.key -in signer.pem -certfile ca.pem"
-        " -out signer.p12 -passout pass:open-sesame");
+    runShell("cd " + shellQuoted(pki) +
+             " && openssl req -x509 -newkey rsa:2048 -nodes -keyout ca.key -out ca.pem"
+             " -subj '/CN=Tessary Test Root' -days 30 2>/dev/null"
+             " && openssl req -newkey rsa:2048 -nodes -keyout signer.key -out signer.csr"
+             " -subj '/CN=Tessary Test Signer' 2>/dev/null"
+             " && openssl x509 -req -in signer.csr -CA ca.pem -CAkey ca.key -CAcreateserial"
+             " -out signer.pem -days 30 2>/dev/null"
+             " && openssl pkcs12 -export -inkey signer.key -in signer.pem -certfile ca.pem"
+             " -out signer.p12 -passout pass:open-sesame");
     const QString identity = pki + "/signer.p12";
     const QString signedSource = testPath("Signed.pkg");
-    run("pkgutil --expand " + shellQuoted(sample("TessarySample.pkg")) + " " +
-        shellQuoted(testPath("expanded-source")) +
-        " && TESSARY_SIGN_PASSWORD=open-sesame pkgutil --flatten " +
-        shellQuoted(testPath("expanded-source")) + " " + shellQuoted(signedSource) +
-        " --sign-identity " + shellQuoted(identity));
+    runShell("pkgutil --expand " + shellQuoted(sample("TessarySample.pkg")) + " " +
+             shellQuoted(testPath("expanded-source")) +
+             " && TESSARY_SIGN_PASSWORD=open-sesame pkgutil --flatten " +
+             shellQuoted(testPath("expanded-source")) + " " + shellQuoted(signedSource) +
+             " --sign-identity " + shellQuoted(identity));
 
     CModalAnswerer driver(publishing());
     CAdminPage window(signedSource, QStringList());

@@ -83,6 +83,10 @@ protected:
     {
         CXmlContainer::m_pStaticWidgetFactory = &m_factory;
         journal().clear();
+        // The gated script's files from an earlier test in the same process would
+        // open its gate at once.
+        for (const char* name : {"runs", "go", "done"})
+            QFile::remove(testPath(name));
         qInstallMessageHandler(collectLog);
     }
     void TearDown() override { qInstallMessageHandler(nullptr); }

@@ -44,13 +44,8 @@ void CSecretKeeper::noteLoaded(const QList<CCustomizationFile::CEntry>& entries,
     bool holdsSecrets = false;
     for (const CCustomizationFile::CEntry& entry : entries)
     {
-        if (entry.m_bOmitted)
-        {
-            const QPair<QString, QString> key(entry.m_sWidget, entry.m_sProperty);
-            if (!m_lOmitted.contains(key))
-                m_lOmitted.append(key);
+        if (CCustomizationFile::noteOmitted(entry, m_lOmitted))
             continue;
-        }
         if (entry.m_sValue.isEmpty())
             continue;
         for (const CXmlObject* object : tree->findNamedObjects(entry.m_sWidget))

@@ -179,7 +179,8 @@ QStringList CCliTool::COptions::values(const QString& name) const
 }
 
 bool CCliTool::parse(const QStringList& arguments, const QStringList& flags,
-                     const QStringList& valued, COptions& options, QString& error) const
+                     const QStringList& valued, const QString& oneFile, COptions& options,
+                     QString& error) const
 {
     for (int i = 0; i < arguments.size(); ++i)
     {
@@ -223,6 +224,11 @@ bool CCliTool::parse(const QStringList& arguments, const QStringList& flags,
             value = arguments.at(++i);
         }
         options.m_lValues.append(qMakePair(name, value));
+    }
+    if (options.m_lPlain.size() != 1)
+    {
+        error = oneFile;
+        return false;
     }
     return true;
 }
@@ -334,10 +340,9 @@ int CCliTool::show(const QStringList& arguments)
     COptions options;
     QString error;
     if (!parse(arguments, {QStringLiteral("json")},
-               {QStringLiteral("installer"), QStringLiteral("option")}, options, error))
+               {QStringLiteral("installer"), QStringLiteral("option")},
+               tr("show needs one installer or customization."), options, error))
         return fail(UsageError, error);
-    if (options.m_lPlain.size() != 1)
-        return fail(UsageError, tr("show needs one installer or customization."));
     CCliDocument document;
     if (!openDocument(options, document, error))
         return fail(UsageError, error);
@@ -512,10 +517,8 @@ int CCliTool::publish(const QStringList& arguments)
                 QStringLiteral("option"), QStringLiteral("sign-identity"),
                 QStringLiteral("sign-password-file"), QStringLiteral("sign-password-env"),
                 QStringLiteral("secrets-file")},
-               options, error))
+               tr("publish needs one customization or installer."), options, error))
         return fail(UsageError, error);
-    if (options.m_lPlain.size() != 1)
-        return fail(UsageError, tr("publish needs one customization or installer."));
     CMacFlatPackage::Signing signing;
     if (!signingIdentity(options, signing, error))
         return fail(UsageError, error);
@@ -578,10 +581,8 @@ int CCliTool::check(const QStringList& arguments)
     if (!parse(arguments, {QStringLiteral("json")},
                {QStringLiteral("installer"), QStringLiteral("set"), QStringLiteral("option"),
                 QStringLiteral("timeout"), QStringLiteral("secrets-file")},
-               options, error))
+               tr("check needs one customization or installer."), options, error))
         return fail(UsageError, error);
-    if (options.m_lPlain.size() != 1)
-        return fail(UsageError, tr("check needs one customization or installer."));
     int timeoutMs = 30000;
     if (!options.value(QStringLiteral("timeout")).isEmpty())
     {
@@ -685,11 +686,9 @@ int CCliTool::migrate(const QStringList& arguments)
     COptions options;
     QString error;
     if (!parse(arguments, {QStringLiteral("json"), QStringLiteral("force")},
-               {QStringLiteral("to"), QStringLiteral("output"), QStringLiteral("option")}, options,
-               error))
+               {QStringLiteral("to"), QStringLiteral("output"), QStringLiteral("option")},
+               tr("migrate needs one customization."), options, error))
         return fail(UsageError, error);
-    if (options.m_lPlain.size() != 1)
-        return fail(UsageError, tr("migrate needs one customization."));
     const QString to = options.value(QStringLiteral("to"));
     const QString output = options.value(QStringLiteral("output"));
     if (to.isEmpty() || output.isEmpty())

@@ -48,8 +48,10 @@ private:
         QString value(const QString& name) const;
         QStringList values(const QString& name) const;
     };
+    // Every command takes exactly one file; oneFile is the message when it gets
+    // another number.
     bool parse(const QStringList& arguments, const QStringList& flags, const QStringList& valued,
-               COptions& options, QString& error) const;
+               const QString& oneFile, COptions& options, QString& error) const;
     int fail(int status, const QString& message);
     // Whether a signal asked to stop; says so.
     bool interrupted();

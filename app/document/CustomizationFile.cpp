@@ -31,6 +31,16 @@ QString attribute(const TiXmlElement* element, const char* name)
 const char* const CCustomizationFile::OmittedAttribute = "omitted";
 const char* const CCustomizationFile::OmittedSecret = "secret";
 
+bool CCustomizationFile::noteOmitted(const CEntry& entry, QList<QPair<QString, QString>>& omitted)
+{
+    if (!entry.m_bOmitted)
+        return false;
+    const QPair<QString, QString> key(entry.m_sWidget, entry.m_sProperty);
+    if (!omitted.contains(key))
+        omitted.append(key);
+    return true;
+}
+
 QList<CCustomizationFile::CEntry> CCustomizationFile::ordered(const QList<CEntry>& walkOrder)
 {
     // A multi-map keeps equal names newest first; the file has always listed them so.

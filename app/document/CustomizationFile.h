@@ -3,6 +3,7 @@
 #include <QByteArray>
 #include <QFileInfo>
 #include <QList>
+#include <QPair>
 #include <QString>
 
 class CPackage;
@@ -33,13 +34,17 @@ public:
         QList<CEntry> m_lEntries;
     };
 
-    // Entries in walk order (an object before its children), arranged as the file
-    // lists them: by property name; entries of one name in reverse walk order.
     // The attribute that marks a left-out secret, and its value.
     static const char* const OmittedAttribute;
     static const char* const OmittedSecret;
 
+    // Entries in walk order (an object before its children), arranged as the file
+    // lists them: by property name; entries of one name in reverse walk order.
     static QList<CEntry> ordered(const QList<CEntry>& walkOrder);
+
+    // Notes a left-out entry's widget and property in omitted, once; true when the
+    // entry was left out.
+    static bool noteOmitted(const CEntry& entry, QList<QPair<QString, QString>>& omitted);
 
     // The file's text. The installer is opened to name its product and version
     // (unless the caller has it open already, as opened): when it is no package

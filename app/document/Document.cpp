@@ -373,13 +373,8 @@ void CDocument::apply(const QList<CCustomizationFile::CEntry>& entries)
 {
     for (const CCustomizationFile::CEntry& entry : entries)
     {
-        if (entry.m_bOmitted)
-        {
-            const QPair<QString, QString> key(entry.m_sWidget, entry.m_sProperty);
-            if (!m_lOmitted.contains(key))
-                m_lOmitted.append(key);
+        if (CCustomizationFile::noteOmitted(entry, m_lOmitted))
             continue;
-        }
         for (CDocumentProperty& property : m_lProperties)
         {
             if (property.m_sName == entry.m_sWidget && property.m_sProperty == entry.m_sProperty)

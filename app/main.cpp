@@ -1,6 +1,6 @@
-#include "AdminPage.h"
-#include "CommandLine.h"
 #include "app/document/ToolDirectory.h"
+#include "app/window/AdminPage.h"
+#include "app/window/CommandLine.h"
 
 #include <localization/Localization.h>
 #include <localization/Localizer.h>

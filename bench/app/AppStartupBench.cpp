@@ -6,8 +6,8 @@
 
 #include "bench/support/FigureReporter.h"
 
-#include "app/AdminPage.h"
 #include "app/document/ToolDirectory.h"
+#include "app/window/AdminPage.h"
 
 #include "shared/XmlWidgets/Page.h"
 #include "shared/XmlWidgets/PageHolder.h"

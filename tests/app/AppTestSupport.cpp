@@ -1,7 +1,7 @@
 #include "AppTestSupport.h"
 
-#include "app/AdminPage.h"
 #include "app/document/ToolDirectory.h"
+#include "app/window/AdminPage.h"
 #include "tests/support/TestEnvironment.h"
 
 #include <QAction>

@@ -1,9 +1,9 @@
 #include "AppTestSupport.h"
 #include "CliRunner.h"
 
-#include "app/AdminPage.h"
 #include "app/document/CustomizationFile.h"
 #include "app/document/Document.h"
+#include "app/window/AdminPage.h"
 #include "tests/support/TestEnvironment.h"
 
 #include "app/packages/CopyFileThread.h"

@@ -1,8 +1,8 @@
 #include "AppTestSupport.h"
 
-#include "app/AdminPage.h"
-#include "app/CommandLine.h"
-#include "app/PageIndex.h"
+#include "app/index/PageIndex.h"
+#include "app/window/AdminPage.h"
+#include "app/window/CommandLine.h"
 #include "tests/support/TestEnvironment.h"
 
 #include "shared/XmlWidgets/PageHolder.h"

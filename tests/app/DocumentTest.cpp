@@ -1,7 +1,7 @@
 #include "AppTestSupport.h"
 
-#include "app/AdminPage.h"
-#include "app/PageIndex.h"
+#include "app/index/PageIndex.h"
+#include "app/window/AdminPage.h"
 #include "tests/support/TestEnvironment.h"
 
 #include "shared/XmlWidgets/PageHolder.h"

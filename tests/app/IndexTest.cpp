@@ -1,9 +1,9 @@
 #include "AppTestSupport.h"
 
-#include "app/AdminPage.h"
-#include "app/IndexLink.h"
-#include "app/PageIndex.h"
-#include "app/WelcomePage.h"
+#include "app/index/IndexLink.h"
+#include "app/index/PageIndex.h"
+#include "app/window/AdminPage.h"
+#include "app/window/WelcomePage.h"
 
 #include "shared/XmlWidgets/Page.h"
 #include "shared/XmlWidgets/PageHolder.h"

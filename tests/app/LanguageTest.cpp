@@ -1,6 +1,6 @@
 #include "AppTestSupport.h"
 
-#include "app/AdminPage.h"
+#include "app/window/AdminPage.h"
 
 #include <localization/Localization.h>
 #include <localization/QtStringsTranslator.h>

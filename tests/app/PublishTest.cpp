@@ -1,10 +1,10 @@
 #include "AppTestSupport.h"
 
-#include "app/AdminPage.h"
-#include "app/PublishSigning.h"
 #include "app/document/PropertyText.h"
 #include "app/packages/PackageSignature.h"
 #include "app/packages/PackagerThread.h"
+#include "app/signing/PublishSigning.h"
+#include "app/window/AdminPage.h"
 #include "tests/support/TestEnvironment.h"
 
 #include <QAbstractButton>

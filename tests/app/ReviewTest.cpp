@@ -1,8 +1,8 @@
 #include "AppTestSupport.h"
 
-#include "app/AdminPage.h"
-#include "app/ReviewDialog.h"
+#include "app/review/ReviewDialog.h"
 #include "app/validation/CheckResults.h"
+#include "app/window/AdminPage.h"
 #include "tests/support/TestEnvironment.h"
 
 #include "shared/XmlWidgets/Page.h"

@@ -1,7 +1,7 @@
 // Takes a picture of the main window on an installer, as the program shows it:
 //   app_screenshot <installer> <output.png> [tools directory]
-#include "app/AdminPage.h"
 #include "app/document/ToolDirectory.h"
+#include "app/window/AdminPage.h"
 
 #include <localization/Localization.h>
 #include <localization/QtStringsTranslator.h>

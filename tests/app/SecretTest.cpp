@@ -1,7 +1,7 @@
 #include "AppTestSupport.h"
 
-#include "app/AdminPage.h"
-#include "app/SecretProperty.h"
+#include "app/document/SecretProperty.h"
+#include "app/window/AdminPage.h"
 #include "tests/support/TestEnvironment.h"
 
 #include "shared/XmlWidgets/XmlObject.h"

@@ -1,11 +1,11 @@
 #include "AppTestSupport.h"
 
-#include "app/AboutDialog.h"
-#include "app/AdminPage.h"
-#include "app/CommandLine.h"
-#include "app/IndexLink.h"
-#include "app/PageIndex.h"
-#include "app/WelcomePage.h"
+#include "app/index/IndexLink.h"
+#include "app/index/PageIndex.h"
+#include "app/window/AboutDialog.h"
+#include "app/window/AdminPage.h"
+#include "app/window/CommandLine.h"
+#include "app/window/WelcomePage.h"
 #include "tests/support/TestEnvironment.h"
 
 #include "app/validation/ValidateUrlAction.h"

@@ -1,6 +1,6 @@
 #include "AppTestSupport.h"
 
-#include "app/AdminPage.h"
+#include "app/window/AdminPage.h"
 
 #include "shared/XmlWidgets/Page.h"
 #include "shared/XmlWidgets/PageHolder.h"

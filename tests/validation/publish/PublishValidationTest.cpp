@@ -1,7 +1,7 @@
 // A "validateurl" check on the main window's "validate" signal whose failure
 // branch cancels publishing: publishing must stop there, before any dialog.
 
-#include "app/AdminPage.h"
+#include "app/window/AdminPage.h"
 #include "tests/app/AppTestSupport.h"
 #include "tests/validation/LoopbackServers.h"
 

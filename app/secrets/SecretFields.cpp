@@ -1,6 +1,6 @@
 #include "SecretFields.h"
 
-#include "SecretProperty.h"
+#include "app/document/SecretProperty.h"
 
 #include "shared/XmlWidgets/XmlObject.h"
 

@@ -1,12 +1,12 @@
 #include "ReviewCollector.h"
 
-#include "AdminPage.h"
-#include "IndexLink.h"
-#include "PageIndex.h"
-#include "PropertyDefaults.h"
 #include "PropertyLabel.h"
-#include "SecretProperty.h"
+#include "app/document/PropertyDefaults.h"
+#include "app/document/SecretProperty.h"
+#include "app/index/IndexLink.h"
+#include "app/index/PageIndex.h"
 #include "app/validation/CheckResults.h"
+#include "app/window/AdminPage.h"
 
 #include "app/packages/Package.h"
 #include "shared/XmlWidgets/Page.h"

@@ -1,10 +1,10 @@
 #include "ReviewDialog.h"
 
-#include "AdminPage.h"
-#include "IndexLink.h"
-#include "PageIndex.h"
-#include "PropertyDefaults.h"
 #include "PropertyLabel.h"
+#include "app/document/PropertyDefaults.h"
+#include "app/index/IndexLink.h"
+#include "app/index/PageIndex.h"
+#include "app/window/AdminPage.h"
 
 #include "shared/XmlWidgets/Page.h"
 #include <preference/Preference.h>

@@ -1,7 +1,7 @@
 #include "SecretPromptDialog.h"
 
-#include "PropertyLabel.h"
 #include "SecretFields.h"
+#include "app/review/PropertyLabel.h"
 
 #include "shared/XmlWidgets/XmlObject.h"
 

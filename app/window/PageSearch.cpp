@@ -1,10 +1,10 @@
 #include "PageSearch.h"
 
 #include "AdminPage.h"
-#include "IndexLink.h"
-#include "PageIndex.h"
-#include "PropertyLabel.h"
-#include "ReviewCollector.h"
+#include "app/index/IndexLink.h"
+#include "app/index/PageIndex.h"
+#include "app/review/PropertyLabel.h"
+#include "app/review/ReviewCollector.h"
 
 #include "shared/XmlWidgets/Page.h"
 #include "shared/XmlWidgets/PageHolder.h"

@@ -1,6 +1,6 @@
 #include "PublishSigning.h"
 
-#include "OverrideCursor.h"
+#include "shared/XmlWidgets/OverrideCursor.h"
 
 #include <preference/Preference.h>
 

@@ -1,10 +1,10 @@
 #pragma once
 
-#include "OverrideCursor.h"
-#include "PropertyDefaults.h"
-#include "SecretKeeper.h"
 #include "app/document/CustomizationFile.h"
+#include "app/document/PropertyDefaults.h"
 #include "app/document/PropertyText.h"
+#include "app/document/SecretKeeper.h"
+#include "shared/XmlWidgets/OverrideCursor.h"
 
 #include "shared/XmlWidgets/XmlContainer.h"
 #include "shared/XmlWidgets/XmlValidator.h"

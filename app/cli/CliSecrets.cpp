@@ -1,6 +1,7 @@
 #include "CliSecrets.h"
 
 #include "app/document/Document.h"
+#include "app/document/SecretProperty.h"
 
 #include <QCoreApplication>
 #include <QDebug>
@@ -109,13 +110,14 @@ bool CCliSecrets::fill(CDocument& document, QString& error)
 {
     qDebug() << "CCliSecrets::fill() begin";
     m_lMissing.clear();
+    m_lAdjusted.clear();
     // A name in the file that is no secret of this installer is a mistake the
     // administrator wants to hear about, not a value silently dropped.
     for (auto it = m_lines.constBegin(); it != m_lines.constEnd(); ++it)
     {
         bool secret = false;
-        for (const CDocumentProperty* property : document.findProperty(it.key()))
-            secret = secret || property->isSecret();
+        for (const CXmlObject* field : document.fieldsOf(it.key()))
+            secret = secret || CSecretProperty::isSecret(field);
         if (!secret)
         {
             error = tr("Line %1 of the secrets file \"%2\" names \"%3\", which is no secret "
@@ -129,10 +131,11 @@ bool CCliSecrets::fill(CDocument& document, QString& error)
     // any other property: one the customization left out, and one it holds or an
     // installer alone has no value for.
     QStringList names;
-    for (const CDocumentProperty& property : document.properties())
+    const QMultiMap<QString, CXmlObject*> properties = document.collectProperties(false);
+    for (auto it = properties.constBegin(); it != properties.constEnd(); ++it)
     {
-        if (property.isSecret() && !names.contains(property.m_sProperty))
-            names << property.m_sProperty;
+        if (CSecretProperty::isSecret(it.value()) && !names.contains(it.key()))
+            names << it.key();
     }
     for (const QString& name : qAsConst(names))
     {
@@ -153,24 +156,26 @@ bool CCliSecrets::fill(CDocument& document, QString& error)
             continue;
         // Only the names are logged and reported, never the value.
         qDebug().noquote() << "CCliSecrets::fill(): " + name + " from " + from;
-        const QList<CDocumentProperty*> fields = document.findProperty(name);
-        for (CDocumentProperty* property : fields)
+        // The field takes it as it would take it typed: an input mask's letter case
+        // is applied, what the field refuses stops the command.
+        QString reason;
+        switch (document.offerProperty(name, value, &reason))
         {
-            QString reason;
-            if (!property->accepts(value, &reason))
-            {
-                error = tr("The secret \"%1\" from %2 does not fit its field: it %3.")
-                            .arg(name, from, reason);
-                return false;
-            }
+        case CXmlObject::ValueRefused:
+            error = tr("The secret \"%1\" from %2 does not fit its field: it %3.")
+                        .arg(name, from, reason);
+            return false;
+        case CXmlObject::ValueAdjusted:
+            m_lAdjusted << tr("The secret \"%1\" from %2 %3.").arg(name, from, reason);
+            break;
+        case CXmlObject::ValueTaken:
+            break;
         }
-        for (CDocumentProperty* property : fields)
-            property->setValue(value);
     }
-    for (const CDocumentProperty* property : document.missingSecrets())
+    for (const CXmlObject* field : document.missingSecrets())
     {
-        if (!m_lMissing.contains(property->m_sProperty))
-            m_lMissing << property->m_sProperty;
+        if (!m_lMissing.contains(field->property()))
+            m_lMissing << field->property();
     }
     qDebug() << "CCliSecrets::fill() end";
     return true;

@@ -25,17 +25,20 @@ public:
     bool readFile(const QString& path, QString& error);
 
     // Sets each secret of document that the secrets file, else its environment
-    // variable, gives a value. False with the reason in error when a value does not
-    // fit its field or a name in the file is no secret of document; the secrets a
-    // customization left out that are still missing afterwards are in missing().
+    // variable, gives a value, as its field takes typed text. False with the reason
+    // in error when the field refuses a value or a name in the file is no secret of document; the
+    // secrets a customization left out that are still missing afterwards are in missing().
     bool fill(CDocument& document, QString& error);
 
     // The property names of the secrets still without a value after fill().
     const QStringList& missing() const { return m_lMissing; }
+    // What the fields changed of the secrets given (never the values themselves).
+    const QStringList& adjusted() const { return m_lAdjusted; }
 
 private:
     QString m_sFile;
     QMap<QString, QString> m_values;
     QMap<QString, int> m_lines;
     QStringList m_lMissing;
+    QStringList m_lAdjusted;
 };

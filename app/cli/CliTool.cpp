@@ -2,10 +2,17 @@
 
 #include "CliDocument.h"
 #include "CliSecrets.h"
-#include "ValidationRun.h"
+#include "app/document/DocumentRoot.h"
+#include "app/document/HeadlessRoot.h"
 #include "app/document/Migration.h"
 #include "app/document/Publisher.h"
+#include "app/document/SecretProperty.h"
+#include "app/document/ShownText.h"
+#include "app/packages/CopyFileThread.h"
 #include "app/packages/PackageSignature.h"
+#include "app/packages/PackagerThread.h"
+#include "shared/XmlWidgets/Page.h"
+#include "shared/XmlWidgets/PageHolder.h"
 
 #include "app/packages/MacFlatPackage.h"
 #include "app/packages/Package.h"
@@ -32,31 +39,126 @@ QString secretState(const QString& value)
     return value.isEmpty() ? QStringLiteral("not set") : QStringLiteral("set");
 }
 
-QJsonObject propertyJson(const CDocumentProperty& property)
+QString pageName(const CXmlObject* field)
 {
-    const bool secret = property.isSecret();
+    const CXmlObject* const page = CDocument::pageOf(field);
+    return page ? page->name() : QString();
+}
+
+// Included when publishing: a value, or allowed to be empty, and a name that is
+// handed on ("$PKG_" and "$AI_" names never are).
+bool published(const CXmlObject* field)
+{
+    return (!field->getValue().isEmpty() || field->allowEmpty()) &&
+           CPropertyText::isPublished(field->property());
+}
+
+QJsonObject propertyJson(const CXmlObject* field)
+{
+    const bool secret = CSecretProperty::isSecret(field);
     QJsonObject object{
-        {QStringLiteral("property"), property.m_sProperty},
-        {QStringLiteral("widget"), property.m_sName},
-        {QStringLiteral("kind"), CDocumentProperty::kindName(property.m_kind)},
-        {QStringLiteral("page"), property.m_sPage},
-        {QStringLiteral("default"), !property.m_bHasDefault ? QJsonValue(QJsonValue::Null)
-                                    : secret ? QJsonValue(secretState(property.m_sDefault))
-                                             : QJsonValue(property.m_sDefault)},
-        {QStringLiteral("value"), secret ? secretState(property.m_sValue) : property.m_sValue},
+        {QStringLiteral("property"), field->property()},
+        {QStringLiteral("widget"), field->name()},
+        {QStringLiteral("kind"), field->kind()},
+        {QStringLiteral("page"), pageName(field)},
+        {QStringLiteral("default"), !field->hasDefault() ? QJsonValue(QJsonValue::Null)
+                                    : secret ? QJsonValue(secretState(field->getDefaultValue()))
+                                             : QJsonValue(field->getDefaultValue())},
+        {QStringLiteral("value"), secret ? secretState(field->getValue()) : field->getValue()},
         {QStringLiteral("secret"), secret},
-        {QStringLiteral("allowEmpty"), property.m_bAllowEmpty},
-        {QStringLiteral("published"), property.isSet()}};
-    if (!property.m_lChoices.isEmpty())
-        object.insert(QStringLiteral("choices"), QJsonArray::fromStringList(property.m_lChoices));
-    if (property.m_kind == CDocumentProperty::Spin)
+        {QStringLiteral("allowEmpty"), field->allowEmpty()},
+        {QStringLiteral("published"), published(field)}};
+    const CValueRule rule = field->valueRule();
+    if (!rule.m_lChoices.isEmpty())
+        object.insert(QStringLiteral("choices"), QJsonArray::fromStringList(rule.m_lChoices));
+    if (rule.m_bRange)
     {
-        object.insert(QStringLiteral("minimum"), property.m_iMinimum);
-        object.insert(QStringLiteral("maximum"), property.m_iMaximum);
+        object.insert(QStringLiteral("minimum"), rule.m_iMinimum);
+        object.insert(QStringLiteral("maximum"), rule.m_iMaximum);
     }
-    if (!property.m_sInputMask.isEmpty())
-        object.insert(QStringLiteral("mask"), property.m_sInputMask);
+    if (!rule.m_sMask.isEmpty())
+        object.insert(QStringLiteral("mask"), rule.m_sMask);
     return object;
+}
+
+// The pages of the document in the order of the definition.
+QList<const CPage*> pagesOf(const CDocument& document)
+{
+    QList<const CPage*> pages;
+    const CPageHolder* const holder = document.root().pageHolder();
+    for (int i = 0; holder && i < holder->count(); ++i)
+    {
+        if (const CPage* page = qobject_cast<const CPage*>(holder->QStackedWidget::widget(i)))
+            pages << page;
+    }
+    return pages;
+}
+
+// The installation properties in the order of the definition.
+QList<CXmlObject*> fieldsInOrder(const CDocument& document)
+{
+    return document.root().installationProperties();
+}
+
+QString noteKind(const CDocument::CValueNote& note)
+{
+    switch (note.m_kind)
+    {
+    case CDocument::CValueNote::Adjusted:
+        return QStringLiteral("adjusted");
+    case CDocument::CValueNote::Refused:
+        return QStringLiteral("refused");
+    case CDocument::CValueNote::Unknown:
+        break;
+    }
+    return QStringLiteral("unknown");
+}
+
+// One line for people: what the field made of a value. A secret's value is never
+// quoted.
+QString noteText(const CDocument::CValueNote& note)
+{
+    const QString value = note.m_bSecret
+                              ? CCliTool::tr("the secret value")
+                              : CCliTool::tr("the value %1").arg(CShownText::quoted(note.m_sValue));
+    switch (note.m_kind)
+    {
+    case CDocument::CValueNote::Adjusted:
+        return note.m_bSecret ? CCliTool::tr("%1 (%2): %3 %4.")
+                                    .arg(note.m_sProperty, note.m_sWidget, value, note.m_sReason)
+                              : CCliTool::tr("%1 (%2): %3 %4; it is now %5.")
+                                    .arg(note.m_sProperty, note.m_sWidget, value, note.m_sReason,
+                                         CShownText::quoted(note.m_sNewValue));
+    case CDocument::CValueNote::Refused:
+        return CCliTool::tr("%1 (%2): %3 is not taken by its field: it %4.")
+            .arg(note.m_sProperty, note.m_sWidget, value, note.m_sReason);
+    case CDocument::CValueNote::Unknown:
+        break;
+    }
+    return CCliTool::tr("%1 (%2): %3 is ignored: the installer's page definition has no such "
+                        "field.")
+        .arg(note.m_sProperty, note.m_sWidget, value);
+}
+
+QJsonArray notesJson(const QList<CDocument::CValueNote>& notes)
+{
+    QJsonArray array;
+    for (const CDocument::CValueNote& note : notes)
+    {
+        QJsonObject object{{QStringLiteral("property"), note.m_sProperty},
+                           {QStringLiteral("widget"), note.m_sWidget},
+                           {QStringLiteral("kind"), noteKind(note)},
+                           {QStringLiteral("reason"), note.m_sReason},
+                           {QStringLiteral("text"), noteText(note)}};
+        if (!note.m_bSecret)
+        {
+            object.insert(QStringLiteral("value"), note.m_sValue);
+            if (note.m_kind != CDocument::CValueNote::Unknown)
+                object.insert(QStringLiteral("newValue"), note.m_sNewValue);
+        }
+        array.append(object);
+    }
+    return array;
 }
 
 QString signatureState(const CPackageSignature& signature)
@@ -97,16 +199,9 @@ QString signatureText(const CPackageSignature& signature)
     return text;
 }
 
-// A value for people: quoted, with line breaks shown as such.
 QString shown(const QString& value)
 {
-    QString text = value;
-    text.replace(QLatin1Char('\\'), QLatin1String("\\\\"));
-    text.replace(QLatin1Char('"'), QLatin1String("\\\""));
-    text.replace(QLatin1Char('\n'), QLatin1String("\\n"));
-    text.replace(QLatin1Char('\r'), QLatin1String("\\r"));
-    text.replace(QLatin1Char('\t'), QLatin1String("\\t"));
-    return QLatin1Char('"') + text + QLatin1Char('"');
+    return CShownText::quoted(value);
 }
 } // namespace
 
@@ -127,8 +222,14 @@ QString CCliTool::usage()
               "      property with its default and current value.\n"
               "  publish CUSTOMIZATION|INSTALLER --output PATH [--installer PATH]\n"
               "          [--set NAME=VALUE]... [--secrets-file FILE] [--option NAME]...\n"
-              "          [--force]\n"
-              "      Writes the customized installer, as the window's Publish does.\n"
+              "          [--timeout SECONDS] [--force]\n"
+              "      Writes the customized installer, as the window's Publish does: the\n"
+              "      definition's \"validate\" checks run first, answered as check answers\n"
+              "      them, and one that fails stops it (exit 1). Values of the\n"
+              "      customization, of --set and of secrets meet the rules of their fields\n"
+              "      as if typed: what a field changes (letter case, a number brought\n"
+              "      within range) is said on standard error; a value a field does not\n"
+              "      take stops it (exit 2).\n"
               "      Secret properties are set from FILE (NAME=VALUE lines) or from\n"
               "      TESSARY_SECRET_NAME (NAME upper-cased), never from --set; a secret\n"
               "      the customization was saved without and still missing stops it.\n"
@@ -273,27 +374,28 @@ int CCliTool::run(const QStringList& arguments)
                 tr("Unknown command \"%1\".").arg(command) + QLatin1Char('\n') + usage());
 }
 
-bool CCliTool::applySettings(CCliDocument& document, const QStringList& settings, QString& error)
+bool CCliTool::applySettings(CCliDocument& document, const QStringList& settings,
+                             QStringList& warnings, QString& error)
 {
     for (const QString& setting : settings)
     {
         const int equals = setting.indexOf(QLatin1Char('='));
         if (equals <= 0)
         {
-            error = tr("\"--set %1\" is not NAME=VALUE.").arg(setting);
+            error = tr("\"--set %1\" is not NAME=VALUE.").arg(CShownText::quoted(setting));
             return false;
         }
         const QString name = setting.left(equals);
         const QString value = setting.mid(equals + 1);
-        const QList<CDocumentProperty*> found = document.document().findProperty(name);
+        const QList<CXmlObject*> found = document.document().fieldsOf(name);
         if (found.isEmpty())
         {
-            error = tr("The installer has no property \"%1\".").arg(name);
+            error = tr("The installer has no property \"%1\".").arg(CShownText::escaped(name));
             return false;
         }
-        for (CDocumentProperty* property : found)
+        for (const CXmlObject* field : found)
         {
-            if (property->isSecret())
+            if (CSecretProperty::isSecret(field))
             {
                 error = tr("\"%1\" is a secret and cannot be given with --set, where others "
                            "could read it: set the environment variable %2 or give it in "
@@ -302,15 +404,20 @@ bool CCliTool::applySettings(CCliDocument& document, const QStringList& settings
                 return false;
             }
         }
-        for (CDocumentProperty* property : found)
+        // The field takes the value as it would take it typed.
+        QString reason;
+        QString held;
+        switch (document.document().offerProperty(name, value, &reason, &held))
         {
-            QString reason;
-            if (!property->accepts(value, &reason))
-            {
-                error = tr("The value %1 for \"%2\" %3.").arg(shown(value), name, reason);
-                return false;
-            }
-            property->setValue(value);
+        case CXmlObject::ValueRefused:
+            error = tr("The value %1 for \"%2\" %3.").arg(shown(value), name, reason);
+            return false;
+        case CXmlObject::ValueAdjusted:
+            warnings << tr("--set %1: the value %2 %3; it is now %4.")
+                            .arg(name, shown(value), reason, shown(held));
+            break;
+        case CXmlObject::ValueTaken:
+            break;
         }
     }
     return true;
@@ -326,13 +433,61 @@ bool CCliTool::openDocument(const COptions& options, CCliDocument& document, QSt
 }
 
 bool CCliTool::applyValues(const COptions& options, CCliDocument& document, CCliSecrets& secrets,
-                           QString& error)
+                           QStringList& warnings, QString& error)
 {
-    if (!applySettings(document, options.values(QStringLiteral("set")), error))
+    if (!applySettings(document, options.values(QStringLiteral("set")), warnings, error))
         return false;
     const QString secretsFile = options.value(QStringLiteral("secrets-file"));
-    return (secretsFile.isEmpty() || secrets.readFile(secretsFile, error)) &&
-           secrets.fill(document.document(), error);
+    if ((!secretsFile.isEmpty() && !secrets.readFile(secretsFile, error)) ||
+        !secrets.fill(document.document(), error))
+        return false;
+    warnings << secrets.adjusted();
+    return true;
+}
+
+bool CCliTool::reportNotes(const CCliDocument& document, bool refusedStop, QStringList& warnings,
+                           QString& error)
+{
+    QStringList refused;
+    for (const CDocument::CValueNote& note : document.notes())
+    {
+        if (note.m_kind == CDocument::CValueNote::Refused)
+            refused << noteText(note);
+        else
+            warnings << noteText(note);
+    }
+    if (refused.isEmpty() || !refusedStop)
+    {
+        warnings << refused;
+        return true;
+    }
+    error = tr("The customization gives values that their fields do not take; the installer "
+               "would not get what was meant. Nothing was written.\n%1")
+                .arg(refused.join(QLatin1Char('\n')));
+    return false;
+}
+
+int CCliTool::openWithValues(const COptions& options, CCliDocument& document, CCliSecrets& secrets)
+{
+    QString error;
+    if (!openDocument(options, document, error))
+        return fail(UsageError, error);
+    if (interrupted())
+        return Failure;
+    // Values a field refuses are never published; what a field changed is said. A
+    // customization saved without its secrets gets them back: installers need them.
+    QStringList warnings;
+    const bool applied = reportNotes(document, true, warnings, error) &&
+                         applyValues(options, document, secrets, warnings, error);
+    warn(warnings);
+    return applied ? Success : fail(UsageError, error);
+}
+
+void CCliTool::warn(const QStringList& warnings)
+{
+    for (const QString& warning : warnings)
+        m_err << QStringLiteral("tessary-cli: warning: ") << warning << '\n';
+    m_err.flush();
 }
 
 int CCliTool::show(const QStringList& arguments)
@@ -348,6 +503,10 @@ int CCliTool::show(const QStringList& arguments)
         return fail(UsageError, error);
     if (interrupted())
         return Failure;
+    // What the fields made of the customization is said; show itself writes nothing.
+    QStringList warnings;
+    reportNotes(document, false, warnings, error);
+    warn(warnings);
 
     CPackage* const installer = document.installer();
     const QString product = installer ? installer->product() : QString();
@@ -362,19 +521,20 @@ int CCliTool::show(const QStringList& arguments)
     if (options.m_lFlags.contains(QStringLiteral("json")))
     {
         QJsonArray pages;
-        for (const CDocument::CPage& page : doc.pages())
-            pages.append(QJsonObject{{QStringLiteral("name"), page.m_sName},
-                                     {QStringLiteral("title"), page.m_sTitle}});
+        for (const CPage* page : pagesOf(doc))
+            pages.append(QJsonObject{{QStringLiteral("name"), page->name()},
+                                     {QStringLiteral("title"), page->windowTitle()}});
         QJsonArray properties;
-        for (const CDocumentProperty& property : doc.properties())
-            properties.append(propertyJson(property));
+        for (const CXmlObject* field : fieldsInOrder(doc))
+            properties.append(propertyJson(field));
         QJsonObject root{{QStringLiteral("product"), product},
                          {QStringLiteral("version"), version},
                          {QStringLiteral("kind"), document.kind()},
-                         {QStringLiteral("title"), doc.title()},
+                         {QStringLiteral("title"), doc.root().documentTitle()},
                          {QStringLiteral("installer"), document.sourceFile().absoluteFilePath()},
                          {QStringLiteral("pages"), pages},
-                         {QStringLiteral("properties"), properties}};
+                         {QStringLiteral("properties"), properties},
+                         {QStringLiteral("notes"), notesJson(document.notes())}};
         if (!document.customizationFile().filePath().isEmpty())
             root.insert(QStringLiteral("customization"),
                         document.customizationFile().absoluteFilePath());
@@ -408,29 +568,30 @@ int CCliTool::show(const QStringList& arguments)
             << tr("Customization: %1").arg(native(document.customizationFile().absoluteFilePath()))
             << '\n';
     m_out << '\n' << tr("Pages:") << '\n';
-    for (const CDocument::CPage& page : doc.pages())
-        m_out << QStringLiteral("  ") << page.m_sName << QStringLiteral("  ") << page.m_sTitle
-              << '\n';
+    for (const CPage* page : pagesOf(doc))
+        m_out << QStringLiteral("  ") << CShownText::escaped(page->name()) << QStringLiteral("  ")
+              << CShownText::escaped(page->windowTitle()) << '\n';
     m_out << '\n' << tr("Properties:") << '\n';
-    for (const CDocumentProperty& property : doc.properties())
+    for (const CXmlObject* field : fieldsInOrder(doc))
     {
-        m_out << QStringLiteral("  ") << property.m_sProperty << QStringLiteral(" (")
-              << property.m_sName << QStringLiteral(", ")
-              << CDocumentProperty::kindName(property.m_kind);
-        if (!property.m_sPage.isEmpty())
-            m_out << QStringLiteral(", ") << tr("page %1").arg(property.m_sPage);
-        const bool secret = property.isSecret();
+        m_out << QStringLiteral("  ") << CShownText::escaped(field->property())
+              << QStringLiteral(" (") << CShownText::escaped(field->name()) << QStringLiteral(", ")
+              << field->kind();
+        const QString page = pageName(field);
+        if (!page.isEmpty())
+            m_out << QStringLiteral(", ") << tr("page %1").arg(CShownText::escaped(page));
+        const bool secret = CSecretProperty::isSecret(field);
         m_out << QStringLiteral(")\n      ")
               << tr("default: %1")
-                     .arg(!property.m_bHasDefault ? tr("none")
-                          : secret                ? secretState(property.m_sDefault)
-                                                  : shown(property.m_sDefault))
+                     .arg(!field->hasDefault() ? tr("none")
+                          : secret             ? secretState(field->getDefaultValue())
+                                               : shown(field->getDefaultValue()))
               << QStringLiteral("  ")
               << tr("value: %1")
-                     .arg(secret ? secretState(property.m_sValue) : shown(property.m_sValue));
+                     .arg(secret ? secretState(field->getValue()) : shown(field->getValue()));
         if (secret)
             m_out << QStringLiteral("  ") << tr("(secret)");
-        if (!property.isSet())
+        if (!published(field))
             m_out << QStringLiteral("  ") << tr("(not published)");
         m_out << '\n';
     }
@@ -516,7 +677,7 @@ int CCliTool::publish(const QStringList& arguments)
                {QStringLiteral("output"), QStringLiteral("installer"), QStringLiteral("set"),
                 QStringLiteral("option"), QStringLiteral("sign-identity"),
                 QStringLiteral("sign-password-file"), QStringLiteral("sign-password-env"),
-                QStringLiteral("secrets-file")},
+                QStringLiteral("secrets-file"), QStringLiteral("timeout")},
                tr("publish needs one customization or installer."), options, error))
         return fail(UsageError, error);
     CMacFlatPackage::Signing signing;
@@ -525,15 +686,13 @@ int CCliTool::publish(const QStringList& arguments)
     const QString output = options.value(QStringLiteral("output"));
     if (output.isEmpty())
         return fail(UsageError, tr("publish needs --output PATH."));
+    int timeoutMs = 0;
+    if (!checkTimeout(options, timeoutMs, error))
+        return fail(UsageError, error);
     CCliDocument document;
-    if (!openDocument(options, document, error))
-        return fail(UsageError, error);
-    if (interrupted())
-        return Failure;
-    // A customization saved without its secrets gets them back: installers need them.
     CCliSecrets secrets;
-    if (!applyValues(options, document, secrets, error))
-        return fail(UsageError, error);
+    if (const int status = openWithValues(options, document, secrets))
+        return status;
     if (!secrets.missing().isEmpty())
     {
         QStringList variables;
@@ -546,19 +705,42 @@ int CCliTool::publish(const QStringList& arguments)
                         .arg(secrets.missing().join(QStringLiteral(", ")),
                              variables.join(QStringLiteral(", "))));
     }
-
-    CPublisher publisher;
-    publisher.setSigning(signing);
-    publisher.setInterruptCheck([] { return m_gInterrupted != 0; });
-    connect(&publisher, &CPublisher::progress, this, &CCliTool::progress);
-    QString message;
-    QString written;
+    CDocument& doc = document.document();
+    const QString refusal = doc.publishRefusal();
+    if (!refusal.isEmpty())
+        return fail(UsageError, refusal);
+    // The checks a publish runs in the window run here too, answered as check
+    // answers them; one that fails stops the publish.
+    if (CHeadlessRoot* const root = doc.headlessRoot())
+        root->setTimeoutMs(timeoutMs);
+    if (!doc.runChecks())
+    {
+        m_err << checkText(reportedChecks(*doc.headlessRoot(), doc), true);
+        return fail(Failure, tr("A check failed; nothing was written."));
+    }
     if (interrupted())
         return Failure;
-    const bool published =
-        publisher.publish(document.installer(), document.sourceFile(), output,
-                          document.document().entries(false), document.document().entries(true),
-                          options.m_lFlags.contains(QStringLiteral("force")), message, written);
+
+    CCopyFileThread worker;
+    CPackagerThread packager;
+    CPublisher publisher(worker, packager);
+    publisher.setInterruptCheck([] { return m_gInterrupted != 0; });
+    connect(&publisher, &CPublisher::progress, this, &CCliTool::progress);
+    worker.start();
+    CPublisher::CRequest request;
+    request.m_pPackage = document.installer();
+    request.m_source = document.sourceFile();
+    request.m_sOutput = output;
+    request.m_lEntries = doc.entries(false);
+    request.m_lSetEntries = doc.entries(true);
+    request.m_bOverwrite = options.m_lFlags.contains(QStringLiteral("force"));
+    request.m_signing = signing;
+    QString message;
+    QString written;
+    const bool published = publisher.publish(request, message, written);
+    worker.stop();
+    worker.wait();
+    publisher.removeLeftovers();
     if (m_bProgressShown)
     {
         m_err << '\n';
@@ -574,6 +756,85 @@ int CCliTool::publish(const QStringList& arguments)
     return Success;
 }
 
+bool CCliTool::checkTimeout(const COptions& options, int& timeoutMs, QString& error)
+{
+    timeoutMs = 30000;
+    if (options.value(QStringLiteral("timeout")).isEmpty())
+        return true;
+    bool ok = false;
+    const int seconds = options.value(QStringLiteral("timeout")).toInt(&ok);
+    if (!ok || seconds < 1 || seconds > 3600)
+    {
+        error = tr("--timeout takes seconds from 1 to 3600.");
+        return false;
+    }
+    timeoutMs = seconds * 1000;
+    return true;
+}
+
+QList<CCheckReport::CCheck> CCliTool::reportedChecks(const CHeadlessRoot& root,
+                                                     const CDocument& document)
+{
+    // A check may quote what a field holds (in a message or a web address): a
+    // secret never reaches the output so.
+    QStringList secretValues;
+    const QMultiMap<QString, CXmlObject*> properties = document.collectProperties(false);
+    for (auto it = properties.constBegin(); it != properties.constEnd(); ++it)
+    {
+        if (CSecretProperty::isSecret(it.value()) && !it.value()->getValue().isEmpty())
+            secretValues << it.value()->getValue();
+    }
+    auto hide = [&secretValues](QString text)
+    {
+        for (const QString& value : qAsConst(secretValues))
+            text.replace(value, QStringLiteral("(secret)"));
+        return CShownText::escaped(text);
+    };
+    QList<CCheckReport::CCheck> reported = root.checkReport().m_lChecks;
+    for (CCheckReport::CCheck& check : reported)
+    {
+        for (QString& message : check.m_lMessages)
+            message = hide(message);
+        for (CCheckReport::CUrl& url : check.m_lUrls)
+        {
+            url.m_sUrl = hide(url.m_sUrl);
+            url.m_sReason = hide(url.m_sReason);
+            url.m_sName = CShownText::escaped(url.m_sName);
+        }
+    }
+    return reported;
+}
+
+QString CCliTool::checkText(const QList<CCheckReport::CCheck>& reported, bool withMessages)
+{
+    QString text;
+    for (const CCheckReport::CCheck& check : reported)
+    {
+        for (const QString& message : check.m_lMessages)
+        {
+            if (withMessages)
+                text += message + QLatin1Char('\n');
+        }
+    }
+    for (const CCheckReport::CCheck& check : reported)
+    {
+        text +=
+            (check.m_bPassed ? tr("passed") : tr("FAILED")) + QStringLiteral(": ") + check.m_sSlot;
+        if (!check.m_sWidget.isEmpty())
+            text += QLatin1Char(' ') + check.m_sWidget;
+        text += QLatin1Char('\n');
+        for (const CCheckReport::CUrl& url : check.m_lUrls)
+        {
+            text += QStringLiteral("    ") + (url.m_bPassed ? tr("ok") : tr("failed")) +
+                    QStringLiteral("  ") + url.m_sName + QStringLiteral("  ") + url.m_sUrl;
+            if (!url.m_sReason.isEmpty())
+                text += QStringLiteral("  ") + url.m_sReason;
+            text += QLatin1Char('\n');
+        }
+    }
+    return text;
+}
+
 int CCliTool::check(const QStringList& arguments)
 {
     COptions options;
@@ -583,53 +844,21 @@ int CCliTool::check(const QStringList& arguments)
                 QStringLiteral("timeout"), QStringLiteral("secrets-file")},
                tr("check needs one customization or installer."), options, error))
         return fail(UsageError, error);
-    int timeoutMs = 30000;
-    if (!options.value(QStringLiteral("timeout")).isEmpty())
-    {
-        bool ok = false;
-        const int seconds = options.value(QStringLiteral("timeout")).toInt(&ok);
-        if (!ok || seconds < 1 || seconds > 3600)
-            return fail(UsageError, tr("--timeout takes seconds from 1 to 3600."));
-        timeoutMs = seconds * 1000;
-    }
-    CCliDocument document;
-    if (!openDocument(options, document, error))
+    int timeoutMs = 0;
+    if (!checkTimeout(options, timeoutMs, error))
         return fail(UsageError, error);
-    if (interrupted())
-        return Failure;
     // The checks see the secrets a publish would have; one still missing stays empty.
+    CCliDocument document;
     CCliSecrets secrets;
-    if (!applyValues(options, document, secrets, error))
-        return fail(UsageError, error);
+    if (const int status = openWithValues(options, document, secrets))
+        return status;
 
-    CValidationRun run(document.document(), timeoutMs);
-    const bool passed = run.run();
-    // A check may quote what a field holds (in a message or a web address): a
-    // secret never reaches the output so.
-    QStringList secretValues;
-    for (const CDocumentProperty& property : document.document().properties())
-    {
-        if (property.isSecret() && !property.m_sValue.isEmpty())
-            secretValues << property.m_sValue;
-    }
-    auto hide = [&secretValues](QString text)
-    {
-        for (const QString& value : qAsConst(secretValues))
-            text.replace(value, QStringLiteral("(secret)"));
-        return text;
-    };
-    QList<CValidationRun::CCheck> reported = run.checks();
-    for (CValidationRun::CCheck& check : reported)
-    {
-        for (QString& message : check.m_lMessages)
-            message = hide(message);
-        for (CValidationRun::CUrl& url : check.m_lUrls)
-        {
-            url.m_sUrl = hide(url.m_sUrl);
-            url.m_sReason = hide(url.m_sReason);
-        }
-    }
-    for (const CValidationRun::CCheck& check : qAsConst(reported))
+    CDocument& doc = document.document();
+    CHeadlessRoot& root = *doc.headlessRoot();
+    root.setTimeoutMs(timeoutMs);
+    const bool passed = doc.runChecks();
+    const QList<CCheckReport::CCheck> reported = reportedChecks(root, doc);
+    for (const CCheckReport::CCheck& check : reported)
     {
         for (const QString& message : check.m_lMessages)
             m_err << message << '\n';
@@ -638,10 +867,10 @@ int CCliTool::check(const QStringList& arguments)
     if (options.m_lFlags.contains(QStringLiteral("json")))
     {
         QJsonArray checks;
-        for (const CValidationRun::CCheck& check : qAsConst(reported))
+        for (const CCheckReport::CCheck& check : reported)
         {
             QJsonArray urls;
-            for (const CValidationRun::CUrl& url : check.m_lUrls)
+            for (const CCheckReport::CUrl& url : check.m_lUrls)
                 urls.append(QJsonObject{{QStringLiteral("name"), url.m_sName},
                                         {QStringLiteral("url"), url.m_sUrl},
                                         {QStringLiteral("passed"), url.m_bPassed},
@@ -659,22 +888,8 @@ int CCliTool::check(const QStringList& arguments)
     }
     else
     {
-        for (const CValidationRun::CCheck& check : qAsConst(reported))
-        {
-            m_out << (check.m_bPassed ? tr("passed") : tr("FAILED")) << QStringLiteral(": ")
-                  << check.m_sSlot;
-            if (!check.m_sWidget.isEmpty())
-                m_out << QLatin1Char(' ') << check.m_sWidget;
-            m_out << '\n';
-            for (const CValidationRun::CUrl& url : check.m_lUrls)
-            {
-                m_out << QStringLiteral("    ") << (url.m_bPassed ? tr("ok") : tr("failed"))
-                      << QStringLiteral("  ") << url.m_sName << QStringLiteral("  ") << url.m_sUrl;
-                if (!url.m_sReason.isEmpty())
-                    m_out << QStringLiteral("  ") << url.m_sReason;
-                m_out << '\n';
-            }
-        }
+        // The messages went to standard error above; the verdicts follow them.
+        m_out << checkText(reported, false);
         m_out << (passed ? tr("All checks passed.") : tr("A check failed.")) << '\n';
     }
     m_out.flush();

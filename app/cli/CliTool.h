@@ -1,5 +1,6 @@
 #pragma once
 
+#include "app/document/CheckReport.h"
 #include "app/packages/MacFlatPackage.h"
 
 #include <QObject>
@@ -10,6 +11,8 @@
 
 class CCliDocument;
 class CCliSecrets;
+class CDocument;
+class CHeadlessRoot;
 
 // tessary-cli: shows, checks, publishes and carries forward customizations
 // without a window. run() returns the exit status: 0 done (or every check passed),
@@ -64,14 +67,32 @@ private:
     // The identity of --sign-identity, checked; false with the reason in error.
     static bool signingIdentity(const COptions& options, CMacFlatPackage::Signing& signing,
                                 QString& error);
-    // Applies --set NAME=VALUE; false with the reason in error.
-    static bool applySettings(CCliDocument& document, const QStringList& settings, QString& error);
+    // Applies --set NAME=VALUE as the fields take typed values; what a field changed
+    // goes to warnings. False with the reason in error.
+    static bool applySettings(CCliDocument& document, const QStringList& settings,
+                              QStringList& warnings, QString& error);
     // Opens the installer or customization the command names, with --installer and
     // the start-up options of --option; false with the reason in error.
     static bool openDocument(const COptions& options, CCliDocument& document, QString& error);
     // Applies --set, then the secrets of --secrets-file or the environment.
     static bool applyValues(const COptions& options, CCliDocument& document, CCliSecrets& secrets,
+                            QStringList& warnings, QString& error);
+    // What the fields made of the customization's values: adjusted and unknown ones
+    // go to warnings; refused ones fail with error when refusedStop.
+    static bool reportNotes(const CCliDocument& document, bool refusedStop, QStringList& warnings,
                             QString& error);
+    void warn(const QStringList& warnings);
+    // Opens the document the options name and gives it its values: the
+    // customization's (a refused one stops it), --set and the secrets. 0, or the
+    // exit status after saying why.
+    int openWithValues(const COptions& options, CCliDocument& document, CCliSecrets& secrets);
+    // --timeout in milliseconds (30 s when not given).
+    static bool checkTimeout(const COptions& options, int& timeoutMs, QString& error);
+    // The checks as they may be printed: secrets hidden, control characters escaped.
+    static QList<CCheckReport::CCheck> reportedChecks(const CHeadlessRoot& root,
+                                                      const CDocument& document);
+    // The report of check: its messages (withMessages), then one verdict per check.
+    static QString checkText(const QList<CCheckReport::CCheck>& reported, bool withMessages);
     void progress(qint64 current, qint64 total);
 
     QTextStream& m_out;

@@ -5,7 +5,7 @@
 #include <localization/QtStringsTranslator.h>
 #include <preference/Preference.h>
 
-#include <QCoreApplication>
+#include <QApplication>
 #include <QLoggingCategory>
 #include <QTextStream>
 #include <csignal>
@@ -17,14 +17,31 @@ extern "C" void interrupted(int)
 {
     CCliTool::m_gInterrupted = 1;
 }
+
+QtMessageHandler g_defaultHandler = nullptr;
+
+// The command's own messages go to standard error by themselves; what the platform
+// layer says about the runtime folder of a screen nobody sees is noise there.
+void filterMessages(QtMsgType type, const QMessageLogContext& context, const QString& message)
+{
+    if (type == QtWarningMsg && message.startsWith(QLatin1String("QStandardPaths: ")))
+        return;
+    g_defaultHandler(type, context, message);
+}
 } // namespace
 
 int main(int argc, char** argv)
 {
-    // No display is needed or opened: the command line is a core application.
-    QCoreApplication application(argc, argv);
-    // The framework's "begin"/"end" tracing is for the window's log, not a pipeline's.
-    QLoggingCategory::setFilterRules(QStringLiteral("default.debug=false"));
+    // The page tree is the framework's own, built on Qt's offscreen platform: no
+    // display is needed or ever opened, whatever the environment names.
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    g_defaultHandler = qInstallMessageHandler(filterMessages);
+    QApplication application(argc, argv);
+    // The framework's "begin"/"end" tracing is for the window's log, not a pipeline's,
+    // and what the platform layer says about fonts and runtime folders of a screen
+    // nobody sees is noise in it.
+    QLoggingCategory::setFilterRules(
+        QStringLiteral("default.debug=false\nqt.qpa.*=false\nqt.text.font.*=false"));
 #ifndef Q_OS_MACOS
     CToolDirectory::prependToPath(CToolDirectory::find(QCoreApplication::applicationDirPath()));
 #endif

@@ -60,7 +60,12 @@ QByteArray CCustomizationFile::text(const QFileInfo& source, const QFileInfo& la
     document.LinkEndChild(new TiXmlDeclaration("1.0", "utf-8", "yes"));
     TiXmlElement* const root = new TiXmlElement("AdminCustomization");
     root->SetAttribute("version", "1.0");
-    root->SetAttribute("source", QDir::toNativeSeparators(source.filePath()).toUtf8().constData());
+    // Recorded absolute: the file is used from other folders, and by other programs.
+    root->SetAttribute("source", QDir::toNativeSeparators(source.filePath().isEmpty()
+                                                              ? QString()
+                                                              : source.absoluteFilePath())
+                                     .toUtf8()
+                                     .constData());
     root->SetAttribute("lastSaveFile",
                        QDir::toNativeSeparators(lastSaveFile.filePath()).toUtf8().constData());
     if (!source.filePath().isEmpty())
@@ -118,6 +123,18 @@ bool CCustomizationFile::write(const QString& fileName, const QFileInfo& source,
         return false;
     }
     return file.commit();
+}
+
+QFileInfo CCustomizationFile::sourceFile(const CContents& contents, const QFileInfo& file)
+{
+    if (contents.m_sSource.isEmpty())
+        return QFileInfo();
+    const QString source = QDir::fromNativeSeparators(contents.m_sSource);
+    // A path written by hand may be relative: to the customization's own folder,
+    // not to wherever the program was started.
+    if (QDir::isRelativePath(source) && !file.filePath().isEmpty())
+        return QFileInfo(QDir(file.absolutePath()).absoluteFilePath(source));
+    return QFileInfo(source);
 }
 
 bool CCustomizationFile::isCustomization(const QByteArray& bytes)

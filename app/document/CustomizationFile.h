@@ -57,6 +57,9 @@ public:
                       const QFileInfo& lastSaveFile, const QList<CEntry>& entries,
                       CPackage* opened = nullptr);
 
+    // The installer contents names, a relative name taken relative to the folder of
+    // file (the customization it was read from); empty when it names none.
+    static QFileInfo sourceFile(const CContents& contents, const QFileInfo& file);
     // Whether bytes hold a customization (root "AdminCustomization"); a page
     // definition is none.
     static bool isCustomization(const QByteArray& bytes);

@@ -1,80 +1,198 @@
 #pragma once
 
 #include "CustomizationFile.h"
-#include "DocumentProperty.h"
+#include "PropertyDefaults.h"
+#include "PropertyText.h"
+#include "SecretKeeper.h"
+
+#include "shared/XmlWidgets/XmlObject.h"
 
 #include <QByteArray>
+#include <QFileInfo>
 #include <QList>
+#include <QMultiMap>
+#include <QObject>
 #include <QPair>
+#include <QPointer>
 #include <QString>
 #include <QStringList>
+#include <memory>
 
-class TiXmlElement;
+class CCustomWidgetFactory;
+class CDocumentRoot;
+class CHeadlessRoot;
+class CPackage;
 
-// The open document without a window: a page definition read for its pages and
-// installation properties, under the same filters the window applies ("package",
-// "showflag", "os", "versionmin"/"versionmax"), plus the values set on it. The
-// window and the command line both hand its entries to the customization file and
-// the published texts.
-class CDocument
+// The one open document: a page definition taken from an installer, built by the
+// page framework into a root's tree, plus the values set on it and the files it
+// came from. The window and the command line are views of it: both hold their
+// values in the same fields, so every rule a field has is applied once, by the
+// field. It shows nothing; what goes wrong comes back as text for the caller.
+class CDocument : public QObject
 {
+    Q_OBJECT
+
 public:
-    struct CPage
+    // A value of a customization (or given on the command line) that its field did
+    // not take as it stands.
+    struct CValueNote
     {
-        QString m_sName;
-        QString m_sTitle;
+        enum Kind
+        {
+            Adjusted, // the field changed it (case, range); the changed value stands
+            Refused,  // the field does not take it; it keeps its own value
+            Unknown   // no field of this widget and property name
+        };
+        Kind m_kind = Unknown;
+        QString m_sProperty;
+        QString m_sWidget;
+        QString m_sValue;
+        // What the field holds now.
+        QString m_sNewValue;
+        QString m_sReason;
+        QPointer<QObject> m_pGuard; // the field's QObject, when it has one
+        CXmlObject* m_pField = nullptr;
+        bool m_bSecret = false;
     };
 
-    // packageOS is the installer's system ("mac", "linux"; empty: this computer's);
-    // options are the lower-cased command-line options "showflag" looks at.
-    CDocument(const QString& packageOS = QString(), const QStringList& options = QStringList());
+    enum OpenResult
+    {
+        Opened,
+        NoPackage,  // nothing was recognised
+        Unreadable, // the file cannot be read
+        NotValid,   // no valid installer
+        NotLoaded   // its page definition or customization did not load
+    };
 
-    // Reads a page definition; false with the reason in error (nothing kept then).
-    bool load(const QByteArray& definition, QString& error);
+    // A page definition opened directly ("AdminConfig.xml"): for trying a definition
+    // out, never saved or published.
+    static bool isTestDefinition(const QString& path);
+    // Whether path can be read; a bundle package (a folder) when it can be listed.
+    static bool isReadable(const QString& path);
 
-    const QString& title() const { return m_sTitle; }
-    const QString& rootName() const { return m_sRootName; }
-    const QList<CPage>& pages() const { return m_lPages; }
-    // Every installation property in the order of the definition.
-    const QList<CDocumentProperty>& properties() const { return m_lProperties; }
-    QList<CDocumentProperty>& properties() { return m_lProperties; }
-    // The properties named property (several fields may share one name).
-    QList<CDocumentProperty*> findProperty(const QString& property);
-    // Every field (with or without a property) whose widget name is name.
-    QList<CDocumentProperty*> findField(const QString& name);
-    // The root's actions that run when a publish starts (signal "validate"), each
-    // as the text of its element, in definition order.
-    const QList<QByteArray>& validateActions() const { return m_lValidateActions; }
+    // A document of its own root, which nobody sees.
+    explicit CDocument(QObject* parent = nullptr);
+    // A document shown by the view that holds root.
+    explicit CDocument(CDocumentRoot& root, QObject* parent = nullptr);
+    ~CDocument() override;
 
-    // Applies the values of a customization as the window does: each to the fields
-    // of its widget name and property name; unmatched entries are ignored. Secrets
-    // the customization was saved without are remembered as missing.
-    void apply(const QList<CCustomizationFile::CEntry>& entries);
+    CDocumentRoot& root() const { return *m_pRoot; }
+    // The own root of a document made without a view, else null.
+    CHeadlessRoot* headlessRoot() const { return m_pOwnRoot.get(); }
 
-    // The entries a customization file or a publish takes, in the window's order.
-    // Without withSecrets, secret values are marked left out instead; a secret that
-    // is still missing is always so marked in a file (it has no value to publish).
+    // ---- The page definition
+    // Replaces the pages with the definition in bytes. False with the message for
+    // people in error ("Failed to parse XML content." and why); nothing of a refused
+    // definition stays.
+    bool loadDefinition(const QByteArray& bytes, QString& error);
+
+    // ---- Opening installers and customization files
+    // Opens package (owned from now on) as the document: an installer, or a
+    // customization file with the installer it names. loadAsConfiguration: a file
+    // that is neither is read as a customization in import mode (a nested open).
+    OpenResult open(CPackage* package, bool loadAsConfiguration, QString& message);
+    // Applies only the values of a customization file (Import); false with why.
+    bool importFile(const QFileInfo& file, QString& message);
+    // Reads a customization file (a page definition read so loads as such); outside
+    // import mode its installer is opened first and it becomes the configuration file.
+    bool loadCustomizationFile(const QFileInfo& file, bool importMode, QString& message);
+    // What the fields made of the values of the last open or import.
+    const QList<CValueNote>& loadNotes() const { return m_lLoadNotes; }
+
+    // ---- Installation properties
+    // Every installation property of the tree by property name; with onlySet only
+    // those with a value or allowed to be empty.
+    QMultiMap<QString, CXmlObject*> collectProperties(bool onlySet) const;
+    // The entries of properties as the customization file and publishing take them;
+    // without withSecrets, secret values are marked left out instead.
+    static QList<CCustomizationFile::CEntry>
+    entriesOf(const QMultiMap<QString, CXmlObject*>& properties, bool withSecrets = true);
+    // The entries of this document; a secret a file left out that is still missing
+    // keeps its mark.
     QList<CCustomizationFile::CEntry> entries(bool onlySet, bool withSecrets = true) const;
-    // The secrets a customization was saved without that still have no value, in
-    // the order of the definition.
-    QList<const CDocumentProperty*> missingSecrets() const;
+    // The set values that publishing hands on (no "$PKG_" and "$AI_" names).
+    CPropertyText::Properties publishedProperties() const;
+    // The fields of an installation property, in tree order.
+    QList<CXmlObject*> fieldsOf(const QString& property) const;
+    // The page an object is on, or null.
+    static const CXmlObject* pageOf(const CXmlObject* object);
+
+    // Applies entries as Open and Import do: each to the fields of its widget and
+    // property name, through the field's own rules. What did not go as given is
+    // returned; refused values are also kept until their field changes.
+    QList<CValueNote> applyEntries(const QList<CCustomizationFile::CEntry>& entries);
+    // Offers value to every field of property (a value given on the command line);
+    // the first verdict that is not "taken", with its reason and the value held.
+    CXmlObject::ValueFit offerProperty(const QString& property, const QString& value,
+                                       QString* reason = nullptr, QString* held = nullptr);
+    // Values of a customization that their fields refused and that nobody has
+    // corrected since: they are not published as they were meant.
+    QList<CValueNote> refusedValues() const;
+    // A field was edited: a refused value it stood for is settled.
+    void fieldChanged(CXmlObject* field);
+
+    // ---- Secrets and defaults
+    CSecretKeeper& secrets() { return m_secrets; }
+    const CSecretKeeper& secrets() const { return m_secrets; }
+    // The secrets a customization was saved without that still have no value.
+    QList<CXmlObject*> missingSecrets() const;
+    // The values as the definition loaded them, before any customization.
+    const CPropertyDefaults& defaults() const { return m_defaults; }
+
+    // ---- Files
+    const QFileInfo& sourceFile() const { return m_sourceFile; }
+    void setSourceFile(const QFileInfo& file) { m_sourceFile = file; }
+    const QFileInfo& configurationFile() const { return m_configurationFile; }
+    // isCustomization: the file is a customization (Save may write it in place).
+    void setConfigurationFile(const QFileInfo& file, bool isCustomization);
+    bool configurationIsCustomization() const { return m_bConfigurationIsCustomization; }
+    const QFileInfo& lastPublishedFile() const { return m_lastPublishedFile; }
+    void setLastPublishedFile(const QFileInfo& file) { m_lastPublishedFile = file; }
+    // The package the document came from (for a customization, its installer).
+    CPackage* package() const { return m_pCurrentPackage; }
+    // Takes ownership of package unless it belongs to the document already.
+    void adopt(CPackage* package);
+    // The package the document's values are published from (owned elsewhere, or
+    // inside an adopted one).
+    void setPackage(CPackage* package) { m_pCurrentPackage = package; }
+    bool ownsPackage(const CPackage* package) const;
+    // Writes a customization file of every property; false when nothing was stored.
+    bool saveTo(const QString& path, bool withSecrets) const;
+
+    // ---- Publishing
+    // Why this document cannot be published as it stands (a test definition, a
+    // value its field refused, an installer kind that cannot be published, a
+    // property name no shell takes); empty when it can.
+    QString publishRefusal() const;
+    // Runs the definition's "validate" actions; false when one canceled the publish.
+    bool runChecks();
+
+signals:
+    // A page definition loaded into the tree.
+    void definitionLoaded();
+    // The document was opened from file (also for the installer a customization
+    // names): the view remembers its folder.
+    void packageOpened(const QFileInfo& file);
 
 private:
-    int walk(TiXmlElement* element, const QString& page, int depth, QString& error);
-    bool skipped(TiXmlElement* element) const;
-    bool isMissing(const CDocumentProperty& property) const;
-    void addProperty(TiXmlElement* element, const QString& kind, const QString& page,
-                     QString& error, int& result);
+    void init();
+    bool loadCustomizationBytes(const QByteArray& bytes, bool importMode, CPackage* package,
+                                const QString& origin, QString& message);
 
-    QString m_sPackageOS;
-    QStringList m_lOptions;
-    QString m_sTitle;
-    QString m_sRootName;
-    QList<CPage> m_lPages;
-    QList<CDocumentProperty> m_lProperties;
-    // Named fields without a property: actions read and set them too.
-    QList<CDocumentProperty> m_lUnbound;
-    QList<QByteArray> m_lValidateActions;
-    // (widget name, property name) of the secrets a customization left out.
-    QList<QPair<QString, QString>> m_lOmitted;
+    std::unique_ptr<CHeadlessRoot> m_pOwnRoot;
+    CDocumentRoot* m_pRoot = nullptr;
+    CCustomWidgetFactory* m_pFactory = nullptr;
+    QFileInfo m_sourceFile;
+    QFileInfo m_configurationFile;
+    bool m_bConfigurationIsCustomization = false;
+    QFileInfo m_lastPublishedFile;
+    CPackage* m_pCurrentPackage = nullptr;
+    CPackage* m_pOwnedPackage = nullptr;
+    CSecretKeeper m_secrets;
+    CPropertyDefaults m_defaults;
+    QList<CValueNote> m_lLoadNotes;
+    QList<CValueNote> m_lRefused;
+    // The customization documents (by digest, with their file) being followed to
+    // their installer by nested opens, outermost first.
+    QList<QPair<QByteArray, QString>> m_lCustomizationChain;
 };

@@ -33,11 +33,14 @@ public:
         QString m_sNewDefault;
         QString m_sReason;      // Invalid: why
         bool m_bSecret = false; // its values are reported only as set or not set
+        // Listed in the customization; otherwise it has the installer's default.
+        bool m_bListed = true;
     };
 
     // Applies contents to target (the new release's document, fresh from its
-    // definition). previous is the release the customization was made for, or null
-    // when its installer cannot be opened (then no default change can be told).
+    // definition) through the new fields' own rules. previous is the release the
+    // customization was made for, or null when its installer cannot be opened (then
+    // no default change can be told, and properties it does not list count as new).
     // A value of item as a report shows it: never a secret's value itself.
     static QString shownValue(const CItem& item, const QString& value);
 
@@ -45,6 +48,10 @@ public:
                                 const CDocument* previous, CDocument& target);
 
     static QString statusName(Status status);
+    // After an Import into document: what became of the values of the customization
+    // at path, made for another release of document's installer. Empty when it was
+    // made for this release (or its release is not known).
+    static QString importReport(const CDocument& document, const QString& path);
     // One line per item, for people.
     static QString describe(const CItem& item);
 };

@@ -16,7 +16,6 @@
 #include <QTimer>
 #include <cerrno>
 #include <cstdio>
-#include <memory>
 #include <stdlib.h>
 #include <sys/stat.h>
 
@@ -30,7 +29,7 @@ QString native(const QString& path)
 QString unableToDelete(const QString& path)
 {
     return QCoreApplication::translate(
-               "CPublisher",
+               "CAdminPage",
                "Tessary is unable to delete \"%1\".  Close the file if it's open, verify that the "
                "disk isn't full, remove write-protection on the file, and then try again.")
         .arg(native(path));
@@ -39,7 +38,7 @@ QString unableToDelete(const QString& path)
 QString unableToWrite(const QString& path)
 {
     return QCoreApplication::translate(
-               "CPublisher",
+               "CAdminPage",
                "Tessary is unable to write to \"%1\".  Close the file if it's open, verify that "
                "the disk isn't full, remove write-protection on the file, and then try again.")
         .arg(native(path));
@@ -48,7 +47,7 @@ QString unableToWrite(const QString& path)
 QString cannotWrite(const QString& path)
 {
     return QCoreApplication::translate(
-               "CPublisher",
+               "CAdminPage",
                "Cannot write to file \"%1\".  Close the file if it's open, verify that the disk "
                "isn't full, remove write-protection on the file, and then try again.")
         .arg(native(path));
@@ -77,9 +76,132 @@ QString alreadyExists(const QString& path)
 }
 } // namespace
 
-CPublisher::CPublisher(QObject* parent) : QObject(parent) {}
+CPublisher::CPublisher(CCopyFileThread& worker, CPackagerThread& packager, QObject* parent)
+    : QObject(parent), m_worker(worker), m_packager(packager)
+{
+    // Reports are delivered on this object's thread; those that arrive while no
+    // publish runs (after a cancel, or of other work) belong to none.
+    connect(&m_worker, &CCopyFileThread::copyFinished, this, &CPublisher::onCopyFinished,
+            Qt::QueuedConnection);
+    connect(&m_worker, &CCopyFileThread::copyDirectoryFinished, this, &CPublisher::onCopyDone,
+            Qt::QueuedConnection);
+    connect(&m_worker, &CCopyFileThread::copyFlatPackageFinished, this, &CPublisher::onCopyDone,
+            Qt::QueuedConnection);
+    for (auto error : {&CCopyFileThread::copyError, &CCopyFileThread::copyDirectoryError,
+                       &CCopyFileThread::copyFlatPackageError})
+        connect(&m_worker, error, this, &CPublisher::onCopyError, Qt::QueuedConnection);
+    for (auto error : {&CCopyFileThread::removeDirectoryError, &CCopyFileThread::removeFileError})
+        connect(&m_worker, error, this, &CPublisher::onRemoveError, Qt::QueuedConnection);
+    // The tools' own reason (a signing identity that failed, say) goes with the message.
+    connect(
+        &m_worker, &CCopyFileThread::copyFlatPackageProblem, this,
+        [this](const QString& reason)
+        {
+            if (m_bRunning)
+                m_sProblem = reason;
+        },
+        Qt::QueuedConnection);
 
-CPublisher::~CPublisher() = default;
+    connect(
+        &m_packager, &CPackagerThread::openFileError, this,
+        [this](const QString& path)
+        {
+            onPackagerError(
+                QStringLiteral(QT_TRANSLATE_NOOP(
+                    "CAdminPage", "Tessary is unable to open \"%1\".  Verify that the file exists "
+                                  "and that is has read permissions, and then try again.")),
+                path);
+        },
+        Qt::QueuedConnection);
+    connect(
+        &m_packager, &CPackagerThread::fileReadError, this,
+        [this](const QString& path)
+        {
+            onPackagerError(
+                QStringLiteral(QT_TRANSLATE_NOOP(
+                    "CAdminPage", "Tessary is unable to read \"%1\". Verify that the file exists "
+                                  "and that it has read permissions, and then try again.")),
+                path);
+        },
+        Qt::QueuedConnection);
+    connect(
+        &m_packager, &CPackagerThread::fileWriteError, this,
+        [this](const QString& path)
+        {
+            onPackagerError(
+                QStringLiteral(QT_TRANSLATE_NOOP(
+                    "CAdminPage",
+                    "Cannot write to file \"%1\".  Close the file if it's open, verify that the "
+                    "disk isn't full, remove write-protection on the file, and then try again.")),
+                path);
+        },
+        Qt::QueuedConnection);
+    connect(&m_packager, &CPackagerThread::progress, this, &CPublisher::onPackagerProgress,
+            Qt::QueuedConnection);
+    connect(
+        &m_packager, &QThread::finished, this,
+        [this]
+        {
+            if (m_bRunning && m_bScript)
+                packagerDone();
+        },
+        Qt::QueuedConnection);
+}
+
+void CPublisher::onCopyFinished()
+{
+    if (m_bRunning && !m_bScript)
+        emit progress(++m_iCopied, m_bFlat ? 0 : m_iTotal);
+}
+
+void CPublisher::onCopyDone(const QFileInfo& /*src*/, const QFileInfo& dst)
+{
+    if (m_bRunning && !m_bScript)
+        copyDone(dst);
+}
+
+void CPublisher::onCopyError(const QFileInfo& /*src*/, const QFileInfo& dst)
+{
+    if (m_bRunning && !m_bScript)
+        fail(unableToWrite(shown(dst.absoluteFilePath())));
+}
+
+void CPublisher::onRemoveError(const QFileInfo& file)
+{
+    if (m_bRunning && !m_bScript)
+        fail(unableToDelete(shown(file.absoluteFilePath())));
+}
+
+void CPublisher::onPackagerProgress(qint64 current, qint64 total)
+{
+    if (!m_bRunning || !m_bScript || m_bScriptFailed)
+        return;
+    emit progress(current, total);
+    // The end is told once the copy has been moved into place.
+    if (current == total)
+        m_bScriptComplete = true;
+}
+
+void CPublisher::onPackagerError(const QString& text, const QString& path)
+{
+    // The first failure ends the copy; later reports add nothing.
+    if (!m_bRunning || !m_bScript || m_bScriptFailed)
+        return;
+    m_bScriptFailed = true;
+    m_sFailure = QCoreApplication::translate("CAdminPage", text.toUtf8().constData())
+                     .arg(native(path == m_sStaged ? m_sOutput : path));
+    m_packager.stop();
+}
+
+CPublisher::~CPublisher()
+{
+    if (m_bRunning)
+    {
+        cancel();
+        if (m_packager.isRunning())
+            m_packager.wait();
+    }
+}
 
 CPropertyText::Properties
 CPublisher::publishedProperties(const QList<CCustomizationFile::CEntry>& setEntries)
@@ -175,57 +297,46 @@ QString CPublisher::outputPath(const QString& output, const QFileInfo& input)
     return output.endsWith(extension) ? output : output + extension;
 }
 
-bool CPublisher::publish(CPackage* package, const QFileInfo& source, const QString& output,
-                         const QList<CCustomizationFile::CEntry>& entries,
-                         const QList<CCustomizationFile::CEntry>& setEntries, bool overwrite,
-                         QString& message, QString& written)
+bool CPublisher::start(const CRequest& request, QString& message)
 {
-    qDebug().noquote() << "CPublisher::publish(" + output + ") begin";
+    qDebug().noquote() << "CPublisher::start(" + request.m_sOutput + ") begin";
     m_bRefused = false;
-    if (source.filePath().contains(QLatin1String("AdminConfig.xml")))
+    m_bCanceled = false;
+    if (m_bRunning)
     {
-        m_bRefused = true;
-        message = tr("The AdminConfig.xml can not be saved or published. It is only used for "
-                     "testing purposes.");
+        message = tr("A publish is already running.");
         return false;
     }
-    const QStringList invalid = CPropertyText::invalidShellNames(publishedProperties(setEntries));
-    if (!invalid.isEmpty())
-    {
-        m_bRefused = true;
-        message = tr("Tessary cannot publish the property \"%1\": its name is not a valid shell "
-                     "variable name. A name may hold only letters, digits and \"_\" and must not "
-                     "begin with a digit. Correct the installer's page definition, and then try "
-                     "again.")
-                      .arg(invalid.join(QStringLiteral("\", \"")));
-        return false;
-    }
-    const QString suffix = source.suffix().toLower();
-    bool done = false;
+    m_request = request;
+    m_sProblem.clear();
+    m_sFailure.clear();
+    m_iCopied = 0;
+    m_iTotal = 0;
+    m_bScript = false;
+    m_bFlat = false;
+    const QString suffix = request.m_source.suffix().toLower();
+    bool started = false;
     if (suffix == QLatin1String("pkg") || suffix == QLatin1String("mpkg") ||
         suffix == QLatin1String("dmg"))
-        done =
-            publishMac(package, source, output, entries, setEntries, overwrite, message, written);
+        started = startMac(message);
     else if (suffix == QLatin1String("package"))
-        done = publishScript(source, output, setEntries, overwrite, message, written);
+        started = startScript(message);
     else
     {
         m_bRefused = true;
         message = tr("\"%1\" is no installer that can be published (only .pkg, .mpkg, .dmg and "
                      ".package are).")
-                      .arg(native(source.filePath()));
+                      .arg(native(request.m_source.filePath()));
     }
-    qDebug().noquote() << "CPublisher::publish(" + output + ") end";
-    return done;
+    qDebug().noquote() << "CPublisher::start(" + request.m_sOutput + ") end";
+    return started;
 }
 
-bool CPublisher::publishMac(CPackage* package, const QFileInfo& source, const QString& requested,
-                            const QList<CCustomizationFile::CEntry>& entries,
-                            const QList<CCustomizationFile::CEntry>& setEntries, bool overwrite,
-                            QString& message, QString& written)
+bool CPublisher::startMac(QString& message)
 {
+    const QFileInfo& source = m_request.m_source;
     QFileInfo input = source;
-    CDmgPackage* const image = dynamic_cast<CDmgPackage*>(package);
+    CDmgPackage* const image = dynamic_cast<CDmgPackage*>(m_request.m_pPackage);
     const bool fromImage = source.suffix().compare(QLatin1String("dmg"), Qt::CaseInsensitive) == 0;
     if (fromImage)
     {
@@ -233,324 +344,318 @@ bool CPublisher::publishMac(CPackage* package, const QFileInfo& source, const QS
         {
             if (image)
                 image->unmount();
-            message = tr("Tessary is unable to extract files from \"%1\".  Verify that the disk "
-                         "isn't full, that the file exists, and that it has read permissions, "
-                         "and then try again.")
+            message = QCoreApplication::translate(
+                          "CAdminPage",
+                          "Tessary is unable to extract files from \"%1\".  Verify that the disk "
+                          "isn't full, that the file exists, and that it has read permissions, "
+                          "and then try again.")
                           .arg(native(source.absoluteFilePath()));
             return false;
         }
         input = image->subPackage()->file();
+        m_pImage = image;
     }
-    // The image is let go however the publish ends.
-    struct CUnmount
+    // The image is let go whenever the publish does not start.
+    auto giveUp = [this]
     {
-        CDmgPackage* m_pImage;
-        ~CUnmount()
-        {
-            if (m_pImage)
-                m_pImage->unmount();
-        }
-    } unmount{fromImage ? image : nullptr};
+        if (m_pImage)
+            m_pImage->unmount();
+        m_pImage = nullptr;
+        return false;
+    };
 
-    const QString output = QFileInfo(outputPath(requested, input)).absoluteFilePath();
-    if (samePath(output, input.absoluteFilePath()) || samePath(output, source.absoluteFilePath()))
+    m_sOutput = QFileInfo(outputPath(m_request.m_sOutput, input)).absoluteFilePath();
+    if (samePath(m_sOutput, input.absoluteFilePath()) ||
+        samePath(m_sOutput, source.absoluteFilePath()))
     {
         m_bRefused = true;
         message = unableToDelete(input.absoluteFilePath());
-        return false;
+        return giveUp();
     }
-    if (present(output) && !overwrite)
+    if (present(m_sOutput) && !m_request.m_bOverwrite)
     {
         m_bRefused = true;
-        message = alreadyExists(output);
-        return false;
+        message = alreadyExists(m_sOutput);
+        return giveUp();
     }
 
-    const bool flat = CMacFlatPackage::isFlatPackage(input.absoluteFilePath());
+    m_bFlat = CMacFlatPackage::isFlatPackage(input.absoluteFilePath());
     // Only a flat package carries a signature of its own.
-    if (!flat && !m_signing.identityFile.isEmpty())
+    if (!m_bFlat && !m_request.m_signing.identityFile.isEmpty())
     {
         m_bRefused = true;
         message = tr("Only flat packages can be signed; \"%1\" is a bundle package.")
                       .arg(native(input.absoluteFilePath()));
-        return false;
+        return giveUp();
     }
-    QString staging;
-    QString staged = output;
-    if (!flat)
+    m_sStaging.clear();
+    m_sStaged = m_sOutput;
+    if (!m_bFlat)
     {
-        const QString parent = QFileInfo(output).absolutePath();
+        // A bundle is built in a directory of its own beside the output and moved over
+        // it once complete: a failed or canceled copy leaves the previous output as it
+        // was.
+        const QString parent = QFileInfo(m_sOutput).absolutePath();
         QByteArray pattern = QFile::encodeName(parent + QStringLiteral("/.Tessary-XXXXXX"));
         if (!QDir().mkpath(parent) || !::mkdtemp(pattern.data()))
         {
-            message = unableToWrite(output);
-            return false;
+            qDebug() << "CPublisher::startMac(): cannot create a directory beside" << m_sOutput
+                     << qt_error_string(errno);
+            message = unableToWrite(m_sOutput);
+            return giveUp();
         }
-        staging = QFile::decodeName(pattern);
-        staged = staging + QLatin1Char('/') + QFileInfo(output).fileName();
+        m_sStaging = QFile::decodeName(pattern);
+        m_sStaged = m_sStaging + QLatin1Char('/') + QFileInfo(m_sOutput).fileName();
     }
-    const QStringList ignore = ignoreList(flat, input.absoluteFilePath(), setEntries);
-    const CPropertyText::Properties published = publishedProperties(setEntries);
-
-    CCopyFileThread worker;
-    QEventLoop loop;
-    bool failed = false;
-    QString failure;
-    qint64 copied = 0;
-    qint64 total = 0;
-    auto fail = [&](const QString& text)
+    const QStringList ignore =
+        ignoreList(m_bFlat, input.absoluteFilePath(), m_request.m_lSetEntries);
+    const CPropertyText::Properties published = publishedProperties(m_request.m_lSetEntries);
+    m_bRunning = true;
+    if (m_bFlat)
     {
-        if (!failed)
-        {
-            failed = true;
-            failure = text;
-        }
-        loop.quit();
-    };
-    auto shown = [&](const QString& path) -> QString
-    {
-        // Files of a bundle being built are named as they will be in the output.
-        if (!staging.isEmpty() && (path == staged || path.startsWith(staged + QLatin1Char('/'))))
-            return output + path.mid(staged.size());
-        return path;
-    };
-    connect(
-        &worker, &CCopyFileThread::copyFinished, &loop,
-        [&] { emit progress(++copied, flat ? 0 : total); }, Qt::QueuedConnection);
-    connect(
-        &worker, &CCopyFileThread::copyDirectoryFinished, &loop, [&] { loop.quit(); },
-        Qt::QueuedConnection);
-    connect(
-        &worker, &CCopyFileThread::copyFlatPackageFinished, &loop, [&] { loop.quit(); },
-        Qt::QueuedConnection);
-    for (auto error : {&CCopyFileThread::copyError, &CCopyFileThread::copyDirectoryError,
-                       &CCopyFileThread::copyFlatPackageError})
-        connect(
-            &worker, error, &loop,
-            [&](const QFileInfo&, const QFileInfo& dst)
-            { fail(unableToWrite(shown(dst.absoluteFilePath()))); },
-            Qt::QueuedConnection);
-    // The tools' own reason (a signing identity that failed, say) goes with the message.
-    QString problem;
-    connect(
-        &worker, &CCopyFileThread::copyFlatPackageProblem, &loop,
-        [&](const QString& reason) { problem = reason; }, Qt::QueuedConnection);
-    for (auto error : {&CCopyFileThread::removeDirectoryError, &CCopyFileThread::removeFileError})
-        connect(
-            &worker, error, &loop,
-            [&](const QFileInfo& file) { fail(unableToDelete(shown(file.absoluteFilePath()))); },
-            Qt::QueuedConnection);
-    worker.start();
-    QTimer watch;
-    connect(&watch, &QTimer::timeout, &loop,
-            [&]
-            {
-                if (m_interrupted && m_interrupted())
-                {
-                    worker.cancel();
-                    fail(tr("Publishing was interrupted; nothing was written."));
-                }
-            });
-    watch.start(100);
-
-    std::unique_ptr<QTemporaryFile> values;
-    if (flat)
-    {
-        worker.setSigning(m_signing);
-        if (QFileInfo(output).isDir())
-            worker.removeDirectory(output);
+        m_worker.setSigning(m_request.m_signing);
+        if (QFileInfo(m_sOutput).isDir())
+            m_worker.removeDirectory(m_sOutput);
         emit progress(0, 0);
         QString valuesFile;
-        values.reset(
+        m_pValues.reset(
             new QTemporaryFile(QDir::tempPath() + QStringLiteral("/Tessary-values-XXXXXX.xml")));
-        if (values->open())
+        if (m_pValues->open())
         {
-            values->close();
+            m_pValues->close();
             // The package is open already: its product and version are read once.
-            if (CCustomizationFile::write(values->fileName(), source, QFileInfo(output), entries,
-                                          package))
-                valuesFile = values->fileName();
+            if (CCustomizationFile::write(m_pValues->fileName(), source, QFileInfo(m_sOutput),
+                                          m_request.m_lEntries, m_request.m_pPackage))
+                valuesFile = m_pValues->fileName();
         }
-        worker.copyFlatPackage(input.absoluteFilePath(), output,
-                               CPropertyText::shellText(published), ignore,
-                               CPropertyText::javaScriptText(published), valuesFile);
+        m_worker.copyFlatPackage(input.absoluteFilePath(), m_sOutput,
+                                 CPropertyText::shellText(published), ignore,
+                                 CPropertyText::javaScriptText(published), valuesFile);
     }
     else
     {
-        const int count = worker.getFileCount(input, ignore);
-        total = count;
-        emit progress(0, count);
-        worker.copyDirectory(input.absoluteFilePath(), staged, ignore);
+        m_iTotal = m_worker.getFileCount(input, ignore);
+        emit progress(0, m_iTotal);
+        m_worker.copyDirectory(input.absoluteFilePath(), m_sStaged, ignore);
     }
-    loop.exec();
-
-    if (!failed && !flat)
-    {
-        QString path;
-        switch (writeBundleFiles(QDir(staged), CPropertyText::shellText(published), &path))
-        {
-        case BundleDirectoryFailed:
-            failure = tr("Tessary is unable to create the directory \"%1\".  Verify that the "
-                         "disk isn't full, remove write-protection at this location, and then "
-                         "try again.")
-                          .arg(native(shown(path)));
-            failed = true;
-            break;
-        case BundleFileFailed:
-            failure = tr("Tessary is unable to write to \"%1\".  Verify that the disk isn't full, "
-                         "remove write-protection on this file, and then try again.")
-                          .arg(native(shown(path)));
-            failed = true;
-            break;
-        case BundleWritten:
-            switch (replaceOutput(staged, output, staging + QStringLiteral("/.previous-output")))
-            {
-            case OldOutputKept:
-                failure = unableToDelete(output);
-                failed = true;
-                break;
-            case NewOutputFailed:
-                failure = unableToWrite(output);
-                failed = true;
-                break;
-            case Replaced:
-                break;
-            }
-            break;
-        }
-    }
-    worker.stop();
-    worker.wait();
-    if (!staging.isEmpty())
-        recursiveRemove(staging);
-    if (failed)
-    {
-        message = failure;
-        if (!problem.isEmpty())
-            message += QStringLiteral("\n\n") + tr("Details:") + QStringLiteral("\n") + problem;
-        return false;
-    }
-    written = output;
     return true;
 }
 
-bool CPublisher::publishScript(const QFileInfo& source, const QString& requested,
-                               const QList<CCustomizationFile::CEntry>& setEntries, bool overwrite,
-                               QString& message, QString& written)
+bool CPublisher::startScript(QString& message)
 {
-    const QString output = QFileInfo(outputPath(requested, source)).absoluteFilePath();
-    if (samePath(output, source.absoluteFilePath()))
+    const QFileInfo& source = m_request.m_source;
+    m_bScript = true;
+    m_sOutput = QFileInfo(outputPath(m_request.m_sOutput, source)).absoluteFilePath();
+    if (samePath(m_sOutput, source.absoluteFilePath()))
     {
         m_bRefused = true;
         message = unableToDelete(source.absoluteFilePath());
         return false;
     }
-    if (present(output) && !overwrite)
+    if (present(m_sOutput) && !m_request.m_bOverwrite)
     {
         m_bRefused = true;
-        message = alreadyExists(output);
+        message = alreadyExists(m_sOutput);
         return false;
     }
-    // The copy is written beside the output and moved over it once complete.
-    QTemporaryFile staging(output + QStringLiteral(".XXXXXX"));
+    // The copy is written beside the output and moved over it once complete, so a
+    // failed or canceled copy leaves neither a partial installer nor a lost old one.
+    QTemporaryFile staging(m_sOutput + QStringLiteral(".XXXXXX"));
     staging.setAutoRemove(false);
     if (!staging.open())
     {
-        message = cannotWrite(output);
+        qDebug() << "CPublisher::startScript(): cannot create" << staging.fileTemplate()
+                 << staging.errorString();
+        message = cannotWrite(m_sOutput);
         return false;
     }
     staging.close();
-    const QString staged = staging.fileName();
+    m_sStaged = staging.fileName();
+    m_bScriptFailed = false;
+    m_bScriptComplete = false;
+    m_bRunning = true;
 
-    CPackagerThread packager;
-    QEventLoop loop;
-    bool failed = false;
-    bool complete = false;
-    QString failure;
-    auto fail = [&](const QString& text, const QString& path)
+    m_packager.clearProperties();
+    for (const QPair<QString, QString>& property : publishedProperties(m_request.m_lSetEntries))
+        m_packager.addProperty(property.first, property.second);
+    m_packager.addProperty(QStringLiteral("TS_MODIFICATION"), QStringLiteral("1"));
+    m_packager.writePackage(source.absoluteFilePath(), m_sStaged);
+    return true;
+}
+
+QString CPublisher::shown(const QString& path) const
+{
+    // Files of a bundle being built are named as they will be in the output.
+    if (!m_sStaging.isEmpty() &&
+        (path == m_sStaged || path.startsWith(m_sStaged + QLatin1Char('/'))))
+        return m_sOutput + path.mid(m_sStaged.size());
+    return path;
+}
+
+void CPublisher::copyDone(const QFileInfo& dst)
+{
+    if (m_pImage)
     {
-        if (failed)
-            return;
-        failed = true;
-        failure = text.arg(native(path == staged ? output : path));
-        packager.stop();
-    };
-    connect(
-        &packager, &CPackagerThread::openFileError, &loop,
-        [&](const QString& path)
-        {
-            fail(tr("Tessary is unable to open \"%1\".  Verify that the file exists and that "
-                    "is has read permissions, and then try again."),
-                 path);
-        },
-        Qt::QueuedConnection);
-    connect(
-        &packager, &CPackagerThread::fileReadError, &loop,
-        [&](const QString& path)
-        {
-            fail(tr("Tessary is unable to read \"%1\". Verify that the file exists and that "
-                    "it has read permissions, and then try again."),
-                 path);
-        },
-        Qt::QueuedConnection);
-    connect(
-        &packager, &CPackagerThread::fileWriteError, &loop,
-        [&](const QString& path)
-        {
-            fail(tr("Cannot write to file \"%1\".  Close the file if it's open, verify that "
-                    "the disk isn't full, remove write-protection on the file, and then try "
-                    "again."),
-                 path);
-        },
-        Qt::QueuedConnection);
-    connect(
-        &packager, &CPackagerThread::progress, &loop,
-        [&](qint64 current, qint64 total)
-        {
-            emit progress(current, total);
-            if (current == total)
-                complete = true;
-        },
-        Qt::QueuedConnection);
-    connect(
-        &packager, &QThread::finished, &loop, [&] { loop.quit(); }, Qt::QueuedConnection);
+        m_pImage->unmount();
+        m_pImage = nullptr;
+    }
+    if (m_bFlat)
+    {
+        end(true, QString());
+        return;
+    }
+    const CPropertyText::Properties published = publishedProperties(m_request.m_lSetEntries);
+    QString path;
+    switch (
+        writeBundleFiles(QDir(dst.absoluteFilePath()), CPropertyText::shellText(published), &path))
+    {
+    case BundleDirectoryFailed:
+        fail(QCoreApplication::translate(
+                 "CAdminPage",
+                 "Tessary is unable to create the directory \"%1\".  Verify that the disk isn't "
+                 "full, remove write-protection at this location, and then try again.")
+                 .arg(native(shown(path))));
+        return;
+    case BundleFileFailed:
+        fail(QCoreApplication::translate(
+                 "CAdminPage",
+                 "Tessary is unable to write to \"%1\".  Verify that the disk isn't full, "
+                 "remove write-protection on this file, and then try again.")
+                 .arg(native(shown(path))));
+        return;
+    case BundleWritten:
+        break;
+    }
+    // The previous output is moved into the staging directory, which goes as a whole
+    // afterwards; should the new one fail to move in, the old one comes back.
+    switch (replaceOutput(m_sStaged, m_sOutput, m_sStaging + QStringLiteral("/.previous-output")))
+    {
+    case OldOutputKept:
+        fail(unableToDelete(m_sOutput));
+        return;
+    case NewOutputFailed:
+        fail(unableToWrite(m_sOutput));
+        return;
+    case Replaced:
+        break;
+    }
+    end(true, QString());
+}
 
-    packager.clearProperties();
-    for (const QPair<QString, QString>& property : publishedProperties(setEntries))
-        packager.addProperty(property.first, property.second);
-    packager.addProperty(QStringLiteral("TS_MODIFICATION"), QStringLiteral("1"));
+void CPublisher::fail(const QString& message)
+{
+    if (!m_bRunning)
+        return;
+    m_worker.cancel();
+    QString text = message;
+    if (!m_sProblem.isEmpty())
+        text += QStringLiteral("\n\n") + QCoreApplication::translate("CAdminPage", "Details:") +
+                QStringLiteral("\n") + m_sProblem;
+    end(false, text);
+}
+
+void CPublisher::cancel()
+{
+    if (!m_bRunning)
+        return;
+    qDebug() << "CPublisher::cancel()";
+    m_bCanceled = true;
+    if (m_bScript)
+    {
+        // The packager reports its end; the partial copy goes then.
+        m_bScriptFailed = true;
+        m_packager.stop();
+        return;
+    }
+    m_worker.cancel();
+    end(false, QString());
+}
+
+void CPublisher::packagerDone()
+{
+    bool published = !m_bScriptFailed && m_bScriptComplete;
+    if (published)
+    {
+        // Installers are started directly: the copy keeps the source's permissions.
+        QFile::setPermissions(m_sStaged, QFile::permissions(m_request.m_source.absoluteFilePath()));
+        published = ::rename(QFile::encodeName(m_sStaged).constData(),
+                             QFile::encodeName(m_sOutput).constData()) == 0;
+        if (!published)
+            qDebug() << "CPublisher::packagerDone(): cannot move the copy to" << m_sOutput
+                     << qt_error_string(errno);
+    }
+    if (!published)
+        QFile::remove(m_sStaged);
+    QString message;
+    if (!published && !m_bCanceled)
+        message = m_sFailure.isEmpty() ? cannotWrite(m_sOutput) : m_sFailure;
+    end(published, message);
+}
+
+void CPublisher::end(bool published, const QString& message)
+{
+    m_bRunning = false;
+    // The worker moves the values file into the package; one left behind holds the
+    // administrator's values and goes as soon as the publish ends.
+    m_pValues.reset();
+    if (m_pImage)
+    {
+        m_pImage->unmount();
+        m_pImage = nullptr;
+    }
+    if (!m_sStaging.isEmpty())
+    {
+        // The worker removes it after whatever copy it is still ending.
+        m_worker.removeDirectory(m_sStaging);
+        m_lStagings.append(m_sStaging);
+        m_sStaging.clear();
+    }
+    emit finished(published, message, published ? m_sOutput : QString());
+}
+
+void CPublisher::removeLeftovers()
+{
+    for (const QString& staging : qAsConst(m_lStagings))
+    {
+        if (present(staging))
+            recursiveRemove(staging);
+    }
+    m_lStagings.clear();
+}
+
+bool CPublisher::publish(const CRequest& request, QString& message, QString& written)
+{
+    QEventLoop loop;
+    bool published = false;
+    const QMetaObject::Connection connection =
+        connect(this, &CPublisher::finished, &loop,
+                [&](bool done, const QString& text, const QString& path)
+                {
+                    published = done;
+                    message = text;
+                    written = path;
+                    loop.quit();
+                });
+    if (!start(request, message))
+    {
+        disconnect(connection);
+        return false;
+    }
     QTimer watch;
     connect(&watch, &QTimer::timeout, &loop,
             [&]
             {
-                if (!failed && m_interrupted && m_interrupted())
-                {
-                    failed = true;
-                    failure = tr("Publishing was interrupted; nothing was written.");
-                    packager.stop();
-                }
+                if (m_interrupted && m_interrupted())
+                    cancel();
             });
     watch.start(100);
-    packager.writePackage(source.absoluteFilePath(), staged);
-    loop.exec();
-    packager.wait();
-    // Reports queued before the end still count.
-    QCoreApplication::sendPostedEvents(&loop);
-
-    bool published = !failed && complete;
-    if (published)
-    {
-        // Installers are started directly: the copy keeps the source's permissions.
-        QFile::setPermissions(staged, QFile::permissions(source.absoluteFilePath()));
-        published = ::rename(QFile::encodeName(staged).constData(),
-                             QFile::encodeName(output).constData()) == 0;
-    }
-    if (!published)
-    {
-        QFile::remove(staged);
-        message = failed ? failure : cannotWrite(output);
-        return false;
-    }
-    written = output;
-    return true;
+    if (m_bRunning)
+        loop.exec();
+    disconnect(connection);
+    // A script copy ends once its thread has; nothing of it runs on.
+    if (m_packager.isRunning())
+        m_packager.wait();
+    if (!published && m_bCanceled)
+        message = tr("Publishing was interrupted; nothing was written.");
+    return published;
 }

@@ -4,26 +4,6 @@
 
 #include "shared/XmlWidgets/XmlObject.h"
 
-#include <QStack>
-
-namespace
-{
-// Pre-order, without recursion: trees come from untrusted definitions.
-template <typename Visit> void walk(const CXmlObject* tree, Visit visit)
-{
-    QStack<const CXmlObject*> pending;
-    pending.push(tree);
-    while (!pending.isEmpty())
-    {
-        const CXmlObject* const object = pending.pop();
-        visit(object);
-        const QList<CXmlObject*>& children = object->childObjects();
-        for (int i = children.size() - 1; i >= 0; --i)
-            pending.push(children.at(i));
-    }
-}
-} // namespace
-
 void CSecretKeeper::reset()
 {
     m_bStoreSecrets = false;
@@ -61,13 +41,11 @@ QList<CXmlObject*> CSecretKeeper::missing(const CXmlObject* tree) const
     QList<CXmlObject*> found;
     if (m_lOmitted.isEmpty() || !tree)
         return found;
-    walk(tree,
-         [&](const CXmlObject* object)
-         {
-             if (!object->property().isEmpty() &&
-                 m_lOmitted.contains(qMakePair(object->name(), object->property())) &&
-                 object->getValue().isEmpty())
-                 found.append(const_cast<CXmlObject*>(object));
-         });
+    for (CXmlObject* object : tree->installationProperties())
+    {
+        if (m_lOmitted.contains(qMakePair(object->name(), object->property())) &&
+            object->getValue().isEmpty())
+            found.append(object);
+    }
     return found;
 }

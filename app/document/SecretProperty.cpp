@@ -1,7 +1,5 @@
 #include "SecretProperty.h"
 
-#include "app/document/DocumentProperty.h"
-
 #include "shared/XmlWidgets/XmlObject.h"
 
 #include <QCoreApplication>
@@ -9,7 +7,13 @@
 
 bool CSecretProperty::nameLooksSecret(const QString& property)
 {
-    return CDocumentProperty::nameLooksSecret(property);
+    static const char* const words[] = {"TOKEN", "PASSWORD", "PASSWD", "SECRET", "APIKEY"};
+    for (const char* word : words)
+    {
+        if (property.contains(QLatin1String(word), Qt::CaseInsensitive))
+            return true;
+    }
+    return false;
 }
 
 bool CSecretProperty::isSecret(const CXmlObject* object)

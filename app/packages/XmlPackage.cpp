@@ -8,6 +8,7 @@
 #include "MsiPackage.h"
 
 #include <QDebug>
+#include <QDir>
 #include <QFile>
 #include <QXmlStreamReader>
 
@@ -67,7 +68,12 @@ void CXmlPackage::init(const QString& packagePath)
     m_sProductName = attributes.value(QLatin1String("productName")).toString();
     const QString source =
         packagePath.isEmpty() ? attributes.value(QLatin1String("source")).toString() : packagePath;
-    const QFileInfo sourceInfo(source);
+    // A path written by hand may be relative: to this file's own folder, not to
+    // wherever the program was started.
+    QFileInfo sourceInfo(source);
+    if (packagePath.isEmpty() && !source.isEmpty() && sourceInfo.isRelative() &&
+        !m_file.filePath().isEmpty())
+        sourceInfo = QFileInfo(QDir(m_file.absolutePath()).absoluteFilePath(source));
     if (source.isEmpty() || !sourceInfo.exists())
         return;
     const QString suffix = sourceInfo.suffix().toLower();

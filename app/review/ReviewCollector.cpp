@@ -1,12 +1,13 @@
 #include "ReviewCollector.h"
 
 #include "PropertyLabel.h"
+#include "app/document/Document.h"
+#include "app/document/DocumentRoot.h"
 #include "app/document/PropertyDefaults.h"
 #include "app/document/SecretProperty.h"
 #include "app/index/IndexLink.h"
 #include "app/index/PageIndex.h"
 #include "app/validation/CheckResults.h"
-#include "app/window/AdminPage.h"
 
 #include "app/packages/Package.h"
 #include "shared/XmlWidgets/Page.h"
@@ -84,27 +85,13 @@ QList<CPage*> CReviewCollector::pagesInIndexOrder(const CPageIndex* index,
 
 QList<CXmlObject*> CReviewCollector::propertiesOn(const CPage* page)
 {
-    QList<CXmlObject*> found;
-    if (!page)
-        return found;
-    QStack<const CXmlObject*> pending;
-    pending.push(page);
-    while (!pending.isEmpty())
-    {
-        const CXmlObject* const object = pending.pop();
-        if (!object->property().isEmpty() && !object->name().isEmpty())
-            found.append(const_cast<CXmlObject*>(object));
-        const QList<CXmlObject*>& children = object->childObjects();
-        for (int i = children.size() - 1; i >= 0; --i)
-            pending.push(children.at(i));
-    }
-    return found;
+    return page ? page->installationProperties() : QList<CXmlObject*>();
 }
 
-CPropertyText::Properties CReviewCollector::shownProperties(const CAdminPage* window)
+CPropertyText::Properties CReviewCollector::shownProperties(const CDocument& document)
 {
     CPropertyText::Properties properties;
-    const QMultiMap<QString, CXmlObject*> set = window->collectProperties(true);
+    const QMultiMap<QString, CXmlObject*> set = document.collectProperties(true);
     for (auto it = set.constBegin(); it != set.constEnd(); ++it)
     {
         if (CPropertyText::isPublished(it.key()))
@@ -115,17 +102,17 @@ CPropertyText::Properties CReviewCollector::shownProperties(const CAdminPage* wi
     return properties;
 }
 
-CReviewReport CReviewCollector::collect(CAdminPage* window, const CPropertyDefaults& defaults,
-                                        QList<CRow>* rows)
+CReviewReport CReviewCollector::collect(const CDocument& document, QList<CRow>* rows)
 {
     CReviewReport report;
-    if (CPackage* const package = window->currentPackage())
+    const CPropertyDefaults& defaults = document.defaults();
+    if (CPackage* const package = document.package())
     {
         report.m_sProduct = package->product();
         report.m_sVersion = QString::fromStdWString(package->version().toString());
     }
-    const QString source = window->sourcePackageFile().absoluteFilePath();
-    if (!window->sourcePackageFile().filePath().isEmpty())
+    const QString source = document.sourceFile().absoluteFilePath();
+    if (!document.sourceFile().filePath().isEmpty())
     {
         report.m_sSourcePath = QDir::toNativeSeparators(source);
         report.m_sSourceDigest = digestOf(source);
@@ -139,7 +126,8 @@ CReviewReport CReviewCollector::collect(CAdminPage* window, const CPropertyDefau
             return CSecretProperty::shownValue(value);
         return value.isEmpty() ? empty : value;
     };
-    const QList<CPage*> pages = pagesInIndexOrder(window->pageIndex(), window->pageHolder());
+    const QList<CPage*> pages =
+        pagesInIndexOrder(document.root().pageIndex(), document.root().pageHolder());
     for (CPage* page : pages)
     {
         for (CXmlObject* object : propertiesOn(page))
@@ -157,7 +145,7 @@ CReviewReport CReviewCollector::collect(CAdminPage* window, const CPropertyDefau
                 rows->append({page, object});
         }
     }
-    const CPropertyText::Properties properties = shownProperties(window);
+    const CPropertyText::Properties properties = shownProperties(document);
     report.m_sShellText = CPropertyText::shellText(properties);
     report.m_sJavaScriptText = CPropertyText::javaScriptText(properties);
     report.m_lCheckResults = CCheckResults::lines();

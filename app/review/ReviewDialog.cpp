@@ -1,10 +1,11 @@
 #include "ReviewDialog.h"
 
 #include "PropertyLabel.h"
+#include "app/document/Document.h"
+#include "app/document/DocumentRoot.h"
 #include "app/document/PropertyDefaults.h"
 #include "app/index/IndexLink.h"
 #include "app/index/PageIndex.h"
-#include "app/window/AdminPage.h"
 
 #include "shared/XmlWidgets/Page.h"
 #include <preference/Preference.h>
@@ -59,14 +60,14 @@ CIndexLink* linkTo(const CPageIndex* index, const CPage* page)
 }
 } // namespace
 
-CReviewDialog::CReviewDialog(CAdminPage* window, const CPropertyDefaults& defaults,
-                             bool beforePublish)
-    : QDialog(window), m_pWindow(window)
+CReviewDialog::CReviewDialog(QWidget* parent, const CDocument& document,
+                             const QString& exportFolder, bool beforePublish)
+    : QDialog(parent), m_document(document), m_sExportFolder(exportFolder)
 {
     qDebug() << "CReviewDialog::CReviewDialog() begin";
     setObjectName(QStringLiteral("ReviewDialog"));
     setWindowTitle(tr("Review customizations"));
-    m_report = CReviewCollector::collect(window, defaults, &m_lRows);
+    m_report = CReviewCollector::collect(document, &m_lRows);
 
     QVBoxLayout* const layout = new QVBoxLayout(this);
     QLabel* const summary =
@@ -146,8 +147,9 @@ void CReviewDialog::showRow(QTreeWidgetItem* item)
     const CReviewCollector::CRow& source = m_lRows.at(row);
     // The rows were gathered from the tree this dialog shows; it does not change
     // while the dialog is open.
-    if (CIndexLink* const link = linkTo(m_pWindow->pageIndex(), source.m_pPage))
-        m_pWindow->pageIndex()->setCurrentItem(link);
+    CPageIndex* const index = m_document.root().pageIndex();
+    if (CIndexLink* const link = linkTo(index, source.m_pPage))
+        index->setCurrentItem(link);
     if (QWidget* const field = CPropertyLabel::widgetOf(source.m_pObject))
         field->setFocus(Qt::OtherFocusReason);
 }
@@ -165,8 +167,7 @@ void CReviewDialog::exportText()
 void CReviewDialog::exportReport(bool html)
 {
     const QString suffix = html ? QStringLiteral(".html") : QStringLiteral(".txt");
-    const QString proposed =
-        QDir(m_pWindow->lastOpenedDirectory()).filePath(tr("Customization review") + suffix);
+    const QString proposed = QDir(m_sExportFolder).filePath(tr("Customization review") + suffix);
     QString path = QFileDialog::getSaveFileName(
         this, html ? tr("Export HTML report...") : tr("Export text report..."), proposed,
         html ? tr("HTML files (*.html *.htm)") : tr("Text files (*.txt)"), nullptr,
@@ -201,11 +202,12 @@ void CReviewDialog::setShownBeforePublish(bool shown)
     }
 }
 
-bool CReviewDialog::reviewBeforePublish(CAdminPage* window, const CPropertyDefaults& defaults)
+bool CReviewDialog::reviewBeforePublish(QWidget* parent, const CDocument& document,
+                                        const QString& exportFolder)
 {
     if (!shownBeforePublish())
         return true;
-    CReviewDialog dialog(window, defaults, true);
+    CReviewDialog dialog(parent, document, exportFolder, true);
     const bool go = dialog.exec() == QDialog::Accepted;
     // Only a review that was gone through turns itself off.
     if (go && dialog.m_pDontShowAgain->isChecked())

@@ -5,8 +5,7 @@
 
 #include <QDialog>
 
-class CAdminPage;
-class CPropertyDefaults;
+class CDocument;
 class QCheckBox;
 class QPlainTextEdit;
 class QTreeWidget;
@@ -21,7 +20,9 @@ class CReviewDialog : public QDialog
     Q_OBJECT
 
 public:
-    CReviewDialog(CAdminPage* window, const CPropertyDefaults& defaults, bool beforePublish);
+    // exportFolder: where the reports are offered to be written.
+    CReviewDialog(QWidget* parent, const CDocument& document, const QString& exportFolder,
+                  bool beforePublish);
 
     const CReviewReport& report() const { return m_report; }
     QTreeWidget* table() const { return m_pTable; }
@@ -30,7 +31,8 @@ public:
     static bool shownBeforePublish();
     static void setShownBeforePublish(bool shown);
     // The review as the first step of a publish: true to go on.
-    static bool reviewBeforePublish(CAdminPage* window, const CPropertyDefaults& defaults);
+    static bool reviewBeforePublish(QWidget* parent, const CDocument& document,
+                                    const QString& exportFolder);
 
 public slots:
     // Asks for a file and writes the report there.
@@ -43,7 +45,8 @@ private slots:
 private:
     void exportReport(bool html);
 
-    CAdminPage* m_pWindow;
+    const CDocument& m_document;
+    QString m_sExportFolder;
     CReviewReport m_report;
     QList<CReviewCollector::CRow> m_lRows;
     QTreeWidget* m_pTable = nullptr;

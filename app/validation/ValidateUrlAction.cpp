@@ -8,6 +8,7 @@
 #include "WaitWithQtEvents.h"
 #include "WsdlValidator.h"
 #include "XmlWellFormedValidator.h"
+#include "shared/XmlWidgets/ActionHost.h"
 
 #include <QAuthenticator>
 #include <QDebug>
@@ -122,6 +123,14 @@ void CValidateUrlAction::validate()
     // event loop; then nothing of it may be touched again.
     QPointer<CValidateUrlAction> self(this);
     m_bValidating = true;
+    if (CActionHost* const answering = host())
+    {
+        runWithoutDialog(*answering);
+        m_bValidating = false;
+        emit internalActionDone(m_iFailed == 0);
+        qDebug().noquote() << "CValidateUrlAction::validate(" + signal + ") end";
+        return;
+    }
     bool retry = false;
     do
     {
@@ -133,6 +142,44 @@ void CValidateUrlAction::validate()
         emit internalActionDone(m_iFailed == 0);
     }
     qDebug().noquote() << "CValidateUrlAction::validate(" + signal + ") end";
+}
+
+void CValidateUrlAction::runWithoutDialog(CActionHost& answering)
+{
+    m_iCompleted = 0;
+    m_iFailed = 0;
+    CCheckResults::begin(m_sTitle);
+    for (const WebResource& resource : qAsConst(m_lWebResources))
+    {
+        ValidateWebResource check(QUrl(resource.url), nullptr, answering.actionTimeoutMs());
+        check.setProxyInformation(m_sProxyHost, m_nProxyPort, m_sProxyUser, m_sProxyPassword);
+        check.setDirectConnection(m_bDirectConnection);
+        addValidators(&check, resource);
+        bool done = false;
+        bool passed = false;
+        QString reason;
+        connect(&check, &ValidateWebResource::validationSucceeded, this,
+                [&] { passed = done = true; });
+        connect(&check, &ValidateWebResource::validationFailed, this,
+                [&](const QString& why)
+                {
+                    reason = why;
+                    done = true;
+                });
+        check.run();
+        if (!done)
+        {
+            QtPort::WaitWithQtEvents wait([&done] { return !done; });
+            wait.Wait(answering.actionTimeoutMs() + 1000);
+        }
+        if (!done)
+            reason = tr("No answer.");
+        ++m_iCompleted;
+        if (!passed)
+            ++m_iFailed;
+        CCheckResults::record(resource.name, resource.url, passed, reason);
+        answering.actionWebCheck(*this, resource.name, resource.url, passed, reason);
+    }
 }
 
 bool CValidateUrlAction::runOnce()

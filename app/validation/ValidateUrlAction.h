@@ -8,6 +8,7 @@
 #include <QPointer>
 #include <QString>
 
+class CActionHost;
 class QAuthenticator;
 class QDialog;
 class QNetworkProxy;
@@ -59,6 +60,8 @@ private slots:
 private:
     // One dialog and one set of checks; true when the user asked for a retry.
     bool runOnce();
+    // The checks one after another for a root that answers actions itself.
+    void runWithoutDialog(CActionHost& answering);
     void addValidators(ValidateWebResource* check, const WebResource& resource) const;
 
     QString m_sTitle;

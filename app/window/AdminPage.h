@@ -1,21 +1,15 @@
 #pragma once
 
 #include "app/document/CustomizationFile.h"
-#include "app/document/PropertyDefaults.h"
+#include "app/document/Document.h"
+#include "app/document/DocumentRoot.h"
 #include "app/document/PropertyText.h"
-#include "app/document/SecretKeeper.h"
-#include "shared/XmlWidgets/OverrideCursor.h"
-
-#include "shared/XmlWidgets/XmlContainer.h"
-#include "shared/XmlWidgets/XmlValidator.h"
 
 #include <QFileInfo>
 #include <QList>
 #include <QMainWindow>
 #include <QMultiMap>
-#include <QPointer>
 #include <QStringList>
-#include <optional>
 
 class QAction;
 class QGridLayout;
@@ -24,26 +18,24 @@ class QMenu;
 class QMimeData;
 class QProgressDialog;
 class QPushButton;
-class QTemporaryFile;
 class QTextBrowser;
-class QTimer;
 class CCopyFileThread;
-class CCustomWidgetFactory;
-class CDmgPackage;
 class CIndexLink;
 class CPackage;
 class CPackagerThread;
 class CPage;
 class CPageHolder;
 class CPageIndex;
+class CPublishFlow;
 class CPublishSigning;
 class CWelcomePage;
 
-// The main window and the controller of the one open document: a page
-// definition taken from an installer package, turned into pages, plus the values
-// the administrator enters. It is the root of the page tree and the framework's
-// element validator.
-class CAdminPage : public QMainWindow, public CXmlContainer, public CXmlValidator
+// The main window: a view of the one open document. It is the root of the page
+// tree (what the root element and its filters mean is the document root's), and
+// holds what only a window has: menus, the page index and holder on screen, the
+// details area, the dialogs around opening, saving and publishing, and the workers.
+// The document itself (values, files, publishing) is the GUI-free CDocument.
+class CAdminPage : public QMainWindow, public CDocumentRoot
 {
     Q_OBJECT
 
@@ -60,22 +52,17 @@ public:
                CXmlContainer* parentContainer = nullptr, QWidget* parent = nullptr);
     ~CAdminPage() override;
 
-    // The root element: needs "version"; sets the icon and the document title.
-    int parse(TiXmlElement* element, QString& error) override;
-    // "quit" closes the window, "cancelpublish" stops a publish.
-    bool performAction(const QString& slot, const CActionItem* action) override;
-    // "index" and "pageholder" are the window's own, already built.
-    CXmlWidget* createWidget(const QString& type, QString& error) override;
-    int addWidget(const QString& type, CXmlWidget* widget, TiXmlElement* element,
-                  QString& error) override;
-    // "validate" actions run when a publish starts.
+    // "validate" actions also answer the validatePublish signal.
     int initSignal(const QString& signal, const CActionItem* action, TiXmlElement* element,
                    QString& error) override;
-    void changeNotification(CXmlObject* pChild, CXmlObject* pChangedObject) override;
     void onMouseOverWidgetImpl(const QString& text) override;
     QWidget* widget() const override;
-    // Filters elements by "package" (the package's OS) and "showflag" (the options).
-    int validateXml(TiXmlElement* element, QString& error) override;
+    CPageHolder* pageHolder() const override { return m_pPageHolder; }
+    CPageIndex* pageIndex() const override { return m_pPageIndex; }
+    // Emits validatePublish.
+    void runValidateActions() override;
+
+    CDocument& document() const { return *m_pDocument; }
 
     // Opens package (owned from now on) as the document.
     bool tryOpen(CPackage* package, bool loadAsConfiguration, bool rememberInRecent);
@@ -83,7 +70,6 @@ public:
     bool loadPageDefinition(const QByteArray& bytes);
     // Saved values of a customization file; page definitions are loaded as such.
     bool loadCustomizationFile(const QFileInfo& file, bool importMode);
-    bool loadCustomizationBytes(const QByteArray& bytes, bool importMode, CPackage* package);
 
     // Every installation property of the tree, by property name; with onlySet,
     // only those with a value or allowed to be empty.
@@ -92,11 +78,9 @@ public:
     // without withSecrets, secret values are marked left out instead.
     static QList<CCustomizationFile::CEntry>
     entriesOf(const QMultiMap<QString, CXmlObject*>& properties, bool withSecrets = true);
-    // Writes a customization file with the values of properties; without
+    // Writes a customization file with the values of the document; without
     // withSecrets, secret values are left out.
-    bool saveXMLToFile(const QByteArray& fileName,
-                       const QMultiMap<QString, CXmlObject*>& properties,
-                       bool withSecrets = true) const;
+    bool saveXMLToFile(const QByteArray& fileName, bool withSecrets = true) const;
 
     // The values that publishing hands on: the set values without the "$PKG_" and
     // "$AI_" names, by property name.
@@ -112,23 +96,24 @@ public:
     void removeRecentFile(const QString& path);
     const QStringList& recentFiles() const { return m_lRecentFiles; }
 
-    const QString& documentTitle() const { return m_sDocumentTitle; }
     // The configuration file's name, or "Untitled".
     QString configurationDisplayName() const;
-    const QFileInfo& sourcePackageFile() const { return m_sourcePackageFile; }
-    const QFileInfo& configurationFile() const { return m_configurationFile; }
-    const QFileInfo& lastPublishedFile() const { return m_lastPublishedFile; }
-    QProgressDialog* progressDialog() const { return m_pProgress; }
+    const QFileInfo& sourcePackageFile() const { return m_pDocument->sourceFile(); }
+    const QFileInfo& configurationFile() const { return m_pDocument->configurationFile(); }
+    const QFileInfo& lastPublishedFile() const { return m_pDocument->lastPublishedFile(); }
+    QProgressDialog* progressDialog() const;
     CPackagerThread* packagerThread() const { return m_pPackagerThread; }
+    CCopyFileThread* copyThread() const { return m_pCopyThread; }
+    CPublishSigning* signing() const { return m_pSigning; }
     const QString& openedPath() const { return m_sOpenedPath; }
     const QString& lastOpenedDirectory() const { return m_sLastOpenedDir; }
-    const QStringList& options() const { return m_lOptions; }
-    CPageIndex* pageIndex() const { return m_pPageIndex; }
-    CPageHolder* pageHolder() const { return m_pPageHolder; }
     CWelcomePage* welcomePage() const { return m_pWelcomePage; }
     // The package the document was loaded from (for a customization file, its
     // installer), or null.
-    CPackage* currentPackage() const { return m_pCurrentPackage; }
+    CPackage* currentPackage() const { return m_pDocument->package(); }
+
+    void showWarning(const QString& text);
+    void showInformation(const QString& text);
 
 signals:
     void openFile(const QString& sFile);
@@ -156,6 +141,8 @@ public slots:
     void publish();
     // Shows what the document changes (Publish > Review customizations...).
     void review();
+    // The publishing slots: forwards to the publish sequence, which the workers
+    // report to.
     void onProgress();
     void copyFinished(const QFileInfo& src, const QFileInfo& dst);
     void copyError(const QFileInfo& src, const QFileInfo& dst);
@@ -166,11 +153,6 @@ public slots:
     void onPackageReadFileError(const QString& path);
     void onPackageWriteFileError(const QString& path);
 
-private slots:
-    // A flat-package or directory copy failed as a whole.
-    void copyFailed(const QFileInfo& src, const QFileInfo& dst);
-    void packagerFinished();
-
 protected:
     void closeEvent(QCloseEvent* event) override;
     void showEvent(QShowEvent* event) override;
@@ -180,15 +162,26 @@ protected:
     // wins over a text field's own use of the keys.
     bool eventFilter(QObject* watched, QEvent* event) override;
 
+    // The document root's view hooks.
+    void showDocumentIcon(const QString& path) override;
+    void documentTitleChanged() override;
+    void documentCleared() override;
+    void documentChanged(CXmlObject* source) override;
+    void quitRequested() override;
+
 private:
-    bool m_bFittedOnFirstShow = false;
     void loadStyleSheets();
     void createMenus();
     void createLayout();
+    void createWorkers();
     void makeReasonableSize();
     // Grows the window, within the screen, until the shown page needs no scrolling.
     void fitShownPage();
     void refreshTitle();
+    // After a definition loaded: the fields take drops and Publish's shortcut.
+    void definitionLoaded();
+    // Lists what the fields made of the values just loaded, if anything.
+    void showLoadNotes();
     // Asks to save a changed document; false when the command must stop.
     // closing leaves the changed flag as it is; importing keeps AdminConfig.xml documents.
     bool promptToSave(bool closing, bool importing = false);
@@ -196,101 +189,17 @@ private:
     // Save may write the configuration file in place: it is a customization file.
     bool hasSaveTarget() const;
     bool trySaveAs();
-    // After Import: what became of the values of a customization made for another
-    // release of the installer.
-    void showMigrationReport(const QString& path);
-    // Removes every page and index row of the last document.
-    void clearUserInterface();
-    // Deletes the pages of replaced documents once no action is running any more.
-    void deleteRetiredPages();
-    // Takes ownership of package unless it already belongs to the open document.
-    void adopt(CPackage* package);
-    bool ownsPackage(const CPackage* package) const;
     // Save, Save As, Import and Publish need a loaded document from a known file.
     void updateDocumentActions(bool loaded);
     void writeLastOpenedDirectory();
     // The supported local path a drag carries, or empty.
     static QString droppedPath(const QMimeData* data);
-    void showWarning(const QString& text);
-    void showInformation(const QString& text);
-    QString unableToDeleteText(const QString& path) const;
-    QString unableToWriteText(const QString& path) const;
-    // A path inside the bundle being built, as it is named in the output.
-    QString publishedPath(const QString& path) const;
-    // Replaces the output with the complete bundle at staged; shows why when it cannot.
-    bool moveBundleIntoPlace(const QString& staged);
-    // Has the worker remove the bundle's staging directory (and a replaced output).
-    void discardBundleStaging();
-    static bool samePath(const QString& first, const QString& second);
-    void publishMacPackage();
-    void publishScriptPackage();
-    // Ends the macOS flow: timer, dialog, cursor and the values file.
-    void endPublish();
-    void discardValuesFile();
-    void setWaitCursor(bool wait);
-    // The first failure of a script-installer copy stops it and is shown.
-    void packagerError(const QString& text, const QString& path);
 
-    // Document state.
-    QFileInfo m_sourcePackageFile;
-    QFileInfo m_configurationFile;
-    QFileInfo m_lastPublishedFile;
+    CDocument* m_pDocument = nullptr;
+    bool m_bFittedOnFirstShow = false;
     QString m_sOpenedPath;
     QString m_sLastOpenedDir;
-    QString m_sPackageOS;
-    bool m_bLoading = false;
-    QString m_sDocumentTitle;
-    QStringList m_lOptions;
-    CPackage* m_pCurrentPackage = nullptr;
-    // The package object of the open document (the current package or the one
-    // that wraps it).
-    CPackage* m_pOwnedPackage = nullptr;
-    bool m_bPublishAllowed = true;
     bool m_bOpenedFromPackage = true;
-    // The configuration file is a customization file the administrator chose or
-    // opened; a page definition opened directly is never written over by Save.
-    bool m_bConfigurationIsCustomization = false;
-    // The customization documents (by digest, with their file) being followed to
-    // their installer by nested opens, outermost first; and the file being loaded.
-    QList<QPair<QByteArray, QString>> m_lCustomizationChain;
-    QString m_sLoadingFile;
-    QList<QTemporaryFile*> m_lTemporaryFiles;
-    // Whether secrets go into the customization file, and which ones it lacks.
-    CSecretKeeper m_secrets;
-    // The values as loaded, before any customization: what the review compares with.
-    CPropertyDefaults m_defaults;
-    // What a definition's common attributes may change on the window and on its
-    // pre-built page holder and index, as built; put back with each new document.
-    struct CBuiltWidget
-    {
-        QWidget* widget;
-        QString objectName;
-        QString styleSheet;
-        bool enabled;
-        bool hidden;
-    };
-    QList<CBuiltWidget> m_lBuiltWidgets;
-    // Pages of a replaced document kept until the actions running then have returned.
-    QList<QPointer<QWidget>> m_lRetiredPages;
-    // Publishing state: a macOS-flow copy is on the worker; the disk image it
-    // mounted; the values file handed to it; a script copy runs.
-    bool m_bPublishing = false;
-    CDmgPackage* m_pPublishImage = nullptr;
-    QTemporaryFile* m_pValuesFile = nullptr;
-    bool m_bScriptPublishing = false;
-    bool m_bScriptFailed = false;
-    bool m_bScriptComplete = false;
-    QString m_sScriptStaging;
-    // The directory beside the output in which a bundle is built, and the output.
-    QString m_sBundleStaging;
-    // Signatures: the opened installer's, and the identity that signs what is published.
-    CPublishSigning* m_pSigning = nullptr;
-    // The worker's reason for the publish that failed last, if it gave one.
-    QString m_sPublishProblem;
-    QString m_sBundleOutput;
-    QString m_sScriptOutput;
-    qint64 m_iProgressScale = 1;
-    std::optional<COverrideCursor> m_waitCursor;
     QStringList m_lRecentFiles;
     const int m_iRecentFilesLimit = 10;
 
@@ -308,9 +217,8 @@ private:
     CWelcomePage* m_pWelcomePage = nullptr;
     QLabel* m_pDetailsLabel = nullptr;
     QTextBrowser* m_pDetails = nullptr;
-    QProgressDialog* m_pProgress = nullptr;
-    QTimer* m_pProgressTimer = nullptr;
     CCopyFileThread* m_pCopyThread = nullptr;
     CPackagerThread* m_pPackagerThread = nullptr;
-    CCustomWidgetFactory* m_pFactory = nullptr;
+    CPublishSigning* m_pSigning = nullptr;
+    CPublishFlow* m_pPublishFlow = nullptr;
 };

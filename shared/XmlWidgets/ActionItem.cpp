@@ -1,4 +1,5 @@
 #include "ActionItem.h"
+#include "ActionHost.h"
 
 #include "CommandThread.h"
 #include "XmlWidget.h"
@@ -375,6 +376,17 @@ int CActionItem::initActions(QString& error)
 
 bool CActionItem::performAction(const QString& slot, const CActionItem* /*action*/)
 {
+    const bool personal = slot == QLatin1String("cmd") || slot == QLatin1String("open") ||
+                          slot == QLatin1String("browsefile") || slot == QLatin1String("browsedir");
+    if (personal)
+    {
+        CActionHost* const answering = host();
+        if (answering && !answering->actionMayRun(*this, slot))
+        {
+            emit internalActionDone(false);
+            return true;
+        }
+    }
     if (slot == QLatin1String("cmd"))
     {
         // A second trigger while the program still runs does not start another run;
@@ -435,6 +447,12 @@ void CActionItem::openFileAction()
 
 void CActionItem::messageBoxAction()
 {
+    if (CActionHost* const answering = host())
+    {
+        answering->actionMessage(*this, m_MsgSeverity, messageTitle(), m_sMsgText);
+        emit internalActionDone(true);
+        return;
+    }
     QPointer<CActionItem> self(this);
     QPointer<QMessageBox> box = new QMessageBox(iconFor(m_MsgSeverity), messageTitle(), m_sMsgText,
                                                 QMessageBox::Ok, dialogParent());
@@ -448,6 +466,13 @@ void CActionItem::messageBoxAction()
 
 void CActionItem::questionAction()
 {
+    if (CActionHost* const answering = host())
+    {
+        emit internalActionDone(
+            answering->actionQuestion(*this, m_MsgSeverity, messageTitle(), m_sMsgText,
+                                      m_sDefaultAnswer == QLatin1String("yes")));
+        return;
+    }
     QPointer<CActionItem> self(this);
     QPointer<QMessageBox> box = new QMessageBox(iconFor(m_MsgSeverity), messageTitle(), m_sMsgText,
                                                 QMessageBox::Yes | QMessageBox::No, dialogParent());
@@ -661,6 +686,11 @@ QWidget* CActionItem::dialogParent() const
 {
     const CXmlWidget* root = dynamic_cast<const CXmlWidget*>(rootObject());
     return root ? root->widget() : nullptr;
+}
+
+CActionHost* CActionItem::host() const
+{
+    return dynamic_cast<CActionHost*>(rootObject());
 }
 
 QString CActionItem::messageTitle() const

@@ -10,6 +10,7 @@
 #include <QUrl>
 
 class TiXmlElement;
+class CActionHost;
 class CCommandThread;
 
 // One "action" element of a page definition: reacts to a signal of its owner by
@@ -57,6 +58,9 @@ public:
     // Read access for owners, custom actions and diagnostics.
     const QString& signalName() const { return m_sSignal; }
     const QString& slotName() const { return m_sSlot; }
+    // The "widget" attribute: the names of the objects the slot acts on.
+    const QString& targetNames() const { return m_sObject; }
+    MessageBoxSeverity severity() const { return m_MsgSeverity; }
     bool lastResult() const { return m_bResult; }
     const QList<CXmlObject*>& targets() const { return m_lTargets; }
     const QList<CXmlObject*>& sources() const { return m_lSources; }
@@ -95,6 +99,8 @@ protected:
     int registerWithOwner(QString& error);
     // The widget that dialogs of this action are shown over (the root's widget).
     QWidget* dialogParent() const;
+    // The root when it answers actions itself (no dialogs), else null.
+    CActionHost* host() const;
     // Caption of message and question boxes.
     QString messageTitle() const;
     // Converted and translated caption-like attribute.

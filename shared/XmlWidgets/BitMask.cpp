@@ -42,6 +42,39 @@ void CBitMask::setValue(const QString& value)
     }
 }
 
+CXmlObject::ValueFit CBitMask::offerValue(const QString& value, QString* reason)
+{
+    bool ok = false;
+    const qlonglong mask = value.toLongLong(&ok, 10);
+    qlonglong all = 0;
+    for (QAbstractButton* pButton : buttons())
+    {
+        if (auto* pBox = dynamic_cast<CCheckBox*>(pButton))
+            all |= bits(pBox->checkValue());
+    }
+    if (!ok || mask < 0 || (mask & ~all) != 0)
+    {
+        if (reason)
+            *reason = CXmlObject::translate("is not %1").arg(valueRule().m_sText);
+        return ValueRefused;
+    }
+    setValue(value);
+    return getValue() == value ? ValueTaken : ValueAdjusted;
+}
+
+CValueRule CBitMask::valueRule() const
+{
+    CValueRule rule;
+    for (QAbstractButton* pButton : buttons())
+    {
+        if (auto* pBox = dynamic_cast<CCheckBox*>(pButton))
+            rule.m_lChoices << pBox->checkValue();
+    }
+    rule.m_sText =
+        CXmlObject::translate("a sum of %1").arg(rule.m_lChoices.join(QStringLiteral(", ")));
+    return rule;
+}
+
 QWidget* CBitMask::widget() const
 {
     return nullptr;

@@ -19,6 +19,9 @@ public:
     QString getValue() const override;
     // Checks exactly the boxes whose check value shares a bit with value; silently.
     void setValue(const QString& value) override;
+    // A sum of the boxes' values; a number with other bits is refused.
+    ValueFit offerValue(const QString& value, QString* reason = nullptr) override;
+    CValueRule valueRule() const override;
     QWidget* widget() const override;
 
     // "checkbox" only, created by the parent container.

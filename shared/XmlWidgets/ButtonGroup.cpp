@@ -32,6 +32,17 @@ void CButtonGroup::setValue(const QString& value)
     }
 }
 
+CValueRule CButtonGroup::valueRule() const
+{
+    QStringList values;
+    for (QAbstractButton* pButton : buttons())
+    {
+        if (auto* pRadio = dynamic_cast<CRadioButton*>(pButton))
+            values << pRadio->getValue();
+    }
+    return CValueRule::oneOf(values);
+}
+
 QWidget* CButtonGroup::widget() const
 {
     return nullptr;

@@ -19,6 +19,7 @@ public:
     QString getValue() const override;
     // Checks the first button (in the order added) whose value equals value.
     void setValue(const QString& value) override;
+    CValueRule valueRule() const override;
     QWidget* widget() const override;
 
     // "radiobutton" only, created by the parent container.

@@ -67,6 +67,15 @@ void CCheckBox::setValue(const QString& value)
     }
 }
 
+CValueRule CCheckBox::valueRule() const
+{
+    CValueRule rule;
+    rule.m_lChoices = QStringList{m_sCheckValue, m_sUncheckValue};
+    rule.m_sText = CXmlObject::translate("\"%1\" (checked) or \"%2\" (unchecked)")
+                       .arg(m_sCheckValue, m_sUncheckValue);
+    return rule;
+}
+
 QString CCheckBox::getValue() const
 {
     return isChecked() ? m_sCheckValue : m_sUncheckValue;

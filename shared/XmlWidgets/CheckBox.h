@@ -22,6 +22,7 @@ public:
     // Checks on the check value, unchecks on the uncheck value, ignores anything else.
     void setValue(const QString& value) override;
     QString getValue() const override;
+    CValueRule valueRule() const override;
     // "checked", "unchecked".
     int initSignal(const QString& signal, const CActionItem* action, TiXmlElement* element,
                    QString& error) override;

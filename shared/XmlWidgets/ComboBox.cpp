@@ -34,6 +34,17 @@ void CComboBox::setValue(const QString& value)
     }
 }
 
+CValueRule CComboBox::valueRule() const
+{
+    QStringList values;
+    for (int i = 0; i < count(); ++i)
+    {
+        if (const CComboBoxItem* pEntry = entryAt(i))
+            values << pEntry->getValue();
+    }
+    return CValueRule::oneOf(values);
+}
+
 QWidget* CComboBox::widget() const
 {
     return const_cast<CComboBox*>(this);

@@ -20,6 +20,7 @@ public:
     QString getValue() const override;
     // Makes the first entry whose value equals value current; nothing when none does.
     void setValue(const QString& value) override;
+    CValueRule valueRule() const override;
     QWidget* widget() const override;
 
     // "entry" only.

@@ -20,6 +20,11 @@ public:
     bool performAction(const QString& slot, const CActionItem* action) override;
     void setValue(const QString& value) override;
     QString getValue() const override;
+    // As typed: the validator's clean-up and the input mask apply, and the mask's
+    // letter case stands; anything else the field would change or not accept
+    // refuses the value. An empty value clears the field.
+    ValueFit offerValue(const QString& value, QString* reason = nullptr) override;
+    CValueRule valueRule() const override;
     // "textedited", "textchanged".
     int initSignal(const QString& signal, const CActionItem* action, TiXmlElement* element,
                    QString& error) override;
@@ -33,6 +38,8 @@ signals:
     void textEdited();
 
 protected:
+    // Why value is not taken, for the administrator.
+    virtual QString refusal(const QString& value) const;
     void enterEvent(QEvent* event) override;
     void leaveEvent(QEvent* event) override;
 

@@ -28,3 +28,18 @@ int CNumberEdit::parse(TiXmlElement* element, QString& error)
         setValidator(nullptr);
     return 0;
 }
+
+CValueRule CNumberEdit::valueRule() const
+{
+    CValueRule rule = CLineEdit::valueRule();
+    if (rule.m_sMask.isEmpty())
+        rule.m_sText = CXmlObject::translate("a whole number");
+    return rule;
+}
+
+QString CNumberEdit::refusal(const QString& value) const
+{
+    if (!inputMask().isEmpty())
+        return CLineEdit::refusal(value);
+    return CXmlObject::translate("is not a whole number");
+}

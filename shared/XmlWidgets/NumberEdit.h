@@ -15,4 +15,8 @@ public:
     // As a line edit; a "mask" replaces the integer check, because the mask's blanks
     // would otherwise never pass it.
     int parse(TiXmlElement* element, QString& error) override;
+    CValueRule valueRule() const override;
+
+protected:
+    QString refusal(const QString& value) const override;
 };

@@ -57,6 +57,36 @@ QString CSpinBox::getValue() const
     return QString::number(value());
 }
 
+CXmlObject::ValueFit CSpinBox::offerValue(const QString& text, QString* reason)
+{
+    bool ok = false;
+    const int number = text.toInt(&ok, 10);
+    if (!ok)
+    {
+        if (reason)
+            *reason = CXmlObject::translate("is not a whole number");
+        return ValueRefused;
+    }
+    QSpinBox::setValue(number);
+    if (getValue() == text)
+        return ValueTaken;
+    if (reason)
+        *reason = value() == number
+                      ? CXmlObject::translate("was written as %1").arg(value())
+                      : CXmlObject::translate("is outside %1").arg(valueRule().m_sText);
+    return ValueAdjusted;
+}
+
+CValueRule CSpinBox::valueRule() const
+{
+    CValueRule rule;
+    rule.m_bRange = true;
+    rule.m_iMinimum = minimum();
+    rule.m_iMaximum = maximum();
+    rule.m_sText = CXmlObject::translate("%1 to %2").arg(minimum()).arg(maximum());
+    return rule;
+}
+
 QWidget* CSpinBox::widget() const
 {
     return const_cast<CSpinBox*>(this);

@@ -19,6 +19,10 @@ public:
     // Takes base-10 integers only; anything else changes nothing.
     void setValue(const QString& value) override;
     QString getValue() const override;
+    // A whole number; one beyond the limits is brought to the nearest limit, as the
+    // field does with what is typed.
+    ValueFit offerValue(const QString& value, QString* reason = nullptr) override;
+    CValueRule valueRule() const override;
     QWidget* widget() const override;
 
 private:

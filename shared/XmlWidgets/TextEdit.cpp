@@ -269,6 +269,17 @@ QString CTextEdit::getValue() const
     return isFolded() ? m_sFoldedValue : toPlainText();
 }
 
+CXmlObject::ValueFit CTextEdit::offerValue(const QString& value, QString* reason)
+{
+    setValue(value);
+    if (getValue() == value)
+        return ValueTaken;
+    if (reason)
+        *reason = CXmlObject::translate("was written as the field keeps text, with its line "
+                                        "ends as line feeds");
+    return ValueAdjusted;
+}
+
 QWidget* CTextEdit::widget() const
 {
     return const_cast<CTextEdit*>(this);

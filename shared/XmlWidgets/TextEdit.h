@@ -21,6 +21,8 @@ public:
     bool performAction(const QString& slot, const CActionItem* action) override;
     void setValue(const QString& value) override;
     QString getValue() const override;
+    // Any text: what the document changes (line ends become line feeds) stands.
+    ValueFit offerValue(const QString& value, QString* reason = nullptr) override;
     QWidget* widget() const override;
 
 protected:

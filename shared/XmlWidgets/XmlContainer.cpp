@@ -101,6 +101,7 @@ int CXmlContainer::parse(TiXmlElement* element, QString& error)
         CXmlWidget* object = createWidget(name, error);
         if (!object)
             continue;
+        object->setKind(name);
         int childResult = object->parse(child, error);
         if (childResult == ParseSuccess)
             childResult = addWidget(name, object, child, error);

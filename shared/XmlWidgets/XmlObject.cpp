@@ -169,6 +169,7 @@ int CXmlObject::parse(TiXmlElement* element, QString& error)
             action = CXmlContainer::m_pStaticWidgetFactory->createCustomAction(name, this, error);
         if (!action)
             continue;
+        action->setKind(name);
         const int result = action->parse(child, error);
         if (result == ParseSuccess)
         {
@@ -208,6 +209,27 @@ QString CXmlObject::getDefaultValue() const
 bool CXmlObject::isEmpty() const
 {
     return getValue().isEmpty();
+}
+
+CXmlObject::ValueFit CXmlObject::offerValue(const QString& value, QString* reason)
+{
+    const QString previous = getValue();
+    setValue(value);
+    if (getValue() == value)
+        return ValueTaken;
+    setValue(previous);
+    if (reason)
+    {
+        const QString rule = valueRule().m_sText;
+        *reason = rule.isEmpty() ? translate("is not taken by the field")
+                                 : translate("is not %1").arg(rule);
+    }
+    return ValueRefused;
+}
+
+CValueRule CXmlObject::valueRule() const
+{
+    return CValueRule();
 }
 
 int CXmlObject::initSignal(const QString& /*signal*/, const CActionItem* /*action*/,
@@ -315,6 +337,22 @@ QList<CXmlObject*> CXmlObject::findChildObjects(const QString& name) const
     {
         const CXmlObject* object = pending.pop();
         if (object->m_sName == name)
+            found.append(const_cast<CXmlObject*>(object));
+        for (int i = object->m_lChildren.size() - 1; i >= 0; --i)
+            pending.push(object->m_lChildren.at(i));
+    }
+    return found;
+}
+
+QList<CXmlObject*> CXmlObject::installationProperties() const
+{
+    QList<CXmlObject*> found;
+    QStack<const CXmlObject*> pending;
+    pending.push(this);
+    while (!pending.isEmpty())
+    {
+        const CXmlObject* object = pending.pop();
+        if (!object->m_sProperty.isEmpty() && !object->m_sName.isEmpty())
             found.append(const_cast<CXmlObject*>(object));
         for (int i = object->m_lChildren.size() - 1; i >= 0; --i)
             pending.push(object->m_lChildren.at(i));

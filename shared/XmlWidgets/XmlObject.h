@@ -1,6 +1,7 @@
 #pragma once
 
 #include "CustomWidgetObsoleteException.h"
+#include "ValueRule.h"
 #include "utils/Version.h"
 
 #include <QByteArray>
@@ -45,6 +46,21 @@ public:
     virtual void setDefaultValue(const QString& value);
     virtual QString getDefaultValue() const;
     virtual bool isEmpty() const;
+
+    // What a field makes of a value offered to it as if the administrator had typed
+    // or chosen it.
+    enum ValueFit
+    {
+        ValueTaken,    // the field holds the value as given
+        ValueAdjusted, // the field changed it as it changes typed input (letter case, a
+                       // number brought within its range); the changed value stands
+        ValueRefused   // the field would not take it; it keeps what it held
+    };
+    // Sets value by the field's own rules; why it was adjusted or refused goes to
+    // reason. Objects without rules of their own take what setValue keeps.
+    virtual ValueFit offerValue(const QString& value, QString* reason = nullptr);
+    // What the field takes, for people and for reports; empty when anything goes.
+    virtual CValueRule valueRule() const;
     // Connects this object's named signal to action->doAction(); unknown names connect nothing.
     virtual int initSignal(const QString& signal, const CActionItem* action, TiXmlElement* element,
                            QString& error);
@@ -70,6 +86,9 @@ public:
     void detachFromParent();
 
     const QString& name() const { return m_sName; }
+    // The element name this object was made from ("lineedit", "spinbox", ...).
+    const QString& kind() const { return m_sKind; }
+    void setKind(const QString& kind) { m_sKind = kind; }
     const QString& property() const { return m_sProperty; }
     const QString& language() const { return m_sLanguage; }
     CXmlObject* parentObject() const { return m_pParent; }
@@ -91,6 +110,10 @@ public:
     // kept while the tree does not change: resolving the names of every action of a
     // definition costs one walk, not one walk per action.
     QList<CXmlObject*> findNamedObjects(const QString& name) const;
+    // The installation properties of the subtree (objects with a property and a
+    // name), this object first, each object before its children; without
+    // recursion, as trees come from untrusted definitions.
+    QList<CXmlObject*> installationProperties() const;
     // Follows parent pointers to the top.
     CXmlObject* rootObject() const;
 
@@ -151,6 +174,7 @@ protected:
     bool m_bHasDefault = false;
     bool m_bAllowEmpty = false;
     bool m_bSecret = false;
+    QString m_sKind;
     std::shared_ptr<CustomWidgetObsoleteException> m_pLoadedXmlDeprecated;
 
 private:

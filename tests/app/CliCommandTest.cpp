@@ -108,8 +108,8 @@ TEST_F(CliCommandTest, BadInputIsRefusedWithItsReasonAndNothingIsWritten)
         {{"publish", damaged, "--output", output}, "damaged"},
         {{"publish", orphan, "--output", output}, "--installer"},
         {{"publish", custom, "--output", output, "--set", "NO_SUCH=1"}, "NO_SUCH"},
-        {{"publish", custom, "--output", output, "--set", "SENTINEL_QUARANTINE_DAYS=999"},
-         "1 to 365"},
+        {{"publish", custom, "--output", output, "--set", "SENTINEL_QUARANTINE_DAYS=soon"},
+         "whole number"},
         {{"publish", custom, "--output", output, "--set", "SENTINEL_SCAN_SCHEDULE=hourly"},
          "\"daily\""},
         {{"publish", custom, "--output", output, "--frobnicate"}, "--frobnicate"},
@@ -164,7 +164,8 @@ TEST_F(CliCommandTest, PublishSetsValuesAndReplacesAnOutputOnlyWithForce)
 
     // An output below a file cannot be written: a failure, not an input error.
     const QString blocker = writeFile("blocker", "x");
-    const CCliRun unwritable = runCli({"publish", custom, "--output", blocker + "/Out.package"});
+    const CCliRun unwritable = runCli({"publish", custom, "--output", blocker + "/Out.package",
+                                       "--set", "SENTINEL_SERVER=third.example"});
     EXPECT_EQ(1, unwritable.m_iStatus);
     EXPECT_TRUE(unwritable.m_sErr.contains("Cannot write to file"))
         << unwritable.m_sErr.toStdString();
@@ -192,7 +193,7 @@ QString checkingDefinition(const QString& name, const QUrl& first, const QUrl& s
             "    <action signal=\"success\" slot=\"cancelpublish\" widget=\"Root\"/>\n"
             "  </action>\n"
             "  <action signal=\"validate\" slot=\"cmd\" cmd=\"/bin/true\" os=\"windows\"/>\n"
-            "  <pageholder><page name=\"P\" title=\"P\">\n"
+            "  <pageholder><page name=\"P\" title=\"P\" layout=\"vertical\">\n"
             "    <combobox name=\"Mode\" property=\"MODE\" default=\"auto\">\n"
             "      <entry title=\"Auto\" value=\"auto\"/><entry title=\"Manual\" "
             "value=\"manual\"/>\n"
@@ -310,13 +311,15 @@ TEST_F(CliCommandTest, ShowTellsAFlatPackagesSignature)
     EXPECT_TRUE(refused.m_sErr.contains("cannot sign")) << refused.m_sErr.toStdString();
     const CCliRun bundle =
         runCli({"publish", sample("TessarySample-bundle.pkg"), "--output", published,
-                "--sign-identity", pki + "/identity.p12", "--sign-password-file", password});
+                "--sign-identity", pki + "/identity.p12", "--sign-password-file", password, "--set",
+                "SENTINEL_SERVER=console.example"});
     EXPECT_EQ(2, bundle.m_iStatus);
     EXPECT_TRUE(bundle.m_sErr.contains("Only flat packages")) << bundle.m_sErr.toStdString();
     EXPECT_TRUE(QDir(testPath("out")).isEmpty());
     const CCliRun signing =
         runCli({"publish", sample("TessarySample.pkg"), "--output", published, "--sign-identity",
-                pki + "/identity.p12", "--sign-password-file", password});
+                pki + "/identity.p12", "--sign-password-file", password, "--set",
+                "SENTINEL_SERVER=console.example"});
     ASSERT_EQ(0, signing.m_iStatus) << signing.m_sErr.toStdString();
     const QJsonObject republished =
         QJsonDocument::fromJson(runCli({"show", published, "--json"}).m_sOut.toUtf8()).object();
@@ -360,7 +363,8 @@ TEST_F(CliCommandTest, AnInterruptedPublishLeavesNothingBehind)
         environment.insert(QStringLiteral("TMPDIR"), temporary);
         process.setProcessEnvironment(environment);
         process.start(QString::fromStdString(TestSupport::binaryDirectory()) + "/app/tessary-cli",
-                      {"publish", testPath("Big.pkg"), "--output", out + "/Out.pkg"});
+                      {"publish", testPath("Big.pkg"), "--output", out + "/Out.pkg", "--set",
+                       "SENTINEL_SERVER=console.example"});
         ASSERT_TRUE(process.waitForStarted());
         ASSERT_TRUE(waitFor([&] { return moments.at(i)(temporary); }, 30000));
         ::kill(pid_t(process.processId()), SIGTERM);
@@ -465,8 +469,9 @@ TEST_F(CliCommandTest, SecretsLeftOutAreGivenBackWithoutEverBeingShown)
 
     // An installer published without a customization gets its secret the same way.
     const QString direct = testPath("out/Direct.package");
-    const CCliRun fromInstaller =
-        runCli({"publish", installer, "--output", direct}, {{kVariable, kToken}});
+    const CCliRun fromInstaller = runCli(
+        {"publish", installer, "--output", direct, "--set", "SENTINEL_SERVER=console.example"},
+        {{kVariable, kToken}});
     ASSERT_EQ(0, fromInstaller.m_iStatus) << fromInstaller.m_sErr.toStdString();
     EXPECT_TRUE(
         contentsOf(direct).contains("export SENTINEL_ENROLLMENT_TOKEN='" + kToken.toUtf8() + "'"));

@@ -1,6 +1,9 @@
 #include "app/document/Document.h"
+#include "app/document/DocumentRoot.h"
 #include "app/document/Migration.h"
 #include "app/document/Publisher.h"
+#include "app/document/SecretProperty.h"
+#include "shared/XmlWidgets/PageHolder.h"
 #include "tests/support/TestEnvironment.h"
 
 #include <QDir>
@@ -13,7 +16,7 @@ namespace
 const QByteArray kDefinition = R"(<?xml version="1.0"?>
 <AdminConfig name="Root" version="1.8" title="Sample">
   <pageholder>
-    <page name="One" title="First">
+    <page name="One" title="First" layout="vertical">
       <lineedit name="Host" property="HOST" default="h.example" package="mac"/>
       <lineedit name="Host" property="HOST" default="linux.example" package="linux"/>
       <lineedit name="Token" property="TOKEN" mask="&gt;NNNN"/>
@@ -44,21 +47,43 @@ const QByteArray kDefinition = R"(<?xml version="1.0"?>
   </pageholder>
 </AdminConfig>)";
 
-QString valueOf(CDocument& document, const QString& property)
+QString valueOf(const CDocument& document, const QString& property)
 {
-    const QList<CDocumentProperty*> found = document.findProperty(property);
-    return found.isEmpty() ? QStringLiteral("<none>") : found.first()->m_sValue;
+    const QList<CXmlObject*> found = document.fieldsOf(property);
+    return found.isEmpty() ? QStringLiteral("<none>") : found.first()->getValue();
+}
+
+CXmlObject* field(const CDocument& document, const QString& property)
+{
+    const QList<CXmlObject*> found = document.fieldsOf(property);
+    return found.isEmpty() ? nullptr : found.first();
+}
+
+// Loads the definition as an installer for os would show it, with the start-up
+// options given.
+void load(CDocument& document, const QByteArray& definition, const QString& os = "mac",
+          const QStringList& options = QStringList())
+{
+    document.root().setPackageOS(os);
+    document.root().setOptions(options);
+    QString error;
+    ASSERT_TRUE(document.loadDefinition(definition, error)) << error.toStdString();
+}
+
+// Applies a customization's entries as Open does.
+void apply(CDocument& document, const QList<CCustomizationFile::CEntry>& entries)
+{
+    document.applyEntries(entries);
+    document.secrets().noteLoaded(entries, &document.root(), false);
 }
 } // namespace
 
 TEST(DocumentTest, FiltersAndFieldRulesGiveTheFieldsValues)
 {
-    CDocument mac(QStringLiteral("mac"));
-    QString error;
-    ASSERT_TRUE(mac.load(kDefinition, error)) << error.toStdString();
-    ASSERT_EQ(1, mac.pages().size());
-    EXPECT_EQ(QStringLiteral("First"), mac.pages().first().m_sTitle);
-    EXPECT_EQ(1, mac.findProperty("HOST").size());
+    CDocument mac;
+    load(mac, kDefinition);
+    EXPECT_EQ(1, mac.root().pageHolder()->count());
+    EXPECT_EQ(1, mac.fieldsOf("HOST").size());
     EXPECT_EQ("h.example", valueOf(mac, "HOST"));
     EXPECT_EQ("<none>", valueOf(mac, "WIN"));
     EXPECT_EQ("<none>", valueOf(mac, "DEBUG"));
@@ -67,50 +92,56 @@ TEST(DocumentTest, FiltersAndFieldRulesGiveTheFieldsValues)
     EXPECT_EQ("30", valueOf(mac, "DAYS"));
     EXPECT_EQ("5", valueOf(mac, "LOW"));
     EXPECT_EQ("weekly", valueOf(mac, "WHEN"));
-    EXPECT_EQ(QStringList({"daily", "weekly"}), mac.findProperty("WHEN").first()->m_lChoices);
+    EXPECT_EQ(QStringList({"daily", "weekly"}), field(mac, "WHEN")->valueRule().m_lChoices);
     EXPECT_EQ("yes", valueOf(mac, "TLS"));
     EXPECT_EQ("other", valueOf(mac, "MODE"));
     EXPECT_EQ("3", valueOf(mac, "AREAS"));
     EXPECT_EQ("Line one", valueOf(mac, "NOTICE"));
 
-    CDocument linux(QStringLiteral("linux"), {QStringLiteral("debug")});
-    ASSERT_TRUE(linux.load(kDefinition, error));
-    EXPECT_EQ(1, linux.findProperty("HOST").size());
+    CDocument linux;
+    load(linux, kDefinition, "linux", {"debug"});
+    EXPECT_EQ(1, linux.fieldsOf("HOST").size());
     EXPECT_EQ("linux.example", valueOf(linux, "HOST"));
     EXPECT_EQ("1", valueOf(linux, "DEBUG"));
 
-    // Values a field cannot take: kept, brought within range, or filtered.
-    CDocumentProperty* days = mac.findProperty("DAYS").first();
-    EXPECT_FALSE(days->setValue("500"));
-    EXPECT_EQ("365", days->m_sValue);
-    EXPECT_FALSE(days->setValue("soon"));
-    EXPECT_EQ("365", days->m_sValue);
+    // Values offered as if typed: brought within range, taken in the mask's case,
+    // or refused, and then the field keeps what it held.
     QString reason;
-    EXPECT_FALSE(days->accepts("0", &reason));
+    CXmlObject* const days = field(mac, "DAYS");
+    EXPECT_EQ(CXmlObject::ValueAdjusted, days->offerValue("500", &reason));
+    EXPECT_EQ("365", days->getValue());
     EXPECT_TRUE(reason.contains("1 to 365")) << reason.toStdString();
-    CDocumentProperty* when = mac.findProperty("WHEN").first();
-    EXPECT_FALSE(when->setValue("hourly"));
-    EXPECT_EQ("weekly", when->m_sValue);
-    CDocumentProperty* tls = mac.findProperty("TLS").first();
-    EXPECT_TRUE(tls->setValue("no"));
-    EXPECT_FALSE(tls->setValue("maybe"));
-    EXPECT_EQ("no", tls->m_sValue);
-    CDocumentProperty* areas = mac.findProperty("AREAS").first();
-    EXPECT_FALSE(areas->setValue("13"));
-    EXPECT_EQ("5", areas->m_sValue);
-    EXPECT_FALSE(areas->accepts("8"));
-    CDocumentProperty* token = mac.findProperty("TOKEN").first();
-    EXPECT_FALSE(token->setValue("a-b1c9z"));
-    EXPECT_EQ("AB1C", token->m_sValue);
-    EXPECT_FALSE(mac.findProperty("PORT").first()->accepts("12a"));
-    CDocumentProperty* notice = mac.findProperty("NOTICE").first();
-    notice->setValue(QStringLiteral("a\r\nb\rc\u2029d"));
-    EXPECT_EQ("a\nb\nc\nd", notice->m_sValue);
+    EXPECT_EQ(CXmlObject::ValueRefused, days->offerValue("soon"));
+    EXPECT_EQ("365", days->getValue());
+    CXmlObject* const when = field(mac, "WHEN");
+    EXPECT_EQ(CXmlObject::ValueRefused, when->offerValue("hourly", &reason));
+    EXPECT_EQ("weekly", when->getValue());
+    EXPECT_TRUE(reason.contains("\"daily\", \"weekly\"")) << reason.toStdString();
+    CXmlObject* const tls = field(mac, "TLS");
+    EXPECT_EQ(CXmlObject::ValueTaken, tls->offerValue("no"));
+    EXPECT_EQ(CXmlObject::ValueRefused, tls->offerValue("maybe"));
+    EXPECT_EQ("no", tls->getValue());
+    CXmlObject* const areas = field(mac, "AREAS");
+    EXPECT_EQ(CXmlObject::ValueTaken, areas->offerValue("5"));
+    EXPECT_EQ(CXmlObject::ValueRefused, areas->offerValue("13"));
+    EXPECT_EQ("5", areas->getValue());
+    CXmlObject* const token = field(mac, "TOKEN");
+    EXPECT_EQ(CXmlObject::ValueAdjusted, token->offerValue("ab1c"));
+    EXPECT_EQ("AB1C", token->getValue());
+    EXPECT_EQ(CXmlObject::ValueRefused, token->offerValue("a-b1c9z", &reason));
+    EXPECT_EQ("AB1C", token->getValue());
+    EXPECT_TRUE(reason.contains(">NNNN")) << reason.toStdString();
+    EXPECT_EQ(CXmlObject::ValueRefused, field(mac, "PORT")->offerValue("12a"));
+    EXPECT_EQ(CXmlObject::ValueRefused, field(mac, "HOST")->offerValue("two\nlines"));
+    EXPECT_EQ("h.example", valueOf(mac, "HOST"));
+    CXmlObject* const notice = field(mac, "NOTICE");
+    EXPECT_EQ(CXmlObject::ValueAdjusted, notice->offerValue(QStringLiteral("a\r\nb\rc\u2029d")));
+    EXPECT_EQ("a\nb\nc\nd", notice->getValue());
 
     // Only set values (or those allowed to be empty) are published; the file
     // lists every property by name.
-    CDocument fresh(QStringLiteral("mac"));
-    ASSERT_TRUE(fresh.load(kDefinition, error));
+    CDocument fresh;
+    load(fresh, kDefinition);
     const QList<CCustomizationFile::CEntry> all = fresh.entries(false);
     const QList<CCustomizationFile::CEntry> set = fresh.entries(true);
     EXPECT_EQ("$AI_NOTES", all.first().m_sProperty);
@@ -124,6 +155,46 @@ TEST(DocumentTest, FiltersAndFieldRulesGiveTheFieldsValues)
     EXPECT_TRUE(std::none_of(published.begin(), published.end(),
                              [](const QPair<QString, QString>& property)
                              { return property.first.startsWith('$'); }));
+}
+
+// A customization's values go through the fields' rules: what a field changes is
+// noted, what it refuses is kept from publishing until the field is corrected, and
+// what no field takes is reported instead of dropped in silence.
+TEST(DocumentTest, ValuesOfACustomizationMeetTheFieldsRules)
+{
+    CDocument document;
+    load(document, kDefinition);
+    const QList<CDocument::CValueNote> notes = document.applyEntries({{"DAYS", "Days", "999"},
+                                                                      {"PORT", "Port", "80abc"},
+                                                                      {"TOKEN", "Token", "ab1c"},
+                                                                      {"HOST", "Host", "a\r\nb"},
+                                                                      {"GONE", "Gone", "x"},
+                                                                      {"WHEN", "When", "daily"}});
+    ASSERT_EQ(5, notes.size());
+    EXPECT_EQ(CDocument::CValueNote::Adjusted, notes.at(0).m_kind);
+    EXPECT_EQ("365", notes.at(0).m_sNewValue);
+    EXPECT_EQ(CDocument::CValueNote::Refused, notes.at(1).m_kind);
+    EXPECT_EQ("8443", notes.at(1).m_sNewValue);
+    EXPECT_EQ(CDocument::CValueNote::Adjusted, notes.at(2).m_kind);
+    EXPECT_TRUE(notes.at(2).m_bSecret);
+    EXPECT_EQ(CDocument::CValueNote::Refused, notes.at(3).m_kind);
+    EXPECT_EQ(CDocument::CValueNote::Unknown, notes.at(4).m_kind);
+    EXPECT_EQ("daily", valueOf(document, "WHEN"));
+
+    // Publishing names every refused value until its field has been set anew.
+    QString refusal = document.publishRefusal();
+    EXPECT_TRUE(refusal.contains("PORT (Port)")) << refusal.toStdString();
+    EXPECT_TRUE(refusal.contains("\"a\\r\\nb\"")) << refusal.toStdString();
+    EXPECT_EQ(2, document.refusedValues().size());
+    EXPECT_EQ(CXmlObject::ValueTaken, document.offerProperty("PORT", "8080"));
+    EXPECT_EQ(CXmlObject::ValueTaken, document.offerProperty("HOST", "h2.example"));
+    EXPECT_TRUE(document.refusedValues().isEmpty());
+    EXPECT_TRUE(document.publishRefusal().isEmpty());
+
+    // A new definition starts without any.
+    document.applyEntries({{"PORT", "Port", "x"}});
+    load(document, kDefinition);
+    EXPECT_TRUE(document.refusedValues().isEmpty());
 }
 
 TEST(DocumentTest, DefinitionsTheWindowRefusesAreRefused)
@@ -140,17 +211,15 @@ TEST(DocumentTest, DefinitionsTheWindowRefusesAreRefused)
         {"<AdminConfig version=\"1.8\"><combobox name=\"c\" property=\"C\"><entry title=\"x\"/>"
          "</combobox></AdminConfig>",
          "value"},
-        {"<AdminConfig version=\"1.8\">" + QByteArray(200, '<').replace("<", "<a>") +
-             "</AdminConfig>",
-         "line"},
-        {QByteArray(300, 'x').prepend("<a>") + "</a", "XML error"}};
+        {QByteArray(300, 'x').prepend("<a>") + "</a", "XML"}};
     for (const auto& bad : cases)
     {
         CDocument document;
         QString error;
-        EXPECT_FALSE(document.load(bad.first, error)) << bad.first.left(80).toStdString();
-        EXPECT_FALSE(error.isEmpty());
-        EXPECT_TRUE(document.properties().isEmpty());
+        EXPECT_FALSE(document.loadDefinition(bad.first, error)) << bad.first.left(80).toStdString();
+        EXPECT_TRUE(error.contains(bad.second, Qt::CaseInsensitive)) << error.toStdString();
+        EXPECT_TRUE(document.collectProperties(false).isEmpty());
+        EXPECT_TRUE(document.root().documentTitle().isEmpty());
     }
     QByteArray deep = "<AdminConfig version=\"1.8\">";
     for (int i = 0; i < 200; ++i)
@@ -160,7 +229,7 @@ TEST(DocumentTest, DefinitionsTheWindowRefusesAreRefused)
     deep += "</AdminConfig>";
     CDocument document;
     QString error;
-    EXPECT_FALSE(document.load(deep, error));
+    EXPECT_FALSE(document.loadDefinition(deep, error));
     EXPECT_TRUE(error.contains("128")) << error.toStdString();
 }
 
@@ -211,13 +280,12 @@ TEST(DocumentTest, PublishingRulesForBundlesAndOutputs)
 // carrying the file to another release keeps the mark.
 TEST(DocumentTest, SecretsLeftOutOfAFileStayMissingUntilGiven)
 {
-    CDocument document(QStringLiteral("mac"));
-    QString error;
-    ASSERT_TRUE(document.load(kDefinition, error)) << error.toStdString();
-    ASSERT_TRUE(document.findProperty("TOKEN").first()->isSecret());
-    EXPECT_FALSE(document.findProperty("HOST").first()->isSecret());
-    document.findProperty("TOKEN").first()->setValue("ab12");
-    document.findProperty("HOST").first()->setValue("kept.example");
+    CDocument document;
+    load(document, kDefinition);
+    ASSERT_TRUE(CSecretProperty::isSecret(field(document, "TOKEN")));
+    EXPECT_FALSE(CSecretProperty::isSecret(field(document, "HOST")));
+    EXPECT_EQ(CXmlObject::ValueAdjusted, document.offerProperty("TOKEN", "ab12"));
+    document.offerProperty("HOST", "kept.example");
 
     const QByteArray saved =
         CCustomizationFile::text(QFileInfo(), QFileInfo(), document.entries(false, false));
@@ -232,25 +300,26 @@ TEST(DocumentTest, SecretsLeftOutOfAFileStayMissingUntilGiven)
     QByteArray edited = saved;
     edited.replace("omitted=\"secret\" />", "omitted=\"secret\">ZZ99</property>");
     CCustomizationFile::CContents contents;
+    QString error;
     ASSERT_TRUE(CCustomizationFile::read(edited, contents, error)) << error.toStdString();
-    CDocument reopened(QStringLiteral("mac"));
-    ASSERT_TRUE(reopened.load(kDefinition, error));
-    reopened.apply(contents.m_lEntries);
+    CDocument reopened;
+    load(reopened, kDefinition);
+    apply(reopened, contents.m_lEntries);
     EXPECT_EQ("", valueOf(reopened, "TOKEN"));
     EXPECT_EQ("kept.example", valueOf(reopened, "HOST"));
     ASSERT_EQ(1, reopened.missingSecrets().size());
-    EXPECT_EQ("TOKEN", reopened.missingSecrets().first()->m_sProperty);
+    EXPECT_EQ("TOKEN", reopened.missingSecrets().first()->property());
     // Saved again, even with secrets stored, the missing one keeps its mark.
     EXPECT_TRUE(CCustomizationFile::text(QFileInfo(), QFileInfo(), reopened.entries(false))
                     .contains("omitted=\"secret\""));
 
-    CDocument next(QStringLiteral("mac"));
-    ASSERT_TRUE(next.load(kDefinition, error));
+    CDocument next;
+    load(next, kDefinition);
     CMigration::migrate(contents, &reopened, next);
     EXPECT_EQ(1, next.missingSecrets().size());
     EXPECT_EQ("kept.example", valueOf(next, "HOST"));
 
-    reopened.findProperty("TOKEN").first()->setValue("CD34");
+    reopened.offerProperty("TOKEN", "CD34");
     EXPECT_TRUE(reopened.missingSecrets().isEmpty());
 
     // A stored secret carried forward is reported as set, not by its value.
@@ -258,8 +327,8 @@ TEST(DocumentTest, SecretsLeftOutOfAFileStayMissingUntilGiven)
     ASSERT_TRUE(CCustomizationFile::read(
         CCustomizationFile::text(QFileInfo(), QFileInfo(), reopened.entries(false)), holding,
         error));
-    CDocument later(QStringLiteral("mac"));
-    ASSERT_TRUE(later.load(kDefinition, error));
+    CDocument later;
+    load(later, kDefinition);
     for (const CMigration::CItem& item : CMigration::migrate(holding, &reopened, later))
     {
         if (item.m_sProperty == QLatin1String("TOKEN"))

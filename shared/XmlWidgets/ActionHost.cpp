@@ -1,0 +1,3 @@
+#include "ActionHost.h"
+
+CActionHost::~CActionHost() = default;

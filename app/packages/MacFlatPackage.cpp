@@ -256,6 +256,8 @@ bool CMacFlatPackage::flatten(const QDir& expandedDir, const QString& destinatio
                   << QStringLiteral("--sign-password-env")
                   << QStringLiteral("TESSARY_SIGN_PASSWORD");
         environment.insert(QStringLiteral("TESSARY_SIGN_PASSWORD"), signing.password);
+        if (!signing.timestampUrl.isEmpty())
+            arguments << QStringLiteral("--timestamp-url") << signing.timestampUrl;
     }
     // The tool's own temporary files go to the work directory that holds the
     // expanded package, so they are removed with it even when the tool is killed.

@@ -14,11 +14,18 @@ public:
     // A callable that says whether long work must stop.
     typedef std::function<bool()> CancelTest;
 
-    // An identity that signs a flattened package: a PKCS#12 file and its password.
+    // An identity that signs a flattened package: a PKCS#12 file and its password,
+    // and the http:// address of a time-stamping authority (none when empty).
     struct Signing
     {
+        Signing() = default;
+        Signing(const QString& identity, const QString& secret, const QString& url = QString())
+            : identityFile(identity), password(secret), timestampUrl(url)
+        {
+        }
         QString identityFile;
         QString password;
+        QString timestampUrl;
     };
 
     // Throws CustomizedFlatPackage_Exception when the package carries a customization

@@ -77,6 +77,10 @@ bool makeIdentity()
     {
         std::ofstream password(g_sWork + "/password");
         password << "bench\n";
+        // Signing takes only certificates meant for signing software.
+        std::ofstream extensions(g_sWork + "/leaf.cnf");
+        extensions << "[leaf]\nkeyUsage = critical,digitalSignature\n"
+                      "extendedKeyUsage = 1.2.840.113635.100.4.13\n";
     }
     const bool bMade =
         run({"openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-keyout", "root.key",
@@ -84,7 +88,8 @@ bool makeIdentity()
         run({"openssl", "req", "-newkey", "rsa:2048", "-nodes", "-keyout", "signer.key", "-out",
              "signer.csr", "-subj", "/CN=Installer: Bench"}) &&
         run({"openssl", "x509", "-req", "-in", "signer.csr", "-CA", "root.pem", "-CAkey",
-             "root.key", "-set_serial", "2", "-days", "30", "-out", "signer.pem"}) &&
+             "root.key", "-set_serial", "2", "-days", "30", "-extfile", "leaf.cnf", "-extensions",
+             "leaf", "-out", "signer.pem"}) &&
         run({"openssl", "pkcs12", "-export", "-inkey", "signer.key", "-in", "signer.pem",
              "-certfile", "root.pem", "-out", "identity.p12", "-passout", "file:password"});
     if (bMade)

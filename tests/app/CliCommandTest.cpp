@@ -280,7 +280,8 @@ TEST_F(CliCommandTest, ShowTellsAFlatPackagesSignature)
     };
     sh("cd '" + pki +
        "' && openssl req -x509 -newkey rsa:2048 -nodes -keyout key.pem -out cert.pem -days 30 "
-       "-subj '/CN=Tessary CLI Test Signer' && openssl pkcs12 -export -inkey key.pem -in "
+       "-subj '/CN=Tessary CLI Test Signer' -addext keyUsage=critical,digitalSignature "
+       "-addext extendedKeyUsage=codeSigning && openssl pkcs12 -export -inkey key.pem -in "
        "cert.pem -out identity.p12 -passout pass:secret");
     sh("pkgutil --expand '" + sample("TessarySample.pkg") + "' '" + testPath("expanded") +
        "' && TESSARY_SIGN_PASSWORD=secret pkgutil --flatten '" + testPath("expanded") + "' '" +

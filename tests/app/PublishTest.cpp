@@ -862,8 +862,10 @@ TEST_F(PublishTest, SignaturesAreShownKeptFromBeingLostSilentlyAndMadeWithTheCho
              " -subj '/CN=Tessary Test Root' -days 30 2>/dev/null"
              " && openssl req -newkey rsa:2048 -nodes -keyout signer.key -out signer.csr"
              " -subj '/CN=Tessary Test Signer' 2>/dev/null"
+             " && printf '[leaf]\\nkeyUsage = critical,digitalSignature\\n"
+             "extendedKeyUsage = codeSigning\\n' > leaf.cnf"
              " && openssl x509 -req -in signer.csr -CA ca.pem -CAkey ca.key -CAcreateserial"
-             " -out signer.pem -days 30 2>/dev/null"
+             " -out signer.pem -days 30 -extfile leaf.cnf -extensions leaf 2>/dev/null"
              " && openssl pkcs12 -export -inkey signer.key -in signer.pem -certfile ca.pem"
              " -out signer.p12 -passout pass:open-sesame");
     const QString identity = pki + "/signer.p12";

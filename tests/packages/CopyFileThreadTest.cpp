@@ -550,8 +550,11 @@ TEST_F(Worker, PublishedFlatPackageIsSignedWithTheChosenIdentity)
              "-subj", "/CN=Tessary Test Root", "-days", "30"});
     openssl({"req", "-newkey", "rsa:2048", "-nodes", "-keyout", "signer.key", "-out", "signer.csr",
              "-subj", "/CN=Tessary Test Signer"});
+    writeFile(pki + QStringLiteral("/leaf.cnf"),
+              "[leaf]\nkeyUsage = critical,digitalSignature\nextendedKeyUsage = codeSigning\n");
     openssl({"x509", "-req", "-in", "signer.csr", "-CA", "ca.pem", "-CAkey", "ca.key",
-             "-CAcreateserial", "-out", "signer.pem", "-days", "30"});
+             "-CAcreateserial", "-out", "signer.pem", "-days", "30", "-extfile", "leaf.cnf",
+             "-extensions", "leaf"});
     openssl({"pkcs12", "-export", "-inkey", "signer.key", "-in", "signer.pem", "-certfile",
              "ca.pem", "-out", "signer.p12", "-passout", "pass:open sesame"});
     const QString identity = pki + QStringLiteral("/signer.p12");

@@ -1,5 +1,6 @@
 #include "ToolTestSupport.h"
 #include "platform/tools/src/XarSignature.h"
+#include "tests/support/SigningPki.h"
 #include "tests/support/TestEnvironment.h"
 
 #include <cstdlib>
@@ -10,94 +11,15 @@
 
 using namespace ToolTest;
 using PlatformTools::CXarSignature;
+using TestSupport::SigningPki;
 namespace fs = std::filesystem;
 
 namespace
 {
-const char* const kPkiConfig = R"([req]
-distinguished_name = dn
-prompt = no
-[dn]
-CN = unused
-[v3_ca]
-basicConstraints = critical,CA:TRUE
-keyUsage = critical,keyCertSign,cRLSign
-subjectKeyIdentifier = hash
-[v3_leaf]
-basicConstraints = critical,CA:FALSE
-keyUsage = critical,digitalSignature
-extendedKeyUsage = codeSigning
-subjectKeyIdentifier = hash
-authorityKeyIdentifier = keyid
-[ca]
-default_ca = ca_section
-[ca_section]
-database = index.txt
-new_certs_dir = .
-serial = serial
-default_md = sha256
-policy = policy_any
-unique_subject = no
-[policy_any]
-commonName = supplied
-)";
-
 void openssl(const std::vector<std::string>& lArgs, const std::string& sDirectory = "pki")
 {
     const SResult result = run("openssl", lArgs, sDirectory, "", true);
     ASSERT_EQ(result.status, 0) << "openssl " << lArgs.front() << ": " << result.err;
-}
-
-void exportIdentity()
-{
-    // The file keeps the chain root first, the reverse of the order the signature needs.
-    writeFile("pki/chain.pem", readFile("pki/root.pem") + readFile("pki/intermediate.pem"));
-    openssl({"pkcs12", "-export", "-inkey", "signer.key", "-in", "signer.pem", "-certfile",
-             "chain.pem", "-out", "identity.p12", "-passout", "file:password"});
-}
-
-// A root, an intermediate and an installer-signing certificate, the signer's identity as a
-// PKCS#12 file "pki/identity.p12" with the password in "pki/password".
-void makePki()
-{
-    fs::create_directories("pki");
-    writeFile("pki/pki.cnf", kPkiConfig);
-    writeFile("pki/password", "correct horse\n");
-    openssl({"req", "-config", "pki.cnf", "-x509", "-newkey", "rsa:2048", "-nodes", "-keyout",
-             "root.key", "-out", "root.pem", "-days", "3650", "-subj", "/CN=Tessary Test Root",
-             "-extensions", "v3_ca"});
-    openssl({"req", "-config", "pki.cnf", "-newkey", "rsa:2048", "-nodes", "-keyout",
-             "intermediate.key", "-out", "intermediate.csr", "-subj",
-             "/CN=Tessary Test Installer CA"});
-    openssl({"x509", "-req", "-in", "intermediate.csr", "-CA", "root.pem", "-CAkey", "root.key",
-             "-set_serial", "2", "-days", "3650", "-extfile", "pki.cnf", "-extensions", "v3_ca",
-             "-out", "intermediate.pem"});
-    openssl({"req", "-config", "pki.cnf", "-newkey", "rsa:2048", "-nodes", "-keyout", "signer.key",
-             "-out", "signer.csr", "-subj", "/CN=Installer: Ombrel Admins"});
-    openssl({"x509", "-req", "-in", "signer.csr", "-CA", "intermediate.pem", "-CAkey",
-             "intermediate.key", "-set_serial", "3", "-days", "365", "-extfile", "pki.cnf",
-             "-extensions", "v3_leaf", "-out", "signer.pem"});
-    exportIdentity();
-}
-
-// Replaces the identity by one whose certificate, from the same intermediate, was valid only
-// in a year long past.
-void reissueExpiredSigner()
-{
-    writeFile("pki/index.txt", "");
-    writeFile("pki/serial", "04\n");
-    openssl({"ca",          "-batch",
-             "-config",     "pki.cnf",
-             "-cert",       "intermediate.pem",
-             "-keyfile",    "intermediate.key",
-             "-startdate",  "20200101000000Z",
-             "-enddate",    "20210101000000Z",
-             "-extensions", "v3_leaf",
-             "-extfile",    "pki.cnf",
-             "-notext",     "-in",
-             "signer.csr",  "-out",
-             "signer.pem"});
-    exportIdentity();
 }
 
 // The published sample when the build made it, else a small package of the same layout.
@@ -150,6 +72,29 @@ protected:
         ::unsetenv("TESSARY_TRUSTED_CERTIFICATES");
         ::unsetenv("TESSARY_SIGN_PASSWORD");
     }
+    // A root, an intermediate and an installer-signing certificate, the signer's identity as a
+    // PKCS#12 file "pki/identity.p12" with the password in "pki/password".
+    void makePki()
+    {
+        pki = std::make_unique<SigningPki>("pki");
+        exportIdentity(pki->issue("signer", "Installer: Ombrel Admins", SigningPki::CodeSigning));
+    }
+    // Replaces the identity by one whose certificate, from the same intermediate, was valid
+    // only in a year long past.
+    void reissueExpiredSigner()
+    {
+        exportIdentity(pki->issue("signer", "Installer: Ombrel Admins", SigningPki::CodeSigning,
+                                  "20200101000000Z", "20210101000000Z"));
+    }
+    void exportIdentity(const SigningPki::Leaf& leaf)
+    {
+        // The file keeps the chain root first, the reverse of the order the signature needs.
+        writeFile("pki/chain.pem", readFile("pki/root.pem") + readFile("pki/intermediate.pem"));
+        openssl({"pkcs12", "-export", "-inkey", leaf.key, "-in", leaf.certificate, "-certfile",
+                 "chain.pem", "-out", "identity.p12", "-passout", "file:password"});
+    }
+
+    std::unique_ptr<SigningPki> pki;
     void trustTestRoot()
     {
         ::setenv("TESSARY_TRUSTED_CERTIFICATES", (fs::current_path() / "pki/root.pem").c_str(), 1);
@@ -280,8 +225,8 @@ TEST_F(Signature, ReportsUnsignedUntrustedAndExpiredSigners)
         CXarSignature::verify("Expired.pkg", std::time(nullptr));
     EXPECT_EQ(verification.status, CXarSignature::Valid);
     EXPECT_EQ(verification.trust, CXarSignature::Expired);
-    // Before the chain's certificates were issued nothing is valid yet.
-    EXPECT_EQ(CXarSignature::verify("Expired.pkg", 1590000000).trust, CXarSignature::Untrusted);
+    // Before the signer's certificate was issued nothing is valid yet.
+    EXPECT_EQ(CXarSignature::verify("Expired.pkg", 1570000000).trust, CXarSignature::Untrusted);
 
     EXPECT_EQ(run("pkgutil", {"--check-signature", "expanded"}).status, 1);
     ASSERT_EQ(::mkfifo("Pipe.pkg", 0600), 0);

@@ -6,7 +6,8 @@ Usage: xar_verify.py ARCHIVE [CA_FILE]
 
 Exit 0: the table-of-contents checksum, the RSA signature over it (with the key of the first
 certificate in the table of contents) and every member's checksums hold, and, with CA_FILE, the
-certificate chain leads to a certificate in that file. Exit 2: the archive carries no signature.
+certificate chain leads to a certificate in that file. A time-stamp token in the CMS signature
+must cover that signature's value and verify (against CA_FILE when given). Exit 2: the archive carries no signature.
 Exit 1: anything else; the reason goes to stdout.
 """
 import base64
@@ -104,6 +105,7 @@ def main():
     if not certificates:
         fail("no certificate in the signature")
 
+    timestamped = False
     with tempfile.TemporaryDirectory() as work:
         def path(name):
             return os.path.join(work, name)
@@ -135,8 +137,14 @@ def main():
             if cms.get("style") != "CMS":
                 fail("unexpected x-signature style %r" % cms.get("style"))
             offset, size = number(cms, "offset"), number(cms, "size")
+            cms_bytes = data[heap + offset:heap + offset + size]
+            # A time-stamped signature leaves zero bytes after itself in its room.
+            _, header, length = der_element(cms_bytes)
+            if any(cms_bytes[header + length:]):
+                fail("bytes after the CMS signature")
+            cms_bytes = cms_bytes[:header + length]
             with open(path("cms.der"), "wb") as stream:
-                stream.write(data[heap + offset:heap + offset + size])
+                stream.write(cms_bytes)
             ok, _ = openssl("cms", "-verify", "-binary", "-inform", "DER", "-in", path("cms.der"),
                             "-content", path("checksum"), "-noverify", "-out", os.devnull)
             if not ok:
@@ -150,6 +158,20 @@ def main():
                        for block in pems.split("-----BEGIN CERTIFICATE-----")[1:]]
             if not ok or sorted(carried) != sorted(certificates):
                 fail("CMS signature carries other certificates than the table of contents")
+            stamp = timestamp_token(cms_bytes)
+            if stamp is not None:
+                with open(path("token.der"), "wb") as stream:
+                    stream.write(stamp[1])
+                with open(path("signature-value"), "wb") as stream:
+                    stream.write(stamp[0])
+                arguments = ["ts", "-verify", "-token_in", "-in", path("token.der"),
+                             "-data", path("signature-value")]
+                if len(sys.argv) == 3:
+                    arguments += ["-CAfile", sys.argv[2]]
+                ok, output = openssl(*arguments)
+                if not ok:
+                    fail("timestamp does not verify: " + output)
+                timestamped = True
         if len(sys.argv) == 3:
             with open(path("chain.pem"), "w") as stream:
                 for index in range(1, len(certificates)):
@@ -164,6 +186,52 @@ def main():
         _, subject = openssl("x509", "-in", path("c0.pem"), "-noout", "-subject",
                              "-nameopt", "utf8,sep_comma_plus")
     print("signed by " + subject.strip())
+    if timestamped:
+        print("timestamp verified")
+
+
+def der_element(data, at=0):
+    """(tag, header length, content length) of the DER element at an offset."""
+    first = data[at + 1]
+    if first < 0x80:
+        return data[at], 2, first
+    count = first & 0x7F
+    return data[at], 2 + count, int.from_bytes(data[at + 2:at + 2 + count], "big")
+
+
+def der_children(data):
+    items, at = [], 0
+    while at < len(data):
+        tag, header, length = der_element(data, at)
+        items.append((tag, data[at + header:at + header + length]))
+        at += header + length
+    return items
+
+
+def timestamp_token(cms):
+    """(signature value, time-stamp token) of the CMS signature's one signer, or None."""
+    (_, content_info), = der_children(cms)
+    _, explicit = der_children(content_info)
+    (_, signed_data), = der_children(explicit[1])
+    (_, signer_info), = der_children(der_children(signed_data)[-1][1])
+    parts = der_children(signer_info)
+    value = [content for tag, content in parts if tag == 0x04][0]
+    for tag, attributes in parts:
+        if tag != 0xA1:
+            continue
+        for _, attribute in der_children(attributes):
+            (_, oid), (_, values) = der_children(attribute)
+            if oid == bytes.fromhex("2a864886f70d010910020e"):
+                (tag, token), = der_children(values)
+                return value, bytes([tag]) + der_length(len(token)) + token
+    return None
+
+
+def der_length(length):
+    if length < 0x80:
+        return bytes([length])
+    octets = length.to_bytes((length.bit_length() + 7) // 8, "big")
+    return bytes([0x80 | len(octets)]) + octets
 
 
 def extracted(entry, archived):

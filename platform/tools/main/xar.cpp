@@ -1,5 +1,6 @@
 // xar: creates, lists and extracts xar archives with the options of Apple's tool that package
 // handling needs.
+#include "platform/tools/src/ReportText.h"
 #include "platform/tools/src/SafeTarget.h"
 #include "platform/tools/src/SigningIdentity.h"
 #include "platform/tools/src/ToolError.h"
@@ -23,7 +24,8 @@ const char* const kUsage =
     "usage: xar -c [-v] -f ARCHIVE [-C DIR] [--compression none|gzip] [--no-compress REGEX] "
     "PATH...\n"
     "              [--sign-identity FILE.p12 [--sign-password-file FILE | --sign-password-env "
-    "VARIABLE]]\n"
+    "VARIABLE]\n"
+    "               [--timestamp-url URL]]\n"
     "       xar -x [-v] -f ARCHIVE [-C DIR] [REGEX...]\n"
     "       xar -t [-v] -f ARCHIVE\n";
 
@@ -36,7 +38,7 @@ struct SOptions
     bool bCompress = true;
     std::vector<std::string> lNoCompress;
     std::vector<std::string> lOperands;
-    std::string sIdentity, sPasswordFile, sPasswordVariable;
+    std::string sIdentity, sPasswordFile, sPasswordVariable, sTimestampUrl;
 };
 
 class CRegex
@@ -110,6 +112,8 @@ SOptions parse(int argc, char** argv)
             options.sPasswordFile = value(arg);
         else if (arg == "--sign-password-env")
             options.sPasswordVariable = value(arg);
+        else if (arg == "--timestamp-url")
+            options.sTimestampUrl = value(arg);
         else if (arg.compare(0, 2, "--") == 0)
             throw CToolError("unknown option " + arg);
         else
@@ -141,6 +145,8 @@ SOptions parse(int argc, char** argv)
     if (options.sIdentity.empty() &&
         (!options.sPasswordFile.empty() || !options.sPasswordVariable.empty()))
         throw CToolError("a password was given without --sign-identity");
+    if (options.sIdentity.empty() && !options.sTimestampUrl.empty())
+        throw CToolError("--timestamp-url goes with --sign-identity");
     if (!options.sIdentity.empty() && options.mode != 'c')
         throw CToolError("--sign-identity goes with -c");
     if (!options.sPasswordFile.empty() && !options.sPasswordVariable.empty())
@@ -244,12 +250,9 @@ void create(const SOptions& options)
     // The identity is loaded before anything is written, so a wrong password costs nothing.
     std::shared_ptr<CSigningIdentity> pIdentity;
     if (!options.sIdentity.empty())
-        pIdentity = CSigningIdentity::fromPkcs12(
-            options.sIdentity, CSigningIdentity::passwordFrom(options.sPasswordFile,
-                                                              options.sPasswordVariable.empty()
-                                                                  ? "TESSARY_SIGN_PASSWORD"
-                                                                  : options.sPasswordVariable,
-                                                              options.sPasswordVariable.empty()));
+        pIdentity =
+            CSigningIdentity::forCommandLine(options.sIdentity, options.sPasswordFile,
+                                             options.sPasswordVariable, options.sTimestampUrl);
     if (!options.sDirectory.empty() && ::chdir(options.sDirectory.c_str()) != 0)
         throw CToolError::fromErrno("cannot enter " + options.sDirectory);
     CXarWriter writer;
@@ -309,14 +312,14 @@ int main(int argc, char** argv)
     }
     catch (const CToolError& error)
     {
-        std::cerr << "xar: " << error.what() << '\n';
+        std::cerr << "xar: " << CReportText::escaped(error.what()) << '\n';
         if (argc < 2)
             std::cerr << kUsage;
         return 1;
     }
     catch (const std::exception& error)
     {
-        std::cerr << "xar: " << error.what() << '\n';
+        std::cerr << "xar: " << CReportText::escaped(error.what()) << '\n';
         return 1;
     }
 }

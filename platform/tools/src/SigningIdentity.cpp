@@ -1,7 +1,9 @@
 #include "SigningIdentity.h"
 
 #include "OpenSsl.h"
+#include "TimeStamp.h"
 #include "ToolError.h"
+#include "XarSignature.h"
 
 #include <algorithm>
 #include <cstdlib>
@@ -23,6 +25,9 @@ namespace
 {
 const std::size_t kMaxPkcs12Size = 1024 * 1024;
 const std::size_t kMaxPasswordFileSize = 64 * 1024;
+// Room for a time stamp in the CMS signature: authorities answer with a signature and a few
+// certificates, a few kilobytes. The table of contents names the room before the stamp exists.
+const std::size_t kTimestampRoom = 16 * 1024;
 
 using PKCS12Ptr = std::unique_ptr<PKCS12, SFree<PKCS12, PKCS12_free>>;
 
@@ -95,11 +100,17 @@ std::shared_ptr<CSigningIdentity> CSigningIdentity::fromPkcs12(const std::string
     PKCS12Ptr pkcs12(d2i_PKCS12(nullptr, &p, static_cast<long>(sData.size())));
     if (!pkcs12)
         throw CToolError("cannot read the signing identity " + sPath + ": not a PKCS#12 file");
-    if (PKCS12_mac_present(pkcs12.get()) &&
-        !PKCS12_verify_mac(pkcs12.get(), sPassword.c_str(), static_cast<int>(sPassword.size())))
+    // An empty password is either none at all or the empty one, as the exporter chose.
+    const bool bMacHolds =
+        !PKCS12_mac_present(pkcs12.get()) ||
+        PKCS12_verify_mac(pkcs12.get(), sPassword.c_str(), static_cast<int>(sPassword.size())) ||
+        (sPassword.empty() && PKCS12_verify_mac(pkcs12.get(), nullptr, 0));
+    if (!bMacHolds)
     {
         ERR_clear_error();
-        throw CToolError("cannot read the signing identity " + sPath + ": wrong password");
+        throw CToolError("cannot read the signing identity " + sPath +
+                         (sPassword.empty() ? ": no password given, and it is protected by one"
+                                            : ": wrong password"));
     }
     EVP_PKEY* key = nullptr;
     X509* leaf = nullptr;
@@ -132,6 +143,10 @@ std::shared_ptr<CSigningIdentity> CSigningIdentity::fromPkcs12(const std::string
         throw CToolError("cannot use the signing identity " + sPath +
                          ": the private key does not belong to the certificate");
     }
+    const std::string sUsage =
+        CXarSignature::usageProblem(CXarSignature::describeCertificate(derOf(leaf)));
+    if (!sUsage.empty())
+        throw CToolError("cannot use the signing identity " + sPath + ": " + sUsage);
     // The chain goes leaf first, each certificate followed by its issuer, whatever order the
     // file keeps them in; certificates outside the path follow at the end.
     identity->m_lCertificates.push_back(derOf(leaf));
@@ -185,14 +200,35 @@ std::string CSigningIdentity::passwordFrom(const std::string& sPasswordFile,
     return std::string();
 }
 
+std::shared_ptr<CSigningIdentity>
+CSigningIdentity::forCommandLine(const std::string& sPath, const std::string& sPasswordFile,
+                                 const std::string& sPasswordVariable,
+                                 const std::string& sTimestampUrl)
+{
+    const bool bDefaultVariable = sPasswordVariable.empty();
+    std::shared_ptr<CSigningIdentity> pIdentity = fromPkcs12(
+        sPath,
+        passwordFrom(sPasswordFile, bDefaultVariable ? "TESSARY_SIGN_PASSWORD" : sPasswordVariable,
+                     bDefaultVariable));
+    pIdentity->setTimestampUrl(sTimestampUrl);
+    return pIdentity;
+}
+
 CSigningIdentity::~CSigningIdentity()
 {
     EVP_PKEY_free(m_pKey);
 }
 
+void CSigningIdentity::checkTimestampAuthority() const
+{
+    if (!m_sTimestampUrl.empty())
+        CTimeStamp::request(m_sTimestampUrl, "a time-stamping authority check");
+}
+
 std::size_t CSigningIdentity::size() const
 {
-    return static_cast<std::size_t>(EVP_PKEY_get_size(m_pKey)) + m_cmsSize;
+    return static_cast<std::size_t>(EVP_PKEY_get_size(m_pKey)) + m_cmsSize +
+           (m_sTimestampUrl.empty() ? 0 : kTimestampRoom);
 }
 
 void CSigningIdentity::describe(TiXmlElement& toc, std::uint64_t heapOffset) const
@@ -215,7 +251,7 @@ void CSigningIdentity::describe(TiXmlElement& toc, std::uint64_t heapOffset) con
     TiXmlElement cms("x-signature");
     cms.SetAttribute("style", "CMS");
     addText(cms, "offset", std::to_string(heapOffset + rsaSize));
-    addText(cms, "size", std::to_string(m_cmsSize));
+    addText(cms, "size", std::to_string(size() - rsaSize));
     cms.InsertEndChild(keyInfo);
     toc.InsertEndChild(cms);
 }
@@ -224,9 +260,15 @@ std::vector<unsigned char> CSigningIdentity::sign(const std::vector<unsigned cha
                                                   const std::string& sChecksumStyle) const
 {
     std::vector<unsigned char> signatures = signRsa(tocChecksum, sChecksumStyle);
-    const std::vector<unsigned char> cms = signCms(tocChecksum);
-    if (cms.size() != m_cmsSize)
-        throw CToolError("the CMS signature does not fit the space reserved for it");
+    std::vector<unsigned char> cms = signCms(tocChecksum);
+    const std::size_t room = size() - signatures.size();
+    if (m_sTimestampUrl.empty() ? cms.size() != room : cms.size() > room)
+        throw CToolError(m_sTimestampUrl.empty()
+                             ? "the CMS signature does not fit the space reserved for it"
+                             : "the time-stamping authority's answer is larger than the " +
+                                   std::to_string(kTimestampRoom) + " bytes kept for it");
+    // A time-stamped signature is followed by zeros up to the end of its room.
+    cms.resize(room, 0);
     signatures.insert(signatures.end(), cms.begin(), cms.end());
     return signatures;
 }
@@ -277,6 +319,21 @@ CSigningIdentity::signCms(const std::vector<unsigned char>& tocChecksum) const
     BioPtr data(BIO_new_mem_buf(tocChecksum.data(), static_cast<int>(tocChecksum.size())));
     if (!data || CMS_final(cms.get(), data.get(), nullptr, flags) != 1)
         throw CToolError("cannot make a CMS signature: " + opensslError());
+    if (!m_sTimestampUrl.empty())
+    {
+        // The stamp covers the signature value, as RFC 3161 has it for signed data.
+        CMS_SignerInfo* signer = sk_CMS_SignerInfo_value(CMS_get0_SignerInfos(cms.get()), 0);
+        const ASN1_OCTET_STRING* value = signer ? CMS_SignerInfo_get0_signature(signer) : nullptr;
+        if (!value)
+            throw CToolError("cannot time-stamp the CMS signature: it has no signature value");
+        const std::string sToken = CTimeStamp::request(
+            m_sTimestampUrl,
+            std::string(reinterpret_cast<const char*>(ASN1_STRING_get0_data(value)),
+                        static_cast<std::size_t>(ASN1_STRING_length(value))));
+        if (CMS_unsigned_add1_attr_by_NID(signer, NID_id_smime_aa_timeStampToken, V_ASN1_SEQUENCE,
+                                          sToken.data(), static_cast<int>(sToken.size())) != 1)
+            throw CToolError("cannot add the time stamp to the CMS signature: " + opensslError());
+    }
     const int length = i2d_CMS_ContentInfo(cms.get(), nullptr);
     if (length <= 0)
         throw CToolError("cannot encode the CMS signature: " + opensslError());

@@ -2,7 +2,10 @@
 
 #include "Digest.h"
 #include "OpenSsl.h"
+#include "ReportText.h"
+#include "TimeStamp.h"
 #include "ToolError.h"
+#include "TrustStore.h"
 #include "XarReader.h"
 
 #include <algorithm>
@@ -19,6 +22,7 @@
 #include <openssl/rsa.h>
 #include <openssl/x509.h>
 #include <openssl/x509_vfy.h>
+#include <openssl/x509v3.h>
 #include <sys/stat.h>
 #include <tinyxml.h>
 #include <unistd.h>
@@ -99,37 +103,13 @@ X509Ptr parseCertificate(const std::string& sDer)
     return certificate;
 }
 
-std::string nameText(const X509_NAME* name)
+std::size_t countChildren(const TiXmlElement* parent, const char* name)
 {
-    BioPtr bio(BIO_new(BIO_s_mem()));
-    if (!bio || X509_NAME_print_ex(bio.get(), name, 0, XN_FLAG_RFC2253 & ~ASN1_STRFLGS_ESC_MSB) < 0)
-        return std::string();
-    char* data = nullptr;
-    const long size = BIO_get_mem_data(bio.get(), &data);
-    return std::string(data, static_cast<std::size_t>(size));
-}
-
-std::string commonName(const X509_NAME* name)
-{
-    const int index = X509_NAME_get_index_by_NID(name, NID_commonName, -1);
-    if (index < 0)
-        return std::string();
-    unsigned char* utf8 = nullptr;
-    const int length =
-        ASN1_STRING_to_UTF8(&utf8, X509_NAME_ENTRY_get_data(X509_NAME_get_entry(name, index)));
-    if (length < 0)
-        return std::string();
-    std::string sName(reinterpret_cast<char*>(utf8), static_cast<std::size_t>(length));
-    OPENSSL_free(utf8);
-    return sName;
-}
-
-std::time_t timeOf(const ASN1_TIME* time)
-{
-    struct tm parts = {};
-    if (!time || ASN1_TIME_to_tm(time, &parts) != 1)
-        return 0;
-    return timegm(&parts);
+    std::size_t count = 0;
+    for (const TiXmlElement* child = parent->FirstChildElement(name); child;
+         child = child->NextSiblingElement(name))
+        ++count;
+    return count;
 }
 
 CXarSignature::SInfo infoFrom(const CXarReader& reader)
@@ -144,23 +124,17 @@ CXarSignature::SInfo infoFrom(const CXarReader& reader)
     info.sChecksumStyle = reader.tocChecksumStyle();
     if (const TiXmlElement* checksum = toc->FirstChildElement("checksum"))
     {
+        const char* style = checksum->Attribute("style");
+        info.sChecksumElementStyle = style ? lower(style) : "";
         info.checksumOffset = number(checksum->FirstChildElement("offset"), "checksum offset");
         info.checksumSize = number(checksum->FirstChildElement("size"), "checksum size");
         if (info.checksumSize > EVP_MAX_MD_SIZE)
             throw CToolError("damaged table of contents: the checksum is too large");
         info.sChecksum = reader.readHeap(info.checksumOffset, info.checksumSize);
     }
-    const TiXmlElement* signature = toc->FirstChildElement("signature");
-    if (!signature)
-        return info;
-    info.bSigned = true;
-    const char* style = signature->Attribute("style");
-    info.sStyle = style ? style : "";
-    info.offset = number(signature->FirstChildElement("offset"), "signature offset");
-    info.size = number(signature->FirstChildElement("size"), "signature size");
-    if (info.size > kMaxSignatureSize)
-        throw CToolError("damaged table of contents: the signature is too large");
-    info.sSignature = reader.readHeap(info.offset, static_cast<std::size_t>(info.size));
+    info.signatureElements = countChildren(toc, "signature");
+    info.cmsElements = countChildren(toc, "x-signature");
+    info.bSigned = info.signatureElements > 0 || info.cmsElements > 0;
     if (const TiXmlElement* cms = toc->FirstChildElement("x-signature"))
     {
         const char* cmsStyle = cms->Attribute("style");
@@ -174,6 +148,16 @@ CXarSignature::SInfo infoFrom(const CXarReader& reader)
         info.sCmsSignature =
             reader.readHeap(info.cmsOffset, static_cast<std::size_t>(info.cmsSize));
     }
+    const TiXmlElement* signature = toc->FirstChildElement("signature");
+    if (!signature)
+        return info;
+    const char* style = signature->Attribute("style");
+    info.sStyle = style ? style : "";
+    info.offset = number(signature->FirstChildElement("offset"), "signature offset");
+    info.size = number(signature->FirstChildElement("size"), "signature size");
+    if (info.size > kMaxSignatureSize)
+        throw CToolError("damaged table of contents: the signature is too large");
+    info.sSignature = reader.readHeap(info.offset, static_cast<std::size_t>(info.size));
     const TiXmlElement* keyInfo = signature->FirstChildElement("KeyInfo");
     const TiXmlElement* data = keyInfo ? keyInfo->FirstChildElement("X509Data") : nullptr;
     for (const TiXmlElement* certificate = data ? data->FirstChildElement("X509Certificate")
@@ -189,6 +173,37 @@ CXarSignature::SInfo infoFrom(const CXarReader& reader)
         info.lCertificates.push_back(CXarSignature::describeCertificate(decodeBase64(sText)));
     }
     return info;
+}
+
+// Why the layout is ambiguous: the signatures' bytes must be their own, apart from the
+// checksum they sign, from each other and from every member's data.
+std::string overlapProblem(const CXarSignature::SInfo& info,
+                           const std::vector<CXarReader::Entry>& entries)
+{
+    struct SRange
+    {
+        std::uint64_t offset, size;
+        std::string sWhat;
+    };
+    std::vector<SRange> ranges{
+        {info.checksumOffset, info.checksumSize, "the table-of-contents checksum"},
+        {info.offset, info.size, "the signature"}};
+    if (info.bHasCms)
+        ranges.push_back({info.cmsOffset, info.cmsSize, "the CMS signature"});
+    const auto overlap = [](const SRange& a, const SRange& b)
+    { return a.size && b.size && a.offset < b.offset + b.size && b.offset < a.offset + a.size; };
+    for (std::size_t i = 1; i < ranges.size(); ++i)
+    {
+        for (std::size_t k = 0; k < i; ++k)
+            if (overlap(ranges[i], ranges[k]))
+                return ranges[i].sWhat + " overlaps " + ranges[k].sWhat +
+                       ", so the package is ambiguous";
+        for (const CXarReader::Entry& entry : entries)
+            if (entry.bHasData && overlap(ranges[i], {entry.offset, entry.length, ""}))
+                return ranges[i].sWhat + " overlaps the data of " + entry.sPath +
+                       ", so the package is ambiguous";
+    }
+    return std::string();
 }
 
 bool signatureMatches(const X509* leaf, const CXarSignature::SInfo& info, std::string& sProblem)
@@ -221,11 +236,18 @@ bool signatureMatches(const X509* leaf, const CXarSignature::SInfo& info, std::s
 }
 
 // The CMS signature must cover the same checksum and come from the same signer.
+// Also returns the signer's signature value and the time-stamp token it carries, if any.
 bool cmsMatches(const X509* leaf, const CXarSignature::SInfo& info, std::string& sDigest,
-                std::string& sProblem)
+                std::string& sSignatureValue, std::string& sToken, std::string& sProblem)
 {
-    const auto* p = reinterpret_cast<const unsigned char*>(info.sCmsSignature.data());
-    CmsPtr cms(d2i_CMS_ContentInfo(nullptr, &p, static_cast<long>(info.sCmsSignature.size())));
+    const std::string sCms = CXarSignature::cmsWithoutPadding(info.sCmsSignature);
+    if (sCms.empty())
+    {
+        sProblem = "other bytes than zeros follow the CMS signature";
+        return false;
+    }
+    const auto* p = reinterpret_cast<const unsigned char*>(sCms.data());
+    CmsPtr cms(d2i_CMS_ContentInfo(nullptr, &p, static_cast<long>(sCms.size())));
     // The checksum reaches CMS_verify through a buffering BIO: given a memory BIO it makes
     // a copy of its own, which OpenSSL 3.0 loses when a hostile signature fails early.
     BioPtr content(BIO_new(BIO_f_buffer()));
@@ -276,64 +298,164 @@ bool cmsMatches(const X509* leaf, const CXarSignature::SInfo& info, std::string&
     X509_ALGOR* digest = nullptr;
     if (signerInfos && sk_CMS_SignerInfo_num(signerInfos) == 1)
     {
-        CMS_SignerInfo_get0_algs(sk_CMS_SignerInfo_value(signerInfos, 0), nullptr, nullptr, &digest,
-                                 nullptr);
+        CMS_SignerInfo* signer = sk_CMS_SignerInfo_value(signerInfos, 0);
+        CMS_SignerInfo_get0_algs(signer, nullptr, nullptr, &digest, nullptr);
         const ASN1_OBJECT* object = nullptr;
         if (digest)
             X509_ALGOR_get0(&object, nullptr, nullptr, digest);
         const char* name = object ? OBJ_nid2sn(OBJ_obj2nid(object)) : nullptr;
         sDigest = name ? lower(name) : "";
         sDigest.erase(std::remove(sDigest.begin(), sDigest.end(), '-'), sDigest.end());
+        const ASN1_OCTET_STRING* value = CMS_SignerInfo_get0_signature(signer);
+        if (value)
+            sSignatureValue.assign(reinterpret_cast<const char*>(ASN1_STRING_get0_data(value)),
+                                   static_cast<std::size_t>(ASN1_STRING_length(value)));
+        const int index = CMS_unsigned_get_attr_by_NID(signer, NID_id_smime_aa_timeStampToken, -1);
+        X509_ATTRIBUTE* attribute = index >= 0 ? CMS_unsigned_get_attr(signer, index) : nullptr;
+        const ASN1_TYPE* type = attribute ? X509_ATTRIBUTE_get0_type(attribute, 0) : nullptr;
+        if (type && type->type == V_ASN1_SEQUENCE)
+            sToken.assign(reinterpret_cast<const char*>(type->value.sequence->data),
+                          static_cast<std::size_t>(type->value.sequence->length));
+        else if (attribute)
+            sToken = std::string(1, '\0'); // present, but no token: verification says so
     }
     ERR_clear_error();
+    if (sDigest == "md5")
+    {
+        sProblem = "the CMS signature uses MD5, which anyone can forge";
+        return false;
+    }
     return true;
 }
 
-void evaluateTrust(const std::vector<X509Ptr>& chain, std::time_t now,
-                   CXarSignature::SVerification& result)
+// Verifies the chain against the store; without a time only whether it leads to a trusted
+// root. Returns the OpenSSL verification error, X509_V_OK when it holds.
+int verifyChain(X509_STORE* store, const std::vector<X509Ptr>& chain, const std::time_t* at,
+                std::string& sProblem)
 {
-    for (const CXarSignature::SCertificate& certificate : result.info.lCertificates)
-        if (certificate.notAfter < now || certificate.notBefore > now)
-        {
-            const bool bExpired = certificate.notAfter < now;
-            result.trust = bExpired ? CXarSignature::Expired : CXarSignature::Untrusted;
-            result.sTrustProblem = "the certificate \"" + certificate.sSubjectCommonName +
-                                   (bExpired ? "\" has expired" : "\" is not valid yet");
-            return;
-        }
-    StorePtr store(X509_STORE_new());
     StackPtr untrusted(sk_X509_new_null());
     StoreCtxPtr context(X509_STORE_CTX_new());
-    if (!store || !untrusted || !context)
+    if (!untrusted || !context)
         throw CToolError("cannot evaluate the certificate chain: out of memory");
-    X509_STORE_set_default_paths(store.get());
-    const char* extra = std::getenv("TESSARY_TRUSTED_CERTIFICATES");
-    if (extra && *extra && X509_STORE_load_file(store.get(), extra) != 1)
-    {
-        ERR_clear_error();
-        result.trust = CXarSignature::Untrusted;
-        result.sTrustProblem = std::string("cannot read the trusted certificates in ") + extra;
-        return;
-    }
-    ERR_clear_error();
     for (std::size_t i = 1; i < chain.size(); ++i)
     {
         X509_up_ref(chain[i].get());
         sk_X509_push(untrusted.get(), chain[i].get());
     }
-    if (X509_STORE_CTX_init(context.get(), store.get(), chain.front().get(), untrusted.get()) != 1)
+    if (X509_STORE_CTX_init(context.get(), store, chain.front().get(), untrusted.get()) != 1)
         throw CToolError("cannot evaluate the certificate chain: " + opensslError());
-    X509_STORE_CTX_set_time(context.get(), 0, now);
-    if (X509_verify_cert(context.get()) == 1)
+    X509_VERIFY_PARAM* param = X509_STORE_CTX_get0_param(context.get());
+    if (at)
+        X509_VERIFY_PARAM_set_time(param, *at);
+    else
     {
-        result.trust = CXarSignature::Trusted;
+        // A time to check at would win over not checking.
+        X509_VERIFY_PARAM_clear_flags(param, X509_V_FLAG_USE_CHECK_TIME);
+        X509_VERIFY_PARAM_set_flags(param, X509_V_FLAG_NO_CHECK_TIME);
+    }
+    if (X509_verify_cert(context.get()) == 1)
+        return X509_V_OK;
+    const int error = X509_STORE_CTX_get_error(context.get());
+    X509* culprit = X509_STORE_CTX_get_current_cert(context.get());
+    sProblem = X509_verify_cert_error_string(error);
+    if (culprit)
+        sProblem += " (certificate \"" + commonName(X509_get_subject_name(culprit)) + "\")";
+    ERR_clear_error();
+    return error == X509_V_OK ? X509_V_ERR_UNSPECIFIED : error;
+}
+
+// Trust first: a chain that leads to no trusted root, or a signer certificate not meant for
+// packages, is untrusted whatever its dates. Then time: now, or the time of a trusted time
+// stamp once the signer's certificate has expired.
+void evaluateTrust(const std::vector<X509Ptr>& chain, std::time_t now,
+                   CXarSignature::SVerification& result)
+{
+    std::string sStoreProblem;
+    StorePtr store(CTrustStore::load(now, sStoreProblem));
+    if (!store)
+    {
+        result.trust = CXarSignature::Untrusted;
+        result.sTrustProblem = sStoreProblem;
         return;
     }
-    const int error = X509_STORE_CTX_get_error(context.get());
-    ERR_clear_error();
+    result.trust = CXarSignature::Untrusted;
+    if (verifyChain(store.get(), chain, nullptr, result.sTrustProblem) != X509_V_OK)
+        return;
+    result.sTrustProblem = CXarSignature::usageProblem(result.info.lCertificates.front());
+    if (!result.sTrustProblem.empty())
+        return;
+    CXarSignature::STimestamp& timestamp = result.timestamp;
+    if (timestamp.bPresent && timestamp.sProblem.empty())
+    {
+        std::string sIgnored;
+        if (verifyChain(store.get(), chain, &timestamp.time, sIgnored) == X509_V_OK)
+            timestamp.bHonoured = true;
+        else
+            timestamp.sProblem = "the signer's certificates were not valid at the stamped time " +
+                                 CReportText::time(timestamp.time);
+    }
+    if (timestamp.bPresent && !timestamp.bHonoured)
+        result.lWarnings.push_back("the time stamp is not honoured: " + timestamp.sProblem);
+    const int error = verifyChain(store.get(), chain, &now, result.sTrustProblem);
+    if (error == X509_V_OK || timestamp.bHonoured)
+    {
+        result.trust = CXarSignature::Trusted;
+        result.sTrustProblem.clear();
+        return;
+    }
     result.trust =
         error == X509_V_ERR_CERT_HAS_EXPIRED ? CXarSignature::Expired : CXarSignature::Untrusted;
-    result.sTrustProblem = X509_verify_cert_error_string(error);
+}
+
+std::vector<std::string> keyUsages(X509* certificate)
+{
+    static const std::pair<std::uint32_t, const char*> kNames[] = {
+        {KU_DIGITAL_SIGNATURE, "digitalSignature"},
+        {KU_NON_REPUDIATION, "nonRepudiation"},
+        {KU_KEY_ENCIPHERMENT, "keyEncipherment"},
+        {KU_DATA_ENCIPHERMENT, "dataEncipherment"},
+        {KU_KEY_AGREEMENT, "keyAgreement"},
+        {KU_KEY_CERT_SIGN, "keyCertSign"},
+        {KU_CRL_SIGN, "cRLSign"},
+        {KU_ENCIPHER_ONLY, "encipherOnly"},
+        {KU_DECIPHER_ONLY, "decipherOnly"}};
+    const std::uint32_t usage = X509_get_key_usage(certificate);
+    std::vector<std::string> lNames;
+    for (const auto& name : kNames)
+        if (usage & name.first)
+            lNames.push_back(name.second);
+    return lNames;
+}
+
+const char* const kInstallerSigningUsage = "1.2.840.113635.100.4.13";
+
+std::vector<std::string> extendedKeyUsages(X509* certificate)
+{
+    std::vector<std::string> lNames;
+    auto* usages = static_cast<EXTENDED_KEY_USAGE*>(
+        X509_get_ext_d2i(certificate, NID_ext_key_usage, nullptr, nullptr));
+    for (int i = 0; usages && i < sk_ASN1_OBJECT_num(usages); ++i)
+    {
+        const ASN1_OBJECT* object = sk_ASN1_OBJECT_value(usages, i);
+        char dotted[80];
+        OBJ_obj2txt(dotted, sizeof dotted, object, 1);
+        const int nid = OBJ_obj2nid(object);
+        if (std::string(dotted) == kInstallerSigningUsage)
+            lNames.push_back("installerPackageSigning");
+        else
+            lNames.push_back(nid != NID_undef ? OBJ_nid2sn(nid) : dotted);
+    }
+    sk_ASN1_OBJECT_pop_free(usages, ASN1_OBJECT_free);
+    ERR_clear_error();
+    return lNames;
+}
+
+std::string joined(const std::vector<std::string>& lNames)
+{
+    std::string sText;
+    for (const std::string& sName : lNames)
+        sText += (sText.empty() ? "" : ", ") + sName;
+    return sText;
 }
 } // namespace
 
@@ -348,6 +470,10 @@ CXarSignature::SCertificate CXarSignature::describeCertificate(const std::string
     description.sIssuerCommonName = commonName(X509_get_issuer_name(certificate.get()));
     description.notBefore = timeOf(X509_get0_notBefore(certificate.get()));
     description.notAfter = timeOf(X509_get0_notAfter(certificate.get()));
+    description.bHasKeyUsage = X509_get_extension_flags(certificate.get()) & EXFLAG_KUSAGE;
+    description.bHasExtendedKeyUsage = X509_get_extension_flags(certificate.get()) & EXFLAG_XKUSAGE;
+    description.lKeyUsages = keyUsages(certificate.get());
+    description.lExtendedKeyUsages = extendedKeyUsages(certificate.get());
     unsigned char digest[EVP_MAX_MD_SIZE];
     unsigned int length = 0;
     if (X509_digest(certificate.get(), EVP_sha256(), digest, &length) == 1)
@@ -362,6 +488,47 @@ CXarSignature::SCertificate CXarSignature::describeCertificate(const std::string
         }
     }
     return description;
+}
+
+std::string CXarSignature::usageProblem(const SCertificate& certificate)
+{
+    const std::vector<std::string>& lUsages = certificate.lExtendedKeyUsages;
+    std::string sWhy;
+    if (!certificate.bHasExtendedKeyUsage)
+        sWhy = "it names no extended key usage";
+    else if (std::find(lUsages.begin(), lUsages.end(), "installerPackageSigning") ==
+                 lUsages.end() &&
+             std::find(lUsages.begin(), lUsages.end(), "codeSigning") == lUsages.end())
+        sWhy = "its extended key usage is " + joined(lUsages) +
+               ", neither installer package signing nor code signing";
+    else if (!certificate.bHasKeyUsage)
+        sWhy = "it names no key usage";
+    else if (std::find(certificate.lKeyUsages.begin(), certificate.lKeyUsages.end(),
+                       "digitalSignature") == certificate.lKeyUsages.end())
+        sWhy = "its key usage (" + joined(certificate.lKeyUsages) +
+               ") does not include digital signatures";
+    if (sWhy.empty())
+        return sWhy;
+    const std::string& sName = certificate.sSubjectCommonName.empty()
+                                   ? certificate.sSubject
+                                   : certificate.sSubjectCommonName;
+    return "the certificate \"" + sName + "\" is not meant for signing installer packages: " + sWhy;
+}
+
+std::string CXarSignature::cmsWithoutPadding(const std::string& sStored)
+{
+    const auto* start = reinterpret_cast<const unsigned char*>(sStored.data());
+    const unsigned char* p = start;
+    long length = 0;
+    int tag = 0, xclass = 0;
+    const int rc = ASN1_get_object(&p, &length, &tag, &xclass, static_cast<long>(sStored.size()));
+    ERR_clear_error();
+    if ((rc & 0x80) || rc != V_ASN1_CONSTRUCTED)
+        return std::string();
+    const std::size_t size = static_cast<std::size_t>(p - start) + static_cast<std::size_t>(length);
+    if (size > sStored.size() || sStored.find_first_not_of('\0', size) != std::string::npos)
+        return std::string();
+    return sStored.substr(0, size);
 }
 
 CXarSignature::SInfo CXarSignature::read(const std::string& sArchive)
@@ -412,6 +579,17 @@ CXarSignature::SVerification CXarSignature::verify(const std::string& sArchive, 
     if (!result.info.bSigned)
         return result;
     result.status = Invalid;
+    if (result.info.signatureElements > 1 || result.info.cmsElements > 1)
+    {
+        result.sProblem = "the table of contents holds more than one signature, so what it "
+                          "vouches for is ambiguous";
+        return result;
+    }
+    if (result.info.signatureElements == 0)
+    {
+        result.sProblem = "a CMS signature without the RSA signature installers check";
+        return result;
+    }
     if (lower(result.info.sStyle) != "rsa")
     {
         result.sProblem = "unsupported signature style \"" + result.info.sStyle + "\"";
@@ -427,6 +605,20 @@ CXarSignature::SVerification CXarSignature::verify(const std::string& sArchive, 
         result.sProblem = "the table of contents has no checksum the signature could cover";
         return result;
     }
+    if (result.info.sChecksumStyle == "md5")
+    {
+        result.sProblem = "the signature covers an MD5 checksum, which anyone can forge";
+        return result;
+    }
+    if (!result.info.sChecksumElementStyle.empty() &&
+        result.info.sChecksumElementStyle != result.info.sChecksumStyle)
+    {
+        result.sProblem = "the table of contents names another checksum than its header";
+        return result;
+    }
+    result.sProblem = overlapProblem(result.info, reader->entries());
+    if (!result.sProblem.empty())
+        return result;
     CDigest digest(result.info.sChecksumStyle);
     digest.update(reader->compressedToc().data(), reader->compressedToc().size());
     const std::vector<unsigned char> computed = digest.finish();
@@ -440,8 +632,9 @@ CXarSignature::SVerification CXarSignature::verify(const std::string& sArchive, 
         chain.push_back(parseCertificate(certificate.sDer));
     if (!signatureMatches(chain.front().get(), result.info, result.sProblem))
         return result;
-    if (result.info.bHasCms &&
-        !cmsMatches(chain.front().get(), result.info, result.sCmsDigest, result.sProblem))
+    std::string sSignatureValue, sToken;
+    if (result.info.bHasCms && !cmsMatches(chain.front().get(), result.info, result.sCmsDigest,
+                                           sSignatureValue, sToken, result.sProblem))
         return result;
     // The signed table of contents vouches for the members only through their checksums.
     for (const CXarReader::Entry& entry : reader->entries())
@@ -468,6 +661,21 @@ CXarSignature::SVerification CXarSignature::verify(const std::string& sArchive, 
     result.status = Valid;
     result.bMembersChecked = bCheckMembers;
     result.sProblem.clear();
+    // The RSA and the CMS signature both sign the table-of-contents checksum, so neither is
+    // stronger than it.
+    if (result.info.sChecksumStyle == "sha1")
+        result.lWarnings.push_back("the signature covers a SHA-1 checksum of the table of "
+                                   "contents; SHA-1 is weak against prepared collisions");
+    if (result.sCmsDigest == "sha1")
+        result.lWarnings.push_back("the CMS signature uses SHA-1, which is weak");
+    if (!sToken.empty())
+    {
+        const CTimeStamp::SCheck check = CTimeStamp::verify(sToken, sSignatureValue, now);
+        result.timestamp.bPresent = true;
+        result.timestamp.time = check.time;
+        result.timestamp.sAuthority = check.sAuthority;
+        result.timestamp.sProblem = check.bVerified ? std::string() : check.sProblem;
+    }
     evaluateTrust(chain, now, result);
     return result;
 }

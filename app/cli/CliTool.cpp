@@ -114,32 +114,6 @@ QString noteKind(const CDocument::CValueNote& note)
     return QStringLiteral("unknown");
 }
 
-// One line for people: what the field made of a value. A secret's value is never
-// quoted.
-QString noteText(const CDocument::CValueNote& note)
-{
-    const QString value = note.m_bSecret
-                              ? CCliTool::tr("the secret value")
-                              : CCliTool::tr("the value %1").arg(CShownText::quoted(note.m_sValue));
-    switch (note.m_kind)
-    {
-    case CDocument::CValueNote::Adjusted:
-        return note.m_bSecret ? CCliTool::tr("%1 (%2): %3 %4.")
-                                    .arg(note.m_sProperty, note.m_sWidget, value, note.m_sReason)
-                              : CCliTool::tr("%1 (%2): %3 %4; it is now %5.")
-                                    .arg(note.m_sProperty, note.m_sWidget, value, note.m_sReason,
-                                         CShownText::quoted(note.m_sNewValue));
-    case CDocument::CValueNote::Refused:
-        return CCliTool::tr("%1 (%2): %3 is not taken by its field: it %4.")
-            .arg(note.m_sProperty, note.m_sWidget, value, note.m_sReason);
-    case CDocument::CValueNote::Unknown:
-        break;
-    }
-    return CCliTool::tr("%1 (%2): %3 is ignored: the installer's page definition has no such "
-                        "field.")
-        .arg(note.m_sProperty, note.m_sWidget, value);
-}
-
 QJsonArray notesJson(const QList<CDocument::CValueNote>& notes)
 {
     QJsonArray array;
@@ -149,7 +123,7 @@ QJsonArray notesJson(const QList<CDocument::CValueNote>& notes)
                            {QStringLiteral("widget"), note.m_sWidget},
                            {QStringLiteral("kind"), noteKind(note)},
                            {QStringLiteral("reason"), note.m_sReason},
-                           {QStringLiteral("text"), noteText(note)}};
+                           {QStringLiteral("text"), CDocument::noteText(note)}};
         if (!note.m_bSecret)
         {
             object.insert(QStringLiteral("value"), note.m_sValue);
@@ -452,9 +426,9 @@ bool CCliTool::reportNotes(const CCliDocument& document, bool refusedStop, QStri
     for (const CDocument::CValueNote& note : document.notes())
     {
         if (note.m_kind == CDocument::CValueNote::Refused)
-            refused << noteText(note);
+            refused << CDocument::noteText(note);
         else
-            warnings << noteText(note);
+            warnings << CDocument::noteText(note);
     }
     if (refused.isEmpty() || !refusedStop)
     {

@@ -457,6 +457,30 @@ const CXmlObject* CDocument::pageOf(const CXmlObject* object)
     return nullptr;
 }
 
+QString CDocument::noteText(const CValueNote& note)
+{
+    const QString value = note.m_bSecret
+                              ? tr("the secret value")
+                              : tr("the value %1").arg(CShownText::quoted(note.m_sValue));
+    switch (note.m_kind)
+    {
+    case CValueNote::Adjusted:
+        return note.m_bSecret ? tr("%1 (%2): %3 %4.")
+                                    .arg(note.m_sProperty, note.m_sWidget, value, note.m_sReason)
+                              : tr("%1 (%2): %3 %4; it is now %5.")
+                                    .arg(note.m_sProperty, note.m_sWidget, value, note.m_sReason,
+                                         CShownText::quoted(note.m_sNewValue));
+    case CValueNote::Refused:
+        return tr("%1 (%2): %3 is not taken by its field: it %4.")
+            .arg(note.m_sProperty, note.m_sWidget, value, note.m_sReason);
+    case CValueNote::Unknown:
+        break;
+    }
+    return tr("%1 (%2): %3 is ignored: the installer's page definition has no such "
+              "field.")
+        .arg(note.m_sProperty, note.m_sWidget, value);
+}
+
 QList<CDocument::CValueNote>
 CDocument::applyEntries(const QList<CCustomizationFile::CEntry>& entries)
 {

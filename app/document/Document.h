@@ -121,6 +121,9 @@ public:
     // property name, through the field's own rules. What did not go as given is
     // returned; refused values are also kept until their field changes.
     QList<CValueNote> applyEntries(const QList<CCustomizationFile::CEntry>& entries);
+    // One line for people: what the field made of a value; a secret's value is
+    // never quoted.
+    static QString noteText(const CValueNote& note);
     // Offers value to every field of property (a value given on the command line);
     // the first verdict that is not "taken", with its reason and the value held.
     CXmlObject::ValueFit offerProperty(const QString& property, const QString& value,

@@ -140,8 +140,8 @@ void CDocumentRoot::keepBuiltState(const QList<QWidget*>& widgets)
 {
     m_lBuiltWidgets.clear();
     for (QWidget* built : widgets)
-        m_lBuiltWidgets.append({built, built->objectName(), built->styleSheet(),
-                                built->isEnabled(), built->isHidden()});
+        m_lBuiltWidgets.append({built, built->objectName(), built->styleSheet(), built->isEnabled(),
+                                built->isHidden()});
     m_iBuiltPages = pageHolder() ? pageHolder()->count() : 0;
     m_iBuiltRows = pageIndex() ? pageIndex()->indexModel()->rowCount() : 0;
 }

@@ -66,13 +66,13 @@ void CHeadlessRoot::runValidateActions()
         const QPointer<CActionItem> guard(action);
         bool done = false;
         QEventLoop loop;
-        const QMetaObject::Connection connection = QObject::connect(
-            action, &CActionItem::actionDone, &loop,
-            [&]
-            {
-                done = true;
-                loop.quit();
-            });
+        const QMetaObject::Connection connection =
+            QObject::connect(action, &CActionItem::actionDone, &loop,
+                             [&]
+                             {
+                                 done = true;
+                                 loop.quit();
+                             });
         action->doAction();
         if (!done && guard)
         {
@@ -107,8 +107,8 @@ void CHeadlessRoot::note(const QString& message)
         m_lOtherMessages << message;
 }
 
-void CHeadlessRoot::actionMessage(const CActionItem& /*action*/, int severity,
-                                  const QString& title, const QString& text)
+void CHeadlessRoot::actionMessage(const CActionItem& /*action*/, int severity, const QString& title,
+                                  const QString& text)
 {
     note(QStringLiteral("%1: %2: %3").arg(severityName(severity), title, text));
 }
@@ -140,6 +140,6 @@ void CHeadlessRoot::actionWebCheck(const CActionItem& /*action*/, const QString&
     if (m_pCurrent)
         m_pCurrent->m_lUrls.append(result);
     else
-        m_lOtherMessages << QStringLiteral("%1 %2: %3")
-                                .arg(passed ? tr("ok") : tr("failed"), url, reason);
+        m_lOtherMessages
+            << QStringLiteral("%1 %2: %3").arg(passed ? tr("ok") : tr("failed"), url, reason);
 }

@@ -102,40 +102,12 @@ CPublisher::CPublisher(CCopyFileThread& worker, CPackagerThread& packager, QObje
         },
         Qt::QueuedConnection);
 
-    connect(
-        &m_packager, &CPackagerThread::openFileError, this,
-        [this](const QString& path)
-        {
-            onPackagerError(
-                QStringLiteral(QT_TRANSLATE_NOOP(
-                    "CAdminPage", "Tessary is unable to open \"%1\".  Verify that the file exists "
-                                  "and that is has read permissions, and then try again.")),
-                path);
-        },
-        Qt::QueuedConnection);
-    connect(
-        &m_packager, &CPackagerThread::fileReadError, this,
-        [this](const QString& path)
-        {
-            onPackagerError(
-                QStringLiteral(QT_TRANSLATE_NOOP(
-                    "CAdminPage", "Tessary is unable to read \"%1\". Verify that the file exists "
-                                  "and that it has read permissions, and then try again.")),
-                path);
-        },
-        Qt::QueuedConnection);
-    connect(
-        &m_packager, &CPackagerThread::fileWriteError, this,
-        [this](const QString& path)
-        {
-            onPackagerError(
-                QStringLiteral(QT_TRANSLATE_NOOP(
-                    "CAdminPage",
-                    "Cannot write to file \"%1\".  Close the file if it's open, verify that the "
-                    "disk isn't full, remove write-protection on the file, and then try again.")),
-                path);
-        },
-        Qt::QueuedConnection);
+    connect(&m_packager, &CPackagerThread::openFileError, this, &CPublisher::onPackagerOpenError,
+            Qt::QueuedConnection);
+    connect(&m_packager, &CPackagerThread::fileReadError, this, &CPublisher::onPackagerReadError,
+            Qt::QueuedConnection);
+    connect(&m_packager, &CPackagerThread::fileWriteError, this, &CPublisher::onPackagerWriteError,
+            Qt::QueuedConnection);
     connect(&m_packager, &CPackagerThread::progress, this, &CPublisher::onPackagerProgress,
             Qt::QueuedConnection);
     connect(
@@ -182,14 +154,37 @@ void CPublisher::onPackagerProgress(qint64 current, qint64 total)
         m_bScriptComplete = true;
 }
 
-void CPublisher::onPackagerError(const QString& text, const QString& path)
+void CPublisher::onPackagerOpenError(const QString& path)
+{
+    packagerFailed(QCoreApplication::translate(
+                       "CAdminPage",
+                       "Tessary is unable to open \"%1\".  Verify that the file exists and that "
+                       "is has read permissions, and then try again."),
+                   path);
+}
+
+void CPublisher::onPackagerReadError(const QString& path)
+{
+    packagerFailed(QCoreApplication::translate(
+                       "CAdminPage",
+                       "Tessary is unable to read \"%1\". Verify that the file exists and that "
+                       "it has read permissions, and then try again."),
+                   path);
+}
+
+void CPublisher::onPackagerWriteError(const QString& path)
+{
+    packagerFailed(cannotWrite(QStringLiteral("%1")), path);
+}
+
+void CPublisher::packagerFailed(const QString& text, const QString& path)
 {
     // The first failure ends the copy; later reports add nothing.
     if (!m_bRunning || !m_bScript || m_bScriptFailed)
         return;
     m_bScriptFailed = true;
-    m_sFailure = QCoreApplication::translate("CAdminPage", text.toUtf8().constData())
-                     .arg(native(path == m_sStaged ? m_sOutput : path));
+    m_sFailure =
+        QString(text).replace(QLatin1String("%1"), native(path == m_sStaged ? m_sOutput : path));
     m_packager.stop();
 }
 
@@ -260,6 +255,21 @@ CPublisher::BundleResult CPublisher::writeBundleFiles(const QDir& bundle, const 
         }
     }
     return BundleWritten;
+}
+
+QString CPublisher::bundleFailure(BundleResult result, const QString& path)
+{
+    if (result == BundleDirectoryFailed)
+        return QCoreApplication::translate(
+                   "CAdminPage",
+                   "Tessary is unable to create the directory \"%1\".  Verify that the disk "
+                   "isn't full, remove write-protection at this location, and then try again.")
+            .arg(native(path));
+    return QCoreApplication::translate(
+               "CAdminPage",
+               "Tessary is unable to write to \"%1\".  Verify that the disk isn't full, remove "
+               "write-protection on this file, and then try again.")
+        .arg(native(path));
 }
 
 CPublisher::ReplaceResult CPublisher::replaceOutput(const QString& staged, const QString& output,

@@ -68,6 +68,8 @@ public:
     // Adds Contents/Resources/preinstall and properties to a copied bundle package.
     static BundleResult writeBundleFiles(const QDir& bundle, const QString& properties,
                                          QString* failedPath);
+    // What the administrator is told when writeBundleFiles failed at path.
+    static QString bundleFailure(BundleResult result, const QString& path);
 
     enum ReplaceResult
     {
@@ -123,8 +125,9 @@ public slots:
     void onCopyError(const QFileInfo& src, const QFileInfo& dst);
     void onRemoveError(const QFileInfo& file);
     void onPackagerProgress(qint64 current, qint64 total);
-    // text names the file with "%1".
-    void onPackagerError(const QString& text, const QString& path);
+    void onPackagerOpenError(const QString& path);
+    void onPackagerReadError(const QString& path);
+    void onPackagerWriteError(const QString& path);
 
 signals:
     // total 0: the work does not tell how far it is.
@@ -140,6 +143,8 @@ private:
     void fail(const QString& message);
     void end(bool published, const QString& message);
     void packagerDone();
+    // text names the file with "%1".
+    void packagerFailed(const QString& text, const QString& path);
     // A path inside the bundle being built, as it is named in the output.
     QString shown(const QString& path) const;
 

@@ -1,11 +1,15 @@
 #include "AdminPage.h"
 
 #include "AboutDialog.h"
+#include "DroppedFile.h"
 #include "OpenFileDialog.h"
 #include "PageSearch.h"
 #include "PublishFlow.h"
-#include "SaveCustomizationDialog.h"
+#include "RecentFiles.h"
+#include "SaveFlow.h"
 #include "WelcomePage.h"
+#include "WindowGeometry.h"
+#include "WindowMessages.h"
 
 #include "app/document/Migration.h"
 #include "app/document/Publisher.h"
@@ -120,6 +124,7 @@ CAdminPage::CAdminPage(const QString& sFile, const QStringList& options,
     welcomeLink->setFont(bold);
     QTimer::singleShot(0, m_pPageIndex, &CPageIndex::expandAndHideHeader);
     m_pPublishFlow = new CPublishFlow(*this);
+    m_pSaveFlow = new CSaveFlow(*this);
 
     QString error;
     if (initActions(error) != ParseSuccess)
@@ -152,7 +157,7 @@ CAdminPage::~CAdminPage()
 {
     qDebug() << "CAdminPage::~CAdminPage() begin";
     // Saved before the worker stops: a stopped worker writes nothing.
-    m_pCopyThread->syncSaveCache(m_lRecentFiles);
+    m_pCopyThread->syncSaveCache(recentFiles());
     m_pPublishFlow->publisher().cancel();
     m_pCopyThread->stop();
     m_pCopyThread->wait();
@@ -246,8 +251,8 @@ void CAdminPage::createMenus()
     connect(openAction, &QAction::triggered, this, qOverload<>(&CAdminPage::open));
 
     m_pOpenRecentMenu = fileMenu->addMenu(tr("Open &Recent..."));
-    m_pOpenRecentMenu->setEnabled(false);
-    connect(m_pOpenRecentMenu, &QMenu::aboutToShow, this, &CAdminPage::addOpenRecentMenu);
+    m_pRecentFiles = new CRecentFiles(m_pOpenRecentMenu, this);
+    connect(m_pRecentFiles, &CRecentFiles::chosen, this, &CAdminPage::openRecentFile);
 
     m_pSaveAction = fileMenu->addAction(tr("&Save"));
     m_pSaveAction->setShortcut(QKeySequence(tr("Ctrl+S")));
@@ -298,20 +303,23 @@ void CAdminPage::loadStyleSheets()
 
 void CAdminPage::makeReasonableSize()
 {
-    QScreen* screen = windowHandle() ? windowHandle()->screen() : nullptr;
-    if (!screen)
-        screen = QGuiApplication::screenAt(geometry().center());
-    if (!screen)
-        screen = QGuiApplication::primaryScreen();
-    if (!screen)
-        return;
-    const QRect available = screen->availableGeometry();
-    if (available.height() <= 1200)
-        return;
-    const int newWidth = qMin(static_cast<int>(width() * 1.25), available.width() - 50);
-    const int newHeight = qMin(static_cast<int>(height() * 1.25), available.height() - 50);
-    resize(newWidth, newHeight);
-    move((available.width() - 50 - newWidth) / 2, (available.height() - 50 - newHeight) / 2);
+    CWindowGeometry::growOnLargeScreen(*this);
+}
+
+void CAdminPage::fitShownPage()
+{
+    CWindowGeometry::fitPage(
+        *this, m_pPageHolder ? qobject_cast<CPage*>(m_pPageHolder->currentWidget()) : nullptr);
+}
+
+void CAdminPage::showWarning(const QString& text)
+{
+    CWindowMessages::warn(this, documentTitle(), text);
+}
+
+void CAdminPage::showInformation(const QString& text)
+{
+    CWindowMessages::inform(this, documentTitle(), text);
 }
 
 void CAdminPage::showEvent(QShowEvent* event)
@@ -322,31 +330,6 @@ void CAdminPage::showEvent(QShowEvent* event)
     m_bFittedOnFirstShow = true;
     // Sizes are known once the window is laid out for its first showing.
     QTimer::singleShot(0, this, &CAdminPage::fitShownPage);
-}
-
-void CAdminPage::fitShownPage()
-{
-    CPage* const page =
-        m_pPageHolder ? qobject_cast<CPage*>(m_pPageHolder->currentWidget()) : nullptr;
-    QScreen* const screen =
-        windowHandle() ? windowHandle()->screen() : QGuiApplication::primaryScreen();
-    if (!page || !page->widget() || !screen || isMaximized() || isFullScreen())
-        return;
-    const QSize wanted = page->widget()->sizeHint();
-    const QSize shown = page->viewport()->size();
-    const QRect available = screen->availableGeometry();
-    // Keep room for the window's frame and the desktop's panels.
-    const QSize most(available.width() - 50, available.height() - 50);
-    const int newWidth =
-        qMax(width(), qMin(width() + wanted.width() - shown.width(), most.width()));
-    const int newHeight =
-        qMax(height(), qMin(height() + wanted.height() - shown.height(), most.height()));
-    if (newWidth == width() && newHeight == height())
-        return;
-    resize(newWidth, newHeight);
-    QRect frame = frameGeometry();
-    frame.moveCenter(available.center());
-    move(qMax(available.left(), frame.left()), qMax(available.top(), frame.top()));
 }
 
 // ---------------------------------------------------------------------------
@@ -370,42 +353,6 @@ void CAdminPage::refreshTitle()
             title += QStringLiteral(" *");
     }
     setWindowTitle(title);
-}
-
-void CAdminPage::showWarning(const QString& text)
-{
-    const COverrideCursor arrow(Qt::ArrowCursor);
-    // Messages are plain text, but some name a web address (the out-of-date
-    // message): those are shown as rich text with the address as a working link.
-    // Only a web address shown as itself becomes a link: a message may quote a
-    // definition's text, which must not disguise an address or open a file.
-    static const QRegularExpression link(
-        QStringLiteral("<a href=\"(https?://[^\"<>\\s]*)\">\\1</a>"));
-    if (!text.contains(link))
-    {
-        QMessageBox box(QMessageBox::Warning, documentTitle(), text, QMessageBox::Ok, this);
-        box.setTextFormat(Qt::PlainText);
-        box.exec();
-        return;
-    }
-    QString html;
-    int end = 0;
-    QRegularExpressionMatchIterator it = link.globalMatch(text);
-    while (it.hasNext())
-    {
-        const QRegularExpressionMatch match = it.next();
-        html += text.mid(end, match.capturedStart() - end).toHtmlEscaped();
-        html += QStringLiteral("<a href=\"%1\">%1</a>").arg(match.captured(1).toHtmlEscaped());
-        end = match.capturedEnd();
-    }
-    html += text.mid(end).toHtmlEscaped();
-    html.replace(QLatin1Char('\n'), QLatin1String("<br>"));
-    QMessageBox box(QMessageBox::Warning, documentTitle(), html, QMessageBox::Ok, this);
-    box.setTextFormat(Qt::RichText);
-    box.setTextInteractionFlags(Qt::TextBrowserInteraction);
-    if (QLabel* label = box.findChild<QLabel*>(QStringLiteral("qt_msgbox_label")))
-        label->setOpenExternalLinks(true);
-    box.exec();
 }
 
 void CAdminPage::about()
@@ -588,9 +535,8 @@ bool CAdminPage::tryOpen(CPackage* package, bool loadAsConfiguration, bool remem
     if (loaded && rememberInRecent)
     {
         addRecentFile(path);
-        m_bOpenedFromPackage = !path.endsWith(QLatin1String(".xml"));
+        m_pSaveFlow->setOpenedFromPackage(!path.endsWith(QLatin1String(".xml")));
     }
-    m_pOpenRecentMenu->setEnabled(!m_lRecentFiles.isEmpty());
     if (loaded)
         showLoadNotes();
     qDebug().noquote() << "CAdminPage::tryOpen(" + path + ") end";
@@ -632,35 +578,19 @@ bool CAdminPage::loadCustomizationFile(const QFileInfo& file, bool importMode)
 
 void CAdminPage::showLoadNotes()
 {
-    const QList<CDocument::CValueNote>& notes = m_pDocument->loadNotes();
-    if (notes.isEmpty())
-        return;
     QStringList lines;
-    for (const CDocument::CValueNote& note : notes)
+    bool refused = false;
+    for (const CDocument::CValueNote& note : m_pDocument->loadNotes())
     {
-        const QString value = note.m_bSecret
-                                  ? tr("the secret value")
-                                  : tr("the value %1").arg(CShownText::quoted(note.m_sValue));
-        switch (note.m_kind)
-        {
-        case CDocument::CValueNote::Adjusted:
-            lines << tr("%1 (%2): %3 %4.")
-                         .arg(note.m_sProperty, note.m_sWidget, value, note.m_sReason);
-            break;
-        case CDocument::CValueNote::Refused:
-            lines << tr("%1 (%2): %3 is not taken: it %4. The field keeps %5; Publish stays "
-                        "refused until the field is changed.")
-                         .arg(note.m_sProperty, note.m_sWidget, value, note.m_sReason,
-                              note.m_bSecret ? tr("its own value")
-                                             : CShownText::quoted(note.m_sNewValue));
-            break;
-        case CDocument::CValueNote::Unknown:
-            lines << tr("%1 (%2): %3 is ignored: the installer's page definition has no such "
-                        "field.")
-                         .arg(note.m_sProperty, note.m_sWidget, value);
-            break;
-        }
+        lines << CDocument::noteText(note);
+        refused = refused || note.m_kind == CDocument::CValueNote::Refused;
     }
+    if (lines.isEmpty())
+        return;
+    if (refused)
+        lines << QString()
+              << tr("A field that did not take its value keeps its own; Publish "
+                    "names it until it is changed.");
     showInformation(tr("Some values of the configuration file were not taken as they stand:") +
                     QStringLiteral("\n\n") + lines.join(QLatin1Char('\n')));
 }
@@ -684,105 +614,9 @@ bool CAdminPage::saveXMLToFile(const QByteArray& fileName, bool withSecrets) con
     return m_pDocument->saveTo(QString::fromUtf8(fileName), withSecrets);
 }
 
-bool CAdminPage::trySave(const QFileInfo& file)
-{
-    const QString path = QDir::toNativeSeparators(file.filePath());
-    std::optional<COverrideCursor> waiting(std::in_place, Qt::WaitCursor);
-    const bool saved = m_pDocument->saveTo(path, m_pDocument->secrets().storeSecrets());
-    waiting.reset();
-    if (!saved)
-        showWarning(tr("Tessary is unable to save \"%1\".  Close the file if it's open, verify "
-                       "that the disk isn't full, remove write-protection on the file, and then "
-                       "try again.")
-                        .arg(path));
-    return saved;
-}
-
-bool CAdminPage::trySaveAs()
-{
-    if (m_pDocument->sourceFile().suffix().compare(QLatin1String("exe"), Qt::CaseInsensitive) == 0)
-    {
-        const COverrideCursor arrow(Qt::ArrowCursor);
-        QMessageBox::information(
-            this, documentTitle(),
-            tr("Note: A saved configuration file can only be re-opened by Tessary. You must "
-               "choose 'Publish' to generate a file to be used with %1.")
-                .arg(m_pDocument->sourceFile().fileName()));
-    }
-    if (CDocument::isTestDefinition(m_pDocument->sourceFile().filePath()))
-    {
-        showWarning(tr("The AdminConfig.xml can not be saved or published. It is only used for "
-                       "testing purposes."));
-        return false;
-    }
-    const QString directory = m_pDocument->configurationFile().filePath().isEmpty()
-                                  ? m_sLastOpenedDir
-                                  : m_pDocument->configurationFile().absolutePath();
-    // A page definition's own name is not offered: saving there would replace it.
-    QString proposed = QDir(directory).filePath(
-        m_pDocument->configurationIsCustomization() ? configurationDisplayName() : tr("Untitled"));
-    if (!proposed.contains(QLatin1Char('.')))
-        proposed += QStringLiteral(".xml");
-    CSaveCustomizationDialog dialog(this, tr("Save file..."), proposed,
-                                    tr("Configuration Files (*.xml)"),
-                                    m_pDocument->secrets().storeSecrets());
-    dialog.exec();
-    QString chosen = dialog.chosenPath();
-    if (chosen.isEmpty())
-        return false;
-    m_pDocument->secrets().setStoreSecrets(dialog.storeSecrets());
-    if (!chosen.endsWith(QLatin1String(".xml")))
-        chosen += QStringLiteral(".xml");
-    m_pDocument->setConfigurationFile(QFileInfo(chosen), true);
-    const bool saved = trySave(m_pDocument->configurationFile());
-    if (saved)
-    {
-        resetChanged(false);
-        addRecentFile(m_pDocument->configurationFile().absoluteFilePath());
-        m_sOpenedPath = chosen;
-    }
-    return saved;
-}
-
-bool CAdminPage::hasSaveTarget() const
-{
-    return !m_pDocument->configurationFile().filePath().isEmpty() &&
-           m_pDocument->configurationIsCustomization();
-}
-
 bool CAdminPage::promptToSave(bool closing, bool importing)
 {
-    // Definitions opened directly are for testing and never saved.
-    if (!importing && CDocument::isTestDefinition(m_pDocument->sourceFile().filePath()))
-        resetChanged(false);
-    if (!isChanged())
-        return true;
-    QMessageBox::StandardButton answer;
-    {
-        const COverrideCursor arrow(Qt::ArrowCursor);
-        answer = QMessageBox::question(
-            this, documentTitle(),
-            tr("Do you want to save your changes to %1?").arg(configurationDisplayName()),
-            QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel, QMessageBox::Yes);
-    }
-    if (answer == QMessageBox::Yes)
-    {
-        const bool saved =
-            hasSaveTarget() ? trySave(m_pDocument->configurationFile()) : trySaveAs();
-        if (!saved)
-            return false;
-        addRecentFile(m_pDocument->configurationFile().absoluteFilePath());
-    }
-    else if (answer != QMessageBox::No)
-    {
-        return false;
-    }
-    if (!closing)
-    {
-        resetChanged(false);
-        refreshTitle();
-    }
-    return true;
+    return m_pSaveFlow->promptToSave(closing, importing);
 }
 
 // ---------------------------------------------------------------------------
@@ -791,15 +625,7 @@ bool CAdminPage::promptToSave(bool closing, bool importing)
 void CAdminPage::save()
 {
     qDebug() << "CAdminPage::save() begin";
-    if (hasSaveTarget() && !m_bOpenedFromPackage)
-    {
-        if (trySave(m_pDocument->configurationFile()))
-            resetChanged(false);
-    }
-    else
-    {
-        saveAs();
-    }
+    m_pSaveFlow->save();
     refreshTitle();
     qDebug() << "CAdminPage::save() end";
 }
@@ -807,11 +633,7 @@ void CAdminPage::save()
 void CAdminPage::saveAs()
 {
     qDebug() << "CAdminPage::saveAs() begin";
-    if (trySaveAs())
-    {
-        resetChanged(false);
-        m_bOpenedFromPackage = false;
-    }
+    m_pSaveFlow->saveAs();
     refreshTitle();
     qDebug() << "CAdminPage::saveAs() end";
 }
@@ -861,29 +683,11 @@ QString CAdminPage::generateProperties(GenerateStyle style) const
 bool CAdminPage::writeBundleFiles(const QDir& bundle, const QString& properties)
 {
     QString failed;
-    switch (CPublisher::writeBundleFiles(bundle, properties, &failed))
-    {
-    case CPublisher::BundleDirectoryFailed:
-        showWarning(tr("Tessary is unable to create the directory \"%1\".  Verify that the disk "
-                       "isn't full, remove write-protection at this location, and then try "
-                       "again.")
-                        .arg(QDir::toNativeSeparators(failed)));
-        return false;
-    case CPublisher::BundleFileFailed:
-        showWarning(tr("Tessary is unable to write to \"%1\".  Verify that the disk isn't "
-                       "full, remove write-protection on this file, and then try again.")
-                        .arg(QDir::toNativeSeparators(failed)));
-        return false;
-    case CPublisher::BundleWritten:
-        break;
-    }
-    return true;
-}
-
-void CAdminPage::showInformation(const QString& text)
-{
-    const COverrideCursor arrow(Qt::ArrowCursor);
-    QMessageBox::information(this, documentTitle(), text, QMessageBox::Ok);
+    const CPublisher::BundleResult result =
+        CPublisher::writeBundleFiles(bundle, properties, &failed);
+    if (result != CPublisher::BundleWritten)
+        showWarning(CPublisher::bundleFailure(result, failed));
+    return result == CPublisher::BundleWritten;
 }
 
 QProgressDialog* CAdminPage::progressDialog() const
@@ -938,27 +742,17 @@ void CAdminPage::onPackagerProgress(qint64 iCurrent, qint64 iTotal)
 
 void CAdminPage::onPackageOpenFileError(const QString& path)
 {
-    m_pPublishFlow->publisher().onPackagerError(
-        QStringLiteral("Tessary is unable to open \"%1\".  Verify that the file exists and that "
-                       "is has read permissions, and then try again."),
-        path);
+    m_pPublishFlow->publisher().onPackagerOpenError(path);
 }
 
 void CAdminPage::onPackageReadFileError(const QString& path)
 {
-    m_pPublishFlow->publisher().onPackagerError(
-        QStringLiteral("Tessary is unable to read \"%1\". Verify that the file exists and that "
-                       "it has read permissions, and then try again."),
-        path);
+    m_pPublishFlow->publisher().onPackagerReadError(path);
 }
 
 void CAdminPage::onPackageWriteFileError(const QString& path)
 {
-    m_pPublishFlow->publisher().onPackagerError(
-        QStringLiteral("Cannot write to file \"%1\".  Close the file if it's open, verify that "
-                       "the disk isn't full, remove write-protection on the file, and then try "
-                       "again."),
-        path);
+    m_pPublishFlow->publisher().onPackagerWriteError(path);
 }
 
 // ---------------------------------------------------------------------------
@@ -966,53 +760,38 @@ void CAdminPage::onPackageWriteFileError(const QString& path)
 
 void CAdminPage::addRecentFile(const QString& path)
 {
-    if (path.isEmpty() || CDocument::isTestDefinition(path))
-        return;
-    m_lRecentFiles.removeAll(path);
-    m_lRecentFiles.prepend(path);
-    while (m_lRecentFiles.size() > m_iRecentFilesLimit)
-        m_lRecentFiles.removeLast();
-    m_pOpenRecentMenu->setEnabled(true);
+    m_pRecentFiles->add(path);
 }
 
 void CAdminPage::removeRecentFile(const QString& path)
 {
-    m_lRecentFiles.removeAll(path);
-    m_pOpenRecentMenu->setEnabled(!m_lRecentFiles.isEmpty());
+    m_pRecentFiles->remove(path);
+}
+
+const QStringList& CAdminPage::recentFiles() const
+{
+    return m_pRecentFiles->files();
 }
 
 void CAdminPage::addOpenRecentMenu()
 {
-    m_pOpenRecentMenu->clear();
-    for (int i = 0; i < m_lRecentFiles.size() && i < m_iRecentFilesLimit; ++i)
-    {
-        QAction* const entry = m_pOpenRecentMenu->addAction(m_lRecentFiles.at(i));
-        entry->setData(m_lRecentFiles.at(i));
-        connect(entry, &QAction::triggered, this, &CAdminPage::openRecent);
-    }
+    m_pRecentFiles->fillMenu();
 }
 
 void CAdminPage::addOpenRecentList(CPackage* package)
 {
-    if (!package)
-        return;
-    const QString path = package->file().absoluteFilePath();
-    if (!package->isValid())
-        qDebug().noquote() << "CAdminPage::addOpenRecentList(" + path + "): not a valid package";
-    // The list may already hold the file opened from the command line.
-    else if (!m_lRecentFiles.contains(path) && !CDocument::isTestDefinition(path) &&
-             m_lRecentFiles.size() < m_iRecentFilesLimit)
-        m_lRecentFiles.append(path);
-    delete package;
-    m_pOpenRecentMenu->setEnabled(!m_lRecentFiles.isEmpty());
+    m_pRecentFiles->addRemembered(package);
 }
 
 void CAdminPage::openRecent()
 {
     QAction* const entry = qobject_cast<QAction*>(sender());
-    if (!entry)
-        return;
-    const QString path = entry->data().isValid() ? entry->data().toString() : entry->text();
+    if (entry)
+        openRecentFile(entry->data().isValid() ? entry->data().toString() : entry->text());
+}
+
+void CAdminPage::openRecentFile(const QString& path)
+{
     if (CDocument::isReadable(path))
     {
         emit openFile(path);
@@ -1031,51 +810,6 @@ void CAdminPage::closeEvent(QCloseEvent* event)
         event->accept();
     else
         event->ignore();
-}
-
-QString CAdminPage::droppedPath(const QMimeData* data)
-{
-    if (!data || !data->hasUrls() || data->urls().isEmpty())
-        return QString();
-    QString path = data->urls().first().toLocalFile();
-#ifdef Q_OS_MACOS
-    // A file reference ("/.file/id=...") names the file only through the system.
-    if (path.startsWith(QLatin1String("/.file/")))
-    {
-        const QByteArray reference = QByteArray("file://") + path.toUtf8();
-        CFURLRef url = CFURLCreateWithBytes(kCFAllocatorDefault,
-                                            reinterpret_cast<const UInt8*>(reference.constData()),
-                                            reference.size(), kCFStringEncodingUTF8, nullptr);
-        if (url)
-        {
-            if (CFURLRef filePathUrl = CFURLCreateFilePathURL(kCFAllocatorDefault, url, nullptr))
-            {
-                CFStringRef absolute = CFURLGetString(filePathUrl);
-                char buffer[4096];
-                if (absolute &&
-                    CFStringGetCString(absolute, buffer, sizeof buffer, kCFStringEncodingUTF8))
-                {
-                    path = QUrl::fromPercentEncoding(QByteArray(buffer));
-                    if (path.startsWith(QLatin1String("file://")))
-                        path.remove(0, 7);
-                }
-                CFRelease(filePathUrl);
-            }
-            CFRelease(url);
-        }
-    }
-#endif
-    if (path.isEmpty())
-        return QString();
-    if (path.endsWith(QLatin1Char('/')))
-        path.chop(1);
-    const QFileInfo info(path);
-    static const QStringList supported{QStringLiteral("xml"), QStringLiteral("pkg"),
-                                       QStringLiteral("mpkg"), QStringLiteral("dmg"),
-                                       QStringLiteral("package")};
-    if (!supported.contains(info.suffix().toLower()))
-        return QString();
-    return info.absoluteFilePath();
 }
 
 bool CAdminPage::eventFilter(QObject* watched, QEvent* event)
@@ -1102,7 +836,7 @@ bool CAdminPage::eventFilter(QObject* watched, QEvent* event)
     }
     // A field would take the installer's address as text; the window opens it.
     QDropEvent* const drop = static_cast<QDropEvent*>(event);
-    const QString path = droppedPath(drop->mimeData());
+    const QString path = CDroppedFile::pathOf(drop->mimeData());
     if (path.isEmpty())
         return QMainWindow::eventFilter(watched, event);
     drop->acceptProposedAction();
@@ -1113,7 +847,7 @@ bool CAdminPage::eventFilter(QObject* watched, QEvent* event)
 
 void CAdminPage::dragEnterEvent(QDragEnterEvent* event)
 {
-    if (!droppedPath(event->mimeData()).isEmpty())
+    if (!CDroppedFile::pathOf(event->mimeData()).isEmpty())
         event->acceptProposedAction();
     else
         event->ignore();
@@ -1121,7 +855,7 @@ void CAdminPage::dragEnterEvent(QDragEnterEvent* event)
 
 void CAdminPage::dropEvent(QDropEvent* event)
 {
-    const QString path = droppedPath(event->mimeData());
+    const QString path = CDroppedFile::pathOf(event->mimeData());
     if (path.isEmpty())
     {
         event->ignore();

@@ -28,6 +28,8 @@ class CPageHolder;
 class CPageIndex;
 class CPublishFlow;
 class CPublishSigning;
+class CRecentFiles;
+class CSaveFlow;
 class CWelcomePage;
 
 // The main window: a view of the one open document. It is the root of the page
@@ -94,7 +96,7 @@ public:
 
     void addRecentFile(const QString& path);
     void removeRecentFile(const QString& path);
-    const QStringList& recentFiles() const { return m_lRecentFiles; }
+    const QStringList& recentFiles() const;
 
     // The configuration file's name, or "Untitled".
     QString configurationDisplayName() const;
@@ -114,6 +116,8 @@ public:
 
     void showWarning(const QString& text);
     void showInformation(const QString& text);
+    void setOpenedPath(const QString& path) { m_sOpenedPath = path; }
+    void refreshTitle();
 
 signals:
     void openFile(const QString& sFile);
@@ -177,7 +181,6 @@ private:
     void makeReasonableSize();
     // Grows the window, within the screen, until the shown page needs no scrolling.
     void fitShownPage();
-    void refreshTitle();
     // After a definition loaded: the fields take drops and Publish's shortcut.
     void definitionLoaded();
     // Lists what the fields made of the values just loaded, if anything.
@@ -185,23 +188,17 @@ private:
     // Asks to save a changed document; false when the command must stop.
     // closing leaves the changed flag as it is; importing keeps AdminConfig.xml documents.
     bool promptToSave(bool closing, bool importing = false);
-    bool trySave(const QFileInfo& file);
-    // Save may write the configuration file in place: it is a customization file.
-    bool hasSaveTarget() const;
-    bool trySaveAs();
     // Save, Save As, Import and Publish need a loaded document from a known file.
     void updateDocumentActions(bool loaded);
+    // A file of the recent-files list was chosen.
+    void openRecentFile(const QString& path);
     void writeLastOpenedDirectory();
-    // The supported local path a drag carries, or empty.
-    static QString droppedPath(const QMimeData* data);
 
     CDocument* m_pDocument = nullptr;
     bool m_bFittedOnFirstShow = false;
     QString m_sOpenedPath;
     QString m_sLastOpenedDir;
-    bool m_bOpenedFromPackage = true;
-    QStringList m_lRecentFiles;
-    const int m_iRecentFilesLimit = 10;
+    CRecentFiles* m_pRecentFiles = nullptr;
 
     // Widgets and workers.
     QAction* m_pSaveAction = nullptr;
@@ -221,4 +218,5 @@ private:
     CPackagerThread* m_pPackagerThread = nullptr;
     CPublishSigning* m_pSigning = nullptr;
     CPublishFlow* m_pPublishFlow = nullptr;
+    CSaveFlow* m_pSaveFlow = nullptr;
 };

@@ -84,9 +84,8 @@ void CPublishFlow::publish()
 
     QString inputSuffix = source.suffix();
     bool flat = script ? false : CMacFlatPackage::isFlatPackage(source.absoluteFilePath());
-    CDmgPackage* const image = suffix == QLatin1String("dmg")
-                                   ? dynamic_cast<CDmgPackage*>(document.package())
-                                   : nullptr;
+    CDmgPackage* const image =
+        suffix == QLatin1String("dmg") ? dynamic_cast<CDmgPackage*>(document.package()) : nullptr;
     if (suffix == QLatin1String("dmg"))
     {
         // The image is mounted before anything is asked, as the copy needs it.
@@ -151,11 +150,9 @@ QString CPublishFlow::chooseOutput(bool script, const QString& inputSuffix)
     QString output;
     if (script)
     {
-        output = QFileDialog::getSaveFileName(&m_window, tr("Save file..."),
-                                              last.isEmpty() ? m_window.lastOpenedDirectory()
-                                                             : last,
-                                              tr("Package (*.package)"), nullptr,
-                                              QFileDialog::DontUseNativeDialog);
+        output = QFileDialog::getSaveFileName(
+            &m_window, tr("Save file..."), last.isEmpty() ? m_window.lastOpenedDirectory() : last,
+            tr("Package (*.package)"), nullptr, QFileDialog::DontUseNativeDialog);
     }
     else
     {
@@ -173,8 +170,8 @@ QString CPublishFlow::chooseOutput(bool script, const QString& inputSuffix)
         return QString();
     // The suffix is added as the dialog's filter asks for it; the sequence adds the
     // same one.
-    const QFileInfo input(QStringLiteral("input.") + (script ? QStringLiteral("package")
-                                                             : inputSuffix));
+    const QFileInfo input(QStringLiteral("input.") +
+                          (script ? QStringLiteral("package") : inputSuffix));
     return CPublisher::outputPath(output, input);
 }
 
@@ -202,8 +199,8 @@ void CPublishFlow::progress(qint64 current, qint64 total)
     {
         if (current == 0 && !m_window.packagerThread()->isRunning())
             m_pProgress->setMaximum(int(qMin<qint64>(total, std::numeric_limits<int>::max())));
-        m_pProgress->setValue(int(qMin<qint64>(current / m_iProgressScale,
-                                               m_pProgress->maximum() - 1)));
+        m_pProgress->setValue(
+            int(qMin<qint64>(current / m_iProgressScale, m_pProgress->maximum() - 1)));
     }
     m_bSettingValue = false;
 }

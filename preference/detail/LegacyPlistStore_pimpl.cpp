@@ -6,6 +6,7 @@
 
 #include <cerrno>
 #include <csignal>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <dirent.h>
@@ -219,7 +220,11 @@ void LegacyPlistStore_pimpl::UnLock()
 
 bool LegacyPlistStore_pimpl::Reload()
 {
-    return true;
+    // Every read goes to the file; this only says whether it can be read, so
+    // that no change replaces a file that could not be.
+    bool readable = true;
+    ReadFile(readable);
+    return readable;
 }
 
 bool LegacyPlistStore_pimpl::Commit()
@@ -229,41 +234,62 @@ bool LegacyPlistStore_pimpl::Commit()
     return true;
 }
 
-CFTypePtr LegacyPlistStore_pimpl::ReadFile() const
+CFTypePtr LegacyPlistStore_pimpl::ReadFile(bool& readable) const
 {
+    readable = true;
     // A link planted at the path is not the store's file.
     struct stat status;
-    if (::lstat(m_sPath.c_str(), &status) != 0 || !S_ISREG(status.st_mode))
+    if (::lstat(m_sPath.c_str(), &status) != 0)
+    {
+        readable = errno == ENOENT;
+        return CFTypePtr();
+    }
+    if (!S_ISREG(status.st_mode))
+    {
+        readable = false;
+        return CFTypePtr();
+    }
+    if (status.st_size == 0)
         return CFTypePtr();
     const CFTypePtr url = FileUrl(m_sPath);
-    if (!url)
-        return CFTypePtr();
     CFDataRef bytes = nullptr;
     SInt32 error = 0;
-    if (!CFURLCreateDataAndPropertiesFromResource(kCFAllocatorDefault,
+    if (!url ||
+        !CFURLCreateDataAndPropertiesFromResource(kCFAllocatorDefault,
                                                   static_cast<CFURLRef>(url.get()), &bytes, nullptr,
                                                   nullptr, &error) ||
         !bytes)
     {
         if (bytes)
             CFRelease(bytes);
+        readable = false;
         return CFTypePtr();
     }
     const CFTypePtr data = AdoptCFType(bytes);
+    if (CFDataGetLength(bytes) == 0)
+        return CFTypePtr();
     CFStringRef message = nullptr;
     const CFTypePtr root = AdoptCFType(CFPropertyListCreateFromXMLData(
         kCFAllocatorDefault, bytes, kCFPropertyListImmutable, &message));
-    if (message)
-        CFRelease(message);
+    const CFTypePtr problem = AdoptCFType(message);
     if (!root || !CFPropertyListIsValid(root.get(), kCFPropertyListXMLFormat_v1_0) ||
         CFGetTypeID(root.get()) != CFDictionaryGetTypeID())
+    {
+        readable = false;
+        char reason[512] = "it holds no dictionary";
+        if (message)
+            CFStringGetCString(message, reason, sizeof reason, kCFStringEncodingUTF8);
+        std::fprintf(stderr, "LegacyPlistStore: %s cannot be read and is left as it is: %s\n",
+                     m_sPath.c_str(), reason);
         return CFTypePtr();
+    }
     return root;
 }
 
 CFTypePtr LegacyPlistStore_pimpl::ReadPreference(const CFStringPtr& name)
 {
-    const CFTypePtr root = ReadFile();
+    bool readable = true;
+    const CFTypePtr root = ReadFile(readable);
     const void* entry = nullptr;
     if (!root ||
         !CFDictionaryGetValueIfPresent(static_cast<CFDictionaryRef>(root.get()), name.get(),
@@ -278,7 +304,10 @@ bool LegacyPlistStore_pimpl::WritePreference(const CFStringPtr& name, CFProperty
 {
     if (value && CFGetTypeID(value) != CFDictionaryGetTypeID())
         return false;
-    const CFTypePtr root = ReadFile();
+    bool readable = true;
+    const CFTypePtr root = ReadFile(readable);
+    if (!readable)
+        return false;
     const CFMutableDictionaryPtr changed =
         root ? AdoptCFDictionary(CFDictionaryCreateMutableCopy(
                    kCFAllocatorDefault, 0, static_cast<CFDictionaryRef>(root.get())))

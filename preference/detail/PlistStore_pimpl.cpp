@@ -20,9 +20,11 @@ public:
           m_bAcquired(store.CountedTryLock(store.GetLockTimeout())), m_bActive(store.IsLocked())
     {
         // Without pending changes of our own, see what others wrote before we
-        // took the lock; while we hold it, nobody else changes the domain.
+        // took the lock; while we hold it, nobody else changes the domain. A
+        // domain that cannot be read takes no change: it would replace what
+        // is there.
         if (m_bActive && (!m_store.m_bLoaded || (!m_store.m_bDirty && !m_store.m_bSyncedUnderLock)))
-            m_store.Reload();
+            m_bActive = m_store.Reload();
     }
     ~Frame()
     {
@@ -192,10 +194,14 @@ CFMutableDictionaryRef PlistStore_pimpl::WorkingDictionary(const std::vector<CFS
 bool PlistStore_pimpl::Reload()
 {
     FlushWorkingCopy();
-    CFPreferencesSynchronize(m_pApplicationId.get(), m_pUser.get(), m_pHost.get());
-    m_bLoaded = true;
-    m_bSyncedUnderLock = GetLockCount() > 0;
-    return true;
+    // False when the domain's file exists but cannot be read (CoreFoundation
+    // says why), or pending changes could not be written; the next operation
+    // then tries again.
+    const bool synchronized =
+        CFPreferencesSynchronize(m_pApplicationId.get(), m_pUser.get(), m_pHost.get());
+    m_bLoaded = synchronized;
+    m_bSyncedUnderLock = synchronized && GetLockCount() > 0;
+    return synchronized;
 }
 
 bool PlistStore_pimpl::Commit()

@@ -19,8 +19,10 @@
 // applies this process's pending sets and removals, writes the result to a
 // temporary file in the same directory, flushes it and renames it over the old
 // one. Concurrent processes therefore keep each other's changes, and a process
-// killed mid-write leaves the previous file intact. A file that cannot be parsed
-// reads as empty; before it is replaced it is kept as "<file>.damaged".
+// killed mid-write leaves the previous file intact. A file that exists but
+// cannot be read (damaged, or in a form we do not read) reads as empty and is
+// never replaced: synchronising fails, and changes stay pending until the file
+// reads again. Only a missing or empty file counts as an empty domain.
 #include "Internal.h"
 
 #include <cerrno>
@@ -73,25 +75,15 @@ struct Domain
     CFMutableDictionaryRef values = nullptr;  // the file as last read, plus pending changes
     CFMutableDictionaryRef pending = nullptr; // key -> new value, or kCFNull for a removal
     bool loaded = false;
-    // The file's identity when values last matched it: a synchronisation
-    // without pending changes need not reread a file that is still the same.
-    bool stamped = false;
-    struct stat stamp = {};
+    // The file's bytes when values were last taken from it or written to it:
+    // while it still holds them, nothing need be parsed. Compared whole, since
+    // a file's status (size, times, inode) can repeat for other content.
+    bool seen = false;
+    std::vector<uint8_t> content;
+    // Whether those bytes are a domain we can read; a domain that is not is
+    // never written.
+    bool readable = true;
 };
-
-bool sameFile(const struct stat& a, const struct stat& b)
-{
-    return a.st_dev == b.st_dev && a.st_ino == b.st_ino && a.st_size == b.st_size &&
-           a.st_mtim.tv_sec == b.st_mtim.tv_sec && a.st_mtim.tv_nsec == b.st_mtim.tv_nsec &&
-           a.st_ctim.tv_sec == b.st_ctim.tv_sec && a.st_ctim.tv_nsec == b.st_ctim.tv_nsec;
-}
-
-// Records the file's identity, taken before it is read, so that a change made
-// after the stamp shows as a difference at the next look.
-void stampDomain(Domain& domain, const std::string& path)
-{
-    domain.stamped = stat(path.c_str(), &domain.stamp) == 0;
-}
 
 std::map<std::string, Domain>& domains()
 {
@@ -299,29 +291,36 @@ enum class FileState
     Unreadable
 };
 
-// The file's root dictionary as a mutable dictionary; empty unless it is Read.
-CFMutableDictionaryRef readDomainFile(const std::string& path, FileState& state)
+// The file's bytes, and whether it could be read at all (a missing file can).
+FileState readDomainBytes(const std::string& path, std::vector<uint8_t>& bytes)
 {
-    std::vector<uint8_t> bytes;
     int err = 0;
-    if (!cf::readWholeFile(path, bytes, err))
-    {
-        state = err == ENOENT ? FileState::Missing : FileState::Unreadable;
-        if (state == FileState::Unreadable)
-            cf::warn("cannot read preferences file " + path + ": " + std::strerror(err));
+    if (cf::readWholeFile(path, bytes, err))
+        return FileState::Read;
+    bytes.clear();
+    if (err == ENOENT)
+        return FileState::Missing;
+    cf::warn("cannot read preferences file " + path + ": " + std::strerror(err));
+    return FileState::Unreadable;
+}
+
+// The root dictionary of the bytes as a mutable dictionary; empty unless the
+// state stays Read. An empty file is an empty domain.
+CFMutableDictionaryRef parseDomain(const std::string& path, const std::vector<uint8_t>& bytes,
+                                   FileState& state)
+{
+    if (state != FileState::Read || bytes.empty())
         return newDictionary();
-    }
     CFDataRef data = CFDataCreate(nullptr, bytes.data(), static_cast<CFIndex>(bytes.size()));
     CFStringRef problem = nullptr;
     CFPropertyListRef root =
-        bytes.empty()
-            ? nullptr
-            : CFPropertyListCreateFromXMLData(nullptr, data, kCFPropertyListImmutable, &problem);
+        CFPropertyListCreateFromXMLData(nullptr, data, kCFPropertyListImmutable, &problem);
     CFRelease(data);
     if (!root || CFGetTypeID(root) != CFDictionaryGetTypeID())
     {
-        cf::warn("preferences file " + path + " is damaged and reads as empty" +
-                 (problem ? ": " + cf::utf8OrEmpty(problem) : std::string()));
+        cf::warn("preferences file " + path + " cannot be read and is left as it is: " +
+                 (problem ? cf::utf8OrEmpty(problem)
+                          : std::string("its root is not a dictionary")));
         if (problem)
             CFRelease(problem);
         if (root)
@@ -332,8 +331,29 @@ CFMutableDictionaryRef readDomainFile(const std::string& path, FileState& state)
     CFMutableDictionaryRef values =
         CFDictionaryCreateMutableCopy(nullptr, 0, static_cast<CFDictionaryRef>(root));
     CFRelease(root);
-    state = FileState::Read;
     return values;
+}
+
+// Takes the domain's values from the file's bytes (unless they are the bytes
+// already taken) and returns the file's state.
+FileState takeFromFile(const std::string& path, Domain& domain, std::vector<uint8_t> bytes,
+                       FileState state)
+{
+    if (state == FileState::Unreadable)
+    {
+        domain.seen = false;
+        return state;
+    }
+    if (domain.seen && domain.values && bytes == domain.content)
+        return domain.readable ? FileState::Read : FileState::Damaged;
+    CFMutableDictionaryRef values = parseDomain(path, bytes, state);
+    if (domain.values)
+        CFRelease(domain.values);
+    domain.values = values;
+    domain.content = std::move(bytes);
+    domain.seen = true;
+    domain.readable = state != FileState::Damaged;
+    return state;
 }
 
 bool makeDirectories(const std::string& directory, mode_t mode)
@@ -372,10 +392,11 @@ Domain& domainAt(const Location& location)
     Domain& domain = domains()[location.path];
     if (!domain.loaded)
     {
-        FileState state;
-        if (domain.values)
-            CFRelease(domain.values);
-        domain.values = readDomainFile(location.path, state);
+        std::vector<uint8_t> bytes;
+        const FileState state = readDomainBytes(location.path, bytes);
+        takeFromFile(location.path, domain, std::move(bytes), state);
+        if (!domain.values)
+            domain.values = newDictionary();
         if (domain.pending)
             applyPending(domain.values, domain.pending);
         domain.loaded = true;
@@ -435,47 +456,43 @@ bool writePending(const Location& location, Domain& domain)
         return false;
     }
     removeStaleTemporaries(path);
-    FileState state = FileState::Read;
-    struct stat now;
     // Our values are the file as last read or written plus the pending
-    // changes: while the file is still that one, there is no need to reread it.
-    CFMutableDictionaryRef merged = domain.stamped && domain.values &&
-                                            stat(path.c_str(), &now) == 0 &&
-                                            sameFile(now, domain.stamp)
-                                        ? CFDictionaryCreateMutableCopy(nullptr, 0, domain.values)
-                                        : readDomainFile(path, state);
-    if (state == FileState::Unreadable)
+    // changes: while the file still holds those bytes, it need not be parsed.
+    std::vector<uint8_t> bytes;
+    const FileState found = readDomainBytes(path, bytes);
+    const FileState state = takeFromFile(path, domain, std::move(bytes), found);
+    if (state == FileState::Unreadable || state == FileState::Damaged)
     {
-        // Keep the cached view and the pending changes for a later attempt.
+        // What could not be read is not replaced; the changes wait for a later attempt.
         flock(lockFd, LOCK_UN);
         close(lockFd);
-        CFRelease(merged);
+        applyPending(domain.values, domain.pending);
+        cf::warn("the changes to " + path + " are kept pending: the file cannot be read");
         return false;
     }
-    bool ok = true;
-    if (state == FileState::Damaged)
-        rename(path.c_str(), (path + ".damaged").c_str());
+    CFMutableDictionaryRef merged = CFDictionaryCreateMutableCopy(nullptr, 0, domain.values);
     applyPending(merged, domain.pending);
-    {
-        CFErrorRef error = nullptr;
-        CFDataRef data =
-            CFPropertyListCreateData(nullptr, merged, kCFPropertyListXMLFormat_v1_0, 0, &error);
-        int err = 0;
-        ok = data && cf::writeFileAtomically(path, CFDataGetBytePtr(data),
-                                             static_cast<size_t>(CFDataGetLength(data)),
-                                             location.fileMode, err);
-        if (!ok)
-            cf::warn("cannot write preferences file " + path + ": " +
-                     (error ? cf::describe(error) : std::string(std::strerror(err))));
-        if (data)
-            CFRelease(data);
-        if (error)
-            CFRelease(error);
-    }
-    if (ok)
-        stampDomain(domain, path);
+    CFErrorRef error = nullptr;
+    CFDataRef data =
+        CFPropertyListCreateData(nullptr, merged, kCFPropertyListXMLFormat_v1_0, 0, &error);
+    int err = 0;
+    const bool ok = data && cf::writeFileAtomically(path, CFDataGetBytePtr(data),
+                                                    static_cast<size_t>(CFDataGetLength(data)),
+                                                    location.fileMode, err);
+    if (!ok)
+        cf::warn("cannot write preferences file " + path + ": " +
+                 (error ? cf::describe(error) : std::string(std::strerror(err))));
     else
-        domain.stamped = false;
+    {
+        const UInt8* written = CFDataGetBytePtr(data);
+        domain.content.assign(written, written + CFDataGetLength(data));
+        domain.seen = true;
+        domain.readable = true;
+    }
+    if (data)
+        CFRelease(data);
+    if (error)
+        CFRelease(error);
     flock(lockFd, LOCK_UN);
     close(lockFd);
     CFRelease(domain.values);
@@ -493,18 +510,12 @@ bool synchronize(const Location& location)
         ok = writePending(location, domain);
     else
     {
-        struct stat now;
-        if (domain.loaded && domain.values && domain.stamped &&
-            stat(location.path.c_str(), &now) == 0 && sameFile(now, domain.stamp))
-            return true;
-        stampDomain(domain, location.path);
-        FileState state;
-        if (domain.values)
-            CFRelease(domain.values);
-        domain.values = readDomainFile(location.path, state);
-        ok = state != FileState::Unreadable;
-        if (state != FileState::Read)
-            domain.stamped = false;
+        std::vector<uint8_t> bytes;
+        const FileState found = readDomainBytes(location.path, bytes);
+        const FileState state = takeFromFile(location.path, domain, std::move(bytes), found);
+        if (!domain.values)
+            domain.values = newDictionary();
+        ok = state == FileState::Read || state == FileState::Missing;
     }
     domain.loaded = true;
     return ok;

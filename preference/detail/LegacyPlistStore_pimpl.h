@@ -38,6 +38,9 @@ private:
     // also when it cannot be read, which readable then says: such a file is
     // never replaced.
     CFTypePtr ReadFile(bool& readable) const;
+    // The file the path stands for: itself, or what the user's own link there
+    // names; false (with a message) for a link another user owns.
+    bool FilePath(std::string& path) const;
     // One attempt at opening and locking the file; true when m_nFile holds it.
     // Sets retry when another process holds the lock.
     bool OpenLocked(bool& retry);

@@ -521,3 +521,45 @@ TEST(CFPreferences, SavingKeepsValuesOtherToolsWrote)
                                       values + ", d'"),
               0);
 }
+
+TEST(CFPreferences, AUsersOwnLinkIsFollowedAndAPlantedOneRefused)
+{
+    // The user keeps the domain among dotfiles elsewhere and links it in.
+    const CFStringRef app = CFSTR("com.example.Linked");
+    const std::string link = userFile("com.example.Linked");
+    const std::string target = TestSupport::testDirectory() + "/dotfiles/linked.plist";
+    mkdir((home() + "/.config/Preferences").c_str(), 0700);
+    mkdir((TestSupport::testDirectory() + "/dotfiles").c_str(), 0700);
+    writeText(target,
+              "<plist version=\"1.0\"><dict><key>old</key><string>1</string></dict></plist>");
+    ASSERT_EQ(symlink(target.c_str(), link.c_str()), 0);
+    CFPreferencesSetValue(CFSTR("new"), CFSTR("2"), app, kCFPreferencesCurrentUser,
+                          kCFPreferencesAnyHost);
+    ASSERT_TRUE(CFPreferencesSynchronize(app, kCFPreferencesCurrentUser, kCFPreferencesAnyHost));
+    struct stat status;
+    ASSERT_EQ(lstat(link.c_str(), &status), 0);
+    EXPECT_TRUE(S_ISLNK(status.st_mode)) << "the link was replaced by a file";
+    EXPECT_EQ(readWithPlistlib(target, "old"), "'1'");
+    EXPECT_EQ(readWithPlistlib(target, "new"), "'2'");
+
+    // A link in the shared folder that another user owns is neither read nor written through.
+    const std::string shared = TestSupport::testDirectory() + "/system-preferences";
+    mkdir(shared.c_str(), 01777);
+    const std::string victim = TestSupport::testDirectory() + "/victim.plist";
+    const std::string precious =
+        "<plist version=\"1.0\"><dict><key>secret</key><string>s</string></dict></plist>";
+    writeText(victim, precious);
+    const std::string planted = shared + "/com.example.Planted.plist";
+    ASSERT_EQ(symlink(victim.c_str(), planted.c_str()), 0);
+    if (lchown(planted.c_str(), 65534, 65534) != 0)
+        GTEST_SKIP() << "needs root to give a link to another user";
+    const CFStringRef other = CFSTR("com.example.Planted");
+    EXPECT_EQ(copyText(CFSTR("secret"), other, kCFPreferencesAnyUser, kCFPreferencesAnyHost),
+              "<absent>");
+    CFPreferencesSetValue(CFSTR("k"), CFSTR("v"), other, kCFPreferencesAnyUser,
+                          kCFPreferencesAnyHost);
+    EXPECT_FALSE(CFPreferencesSynchronize(other, kCFPreferencesAnyUser, kCFPreferencesAnyHost));
+    EXPECT_EQ(TestSupport::readFile(victim), precious);
+    ASSERT_EQ(lstat(planted.c_str(), &status), 0);
+    EXPECT_TRUE(S_ISLNK(status.st_mode));
+}

@@ -25,6 +25,8 @@
 // reads again. Only a missing or empty file counts as an empty domain.
 #include "Internal.h"
 
+#include <utils/OwnLink.h>
+
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -291,11 +293,27 @@ enum class FileState
     Unreadable
 };
 
+// The file a domain's path stands for: the path itself, or the file the
+// user's own link there names. A link another user owns is refused, so that
+// nobody can plant one to have us read or replace some other file.
+bool domainTarget(const std::string& path, std::string& target)
+{
+    std::string problem;
+    if (orbilib::utils::followOwnLinks(path, target, problem))
+        return true;
+    cf::warn("preferences file " + path + ": " + problem);
+    return false;
+}
+
 // The file's bytes, and whether it could be read at all (a missing file can).
 FileState readDomainBytes(const std::string& path, std::vector<uint8_t>& bytes)
 {
+    bytes.clear();
+    std::string target;
+    if (!domainTarget(path, target))
+        return FileState::Unreadable;
     int err = 0;
-    if (cf::readWholeFile(path, bytes, err))
+    if (cf::readWholeFile(target, bytes, err))
         return FileState::Read;
     bytes.clear();
     if (err == ENOENT)
@@ -318,9 +336,9 @@ CFMutableDictionaryRef parseDomain(const std::string& path, const std::vector<ui
     CFRelease(data);
     if (!root || CFGetTypeID(root) != CFDictionaryGetTypeID())
     {
-        cf::warn("preferences file " + path + " cannot be read and is left as it is: " +
-                 (problem ? cf::utf8OrEmpty(problem)
-                          : std::string("its root is not a dictionary")));
+        cf::warn(
+            "preferences file " + path + " cannot be read and is left as it is: " +
+            (problem ? cf::utf8OrEmpty(problem) : std::string("its root is not a dictionary")));
         if (problem)
             CFRelease(problem);
         if (root)
@@ -430,7 +448,10 @@ void removeStaleTemporaries(const std::string& path)
 // Merges the pending changes into the file under its lock; the caller holds the cache lock.
 bool writePending(const Location& location, Domain& domain)
 {
-    const std::string& path = location.path;
+    // The user's own link stays; the file it names is read, locked and replaced.
+    std::string path;
+    if (!domainTarget(location.path, path))
+        return false;
     if (!makeDirectories(parentOf(path), location.directoryMode))
     {
         cf::warn("cannot create the preferences directory " + parentOf(path) + ": " +

@@ -264,6 +264,18 @@ std::vector<CFStringPtr> PlistStore_pimpl::NormalizeAndSplitPath(const std::wstr
     return names;
 }
 
+const std::vector<CFStringPtr>& PlistStore_pimpl::SplitPath(const std::wstring& key)
+{
+    // Callers read and write many values below one key in a row.
+    if (!m_bSplitKnown || key != m_sSplitKey)
+    {
+        m_lSplitNames = NormalizeAndSplitPath(key);
+        m_sSplitKey = key;
+        m_bSplitKnown = true;
+    }
+    return m_lSplitNames;
+}
+
 PlistStore_pimpl::Chain
 PlistStore_pimpl::FindExistingDictionaries(const std::vector<CFStringPtr>& names)
 {
@@ -273,6 +285,7 @@ PlistStore_pimpl::FindExistingDictionaries(const std::vector<CFStringPtr>& names
     chain.top = ReadPreference(names[0]);
     if (!IsDictionary(chain.top.get()))
         return chain;
+    chain.dictionaries.reserve(names.size());
     chain.dictionaries.push_back(static_cast<CFDictionaryRef>(chain.top.get()));
     for (std::size_t i = 1; i < names.size(); ++i)
     {
@@ -314,7 +327,7 @@ bool PlistStore_pimpl::WriteValue(const std::wstring& key, const std::wstring& n
     Frame frame(*this);
     if (!frame.IsActive())
         return false;
-    const std::vector<CFStringPtr> names = NormalizeAndSplitPath(key);
+    const std::vector<CFStringPtr>& names = SplitPath(key);
     // A value needs a key to live in.
     if (names.empty())
         return false;
@@ -358,15 +371,20 @@ CFTypeRef PlistStore_pimpl::FindValue(const std::wstring& key, const std::wstrin
     const bool stale = GetLockCount() > 0 && !m_bDirty && !m_bSyncedUnderLock;
     if ((!m_bLoaded || stale) && !Reload())
         return nullptr;
-    const std::vector<CFStringPtr> names = NormalizeAndSplitPath(key);
+    const std::vector<CFStringPtr>& names = SplitPath(key);
     if (names.empty())
         return nullptr;
-    chain = FindExistingDictionaries(names);
-    if (chain.dictionaries.size() != names.size())
+    // Only the key's own dictionary is needed: walk down to it.
+    chain.top = ReadPreference(names[0]);
+    const void* dictionary = chain.top.get();
+    for (std::size_t i = 1; i < names.size() && IsDictionary(dictionary); ++i)
+        dictionary = CFDictionaryGetValue(static_cast<CFDictionaryRef>(dictionary), names[i].get());
+    if (!IsDictionary(dictionary))
         return nullptr;
     const CFStringPtr valueName = ToCFString(name);
     const void* value = nullptr;
-    if (!CFDictionaryGetValueIfPresent(chain.dictionaries.back(), valueName.get(), &value))
+    if (!CFDictionaryGetValueIfPresent(static_cast<CFDictionaryRef>(dictionary), valueName.get(),
+                                       &value))
         return nullptr;
     return value;
 }
@@ -379,7 +397,7 @@ bool PlistStore_pimpl::Read(const std::wstring& key, const std::wstring& name, s
     const CFTypeRef found = FindValue(key, name, chain);
     if (!found || CFGetTypeID(found) != CFStringGetTypeID())
         return false;
-    value = ToWideString(static_cast<CFStringRef>(found));
+    AssignWideString(static_cast<CFStringRef>(found), value);
     return true;
 }
 

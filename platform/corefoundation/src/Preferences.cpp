@@ -188,15 +188,20 @@ std::string hostIdentifier()
 
 std::string programName()
 {
-    char path[4096];
-    ssize_t n = readlink("/proc/self/exe", path, sizeof path - 1);
-    if (n > 0)
+    // The program does not change while it runs.
+    static const std::string name = []
     {
-        path[n] = '\0';
-        const char* slash = std::strrchr(path, '/');
-        return slash ? slash + 1 : path;
-    }
-    return program_invocation_short_name;
+        char path[4096];
+        ssize_t n = readlink("/proc/self/exe", path, sizeof path - 1);
+        if (n > 0)
+        {
+            path[n] = '\0';
+            const char* slash = std::strrchr(path, '/');
+            return std::string(slash ? slash + 1 : path);
+        }
+        return std::string(program_invocation_short_name);
+    }();
+    return name;
 }
 
 bool same(CFStringRef a, CFStringRef b)
@@ -405,9 +410,8 @@ void applyPending(CFMutableDictionaryRef values, CFDictionaryRef pending)
     }
 }
 
-Domain& domainAt(const Location& location)
+Domain& loadDomain(Domain& domain, const Location& location)
 {
-    Domain& domain = domains()[location.path];
     if (!domain.loaded)
     {
         std::vector<uint8_t> bytes;
@@ -420,6 +424,115 @@ Domain& domainAt(const Location& location)
         domain.loaded = true;
     }
     return domain;
+}
+
+Domain& domainAt(const Location& location)
+{
+    return loadDomain(domains()[location.path], location);
+}
+
+// The domain last looked up, so that a run of reads from one store does not
+// work out its file each time: valid while the same three strings (retained
+// here, so their addresses cannot be reused) ask for it and the environment
+// that places the files is unchanged. Used under the cache lock.
+class LastDomain
+{
+public:
+    Domain* find(CFStringRef applicationID, CFStringRef userName, CFStringRef hostName)
+    {
+        if (!m_domain || applicationID != m_ids[0] || userName != m_ids[1] ||
+            hostName != m_ids[2] || !sameEnvironment())
+        {
+            Location found;
+            if (!locate(applicationID, userName, hostName, found))
+                return nullptr;
+            remember(applicationID, userName, hostName, found);
+        }
+        return &loadDomain(*m_domain, m_location);
+    }
+
+private:
+    static constexpr const char* kPlaces[] = {"CFFIXED_USER_HOME", "XDG_CONFIG_HOME", "HOME",
+                                              "TESSARY_ANY_USER_PREFERENCES"};
+    static constexpr size_t kCount = sizeof kPlaces / sizeof kPlaces[0];
+
+    // The environment as the C library holds it: an array of "NAME=value"
+    // entries. setenv, putenv and unsetenv replace an entry's pointer, or
+    // add or remove entries, which moves the last one; so the array, its
+    // length, its last entry and the entries of the variables that place the
+    // files tell a change without looking up each variable again.
+    struct Fingerprint
+    {
+        char** array = nullptr;
+        size_t length = 0;
+        const char* last = nullptr;
+        size_t at[kCount] = {}; // where each variable's entry is; length when absent
+        const char* entry[kCount] = {};
+    };
+
+    static Fingerprint fingerprint()
+    {
+        Fingerprint print;
+        print.array = environ;
+        for (; environ && environ[print.length]; ++print.length)
+            for (size_t i = 0; i < kCount; ++i)
+            {
+                const size_t n = std::strlen(kPlaces[i]);
+                if (std::strncmp(environ[print.length], kPlaces[i], n) == 0 &&
+                    environ[print.length][n] == '=')
+                {
+                    print.at[i] = print.length;
+                    print.entry[i] = environ[print.length];
+                }
+            }
+        for (size_t i = 0; i < kCount; ++i)
+            if (!print.entry[i])
+                print.at[i] = print.length;
+        print.last = print.length ? environ[print.length - 1] : nullptr;
+        return print;
+    }
+
+    bool sameEnvironment() const
+    {
+        const Fingerprint& was = m_environment;
+        if (environ != was.array || !environ || environ[was.length] != nullptr ||
+            (was.length && environ[was.length - 1] != was.last))
+            return false;
+        // As many entries, the last one unmoved: none was added or removed, so
+        // a variable's entry is where it was unless setenv replaced it.
+        for (size_t i = 0; i < kCount; ++i)
+            if (was.entry[i] && environ[was.at[i]] != was.entry[i])
+                return false;
+        return true;
+    }
+
+    void remember(CFStringRef applicationID, CFStringRef userName, CFStringRef hostName,
+                  const Location& location)
+    {
+        const CFStringRef ids[] = {applicationID, userName, hostName};
+        for (size_t i = 0; i < 3; ++i)
+        {
+            CFRetain(ids[i]);
+            if (m_ids[i])
+                CFRelease(m_ids[i]);
+            m_ids[i] = ids[i];
+        }
+        m_environment = fingerprint();
+        m_location = location;
+        m_domain = &domains()[location.path];
+    }
+
+    CFStringRef m_ids[3] = {nullptr, nullptr, nullptr};
+    Fingerprint m_environment;
+    Location m_location;
+    Domain* m_domain = nullptr;
+};
+
+LastDomain& lastDomain()
+{
+    // Never destroyed, like the domains it points into.
+    static auto* last = new LastDomain;
+    return *last;
 }
 
 // Temporary files of writers that died mid-write ("." name "." pid ...
@@ -604,12 +717,14 @@ extern "C"
     CFPropertyListRef CFPreferencesCopyValue(CFStringRef key, CFStringRef applicationID,
                                              CFStringRef userName, CFStringRef hostName)
     {
-        Location location;
-        if (!validKey(key, "CFPreferencesCopyValue") ||
-            !locate(applicationID, userName, hostName, location))
+        if (!validKey(key, "CFPreferencesCopyValue"))
             return nullptr;
         CacheLock lock;
-        return copyValue(key, location);
+        Domain* domain = lastDomain().find(applicationID, userName, hostName);
+        if (!domain)
+            return nullptr;
+        const void* value = CFDictionaryGetValue(domain->values, key);
+        return value ? CFRetain(value) : nullptr;
     }
 
     CFDictionaryRef CFPreferencesCopyMultiple(CFArrayRef keysToFetch, CFStringRef applicationID,

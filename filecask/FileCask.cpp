@@ -6,10 +6,13 @@
 #include "detail/FileCask_pimpl.h"
 #include "preference/detail/Utf8.h"
 
+#include <utils/OwnLink.h>
+
 #include <boost/filesystem/operations.hpp>
 #include <boost/make_shared.hpp>
 
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 #include <dirent.h>
 #include <fcntl.h>
@@ -174,6 +177,20 @@ bool CreateFileAndSetPermissions(FileCask::AccessRights rights, std::wstring& pa
     return CreateFileAndSetPermissions(rights, native);
 }
 
+bool detail::FileCask_pimpl::Target(std::string& target) const
+{
+    if (!m_sTarget.empty())
+    {
+        target = m_sTarget;
+        return true;
+    }
+    std::string problem;
+    if (orbilib::utils::followOwnLinks(m_sPath.string(), target, problem))
+        return true;
+    std::fprintf(stderr, "FileCask: %s\n", problem.c_str());
+    return false;
+}
+
 FileCask::FileCask(AccessRights rights, const std::wstring& path)
     : m_pImpl(new detail::FileCask_pimpl)
 {
@@ -195,26 +212,33 @@ bool FileCask::TryLock(int timeoutMs)
 {
     if (!m_pImpl->m_pLocker)
     {
+        // A link of the user's own is followed: the file it names is the
+        // store, and its lock is the lock of every name for it.
+        std::string target;
+        if (!m_pImpl->Target(target))
+            return false;
+        const boost::filesystem::path file(target);
         boost::system::error_code ec;
-        if (!boost::filesystem::exists(m_pImpl->m_sPath, ec) &&
-            !CreateFileAndSetPermissions(m_pImpl->m_lAccessRights, m_pImpl->m_sPath))
+        if (!boost::filesystem::exists(file, ec) &&
+            !CreateFileAndSetPermissions(m_pImpl->m_lAccessRights, file))
             return false;
         // The lock file is only ever looked up (its identity is the lock's
         // key), never written, so nobody needs write access to it.
         mode_t directoryMode;
         mode_t fileMode;
         ModesFor(m_pImpl->m_lAccessRights, directoryMode, fileMode);
-        const boost::filesystem::path lockPath = LockPathOf(m_pImpl->m_sPath);
+        const boost::filesystem::path lockPath = LockPathOf(file);
         const int lockFile = OpenRegularFile(lockPath.string(), O_RDONLY, fileMode & 0644);
         if (lockFile == -1 && errno != EACCES && errno != EROFS)
             return false;
         // A reader who may not create the lock file in the owner's folder (a
         // store made before lock files existed) locks on the file itself;
         // saves replace the file whole, so it still reads old or new content.
-        const boost::filesystem::path& keyPath = lockFile == -1 ? m_pImpl->m_sPath : lockPath;
+        const boost::filesystem::path& keyPath = lockFile == -1 ? file : lockPath;
         if (lockFile != -1)
             ::close(lockFile);
         m_pImpl->m_pLocker = boost::make_shared<FileLocker>(detail::FromUtf8(keyPath.string()));
+        m_pImpl->m_sTarget = target;
     }
     return m_pImpl->m_pLocker->TryLock(timeoutMs);
 }
@@ -235,11 +259,14 @@ boost::shared_ptr<IStreamWrapper> FileCask::GetIStream()
     // Read through a descriptor that refuses a link planted at the path, so
     // that another file is never taken for the store.
     auto content = boost::make_shared<std::istringstream>();
-    int file;
-    do
-        file = ::open(m_pImpl->m_sPath.string().c_str(),
-                      O_RDONLY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK);
-    while (file == -1 && errno == EINTR);
+    std::string target;
+    int file = -1;
+    if (m_pImpl->Target(target))
+    {
+        do
+            file = ::open(target.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK);
+        while (file == -1 && errno == EINTR);
+    }
     struct stat status;
     if (file == -1 || ::fstat(file, &status) != 0 || !S_ISREG(status.st_mode))
     {
@@ -279,9 +306,13 @@ bool FileCask::Save()
 
 bool FileCask::ReplaceFile(const std::string& bytes)
 {
-    const std::string path = m_pImpl->m_sPath.string();
-    const std::string directory = m_pImpl->m_sPath.parent_path().string();
-    const std::string name = m_pImpl->m_sPath.filename().string();
+    // The user's own link stays; the file it names is replaced.
+    std::string path;
+    if (!m_pImpl->Target(path))
+        return false;
+    const boost::filesystem::path target(path);
+    const std::string directory = target.parent_path().string();
+    const std::string name = target.filename().string();
     RemoveStaleTemporaries(directory, name);
     const std::string temporary =
         directory + "/." + name + "." + std::to_string(::getpid()) + ".tmp";
@@ -324,8 +355,10 @@ bool FileCask::ReplaceFile(const std::string& bytes)
 
 boost::shared_ptr<OStreamWrapper> FileCask::GetOStream()
 {
-    auto* file = new std::ofstream(m_pImpl->m_sPath.string(),
-                                   std::ios::binary | std::ios::out | std::ios::trunc);
+    std::string target;
+    auto* file = new std::ofstream();
+    if (m_pImpl->Target(target))
+        file->open(target, std::ios::binary | std::ios::out | std::ios::trunc);
     return boost::make_shared<StdOStreamWrapper>(file, true);
 }
 

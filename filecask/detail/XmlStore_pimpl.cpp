@@ -10,12 +10,11 @@
 #include <boost/make_shared.hpp>
 
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
-#include <fcntl.h>
-#include <iterator>
 #include <stdexcept>
+#include <sys/stat.h>
 #include <tinyxml.h>
-#include <unistd.h>
 
 namespace Preference
 {
@@ -192,10 +191,11 @@ bool XmlStore_pimpl::IsLocked() const
 
 bool XmlStore_pimpl::Reload()
 {
+    const bool wasUnreadable = m_bUnreadable;
     m_bLoaded = false;
     m_bDirty = false;
+    m_bUnreadable = false;
     ResetData();
-    m_sDamaged.clear();
     bool loaded = false;
     {
         OperationLock lock(*this);
@@ -205,65 +205,51 @@ bool XmlStore_pimpl::Reload()
     }
     const std::string record = m_pStreamStore->GetData(static_cast<unsigned>(m_lRecordIndex));
     const bool parsed = Deserialize(record);
-    if (!loaded || (!record.empty() && !m_bParsedRecord))
-        m_sDamaged = RawFile();
+    // Only a missing or empty file is an empty store. Anything else we cannot
+    // read stays as it is: a change would replace it with our empty tree.
+    m_bUnreadable = (!loaded && !HoldsNothing()) || (!record.empty() && !m_bParsedRecord);
+    if (m_bUnreadable && !wasUnreadable)
+        std::fprintf(stderr,
+                     "XmlStore: %s cannot be read and is left as it is; changes are "
+                     "refused until it can be\n",
+                     StoreName().c_str());
     m_bLoaded = true;
     if (!parsed)
         m_bDirty = true;
-    return parsed;
+    return parsed && !m_bUnreadable;
 }
 
 bool XmlStore_pimpl::Commit()
 {
     if (!m_bDirty)
         return true;
+    if (m_bUnreadable)
+        return false;
     m_pStreamStore->SetData(static_cast<unsigned>(m_lRecordIndex), Serialize());
     OperationLock lock(*this);
     if (!IsLocked())
         return false;
-    KeepDamagedCopy();
     const bool saved = m_pStreamStore->Save();
     if (saved)
         m_bDirty = false;
     return saved;
 }
 
-std::string XmlStore_pimpl::RawFile() const
+bool XmlStore_pimpl::HoldsNothing() const
 {
-    // Only files have a place beside them for a copy.
-    if (!dynamic_cast<FileCask*>(m_pStreamStore.get()))
-        return std::string();
-    const boost::shared_ptr<IStreamWrapper> input = m_pStreamStore->GetIStream();
-    std::istream* stream = input ? input->GetStream() : nullptr;
-    if (!stream || !*stream)
-        return std::string();
-    return std::string(std::istreambuf_iterator<char>(*stream), std::istreambuf_iterator<char>());
+    // Stores of other kinds cannot tell; they keep counting a failed load as empty.
+    auto* cask = dynamic_cast<FileCask*>(m_pStreamStore.get());
+    if (!cask)
+        return true;
+    struct stat status;
+    const std::string path = ToUtf8(cask->GetPreferenceFilePath());
+    return ::stat(path.c_str(), &status) != 0 ? errno == ENOENT : status.st_size == 0;
 }
 
-void XmlStore_pimpl::KeepDamagedCopy()
+std::string XmlStore_pimpl::StoreName() const
 {
     auto* cask = dynamic_cast<FileCask*>(m_pStreamStore.get());
-    if (m_sDamaged.empty() || !cask)
-        return;
-    const std::string path = ToUtf8(cask->GetPreferenceFilePath()) + ".damaged";
-    const int file =
-        ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0600);
-    if (file == -1)
-        return;
-    const char* data = m_sDamaged.data();
-    std::size_t left = m_sDamaged.size();
-    while (left > 0)
-    {
-        const ssize_t written = ::write(file, data, left);
-        if (written < 0 && errno == EINTR)
-            continue;
-        if (written <= 0)
-            break;
-        data += written;
-        left -= static_cast<std::size_t>(written);
-    }
-    ::close(file);
-    m_sDamaged.clear();
+    return cask ? ToUtf8(cask->GetPreferenceFilePath()) : std::string("the stream store");
 }
 
 bool XmlStore_pimpl::Committed(bool outermost) const
@@ -326,7 +312,7 @@ bool XmlStore_pimpl::Write(const std::wstring& key, const std::wstring& name,
         if (!IsLocked())
             return false;
         ReloadUnlessDirty();
-        if (!Preferences())
+        if (m_bUnreadable || !Preferences())
             return false;
         TiXmlElement* keyElement = Walk(path, true);
         TiXmlElement* valueElement = FindChild(keyElement, VALUE, valueName);
@@ -369,7 +355,7 @@ bool XmlStore_pimpl::DeleteValue(const std::wstring& key, const std::wstring& na
         if (!IsLocked())
             return false;
         ReloadUnlessDirty();
-        if (!Preferences())
+        if (m_bUnreadable || !Preferences())
             return false;
         TiXmlElement* keyElement = Walk(path, false);
         if (!keyElement)
@@ -396,6 +382,8 @@ bool XmlStore_pimpl::DeleteKey(const std::wstring& key)
         if (!IsLocked())
             return false;
         ReloadUnlessDirty();
+        if (m_bUnreadable)
+            return false;
         TiXmlElement* keyElement = Walk(path, false);
         if (!keyElement)
             return true;

@@ -64,9 +64,11 @@ public:
     bool Deserialize(const std::string& text);
 
 private:
-    // The whole file of a FileCask as it is now; empty for other stores.
-    std::string RawFile() const;
-    void KeepDamagedCopy();
+    // Whether the stream store's file is missing or empty (a store of another
+    // kind is taken to be).
+    bool HoldsNothing() const;
+    // The file's path, for messages.
+    std::string StoreName() const;
     // What a changing operation returns once its own lock is released.
     bool Committed(bool outermost) const;
     // Rereads the file before a change unless changes are pending.
@@ -93,9 +95,9 @@ private:
     bool m_bLoaded = false;
     bool m_bDirty = false;
     bool m_bPretty;
-    // The file as found at the last reload when it could not be read: kept
-    // beside it as "<file>.damaged" before the next commit replaces it.
-    std::string m_sDamaged;
+    // Whether the last reload found data it could not read; the store then
+    // takes no change, so that it never replaces that data.
+    bool m_bUnreadable = false;
     // Whether the last Deserialize found a usable document in its text.
     bool m_bParsedRecord = false;
     // Name lookups of children, built per parent on first use, so that many

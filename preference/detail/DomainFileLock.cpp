@@ -161,20 +161,54 @@ enum class Outcome
     Failed
 };
 
-Outcome LockWithin(int file, int timeout)
+// One attempt, without waiting.
+Outcome TryLockNow(int file)
 {
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout);
     for (;;)
     {
-        if (::flock(file, timeout < 0 ? LOCK_EX : LOCK_EX | LOCK_NB) == 0)
+        if (::flock(file, LOCK_EX | LOCK_NB) == 0)
             return Outcome::Locked;
-        if (errno != EWOULDBLOCK && errno != EINTR)
-            return Outcome::Failed;
-        if (timeout >= 0 && std::chrono::steady_clock::now() >= deadline)
-            return Outcome::Busy;
-        if (errno == EWOULDBLOCK)
-            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        if (errno != EINTR)
+            return errno == EWOULDBLOCK ? Outcome::Busy : Outcome::Failed;
     }
+}
+
+// Waits for the lock in turn with the other waiters. Every waiter holds a
+// shared lock on the waiting file; a process that finds it held joins them
+// instead of taking the lock at once, so a process releasing the lock and
+// asking again at once cannot keep it from those that waited, and each of
+// them gets its turn long before its timeout. Without a waiting file the
+// lock is only polled.
+Outcome LockInTurn(int file, int waiting, int timeout)
+{
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout);
+    const auto expired = [&]
+    { return timeout >= 0 && std::chrono::steady_clock::now() >= deadline; };
+    bool waited = false;
+    if (waiting >= 0)
+    {
+        // Nobody waits: try at once.
+        if (::flock(waiting, LOCK_EX | LOCK_NB) == 0)
+        {
+            const Outcome now = TryLockNow(file);
+            ::flock(waiting, LOCK_UN);
+            if (now != Outcome::Busy)
+                return now;
+        }
+        while (!(waited = ::flock(waiting, LOCK_SH | LOCK_NB) == 0) && !expired())
+            std::this_thread::sleep_for(std::chrono::microseconds(200));
+    }
+    // Others wait already: the lock goes to whoever asks first after its
+    // release, and we ask only after a pause, as they do.
+    Outcome outcome = waiting < 0 ? TryLockNow(file) : Outcome::Busy;
+    while (outcome == Outcome::Busy && !expired())
+    {
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        outcome = TryLockNow(file);
+    }
+    if (waited)
+        ::flock(waiting, LOCK_UN);
+    return outcome;
 }
 
 } // namespace
@@ -199,7 +233,10 @@ bool DomainFileLock::Acquire(int timeout)
     int file = OpenLockFile(m_sPath, m_bShared);
     if (file >= 0)
     {
-        const Outcome outcome = LockWithin(file, timeout);
+        const int waiting = OpenLockFile(m_sPath + ".wait", m_bShared);
+        const Outcome outcome = LockInTurn(file, waiting, timeout);
+        if (waiting >= 0)
+            ::close(waiting);
         if (outcome != Outcome::Locked)
         {
             ::close(file);

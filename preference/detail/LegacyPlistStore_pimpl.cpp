@@ -2,10 +2,13 @@
 
 #include "StringConversion.h"
 
+#include <utils/OwnLink.h>
+
 #include <boost/date_time/posix_time/posix_time_types.hpp>
 
 #include <cerrno>
 #include <csignal>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <dirent.h>
@@ -132,9 +135,22 @@ const char* LegacyPlistStore_pimpl::EmptyDocument()
            "<plist version=\"1.0\"><dict></dict></plist>";
 }
 
+bool LegacyPlistStore_pimpl::FilePath(std::string& path) const
+{
+    std::string problem;
+    if (orbilib::utils::followOwnLinks(m_sPath, path, problem))
+        return true;
+    std::fprintf(stderr, "LegacyPlistStore: %s\n", problem.c_str());
+    return false;
+}
+
 bool LegacyPlistStore_pimpl::OpenLocked(bool& retry)
 {
     retry = false;
+    // The user's own link is followed: the lock is on the file it names.
+    std::string path;
+    if (!FilePath(path))
+        return false;
     // A link planted at the path is not followed.
     int flags = O_RDWR | O_CREAT | O_NONBLOCK | O_CLOEXEC | O_NOFOLLOW;
 #ifdef O_EXLOCK
@@ -145,7 +161,7 @@ bool LegacyPlistStore_pimpl::OpenLocked(bool& retry)
     // is the one on the file now at the path.
     for (int replaced = 0; file < 0; ++replaced)
     {
-        file = ::open(m_sPath.c_str(), flags, 0644);
+        file = ::open(path.c_str(), flags, 0644);
         if (file < 0)
         {
             // Only a lock held elsewhere goes away by waiting.
@@ -160,7 +176,7 @@ bool LegacyPlistStore_pimpl::OpenLocked(bool& retry)
             return false;
         }
 #endif
-        if (!IsCurrentFile(file, m_sPath))
+        if (!IsCurrentFile(file, path))
         {
             ::close(file);
             file = -1;
@@ -192,6 +208,13 @@ bool LegacyPlistStore_pimpl::TryLock(int timeout)
     else if (!guard.timed_lock(boost::posix_time::milliseconds(timeout)))
         return false;
 
+    // A link another user planted is refused once, not at every attempt.
+    std::string path;
+    if (!FilePath(path))
+    {
+        guard.unlock();
+        return false;
+    }
     for (int attempt = 0; attempt < LockAttempts; ++attempt)
     {
         bool retry = false;
@@ -219,7 +242,11 @@ void LegacyPlistStore_pimpl::UnLock()
 
 bool LegacyPlistStore_pimpl::Reload()
 {
-    return true;
+    // Every read goes to the file; this only says whether it can be read, so
+    // that no change replaces a file that could not be.
+    bool readable = true;
+    ReadFile(readable);
+    return readable;
 }
 
 bool LegacyPlistStore_pimpl::Commit()
@@ -229,41 +256,68 @@ bool LegacyPlistStore_pimpl::Commit()
     return true;
 }
 
-CFTypePtr LegacyPlistStore_pimpl::ReadFile() const
+CFTypePtr LegacyPlistStore_pimpl::ReadFile(bool& readable) const
 {
+    readable = true;
     // A link planted at the path is not the store's file.
+    std::string path;
+    if (!FilePath(path))
+    {
+        readable = false;
+        return CFTypePtr();
+    }
     struct stat status;
-    if (::lstat(m_sPath.c_str(), &status) != 0 || !S_ISREG(status.st_mode))
+    if (::lstat(path.c_str(), &status) != 0)
+    {
+        readable = errno == ENOENT;
         return CFTypePtr();
-    const CFTypePtr url = FileUrl(m_sPath);
-    if (!url)
+    }
+    if (!S_ISREG(status.st_mode))
+    {
+        readable = false;
         return CFTypePtr();
+    }
+    if (status.st_size == 0)
+        return CFTypePtr();
+    const CFTypePtr url = FileUrl(path);
     CFDataRef bytes = nullptr;
     SInt32 error = 0;
-    if (!CFURLCreateDataAndPropertiesFromResource(kCFAllocatorDefault,
+    if (!url ||
+        !CFURLCreateDataAndPropertiesFromResource(kCFAllocatorDefault,
                                                   static_cast<CFURLRef>(url.get()), &bytes, nullptr,
                                                   nullptr, &error) ||
         !bytes)
     {
         if (bytes)
             CFRelease(bytes);
+        readable = false;
         return CFTypePtr();
     }
     const CFTypePtr data = AdoptCFType(bytes);
+    if (CFDataGetLength(bytes) == 0)
+        return CFTypePtr();
     CFStringRef message = nullptr;
     const CFTypePtr root = AdoptCFType(CFPropertyListCreateFromXMLData(
         kCFAllocatorDefault, bytes, kCFPropertyListImmutable, &message));
-    if (message)
-        CFRelease(message);
+    const CFTypePtr problem = AdoptCFType(message);
     if (!root || !CFPropertyListIsValid(root.get(), kCFPropertyListXMLFormat_v1_0) ||
         CFGetTypeID(root.get()) != CFDictionaryGetTypeID())
+    {
+        readable = false;
+        char reason[512] = "it holds no dictionary";
+        if (message)
+            CFStringGetCString(message, reason, sizeof reason, kCFStringEncodingUTF8);
+        std::fprintf(stderr, "LegacyPlistStore: %s cannot be read and is left as it is: %s\n",
+                     path.c_str(), reason);
         return CFTypePtr();
+    }
     return root;
 }
 
 CFTypePtr LegacyPlistStore_pimpl::ReadPreference(const CFStringPtr& name)
 {
-    const CFTypePtr root = ReadFile();
+    bool readable = true;
+    const CFTypePtr root = ReadFile(readable);
     const void* entry = nullptr;
     if (!root ||
         !CFDictionaryGetValueIfPresent(static_cast<CFDictionaryRef>(root.get()), name.get(),
@@ -278,7 +332,10 @@ bool LegacyPlistStore_pimpl::WritePreference(const CFStringPtr& name, CFProperty
 {
     if (value && CFGetTypeID(value) != CFDictionaryGetTypeID())
         return false;
-    const CFTypePtr root = ReadFile();
+    bool readable = true;
+    const CFTypePtr root = ReadFile(readable);
+    if (!readable)
+        return false;
     const CFMutableDictionaryPtr changed =
         root ? AdoptCFDictionary(CFDictionaryCreateMutableCopy(
                    kCFAllocatorDefault, 0, static_cast<CFDictionaryRef>(root.get())))
@@ -305,9 +362,12 @@ bool LegacyPlistStore_pimpl::ReplaceFile(const char* bytes, std::size_t size)
     // The new content goes to a new file renamed over the old one, so that the
     // file holds the old or the new content whenever this process dies, and
     // readers never see it half written.
-    RemoveStaleTemporaries(m_sPath);
+    std::string path;
+    if (!FilePath(path))
+        return false;
+    RemoveStaleTemporaries(path);
     const std::string temporary =
-        ParentOf(m_sPath) + "/." + NameOf(m_sPath) + "." + std::to_string(::getpid()) + ".tmp";
+        ParentOf(path) + "/." + NameOf(path) + "." + std::to_string(::getpid()) + ".tmp";
     ::unlink(temporary.c_str());
     const int file =
         ::open(temporary.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
@@ -317,13 +377,13 @@ bool LegacyPlistStore_pimpl::ReplaceFile(const char* bytes, std::size_t size)
     // it before the rename hands our lock over to the file others will open.
     bool stored = ::flock(file, LOCK_EX | LOCK_NB) == 0 && ::fchmod(file, 0644) == 0 &&
                   WriteAll(file, bytes, size) && ::fsync(file) == 0;
-    if (!stored || ::rename(temporary.c_str(), m_sPath.c_str()) != 0)
+    if (!stored || ::rename(temporary.c_str(), path.c_str()) != 0)
     {
         ::unlink(temporary.c_str());
         ::close(file);
         return false;
     }
-    const int directory = ::open(ParentOf(m_sPath).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    const int directory = ::open(ParentOf(path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (directory >= 0)
     {
         ::fsync(directory);

@@ -34,9 +34,13 @@ protected:
     bool KeepsChangesInMemory() const override { return false; }
 
 private:
-    // The file's root dictionary; empty when the file is missing, unreadable,
-    // not a valid property list or not a dictionary.
-    CFTypePtr ReadFile() const;
+    // The file's root dictionary; empty when the file is missing or empty, and
+    // also when it cannot be read, which readable then says: such a file is
+    // never replaced.
+    CFTypePtr ReadFile(bool& readable) const;
+    // The file the path stands for: itself, or what the user's own link there
+    // names; false (with a message) for a link another user owns.
+    bool FilePath(std::string& path) const;
     // One attempt at opening and locking the file; true when m_nFile holds it.
     // Sets retry when another process holds the lock.
     bool OpenLocked(bool& retry);

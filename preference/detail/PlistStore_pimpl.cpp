@@ -20,9 +20,11 @@ public:
           m_bAcquired(store.CountedTryLock(store.GetLockTimeout())), m_bActive(store.IsLocked())
     {
         // Without pending changes of our own, see what others wrote before we
-        // took the lock; while we hold it, nobody else changes the domain.
+        // took the lock; while we hold it, nobody else changes the domain. A
+        // domain that cannot be read takes no change: it would replace what
+        // is there.
         if (m_bActive && (!m_store.m_bLoaded || (!m_store.m_bDirty && !m_store.m_bSyncedUnderLock)))
-            m_store.Reload();
+            m_bActive = m_store.Reload();
     }
     ~Frame()
     {
@@ -192,10 +194,14 @@ CFMutableDictionaryRef PlistStore_pimpl::WorkingDictionary(const std::vector<CFS
 bool PlistStore_pimpl::Reload()
 {
     FlushWorkingCopy();
-    CFPreferencesSynchronize(m_pApplicationId.get(), m_pUser.get(), m_pHost.get());
-    m_bLoaded = true;
-    m_bSyncedUnderLock = GetLockCount() > 0;
-    return true;
+    // False when the domain's file exists but cannot be read (CoreFoundation
+    // says why), or pending changes could not be written; the next operation
+    // then tries again.
+    const bool synchronized =
+        CFPreferencesSynchronize(m_pApplicationId.get(), m_pUser.get(), m_pHost.get());
+    m_bLoaded = synchronized;
+    m_bSyncedUnderLock = synchronized && GetLockCount() > 0;
+    return synchronized;
 }
 
 bool PlistStore_pimpl::Commit()
@@ -258,6 +264,18 @@ std::vector<CFStringPtr> PlistStore_pimpl::NormalizeAndSplitPath(const std::wstr
     return names;
 }
 
+const std::vector<CFStringPtr>& PlistStore_pimpl::SplitPath(const std::wstring& key)
+{
+    // Callers read and write many values below one key in a row.
+    if (!m_bSplitKnown || key != m_sSplitKey)
+    {
+        m_lSplitNames = NormalizeAndSplitPath(key);
+        m_sSplitKey = key;
+        m_bSplitKnown = true;
+    }
+    return m_lSplitNames;
+}
+
 PlistStore_pimpl::Chain
 PlistStore_pimpl::FindExistingDictionaries(const std::vector<CFStringPtr>& names)
 {
@@ -267,6 +285,7 @@ PlistStore_pimpl::FindExistingDictionaries(const std::vector<CFStringPtr>& names
     chain.top = ReadPreference(names[0]);
     if (!IsDictionary(chain.top.get()))
         return chain;
+    chain.dictionaries.reserve(names.size());
     chain.dictionaries.push_back(static_cast<CFDictionaryRef>(chain.top.get()));
     for (std::size_t i = 1; i < names.size(); ++i)
     {
@@ -308,7 +327,7 @@ bool PlistStore_pimpl::WriteValue(const std::wstring& key, const std::wstring& n
     Frame frame(*this);
     if (!frame.IsActive())
         return false;
-    const std::vector<CFStringPtr> names = NormalizeAndSplitPath(key);
+    const std::vector<CFStringPtr>& names = SplitPath(key);
     // A value needs a key to live in.
     if (names.empty())
         return false;
@@ -352,15 +371,20 @@ CFTypeRef PlistStore_pimpl::FindValue(const std::wstring& key, const std::wstrin
     const bool stale = GetLockCount() > 0 && !m_bDirty && !m_bSyncedUnderLock;
     if ((!m_bLoaded || stale) && !Reload())
         return nullptr;
-    const std::vector<CFStringPtr> names = NormalizeAndSplitPath(key);
+    const std::vector<CFStringPtr>& names = SplitPath(key);
     if (names.empty())
         return nullptr;
-    chain = FindExistingDictionaries(names);
-    if (chain.dictionaries.size() != names.size())
+    // Only the key's own dictionary is needed: walk down to it.
+    chain.top = ReadPreference(names[0]);
+    const void* dictionary = chain.top.get();
+    for (std::size_t i = 1; i < names.size() && IsDictionary(dictionary); ++i)
+        dictionary = CFDictionaryGetValue(static_cast<CFDictionaryRef>(dictionary), names[i].get());
+    if (!IsDictionary(dictionary))
         return nullptr;
     const CFStringPtr valueName = ToCFString(name);
     const void* value = nullptr;
-    if (!CFDictionaryGetValueIfPresent(chain.dictionaries.back(), valueName.get(), &value))
+    if (!CFDictionaryGetValueIfPresent(static_cast<CFDictionaryRef>(dictionary), valueName.get(),
+                                       &value))
         return nullptr;
     return value;
 }
@@ -373,7 +397,7 @@ bool PlistStore_pimpl::Read(const std::wstring& key, const std::wstring& name, s
     const CFTypeRef found = FindValue(key, name, chain);
     if (!found || CFGetTypeID(found) != CFStringGetTypeID())
         return false;
-    value = ToWideString(static_cast<CFStringRef>(found));
+    AssignWideString(static_cast<CFStringRef>(found), value);
     return true;
 }
 

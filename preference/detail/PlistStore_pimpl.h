@@ -86,6 +86,8 @@ private:
     class Frame;
 
     static std::vector<CFStringPtr> NormalizeAndSplitPath(const std::wstring& path);
+    // NormalizeAndSplitPath, remembered for the last key; valid until the next call.
+    const std::vector<CFStringPtr>& SplitPath(const std::wstring& key);
     Chain FindExistingDictionaries(const std::vector<CFStringPtr>& names);
     static std::vector<CFMutableDictionaryPtr>
     CloneExistingDictionaries(const std::vector<CFStringPtr>& names, const Chain& chain);
@@ -126,6 +128,9 @@ private:
         CFMutableDictionaryPtr tree;
     };
     std::map<std::string, WorkingEntry> m_mapWorking;
+    bool m_bSplitKnown = false;
+    std::wstring m_sSplitKey;
+    std::vector<CFStringPtr> m_lSplitNames;
 };
 
 } // namespace detail

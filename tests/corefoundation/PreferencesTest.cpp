@@ -264,32 +264,83 @@ TEST(CFPreferences, ThreadsOfOneProcessShareTheCache)
     EXPECT_EQ(readWithPlistlib(userFile("com.example.Threads"), "t0-0"), "True");
 }
 
-TEST(CFPreferences, DamagedFilesReadAsEmptyAndAreKept)
+TEST(CFPreferences, FilesThatCannotBeReadAreNeverReplaced)
 {
     const CFStringRef app = CFSTR("com.example.Damaged");
     const std::string path = userFile("com.example.Damaged");
     mkdir((home() + "/.config/Preferences").c_str(), 0700);
     for (const std::string& garbage :
          {std::string("<?xml version=\"1.0\"?><plist><dict><key>a</key>"),
-          std::string("bplist00\x01\x02garbage", 17), std::string(""),
+          std::string("bplist00\x01\x02garbage", 17), std::string("damaged"),
           std::string("<plist version=\"1.0\"><string>not a dictionary</string></plist>")})
     {
+        SCOPED_TRACE(garbage);
         writeText(path, garbage);
-        ASSERT_TRUE(
+        EXPECT_FALSE(
             CFPreferencesSynchronize(app, kCFPreferencesCurrentUser, kCFPreferencesAnyHost));
         EXPECT_EQ(CFPreferencesCopyValue(CFSTR("a"), app, kCFPreferencesCurrentUser,
                                          kCFPreferencesAnyHost),
                   nullptr);
+        CFPreferencesSetValue(CFSTR("fresh"), CFSTR("yes"), app, kCFPreferencesCurrentUser,
+                              kCFPreferencesAnyHost);
+        EXPECT_FALSE(
+            CFPreferencesSynchronize(app, kCFPreferencesCurrentUser, kCFPreferencesAnyHost));
+        EXPECT_EQ(TestSupport::readFile(path), garbage) << "the file was replaced";
     }
-    writeText(path, "damaged");
-    CFPreferencesSetValue(CFSTR("fresh"), CFSTR("yes"), app, kCFPreferencesCurrentUser,
-                          kCFPreferencesAnyHost);
+    EXPECT_FALSE(exists(path + ".damaged"));
+
+    // Once the file reads again, the change still waiting is merged into it.
+    writeText(path,
+              "<plist version=\"1.0\"><dict><key>kept</key><string>1</string></dict></plist>");
     ASSERT_TRUE(CFPreferencesSynchronize(app, kCFPreferencesCurrentUser, kCFPreferencesAnyHost));
     EXPECT_EQ(readWithPlistlib(path, "fresh"), "'yes'");
-    std::ifstream kept(path + ".damaged");
-    std::stringstream content;
-    content << kept.rdbuf();
-    EXPECT_EQ(content.str(), "damaged");
+    EXPECT_EQ(readWithPlistlib(path, "kept"), "'1'");
+
+    // An empty file holds nothing to lose.
+    writeText(path, "");
+    ASSERT_TRUE(CFPreferencesSynchronize(app, kCFPreferencesCurrentUser, kCFPreferencesAnyHost));
+    CFPreferencesSetValue(CFSTR("again"), CFSTR("yes"), app, kCFPreferencesCurrentUser,
+                          kCFPreferencesAnyHost);
+    ASSERT_TRUE(CFPreferencesSynchronize(app, kCFPreferencesCurrentUser, kCFPreferencesAnyHost));
+    EXPECT_EQ(readWithPlistlib(path, "again"), "'yes'");
+}
+
+TEST(CFPreferences, DomainsWrittenByOtherToolsInOtherEncodingsKeepEveryEntry)
+{
+    const CFStringRef app = CFSTR("com.example.Encoded");
+    const std::string path = userFile("com.example.Encoded");
+    mkdir((home() + "/.config/Preferences").c_str(), 0700);
+    for (const std::string encoding : {"bom", "utf-16-le", "utf-16-be"})
+    {
+        SCOPED_TRACE(encoding);
+        const TestSupport::ProgramResult written = TestSupport::runProgram(
+            "python3",
+            {"-c",
+             "import plistlib, sys\n"
+             "x = plistlib.dumps({'Entry%d' % i: 'caf\\u00e9' for i in range(16)}).decode()\n"
+             "e = sys.argv[2]\n"
+             "data = b'\\xef\\xbb\\xbf' + x.encode() if e == 'bom' else "
+             "x.replace('UTF-8', 'UTF-16').encode('utf-16')\n"
+             "if e == 'utf-16-be': data = b'\\xfe\\xff' + x.replace('UTF-8', "
+             "'UTF-16').encode(e)\n"
+             "open(sys.argv[1], 'wb').write(data)\n",
+             path, encoding});
+        ASSERT_EQ(written.status, 0) << written.err;
+        ASSERT_TRUE(
+            CFPreferencesSynchronize(app, kCFPreferencesCurrentUser, kCFPreferencesAnyHost));
+        EXPECT_EQ(copyText(CFSTR("Entry15"), app, kCFPreferencesCurrentUser, kCFPreferencesAnyHost),
+                  "caf\xC3\xA9");
+        CFPreferencesSetValue(CFSTR("mine"), CFSTR("1"), app, kCFPreferencesCurrentUser,
+                              kCFPreferencesAnyHost);
+        ASSERT_TRUE(
+            CFPreferencesSynchronize(app, kCFPreferencesCurrentUser, kCFPreferencesAnyHost));
+        const TestSupport::ProgramResult kept = TestSupport::runProgram(
+            "python3", {"-c",
+                        "import plistlib, sys; d = plistlib.load(open(sys.argv[1], 'rb')); "
+                        "print(sum(k.startswith('Entry') for k in d), d['mine'])",
+                        path});
+        EXPECT_EQ(kept.out, "16 1\n") << kept.err;
+    }
 }
 
 TEST(CFPreferences, RefusesWhatItCannotStore)
@@ -469,4 +520,46 @@ TEST(CFPreferences, SavingKeepsValuesOtherToolsWrote)
                                       "assert d == " +
                                       values + ", d'"),
               0);
+}
+
+TEST(CFPreferences, AUsersOwnLinkIsFollowedAndAPlantedOneRefused)
+{
+    // The user keeps the domain among dotfiles elsewhere and links it in.
+    const CFStringRef app = CFSTR("com.example.Linked");
+    const std::string link = userFile("com.example.Linked");
+    const std::string target = TestSupport::testDirectory() + "/dotfiles/linked.plist";
+    mkdir((home() + "/.config/Preferences").c_str(), 0700);
+    mkdir((TestSupport::testDirectory() + "/dotfiles").c_str(), 0700);
+    writeText(target,
+              "<plist version=\"1.0\"><dict><key>old</key><string>1</string></dict></plist>");
+    ASSERT_EQ(symlink(target.c_str(), link.c_str()), 0);
+    CFPreferencesSetValue(CFSTR("new"), CFSTR("2"), app, kCFPreferencesCurrentUser,
+                          kCFPreferencesAnyHost);
+    ASSERT_TRUE(CFPreferencesSynchronize(app, kCFPreferencesCurrentUser, kCFPreferencesAnyHost));
+    struct stat status;
+    ASSERT_EQ(lstat(link.c_str(), &status), 0);
+    EXPECT_TRUE(S_ISLNK(status.st_mode)) << "the link was replaced by a file";
+    EXPECT_EQ(readWithPlistlib(target, "old"), "'1'");
+    EXPECT_EQ(readWithPlistlib(target, "new"), "'2'");
+
+    // A link in the shared folder that another user owns is neither read nor written through.
+    const std::string shared = TestSupport::testDirectory() + "/system-preferences";
+    mkdir(shared.c_str(), 01777);
+    const std::string victim = TestSupport::testDirectory() + "/victim.plist";
+    const std::string precious =
+        "<plist version=\"1.0\"><dict><key>secret</key><string>s</string></dict></plist>";
+    writeText(victim, precious);
+    const std::string planted = shared + "/com.example.Planted.plist";
+    ASSERT_EQ(symlink(victim.c_str(), planted.c_str()), 0);
+    if (lchown(planted.c_str(), 65534, 65534) != 0)
+        GTEST_SKIP() << "needs root to give a link to another user";
+    const CFStringRef other = CFSTR("com.example.Planted");
+    EXPECT_EQ(copyText(CFSTR("secret"), other, kCFPreferencesAnyUser, kCFPreferencesAnyHost),
+              "<absent>");
+    CFPreferencesSetValue(CFSTR("k"), CFSTR("v"), other, kCFPreferencesAnyUser,
+                          kCFPreferencesAnyHost);
+    EXPECT_FALSE(CFPreferencesSynchronize(other, kCFPreferencesAnyUser, kCFPreferencesAnyHost));
+    EXPECT_EQ(TestSupport::readFile(victim), precious);
+    ASSERT_EQ(lstat(planted.c_str(), &status), 0);
+    EXPECT_TRUE(S_ISLNK(status.st_mode));
 }

@@ -1,6 +1,7 @@
 // Saves must leave the old or the new document whatever instant the writer
 // dies, and a save that stored nothing must say so.
 #include "tests/support/ChildProcess.h"
+#include "tests/support/TestEnvironment.h"
 
 #include <filecask/FileCask.h>
 #include <filecask/SimpleFileCask.h>
@@ -16,12 +17,14 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <memory>
 #include <random>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
+#include <vector>
 
 using TestSupport::ChildProcess;
 using TestSupport::helperProgram;
@@ -172,8 +175,11 @@ TEST(CrashSafety, LinksPlantedAtASharedStorePathAreNotFollowed)
 {
     ASSERT_EQ(mkdir("shared", 01777), 0);
     // A link to a file that does not exist yet: following it would create the
-    // target with the store's world-writable mode.
+    // target with the store's world-writable mode. Planted by another user:
+    // the links belong to nobody.
     ASSERT_EQ(symlink("../victim-new", "shared/dangling.dat"), 0);
+    if (lchown("shared/dangling.dat", 65534, 65534) != 0)
+        GTEST_SKIP() << "needs root to give a link to another user";
     XmlStore dangling(boost::make_shared<FileCask>(FileCask::SharedAccess, L"shared/dangling.dat"),
                       0, false);
     EXPECT_FALSE(dangling.Write(L"K", L"v", L"x"));
@@ -186,6 +192,7 @@ TEST(CrashSafety, LinksPlantedAtASharedStorePathAreNotFollowed)
     }
     ASSERT_EQ(chmod("victim", 0600), 0);
     ASSERT_EQ(symlink("../victim", "shared/store.xml"), 0);
+    ASSERT_EQ(lchown("shared/store.xml", 65534, 65534), 0);
     XmlStore linked(boost::make_shared<SimpleFileCask>(FileCask::SharedAccess, L"shared/store.xml"),
                     0, false);
     linked.Write(L"K", L"v", L"x");
@@ -195,6 +202,43 @@ TEST(CrashSafety, LinksPlantedAtASharedStorePathAreNotFollowed)
     EXPECT_EQ(content, "precious");
     ASSERT_EQ(stat("victim", &status), 0);
     EXPECT_EQ(status.st_mode & 0777, 0600u);
+    ASSERT_EQ(lstat("shared/store.xml", &status), 0);
+    EXPECT_TRUE(S_ISLNK(status.st_mode));
+}
+
+TEST(CrashSafety, AUsersOwnLinkIsFollowedAndBothNamesShareOneStore)
+{
+    // Dotfiles kept in a folder of their own, linked from where the program
+    // looks: processes through the link and through the file count together.
+    ASSERT_EQ(mkdir("dotfiles", 0700), 0);
+    ASSERT_EQ(symlink("dotfiles/store.dat", "linked.dat"), 0);
+    const std::string target = TestSupport::testDirectory() + "/dotfiles/store.dat";
+    const std::string link = TestSupport::testDirectory() + "/linked.dat";
+    ASSERT_TRUE(XmlStore(caskOf("cask", target), 0, false).Write(L"Counter", L"value", 0));
+    {
+        std::vector<std::unique_ptr<ChildProcess>> children;
+        for (const std::string& path : {link, target, link, target})
+            children.emplace_back(new ChildProcess({helperProgram(), "add", path, "100"}));
+        for (auto& child : children)
+            EXPECT_EQ(child->exitCode(), 0);
+    }
+    struct stat status;
+    ASSERT_EQ(lstat("linked.dat", &status), 0);
+    EXPECT_TRUE(S_ISLNK(status.st_mode)) << "the link was replaced by a file";
+    int value = 0;
+    EXPECT_TRUE(
+        XmlStore(boost::make_shared<FileCask>(FileCask::PrivateAccess, wide(target)), 0, false)
+            .Read(L"Counter", L"value", value, 0));
+    EXPECT_EQ(value, 400);
+
+    // A link to a file not made yet: the first save makes it there.
+    ASSERT_EQ(symlink("dotfiles/later.xml", "later.xml"), 0);
+    XmlStore later(boost::make_shared<SimpleFileCask>(FileCask::PrivateAccess, L"later.xml"), 0,
+                   false);
+    ASSERT_TRUE(later.Write(L"K", L"v", L"made"));
+    ASSERT_EQ(lstat("later.xml", &status), 0);
+    EXPECT_TRUE(S_ISLNK(status.st_mode));
+    EXPECT_NE(TestSupport::readFile("dotfiles/later.xml").find("made"), std::string::npos);
 }
 
 TEST(CrashSafety, AnotherUserCanStillWriteASharedStore)

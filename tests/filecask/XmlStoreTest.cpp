@@ -204,7 +204,7 @@ TEST(XmlStore, AnotherStoresChangesAreSeenAfterItsReload)
     EXPECT_EQ(text, L"three");
 }
 
-TEST(XmlStore, DamagedFilesReadAsEmptyAndTheNextChangeRepairsThem)
+TEST(XmlStore, FilesThatCannotBeReadAreNeverReplaced)
 {
     const std::string valid = recordFile(std::string(kDeclaration) +
                                          "<Root><Preferences><key name=\"K\"><value name=\"v\" "
@@ -213,7 +213,6 @@ TEST(XmlStore, DamagedFilesReadAsEmptyAndTheNextChangeRepairsThem)
     for (int i = 0; i < 100000; ++i)
         deep += "<key name=\"a\">";
     const std::string damaged[] = {
-        "",
         valid.substr(0, 10),
         valid.substr(0, valid.size() - 5),
         byteString("1.0.0.1") + number(1) + byteString("<Root><Preferences/></Root>"),
@@ -239,20 +238,32 @@ TEST(XmlStore, DamagedFilesReadAsEmptyAndTheNextChangeRepairsThem)
         std::vector<std::wstring> names;
         store->ListKeys(L"", names);
         EXPECT_TRUE(names.empty());
-        EXPECT_EQ(TestSupport::readFile(path), bytes) << "reading must not rewrite the file";
-
-        ASSERT_TRUE(store->Write(L"K", L"v", L"new"));
-        EXPECT_EQ(TestSupport::readFile(path),
-                  recordFile(std::string(kDeclaration) +
-                             "<Root><Preferences><key name=\"K\"><value "
-                             "name=\"v\" data=\"new\" /></key></Preferences>"
-                             "</Root>"));
-        // What was replaced is kept for whoever wants to look at it.
-        if (!bytes.empty())
+        EXPECT_FALSE(store->Write(L"K", L"v", L"new"));
+        EXPECT_FALSE(store->DeleteKey(L"K"));
         {
-            EXPECT_EQ(TestSupport::readFile(path + ".damaged"), bytes);
+            // Nor under the caller's own lock, where the commit comes later.
+            const auto lock = store->GetScopedLock();
+            EXPECT_FALSE(store->Write(L"K", L"v", L"new"));
+            EXPECT_FALSE(store->DeleteValue(L"K", L"v"));
         }
+        EXPECT_EQ(TestSupport::readFile(path), bytes) << "the file was replaced";
     }
+
+    // Over a SimpleFileCask the file is the document itself.
+    TestSupport::writeFile("simple.xml", "this is not XML");
+    XmlStore simple(boost::make_shared<SimpleFileCask>(FileCask::PrivateAccess, L"simple.xml"), 0,
+                    false);
+    EXPECT_FALSE(simple.Write(L"K", L"v", L"new"));
+    EXPECT_EQ(TestSupport::readFile("simple.xml"), "this is not XML");
+
+    // An empty file holds nothing to lose.
+    TestSupport::writeFile("empty.dat", "");
+    ASSERT_TRUE(storeOn("empty.dat")->Write(L"K", L"v", L"new"));
+    EXPECT_EQ(TestSupport::readFile("empty.dat"),
+              recordFile(std::string(kDeclaration) +
+                         "<Root><Preferences><key name=\"K\"><value "
+                         "name=\"v\" data=\"new\" /></key></Preferences>"
+                         "</Root>"));
 
     // The same file intact, as another implementation wrote it, reads in full.
     TestSupport::writeFile("valid.dat", valid);

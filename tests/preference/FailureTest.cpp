@@ -121,3 +121,107 @@ TEST(Failures, AFullDiskFailsTheWriteAndKeepsTheOldValues)
     LegacyPlistStore legacy(CFString(directory.string()).get(), CFSTR("com.ombrel.legacy"));
     EXPECT_EQ(L"old", Text(legacy, L"Kept", L"marker"));
 }
+
+namespace
+{
+// plistlib writes 16 entries below "Software" and re-encodes the document.
+void WriteForeignDomain(const fs::path& path, const std::string& encoding)
+{
+    fs::create_directories(path.parent_path());
+    const TestSupport::ProgramResult written = TestSupport::runProgram(
+        "python3", {"-c",
+                    "import plistlib, sys\n"
+                    "d = {'Software': {'Entry%d' % i: 'caf\\u00e9 %d' % i for i in range(16)}}\n"
+                    "x = plistlib.dumps(d).decode()\n"
+                    "e = sys.argv[2]\n"
+                    "u = x.replace('UTF-8', 'UTF-16')\n"
+                    "data = {'bom': b'\\xef\\xbb\\xbf' + x.encode(),\n"
+                    "        'utf-16-le': b'\\xff\\xfe' + u.encode('utf-16-le'),\n"
+                    "        'utf-16-be': b'\\xfe\\xff' + u.encode('utf-16-be')}[e]\n"
+                    "assert plistlib.loads(data) == d\n"
+                    "open(sys.argv[1], 'wb').write(data)\n",
+                    path.string(), encoding});
+    ASSERT_EQ(written.status, 0) << written.err;
+}
+
+// How many of the 16 entries plistlib still finds, and the value written beside them.
+std::string ForeignEntriesKept(const fs::path& path)
+{
+    const TestSupport::ProgramResult kept = TestSupport::runProgram(
+        "python3", {"-c",
+                    "import plistlib, sys\n"
+                    "s = plistlib.load(open(sys.argv[1], 'rb'))['Software']\n"
+                    "print(sum(k.startswith('Entry') for k in s), s.get('Mine'))\n",
+                    path.string()});
+    return kept.status == 0 ? kept.out : "plistlib failed: " + kept.err;
+}
+} // namespace
+
+TEST(Failures, DomainsOtherToolsWroteInOtherEncodingsKeepEveryEntry)
+{
+    const fs::path legacyDirectory = fs::path(TestSupport::testDirectory()) / "legacy-encoded";
+    for (const std::string encoding : {"bom", "utf-16-le", "utf-16-be"})
+    {
+        SCOPED_TRACE(encoding);
+        const std::string id = "com.ombrel.Encoded-" + encoding;
+        const fs::path domain = UserPreferences() / (id + ".plist");
+        WriteForeignDomain(domain, encoding);
+        PlistStore store(CFString(id).get(), kCFPreferencesCurrentUser, kCFPreferencesAnyHost);
+        EXPECT_EQ(L"caf\u00e9 15", Text(store, L"Software", L"Entry15"));
+        EXPECT_TRUE(store.Write(L"Software", L"Mine", L"1"));
+        EXPECT_EQ("16 1\n", ForeignEntriesKept(domain));
+
+        const fs::path file = legacyDirectory / (id + ".plist");
+        WriteForeignDomain(file, encoding);
+        LegacyPlistStore legacy(CFString(legacyDirectory.string()).get(), CFString(id).get());
+        EXPECT_EQ(L"caf\u00e9 15", Text(legacy, L"Software", L"Entry15"));
+        EXPECT_TRUE(legacy.Write(L"Software", L"Mine", L"1"));
+        EXPECT_EQ("16 1\n", ForeignEntriesKept(file));
+    }
+}
+
+TEST(Failures, FilesThatCannotBeReadRefuseChangesAndStayAsTheyAre)
+{
+    const fs::path legacyDirectory = fs::path(TestSupport::testDirectory()) / "legacy-damaged";
+    fs::create_directories(legacyDirectory);
+    fs::create_directories(UserPreferences());
+    int n = 0;
+    for (const std::string& garbage :
+         {std::string("<?xml version=\"1.0\"?><plist><dict><key>Software</key>"),
+          std::string("bplist00\x01\x02garbage", 17), std::string("not a property list"),
+          std::string("<plist version=\"1.0\"><array/></plist>")})
+    {
+        SCOPED_TRACE(garbage);
+        const std::string id = "com.ombrel.Damaged" + std::to_string(n++);
+        const fs::path domain = UserPreferences() / (id + ".plist");
+        TestSupport::writeFile(domain.string(), garbage);
+        PlistStore store(CFString(id).get(), kCFPreferencesCurrentUser, kCFPreferencesAnyHost);
+        EXPECT_EQ(L"<absent>", Text(store, L"Software", L"A"));
+        EXPECT_FALSE(store.Write(L"Software", L"A", L"b"));
+        {
+            // Under the caller's own lock the change is refused at once.
+            const auto lock = store.GetScopedLock();
+            EXPECT_FALSE(store.Write(L"Software", L"A", L"b"));
+            EXPECT_FALSE(store.DeleteKey(L"Software"));
+        }
+        EXPECT_EQ(garbage, TestSupport::readFile(domain.string()));
+
+        const fs::path file = legacyDirectory / (id + ".plist");
+        TestSupport::writeFile(file.string(), garbage);
+        LegacyPlistStore legacy(CFString(legacyDirectory.string()).get(), CFString(id).get());
+        EXPECT_EQ(L"<absent>", Text(legacy, L"Software", L"A"));
+        EXPECT_FALSE(legacy.Write(L"Software", L"A", L"b"));
+        EXPECT_FALSE(legacy.DeleteKey(L"Software"));
+        EXPECT_EQ(garbage, TestSupport::readFile(file.string()));
+    }
+
+    // An empty file holds nothing to lose: both stores write into it.
+    const fs::path empty = UserPreferences() / "com.ombrel.Empty.plist";
+    TestSupport::writeFile(empty.string(), "");
+    PlistStore store(CFSTR("com.ombrel.Empty"), kCFPreferencesCurrentUser, kCFPreferencesAnyHost);
+    EXPECT_TRUE(store.Write(L"Software", L"A", L"b"));
+    TestSupport::writeFile((legacyDirectory / "com.ombrel.Empty.plist").string(), "");
+    LegacyPlistStore legacy(CFString(legacyDirectory.string()).get(), CFSTR("com.ombrel.Empty"));
+    EXPECT_TRUE(legacy.Write(L"Software", L"A", L"b"));
+    EXPECT_EQ(L"b", Text(legacy, L"Software", L"A"));
+}

@@ -11,6 +11,7 @@
 #include <memory>
 #include <sstream>
 #include <thread>
+#include <unistd.h>
 
 using TestSupport::ChildProcess;
 using TestSupport::helperProgram;
@@ -194,4 +195,26 @@ TEST_F(LegacyStore, FileStaysLockedAcrossChangesAndProcessesLoseNothing)
     store->ListValues(L"Shared/Values", names);
     EXPECT_EQ(static_cast<std::size_t>(processes * writes), names.size());
     EXPECT_EQ(L"2", Text(*store, L"A", L"second"));
+}
+
+TEST_F(LegacyStore, AUsersOwnLinkIsFollowedAndAPlantedOneRefused)
+{
+    const fs::path dotfiles = fs::path(TestSupport::testDirectory()) / "dotfiles";
+    fs::create_directories(dotfiles);
+    fs::create_symlink(dotfiles / "legacy.plist", m_file);
+    const auto store = Make();
+    ASSERT_TRUE(store->Write(L"A", L"b", L"through the link"));
+    EXPECT_TRUE(fs::is_symlink(m_file)) << "the link was replaced by a file";
+    EXPECT_NE(Contents(dotfiles / "legacy.plist").find("through the link"), std::string::npos);
+    EXPECT_EQ(L"through the link", Text(*Make(), L"A", L"b"));
+
+    // A link another user planted is refused, whatever it points at.
+    fs::remove(m_file);
+    std::ofstream(dotfiles / "victim") << "precious";
+    fs::create_symlink(dotfiles / "victim", m_file);
+    if (lchown(m_file.c_str(), 65534, 65534) != 0)
+        GTEST_SKIP() << "needs root to give a link to another user";
+    EXPECT_FALSE(Make()->Write(L"A", L"b", L"planted"));
+    EXPECT_EQ("precious", Contents(dotfiles / "victim"));
+    EXPECT_TRUE(fs::is_symlink(m_file));
 }

@@ -6,9 +6,11 @@
 //       the same through LegacyPlistStore;
 //   probe <file>
 //       prints "busy" when another process holds the file's lock, else "free";
-//   add plist <application id> <count> | add legacy <directory> <application id> <count>
+//   add plist <application id> <count> [reload] | add legacy <directory> <application id> <count>
 //       adds 1 to the integer "Counter"/"value" count times, each time reading
-//       and writing inside a scoped lock of its own;
+//       and writing inside a scoped lock of its own, asking again when the lock
+//       is refused; with "reload" as a program does it: one lock attempt, then
+//       Reload, Read and Write under it. Says on standard error which step failed;
 //   churn <directory> <application id>
 //       says "ready", then rewrites "Churn" through LegacyPlistStore in locks
 //       of its own with values of changing size until it is killed;
@@ -46,21 +48,32 @@ int WriteValues(Preference::PreferenceBase& store, const char* prefix, int count
     return 0;
 }
 
-int AddToCounter(Preference::PreferenceBase& store, int count)
+int AddToCounter(Preference::PreferenceBase& store, int count, bool reload = false)
 {
     for (int i = 0; i < count; ++i)
     {
         // The lock waits one second at most; under load three other
         // processes may hold it longer than that between them, so ask again.
         auto lock = store.GetScopedLock();
-        for (int attempt = 0; attempt < 30 && !store.IsLocked(); ++attempt)
+        for (int attempt = 0; !reload && attempt < 30 && !store.IsLocked(); ++attempt)
             lock = store.GetScopedLock();
         if (!store.IsLocked())
+        {
+            std::fprintf(stderr, "increment %d: no lock\n", i);
             return 3;
+        }
+        if (reload && !store.Reload())
+        {
+            std::fprintf(stderr, "increment %d: Reload failed\n", i);
+            return 5;
+        }
         int value = 0;
         store.Read(L"Counter", L"value", value, 0);
         if (!store.Write(L"Counter", L"value", value + 1))
+        {
+            std::fprintf(stderr, "increment %d: Write failed\n", i);
             return 4;
+        }
     }
     return 0;
 }
@@ -126,11 +139,12 @@ int main(int argc, char** argv)
         Preference::LegacyPlistStore store(CFString(argv[2]).get(), CFString(argv[3]).get());
         return WriteValues(store, argv[4], std::stoi(argv[5]));
     }
-    if (command == "add" && argc == 5 && std::string(argv[2]) == "plist")
+    if (command == "add" && (argc == 5 || argc == 6) && std::string(argv[2]) == "plist")
     {
         Preference::PlistStore store(CFString(argv[3]).get(), kCFPreferencesCurrentUser,
                                      kCFPreferencesAnyHost);
-        return AddToCounter(store, std::stoi(argv[4]));
+        return AddToCounter(store, std::stoi(argv[4]),
+                            argc == 6 && std::string(argv[5]) == "reload");
     }
     if (command == "add" && argc == 6 && std::string(argv[2]) == "legacy")
     {

@@ -114,3 +114,33 @@ TEST(Defaults, SpecialFilesAndHugeFilesAreRefusedAtOnce)
     EXPECT_EQ(run("xar", {"-t", "-f", "special/Fifo.plist"}).status, 1);
     EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(10));
 }
+
+TEST(Defaults, ReadsWhatOtherToolsWroteInEveryEncoding)
+{
+    // plistlib's document with a byte order mark and re-encoded as UTF-16, and a
+    // binary list whose strings hold NUL characters.
+    const SResult written =
+        run("python3",
+            {"-c", "import plistlib, sys\n"
+                   "d = {'Name': 'caf\\u00e9', 'Nested': {'List': ['a b', 'c']}}\n"
+                   "x = plistlib.dumps(d).decode()\n"
+                   "open('bom.plist', 'wb').write(b'\\xef\\xbb\\xbf' + x.encode())\n"
+                   "open('utf16.plist', 'wb').write(b'\\xff\\xfe' + x.replace('UTF-8', "
+                   "'UTF-16').encode('utf-16-le'))\n"
+                   "open('nul.plist', 'wb').write(plistlib.dumps({'Name': 'ab\\0cd\\u00e9'}, "
+                   "fmt=plistlib.FMT_BINARY))\n"},
+            ".", "", true);
+    ASSERT_EQ(written.status, 0) << written.err;
+    for (const char* name : {"./bom", "./utf16"})
+    {
+        SCOPED_TRACE(name);
+        SResult result = run("defaults", {"read", name, "Name"});
+        EXPECT_EQ(result.status, 0) << result.err;
+        EXPECT_EQ(result.out, "caf\xC3\xA9\n");
+        result = run("defaults", {"read", name, "Nested"});
+        EXPECT_EQ(result.out, "{\n    List = (\n        \"a b\",\n        c\n    );\n}\n");
+    }
+    const SResult nul = run("defaults", {"read", "./nul", "Name"});
+    EXPECT_EQ(nul.status, 0) << nul.err;
+    EXPECT_EQ(nul.out, std::string("ab\0cd\xC3\xA9\n", 8));
+}

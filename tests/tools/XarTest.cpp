@@ -2,10 +2,12 @@
 #include "platform/tools/src/XarReader.h"
 #include "tests/support/TestEnvironment.h"
 
+#include <fcntl.h>
 #include <filesystem>
 #include <gtest/gtest.h>
 #include <openssl/sha.h>
 #include <set>
+#include <sys/stat.h>
 #include <unistd.h>
 #include <zlib.h>
 
@@ -321,4 +323,138 @@ TEST(Xar, MemberNamesAreKeptByteForByte)
     result = run("pkgutil", {"--expand", "flat.pkg", "again"});
     ASSERT_EQ(result.status, 0) << result.err;
     EXPECT_EQ(snapshot("again"), snapshot("expanded"));
+}
+
+namespace
+{
+struct SInode
+{
+    ino_t ino = 0;
+    nlink_t links = 0;
+};
+
+SInode inodeOf(const std::string& sPath)
+{
+    struct stat st = {};
+    if (::lstat(sPath.c_str(), &st) != 0)
+        return SInode();
+    return SInode{st.st_ino, st.st_nlink};
+}
+
+// Both names are one file holding the data, which has that many names.
+void expectLinked(const std::string& sFirst, const std::string& sSecond, const std::string& sData,
+                  nlink_t names = 2)
+{
+    EXPECT_EQ(readFile(sFirst), sData);
+    EXPECT_EQ(readFile(sSecond), sData);
+    EXPECT_EQ(inodeOf(sFirst).ino, inodeOf(sSecond).ino) << sFirst << " and " << sSecond;
+    EXPECT_EQ(inodeOf(sFirst).links, names);
+}
+} // namespace
+
+TEST(Xar, HardLinksAreReadInEitherOrderAndWrittenOnce)
+{
+    // Apple's layout with the link listed before its original.
+    const std::string data = "linked content";
+    std::string original = xarFile(2, "original", data, 0, "<mode>0640</mode>");
+    original.replace(original.find("<type>file</type>"), 17,
+                     "<type link=\"original\">hardlink</type>");
+    const std::string files = "<file id=\"1\"><type link=\"2\">hardlink</type><mode>0640</mode>"
+                              "<name>alias</name></file>" +
+                              original;
+    writeFile("apple.xar", xar(files, data));
+    fs::create_directory("x");
+    SResult result = run("xar", {"-x", "-f", "../apple.xar"}, "x");
+    ASSERT_EQ(result.status, 0) << result.err;
+    expectLinked("x/alias", "x/original", data);
+    writeFile("apple.pkg", xar(files, data));
+    result = run("pkgutil", {"--expand", "apple.pkg", "expanded"});
+    ASSERT_EQ(result.status, 0) << result.err;
+    expectLinked("expanded/alias", "expanded/original", data);
+    // Only the link asked for: it gets the original's data.
+    fs::create_directory("only");
+    result = run("xar", {"-x", "-f", "../apple.xar", "^alias$"}, "only");
+    ASSERT_EQ(result.status, 0) << result.err;
+    EXPECT_EQ(readFile("only/alias"), data);
+    EXPECT_FALSE(fs::exists("only/original"));
+
+    // Our own archives store a hard-linked file once and link the other names to it.
+    writeFile("src/a", std::string(50000, 'a'));
+    fs::create_hard_link("src/a", "src/b");
+    fs::create_directories("src/sub");
+    fs::create_hard_link("src/a", "src/sub/c");
+    result = run("xar", {"-c", "-f", "own.xar", "-C", "src", "."});
+    ASSERT_EQ(result.status, 0) << result.err;
+    int withData = 0, links = 0;
+    const PlatformTools::CXarReader reader("own.xar");
+    for (const auto& entry : reader.entries())
+    {
+        withData += entry.bHasData ? 1 : 0;
+        links += entry.type == PlatformTools::CXarReader::Entry::Hardlink ? 1 : 0;
+    }
+    EXPECT_EQ(withData, 1);
+    EXPECT_EQ(links, 2);
+    fs::create_directory("own");
+    result = run("xar", {"-x", "-f", "../own.xar"}, "own");
+    ASSERT_EQ(result.status, 0) << result.err;
+    expectLinked("own/a", "own/b", std::string(50000, 'a'), 3);
+    EXPECT_EQ(inodeOf("own/sub/c").ino, inodeOf("own/a").ino);
+    if (!haveProgram("bsdtar"))
+        GTEST_SKIP() << "bsdtar is not installed";
+    fs::create_directory("bsd");
+    result = run("bsdtar", {"-xf", "../own.xar"}, "bsd", "", true);
+    ASSERT_EQ(result.status, 0) << result.err;
+    expectLinked("bsd/a", "bsd/b", std::string(50000, 'a'), 3);
+}
+
+TEST(Xar, FolderTimesAreRestoredAndSpecialMembersAreNotSkippedSilently)
+{
+    writeFile("src/dir/inner/file", "x");
+    const struct timespec old[2] = {{978307200, 0}, {978307200, 0}}; // 2001-01-01
+    ASSERT_EQ(::utimensat(AT_FDCWD, "src/dir/inner", old, 0), 0);
+    ASSERT_EQ(::utimensat(AT_FDCWD, "src/dir", old, 0), 0);
+    auto mtimeOf = [](const std::string& sPath)
+    {
+        struct stat st = {};
+        ::lstat(sPath.c_str(), &st);
+        return st.st_mtime;
+    };
+    ASSERT_EQ(run("xar", {"-c", "-f", "own.xar", "-C", "src", "dir"}).status, 0);
+    std::vector<std::string> archives = {"own.xar"};
+    if (haveProgram("bsdtar"))
+    {
+        ASSERT_EQ(
+            run("bsdtar", {"--format", "xar", "-cf", "bsd.xar", "-C", "src", "dir"}, ".", "", true)
+                .status,
+            0);
+        archives.push_back("bsd.xar");
+    }
+    for (const std::string& archive : archives)
+    {
+        SCOPED_TRACE(archive);
+        const std::string out = "out-" + archive;
+        fs::create_directory(out);
+        const SResult result = run("xar", {"-x", "-f", archive, "-C", out});
+        ASSERT_EQ(result.status, 0) << result.err;
+        EXPECT_EQ(mtimeOf(out + "/dir"), 978307200);
+        EXPECT_EQ(mtimeOf(out + "/dir/inner"), 978307200);
+    }
+
+    // A FIFO is made as Apple's xar makes it; a device node is refused, and
+    // the run says so with its status, after extracting everything else.
+    const std::string data = "plain";
+    const std::string files =
+        "<file id=\"1\"><type>fifo</type><mode>0600</mode><name>pipe</name>"
+        "</file><file id=\"2\"><type>character special</type><mode>0666</mode>"
+        "<device><major>1</major><minor>3</minor></device><name>null</name>"
+        "</file>" +
+        xarFile(3, "plain", data, 0);
+    writeFile("special.xar", xar(files, data));
+    fs::create_directory("special");
+    const SResult result = run("xar", {"-x", "-f", "../special.xar"}, "special");
+    EXPECT_NE(result.status, 0);
+    EXPECT_NE(result.err.find("null"), std::string::npos) << result.err;
+    EXPECT_TRUE(fs::is_fifo("special/pipe"));
+    EXPECT_FALSE(fs::exists("special/null"));
+    EXPECT_EQ(readFile("special/plain"), data);
 }

@@ -46,7 +46,8 @@ enum TypeId : CFTypeID
     kDictionaryTypeID,
     kDateTypeID,
     kURLTypeID,
-    kErrorTypeID
+    kErrorTypeID,
+    kKeyedArchiverUIDTypeID
 };
 
 // The object behind cf when it is a live CF object, else nullptr (and a warning
@@ -106,6 +107,18 @@ bool readWholeFile(const std::string& path, std::vector<uint8_t>& data, int& err
 bool writeFileAtomically(const std::string& path, const void* data, size_t size, mode_t mode,
                          int& err);
 bool fileUrlPath(CFURLRef url, std::string& path); // resolved, decoded
+
+// Deeper nesting than any real property list; bounds the readers' recursion.
+constexpr int kMaxPropertyListDepth = 512;
+
+// A container filled while reading, handed out as the caller's mutability
+// option asks: itself when mutable, else an immutable copy (it is released).
+CFTypeRef finishContainer(CFTypeRef container, CFOptionFlags mutability);
+
+// Binary property lists ("bplist00"). The writer takes a valid property list.
+CFPropertyListRef parseBinaryPropertyList(const UInt8* bytes, size_t size, CFOptionFlags mutability,
+                                          std::string& problem);
+CFDataRef writeBinaryPropertyList(CFPropertyListRef plist);
 
 // Whether an XML property list file can hold the value as it is (the checks
 // of serialisation, without serialising); problem says why not.

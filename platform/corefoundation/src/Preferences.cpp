@@ -19,9 +19,13 @@
 // applies this process's pending sets and removals, writes the result to a
 // temporary file in the same directory, flushes it and renames it over the old
 // one. Concurrent processes therefore keep each other's changes, and a process
-// killed mid-write leaves the previous file intact. A file that cannot be parsed
-// reads as empty; before it is replaced it is kept as "<file>.damaged".
+// killed mid-write leaves the previous file intact. A file that exists but
+// cannot be read (damaged, or in a form we do not read) reads as empty and is
+// never replaced: synchronising fails, and changes stay pending until the file
+// reads again. Only a missing or empty file counts as an empty domain.
 #include "Internal.h"
+
+#include <utils/OwnLink.h>
 
 #include <cerrno>
 #include <cstdlib>
@@ -73,25 +77,15 @@ struct Domain
     CFMutableDictionaryRef values = nullptr;  // the file as last read, plus pending changes
     CFMutableDictionaryRef pending = nullptr; // key -> new value, or kCFNull for a removal
     bool loaded = false;
-    // The file's identity when values last matched it: a synchronisation
-    // without pending changes need not reread a file that is still the same.
-    bool stamped = false;
-    struct stat stamp = {};
+    // The file's bytes when values were last taken from it or written to it:
+    // while it still holds them, nothing need be parsed. Compared whole, since
+    // a file's status (size, times, inode) can repeat for other content.
+    bool seen = false;
+    std::vector<uint8_t> content;
+    // Whether those bytes are a domain we can read; a domain that is not is
+    // never written.
+    bool readable = true;
 };
-
-bool sameFile(const struct stat& a, const struct stat& b)
-{
-    return a.st_dev == b.st_dev && a.st_ino == b.st_ino && a.st_size == b.st_size &&
-           a.st_mtim.tv_sec == b.st_mtim.tv_sec && a.st_mtim.tv_nsec == b.st_mtim.tv_nsec &&
-           a.st_ctim.tv_sec == b.st_ctim.tv_sec && a.st_ctim.tv_nsec == b.st_ctim.tv_nsec;
-}
-
-// Records the file's identity, taken before it is read, so that a change made
-// after the stamp shows as a difference at the next look.
-void stampDomain(Domain& domain, const std::string& path)
-{
-    domain.stamped = stat(path.c_str(), &domain.stamp) == 0;
-}
 
 std::map<std::string, Domain>& domains()
 {
@@ -194,15 +188,20 @@ std::string hostIdentifier()
 
 std::string programName()
 {
-    char path[4096];
-    ssize_t n = readlink("/proc/self/exe", path, sizeof path - 1);
-    if (n > 0)
+    // The program does not change while it runs.
+    static const std::string name = []
     {
-        path[n] = '\0';
-        const char* slash = std::strrchr(path, '/');
-        return slash ? slash + 1 : path;
-    }
-    return program_invocation_short_name;
+        char path[4096];
+        ssize_t n = readlink("/proc/self/exe", path, sizeof path - 1);
+        if (n > 0)
+        {
+            path[n] = '\0';
+            const char* slash = std::strrchr(path, '/');
+            return std::string(slash ? slash + 1 : path);
+        }
+        return std::string(program_invocation_short_name);
+    }();
+    return name;
 }
 
 bool same(CFStringRef a, CFStringRef b)
@@ -299,29 +298,52 @@ enum class FileState
     Unreadable
 };
 
-// The file's root dictionary as a mutable dictionary; empty unless it is Read.
-CFMutableDictionaryRef readDomainFile(const std::string& path, FileState& state)
+// The file a domain's path stands for: the path itself, or the file the
+// user's own link there names. A link another user owns is refused, so that
+// nobody can plant one to have us read or replace some other file.
+bool domainTarget(const std::string& path, std::string& target)
 {
-    std::vector<uint8_t> bytes;
+    std::string problem;
+    if (orbilib::utils::followOwnLinks(path, target, problem))
+        return true;
+    cf::warn("preferences file " + path + ": " + problem);
+    return false;
+}
+
+// The file's bytes, and whether it could be read at all (a missing file can).
+FileState readDomainBytes(const std::string& path, std::vector<uint8_t>& bytes)
+{
+    bytes.clear();
+    std::string target;
+    if (!domainTarget(path, target))
+        return FileState::Unreadable;
     int err = 0;
-    if (!cf::readWholeFile(path, bytes, err))
-    {
-        state = err == ENOENT ? FileState::Missing : FileState::Unreadable;
-        if (state == FileState::Unreadable)
-            cf::warn("cannot read preferences file " + path + ": " + std::strerror(err));
+    if (cf::readWholeFile(target, bytes, err))
+        return FileState::Read;
+    bytes.clear();
+    if (err == ENOENT)
+        return FileState::Missing;
+    cf::warn("cannot read preferences file " + path + ": " + std::strerror(err));
+    return FileState::Unreadable;
+}
+
+// The root dictionary of the bytes as a mutable dictionary; empty unless the
+// state stays Read. An empty file is an empty domain.
+CFMutableDictionaryRef parseDomain(const std::string& path, const std::vector<uint8_t>& bytes,
+                                   FileState& state)
+{
+    if (state != FileState::Read || bytes.empty())
         return newDictionary();
-    }
     CFDataRef data = CFDataCreate(nullptr, bytes.data(), static_cast<CFIndex>(bytes.size()));
     CFStringRef problem = nullptr;
     CFPropertyListRef root =
-        bytes.empty()
-            ? nullptr
-            : CFPropertyListCreateFromXMLData(nullptr, data, kCFPropertyListImmutable, &problem);
+        CFPropertyListCreateFromXMLData(nullptr, data, kCFPropertyListImmutable, &problem);
     CFRelease(data);
     if (!root || CFGetTypeID(root) != CFDictionaryGetTypeID())
     {
-        cf::warn("preferences file " + path + " is damaged and reads as empty" +
-                 (problem ? ": " + cf::utf8OrEmpty(problem) : std::string()));
+        cf::warn(
+            "preferences file " + path + " cannot be read and is left as it is: " +
+            (problem ? cf::utf8OrEmpty(problem) : std::string("its root is not a dictionary")));
         if (problem)
             CFRelease(problem);
         if (root)
@@ -332,8 +354,29 @@ CFMutableDictionaryRef readDomainFile(const std::string& path, FileState& state)
     CFMutableDictionaryRef values =
         CFDictionaryCreateMutableCopy(nullptr, 0, static_cast<CFDictionaryRef>(root));
     CFRelease(root);
-    state = FileState::Read;
     return values;
+}
+
+// Takes the domain's values from the file's bytes (unless they are the bytes
+// already taken) and returns the file's state.
+FileState takeFromFile(const std::string& path, Domain& domain, std::vector<uint8_t> bytes,
+                       FileState state)
+{
+    if (state == FileState::Unreadable)
+    {
+        domain.seen = false;
+        return state;
+    }
+    if (domain.seen && domain.values && bytes == domain.content)
+        return domain.readable ? FileState::Read : FileState::Damaged;
+    CFMutableDictionaryRef values = parseDomain(path, bytes, state);
+    if (domain.values)
+        CFRelease(domain.values);
+    domain.values = values;
+    domain.content = std::move(bytes);
+    domain.seen = true;
+    domain.readable = state != FileState::Damaged;
+    return state;
 }
 
 bool makeDirectories(const std::string& directory, mode_t mode)
@@ -367,20 +410,129 @@ void applyPending(CFMutableDictionaryRef values, CFDictionaryRef pending)
     }
 }
 
-Domain& domainAt(const Location& location)
+Domain& loadDomain(Domain& domain, const Location& location)
 {
-    Domain& domain = domains()[location.path];
     if (!domain.loaded)
     {
-        FileState state;
-        if (domain.values)
-            CFRelease(domain.values);
-        domain.values = readDomainFile(location.path, state);
+        std::vector<uint8_t> bytes;
+        const FileState state = readDomainBytes(location.path, bytes);
+        takeFromFile(location.path, domain, std::move(bytes), state);
+        if (!domain.values)
+            domain.values = newDictionary();
         if (domain.pending)
             applyPending(domain.values, domain.pending);
         domain.loaded = true;
     }
     return domain;
+}
+
+Domain& domainAt(const Location& location)
+{
+    return loadDomain(domains()[location.path], location);
+}
+
+// The domain last looked up, so that a run of reads from one store does not
+// work out its file each time: valid while the same three strings (retained
+// here, so their addresses cannot be reused) ask for it and the environment
+// that places the files is unchanged. Used under the cache lock.
+class LastDomain
+{
+public:
+    Domain* find(CFStringRef applicationID, CFStringRef userName, CFStringRef hostName)
+    {
+        if (!m_domain || applicationID != m_ids[0] || userName != m_ids[1] ||
+            hostName != m_ids[2] || !sameEnvironment())
+        {
+            Location found;
+            if (!locate(applicationID, userName, hostName, found))
+                return nullptr;
+            remember(applicationID, userName, hostName, found);
+        }
+        return &loadDomain(*m_domain, m_location);
+    }
+
+private:
+    static constexpr const char* kPlaces[] = {"CFFIXED_USER_HOME", "XDG_CONFIG_HOME", "HOME",
+                                              "TESSARY_ANY_USER_PREFERENCES"};
+    static constexpr size_t kCount = sizeof kPlaces / sizeof kPlaces[0];
+
+    // The environment as the C library holds it: an array of "NAME=value"
+    // entries. setenv, putenv and unsetenv replace an entry's pointer, or
+    // add or remove entries, which moves the last one; so the array, its
+    // length, its last entry and the entries of the variables that place the
+    // files tell a change without looking up each variable again.
+    struct Fingerprint
+    {
+        char** array = nullptr;
+        size_t length = 0;
+        const char* last = nullptr;
+        size_t at[kCount] = {}; // where each variable's entry is; length when absent
+        const char* entry[kCount] = {};
+    };
+
+    static Fingerprint fingerprint()
+    {
+        Fingerprint print;
+        print.array = environ;
+        for (; environ && environ[print.length]; ++print.length)
+            for (size_t i = 0; i < kCount; ++i)
+            {
+                const size_t n = std::strlen(kPlaces[i]);
+                if (std::strncmp(environ[print.length], kPlaces[i], n) == 0 &&
+                    environ[print.length][n] == '=')
+                {
+                    print.at[i] = print.length;
+                    print.entry[i] = environ[print.length];
+                }
+            }
+        for (size_t i = 0; i < kCount; ++i)
+            if (!print.entry[i])
+                print.at[i] = print.length;
+        print.last = print.length ? environ[print.length - 1] : nullptr;
+        return print;
+    }
+
+    bool sameEnvironment() const
+    {
+        const Fingerprint& was = m_environment;
+        if (environ != was.array || !environ || environ[was.length] != nullptr ||
+            (was.length && environ[was.length - 1] != was.last))
+            return false;
+        // As many entries, the last one unmoved: none was added or removed, so
+        // a variable's entry is where it was unless setenv replaced it.
+        for (size_t i = 0; i < kCount; ++i)
+            if (was.entry[i] && environ[was.at[i]] != was.entry[i])
+                return false;
+        return true;
+    }
+
+    void remember(CFStringRef applicationID, CFStringRef userName, CFStringRef hostName,
+                  const Location& location)
+    {
+        const CFStringRef ids[] = {applicationID, userName, hostName};
+        for (size_t i = 0; i < 3; ++i)
+        {
+            CFRetain(ids[i]);
+            if (m_ids[i])
+                CFRelease(m_ids[i]);
+            m_ids[i] = ids[i];
+        }
+        m_environment = fingerprint();
+        m_location = location;
+        m_domain = &domains()[location.path];
+    }
+
+    CFStringRef m_ids[3] = {nullptr, nullptr, nullptr};
+    Fingerprint m_environment;
+    Location m_location;
+    Domain* m_domain = nullptr;
+};
+
+LastDomain& lastDomain()
+{
+    // Never destroyed, like the domains it points into.
+    static auto* last = new LastDomain;
+    return *last;
 }
 
 // Temporary files of writers that died mid-write ("." name "." pid ...
@@ -409,7 +561,10 @@ void removeStaleTemporaries(const std::string& path)
 // Merges the pending changes into the file under its lock; the caller holds the cache lock.
 bool writePending(const Location& location, Domain& domain)
 {
-    const std::string& path = location.path;
+    // The user's own link stays; the file it names is read, locked and replaced.
+    std::string path;
+    if (!domainTarget(location.path, path))
+        return false;
     if (!makeDirectories(parentOf(path), location.directoryMode))
     {
         cf::warn("cannot create the preferences directory " + parentOf(path) + ": " +
@@ -435,47 +590,43 @@ bool writePending(const Location& location, Domain& domain)
         return false;
     }
     removeStaleTemporaries(path);
-    FileState state = FileState::Read;
-    struct stat now;
     // Our values are the file as last read or written plus the pending
-    // changes: while the file is still that one, there is no need to reread it.
-    CFMutableDictionaryRef merged = domain.stamped && domain.values &&
-                                            stat(path.c_str(), &now) == 0 &&
-                                            sameFile(now, domain.stamp)
-                                        ? CFDictionaryCreateMutableCopy(nullptr, 0, domain.values)
-                                        : readDomainFile(path, state);
-    if (state == FileState::Unreadable)
+    // changes: while the file still holds those bytes, it need not be parsed.
+    std::vector<uint8_t> bytes;
+    const FileState found = readDomainBytes(path, bytes);
+    const FileState state = takeFromFile(path, domain, std::move(bytes), found);
+    if (state == FileState::Unreadable || state == FileState::Damaged)
     {
-        // Keep the cached view and the pending changes for a later attempt.
+        // What could not be read is not replaced; the changes wait for a later attempt.
         flock(lockFd, LOCK_UN);
         close(lockFd);
-        CFRelease(merged);
+        applyPending(domain.values, domain.pending);
+        cf::warn("the changes to " + path + " are kept pending: the file cannot be read");
         return false;
     }
-    bool ok = true;
-    if (state == FileState::Damaged)
-        rename(path.c_str(), (path + ".damaged").c_str());
+    CFMutableDictionaryRef merged = CFDictionaryCreateMutableCopy(nullptr, 0, domain.values);
     applyPending(merged, domain.pending);
-    {
-        CFErrorRef error = nullptr;
-        CFDataRef data =
-            CFPropertyListCreateData(nullptr, merged, kCFPropertyListXMLFormat_v1_0, 0, &error);
-        int err = 0;
-        ok = data && cf::writeFileAtomically(path, CFDataGetBytePtr(data),
-                                             static_cast<size_t>(CFDataGetLength(data)),
-                                             location.fileMode, err);
-        if (!ok)
-            cf::warn("cannot write preferences file " + path + ": " +
-                     (error ? cf::describe(error) : std::string(std::strerror(err))));
-        if (data)
-            CFRelease(data);
-        if (error)
-            CFRelease(error);
-    }
-    if (ok)
-        stampDomain(domain, path);
+    CFErrorRef error = nullptr;
+    CFDataRef data =
+        CFPropertyListCreateData(nullptr, merged, kCFPropertyListXMLFormat_v1_0, 0, &error);
+    int err = 0;
+    const bool ok = data && cf::writeFileAtomically(path, CFDataGetBytePtr(data),
+                                                    static_cast<size_t>(CFDataGetLength(data)),
+                                                    location.fileMode, err);
+    if (!ok)
+        cf::warn("cannot write preferences file " + path + ": " +
+                 (error ? cf::describe(error) : std::string(std::strerror(err))));
     else
-        domain.stamped = false;
+    {
+        const UInt8* written = CFDataGetBytePtr(data);
+        domain.content.assign(written, written + CFDataGetLength(data));
+        domain.seen = true;
+        domain.readable = true;
+    }
+    if (data)
+        CFRelease(data);
+    if (error)
+        CFRelease(error);
     flock(lockFd, LOCK_UN);
     close(lockFd);
     CFRelease(domain.values);
@@ -493,18 +644,12 @@ bool synchronize(const Location& location)
         ok = writePending(location, domain);
     else
     {
-        struct stat now;
-        if (domain.loaded && domain.values && domain.stamped &&
-            stat(location.path.c_str(), &now) == 0 && sameFile(now, domain.stamp))
-            return true;
-        stampDomain(domain, location.path);
-        FileState state;
-        if (domain.values)
-            CFRelease(domain.values);
-        domain.values = readDomainFile(location.path, state);
-        ok = state != FileState::Unreadable;
-        if (state != FileState::Read)
-            domain.stamped = false;
+        std::vector<uint8_t> bytes;
+        const FileState found = readDomainBytes(location.path, bytes);
+        const FileState state = takeFromFile(location.path, domain, std::move(bytes), found);
+        if (!domain.values)
+            domain.values = newDictionary();
+        ok = state == FileState::Read || state == FileState::Missing;
     }
     domain.loaded = true;
     return ok;
@@ -572,12 +717,14 @@ extern "C"
     CFPropertyListRef CFPreferencesCopyValue(CFStringRef key, CFStringRef applicationID,
                                              CFStringRef userName, CFStringRef hostName)
     {
-        Location location;
-        if (!validKey(key, "CFPreferencesCopyValue") ||
-            !locate(applicationID, userName, hostName, location))
+        if (!validKey(key, "CFPreferencesCopyValue"))
             return nullptr;
         CacheLock lock;
-        return copyValue(key, location);
+        Domain* domain = lastDomain().find(applicationID, userName, hostName);
+        if (!domain)
+            return nullptr;
+        const void* value = CFDictionaryGetValue(domain->values, key);
+        return value ? CFRetain(value) : nullptr;
     }
 
     CFDictionaryRef CFPreferencesCopyMultiple(CFArrayRef keysToFetch, CFStringRef applicationID,

@@ -1,88 +1,23 @@
 #include "Internal.h"
 
+#include <CoreFoundation/CFKeyedArchiverUID.h>
+
 #include <utils/XmlNesting.h>
 
 #include <algorithm>
 #include <cctype>
+#include <cerrno>
 #include <charconv>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <iconv.h>
 #include <limits>
 #include <memory>
-#include <mutex>
-#include <plist/plist.h>
 
 namespace
 {
-// Deeper nesting than any real property list; bounds the recursion below.
-constexpr int kMaxDepth = 512;
-
-std::mutex& libplistMutex()
-{
-    static std::mutex mutex;
-    return mutex;
-}
-
-struct PlistDeleter
-{
-    void operator()(void* node) const
-    {
-        if (node)
-            plist_free(static_cast<plist_t>(node));
-    }
-};
-using PlistHolder = std::unique_ptr<void, PlistDeleter>;
-
-// libplist 2.2 hands dates out as 32-bit seconds and integers without their
-// sign, although its nodes keep both. Re-encoding one node as a binary list
-// recovers the stored value exactly: the date's double, or a 16-byte integer
-// for values above INT64_MAX. Called under libplistMutex.
-bool binaryObjectOf(plist_t node, std::vector<unsigned char>& object)
-{
-    PlistHolder copy(plist_copy(node));
-    char* out = nullptr;
-    uint32_t length = 0;
-    if (copy)
-        plist_to_bin(copy.get(), &out, &length);
-    if (!out)
-        return false;
-    const bool ok = length > 8 + 32;
-    if (ok)
-        object.assign(reinterpret_cast<unsigned char*>(out) + 8,
-                      reinterpret_cast<unsigned char*>(out) + length - 32);
-    plist_to_bin_free(out);
-    return ok;
-}
-
-uint64_t bigEndian(const unsigned char* p, size_t n)
-{
-    uint64_t value = 0;
-    for (size_t i = 0; i < n; ++i)
-        value = (value << 8) | p[i];
-    return value;
-}
-
-// A one-object binary list read back by libplist: the only way its 2.2 API
-// makes a date beyond 32-bit seconds or an integer above INT64_MAX.
-plist_t nodeFromBinaryObject(const std::vector<unsigned char>& object)
-{
-    std::vector<unsigned char> list = {'b', 'p', 'l', 'i', 's', 't', '0', '0'};
-    list.insert(list.end(), object.begin(), object.end());
-    const unsigned char table = static_cast<unsigned char>(list.size());
-    list.push_back(8);
-    unsigned char trailer[32] = {};
-    trailer[6] = 1;  // offset size
-    trailer[7] = 1;  // reference size
-    trailer[15] = 1; // one object
-    trailer[31] = table;
-    list.insert(list.end(), trailer, trailer + 32);
-    plist_t node = nullptr;
-    std::lock_guard<std::mutex> lock(libplistMutex());
-    plist_from_bin(reinterpret_cast<const char*>(list.data()), static_cast<uint32_t>(list.size()),
-                   &node);
-    return node;
-}
+constexpr int kMaxDepth = cf::kMaxPropertyListDepth;
 
 // Characters an XML 1.0 document cannot carry, even escaped.
 bool xmlSafe(const std::u16string& s)
@@ -308,7 +243,7 @@ bool parseXmlReal(const std::string& raw, double& value)
     return true;
 }
 
-// Written as the earlier releases wrote it (libplist's form), so files stay byte for byte the same.
+// Written as the earlier releases wrote it, so files stay byte for byte the same.
 std::string xmlReal(double value)
 {
     if (std::isnan(value))
@@ -382,6 +317,7 @@ struct Validator
         case cf::kNumberTypeID:
         case cf::kBooleanTypeID:
         case cf::kDateTypeID:
+        case cf::kKeyedArchiverUIDTypeID:
             return format != kCFPropertyListOpenStepFormat ||
                    fail("a " + cf::typeName(type) + " in the OpenStep format");
         case cf::kArrayTypeID:
@@ -463,7 +399,7 @@ bool xmlText(CFStringRef string, std::string& text)
 }
 
 // Writes one value of a valid property list (nesting already bounded) at the
-// given depth, in the layout earlier releases produced through libplist.
+// given depth, in the layout earlier releases produced.
 bool writeXml(CFTypeRef value, size_t depth, std::string& out, std::string& problem)
 {
     const std::string indent(depth, '\t');
@@ -501,6 +437,13 @@ bool writeXml(CFTypeRef value, size_t depth, std::string& out, std::string& prob
     case cf::kBooleanTypeID:
         out += indent +
                (CFBooleanGetValue(static_cast<CFBooleanRef>(value)) ? "<true/>\n" : "<false/>\n");
+        return true;
+    case cf::kKeyedArchiverUIDTypeID:
+        // XML has no UID element; keyed archives spell it as this dictionary.
+        out +=
+            indent + "<dict>\n" + indent + "\t<key>CF$UID</key>\n" + indent + "\t<integer>" +
+            std::to_string(_CFKeyedArchiverUIDGetValue(static_cast<CFKeyedArchiverUIDRef>(value))) +
+            "</integer>\n" + indent + "</dict>\n";
         return true;
     case cf::kDataTypeID:
     {
@@ -592,109 +535,6 @@ bool writeXml(CFTypeRef value, size_t depth, std::string& out, std::string& prob
     }
 }
 
-// Converts a valid property list into a libplist tree (for the binary format).
-plist_t toPlist(CFTypeRef value, bool forXml, std::string& problem)
-{
-    const CFTypeID type = CFGetTypeID(value);
-    switch (type)
-    {
-    case cf::kStringTypeID:
-    {
-        std::string text;
-        const auto string = static_cast<CFStringRef>(value);
-        if (!cf::utf8Of(string, text) || text.find('\0') != std::string::npos ||
-            (forXml && !xmlSafe(cf::utf16Of(string))))
-        {
-            problem = "A string holds characters a property list file cannot store.";
-            return nullptr;
-        }
-        return plist_new_string(text.c_str());
-    }
-    case cf::kNumberTypeID:
-    {
-        auto number = static_cast<CFNumberRef>(value);
-        if (cf::numberIsFloat(number))
-            return plist_new_real(cf::numberAsDouble(number));
-        if (cf::numberIsAboveInt64(number))
-        {
-            std::vector<unsigned char> object(17, 0);
-            object[0] = 0x14; // 16-byte integer; the upper half stays zero
-            const uint64_t value = cf::numberAboveInt64Value(number);
-            for (int i = 0; i < 8; ++i)
-                object[static_cast<size_t>(16 - i)] = static_cast<unsigned char>(value >> (8 * i));
-            plist_t node = nodeFromBinaryObject(object);
-            if (!node)
-                problem = "An integer could not be stored.";
-            return node;
-        }
-        return plist_new_uint(static_cast<uint64_t>(cf::numberAsInt64(number)));
-    }
-    case cf::kBooleanTypeID:
-        return plist_new_bool(CFBooleanGetValue(static_cast<CFBooleanRef>(value)) ? 1 : 0);
-    case cf::kDataTypeID:
-    {
-        auto data = static_cast<CFDataRef>(value);
-        return plist_new_data(reinterpret_cast<const char*>(CFDataGetBytePtr(data)),
-                              static_cast<uint64_t>(CFDataGetLength(data)));
-    }
-    case cf::kDateTypeID:
-    {
-        const double at = CFDateGetAbsoluteTime(static_cast<CFDateRef>(value));
-        uint64_t bits = 0;
-        std::memcpy(&bits, &at, sizeof bits);
-        std::vector<unsigned char> object(9);
-        object[0] = 0x33;
-        for (int i = 0; i < 8; ++i)
-            object[static_cast<size_t>(8 - i)] = static_cast<unsigned char>(bits >> (8 * i));
-        plist_t node = nodeFromBinaryObject(object);
-        if (!node)
-            problem = "A date could not be stored.";
-        return node;
-    }
-    case cf::kArrayTypeID:
-    {
-        auto array = static_cast<CFArrayRef>(value);
-        PlistHolder node(plist_new_array());
-        for (CFIndex i = 0, n = CFArrayGetCount(array); i < n; ++i)
-        {
-            plist_t item = toPlist(CFArrayGetValueAtIndex(array, i), forXml, problem);
-            if (!item)
-                return nullptr;
-            plist_array_append_item(node.get(), item);
-        }
-        return node.release();
-    }
-    case cf::kDictionaryTypeID:
-    {
-        auto dict = static_cast<CFDictionaryRef>(value);
-        const CFIndex count = CFDictionaryGetCount(dict);
-        std::vector<const void*> keys(static_cast<size_t>(count)),
-            values(static_cast<size_t>(count));
-        CFDictionaryGetKeysAndValues(dict, keys.data(), values.data());
-        PlistHolder node(plist_new_dict());
-        for (size_t i = 0; i < keys.size(); ++i)
-        {
-            std::string key;
-            const auto keyString = static_cast<CFStringRef>(keys[i]);
-            if (!cf::utf8Of(keyString, key) || key.find('\0') != std::string::npos ||
-                (forXml && !xmlSafe(cf::utf16Of(keyString))))
-            {
-                problem = "A dictionary key holds characters a property list file cannot store.";
-                return nullptr;
-            }
-            plist_t item = toPlist(values[i], forXml, problem);
-            if (!item)
-                return nullptr;
-            plist_dict_set_item(node.get(), key.c_str(), item);
-        }
-        return node.release();
-    }
-    default:
-        problem = "The property list holds a " + cf::typeName(type) + ".";
-        return nullptr;
-    }
-}
-
 bool storableWithin(CFTypeRef value, int depth, std::string& problem)
 {
     if (depth > kMaxDepth)
@@ -720,6 +560,7 @@ bool storableWithin(CFTypeRef value, int depth, std::string& problem)
     case cf::kNumberTypeID:
     case cf::kBooleanTypeID:
     case cf::kDataTypeID:
+    case cf::kKeyedArchiverUIDTypeID:
         return true;
     case cf::kDateTypeID:
         if (dateWritableInXml(CFDateGetAbsoluteTime(static_cast<CFDateRef>(value))))
@@ -765,189 +606,6 @@ bool storableWithin(CFTypeRef value, int depth, std::string& problem)
     default:
         problem = "The property list holds a " + cf::typeName(type) + ".";
         return false;
-    }
-}
-
-CFTypeRef createString(const char* text, std::string& problem)
-{
-    CFStringRef s = cf::createString(std::string(text ? text : ""));
-    if (!s)
-        problem = "The property list holds a string that is not valid UTF-8.";
-    return s;
-}
-
-CFTypeRef fromPlist(plist_t node, CFOptionFlags mutability, int depth, std::string& problem)
-{
-    if (depth > kMaxDepth)
-    {
-        problem = "The property list is nested too deeply.";
-        return nullptr;
-    }
-    switch (plist_get_node_type(node))
-    {
-    case PLIST_BOOLEAN:
-    {
-        uint8_t value = 0;
-        plist_get_bool_val(node, &value);
-        return value ? kCFBooleanTrue : kCFBooleanFalse;
-    }
-    case PLIST_UINT:
-    {
-        // libplist keeps integers as 64 bits; negative ones are two's complement,
-        // and only the encoded form tells them from values above INT64_MAX.
-        uint64_t raw = 0;
-        plist_get_uint_val(node, &raw);
-        if (raw > static_cast<uint64_t>(INT64_MAX))
-        {
-            std::vector<unsigned char> object;
-            if (!binaryObjectOf(node, object) || object.empty())
-            {
-                problem = "The property list holds an integer that cannot be read.";
-                return nullptr;
-            }
-            if (object[0] == 0x14)
-                return cf::createNumberAboveInt64(raw);
-        }
-        const int64_t value = static_cast<int64_t>(raw);
-        return CFNumberCreate(nullptr, kCFNumberSInt64Type, &value);
-    }
-    case PLIST_REAL:
-    {
-        double value = 0;
-        plist_get_real_val(node, &value);
-        return CFNumberCreate(nullptr, kCFNumberFloat64Type, &value);
-    }
-    case PLIST_STRING:
-    case PLIST_KEY:
-    {
-        char* text = nullptr;
-        if (plist_get_node_type(node) == PLIST_STRING)
-            plist_get_string_val(node, &text);
-        else
-            plist_get_key_val(node, &text);
-        CFTypeRef result = createString(text, problem);
-        std::free(text);
-        return result;
-    }
-    case PLIST_DATA:
-    {
-        char* bytes = nullptr;
-        uint64_t length = 0;
-        plist_get_data_val(node, &bytes, &length);
-        CFTypeRef result;
-        if (mutability == kCFPropertyListMutableContainersAndLeaves)
-        {
-            CFMutableDataRef data = CFDataCreateMutable(nullptr, 0);
-            CFDataAppendBytes(data, reinterpret_cast<const UInt8*>(bytes),
-                              static_cast<CFIndex>(length));
-            result = data;
-        }
-        else
-            result = CFDataCreate(nullptr, reinterpret_cast<const UInt8*>(bytes),
-                                  static_cast<CFIndex>(length));
-        std::free(bytes);
-        return result;
-    }
-    case PLIST_DATE:
-    {
-        std::vector<unsigned char> object;
-        if (!binaryObjectOf(node, object) || object.size() < 9 || object[0] != 0x33)
-        {
-            problem = "The property list holds a date that cannot be read.";
-            return nullptr;
-        }
-        const uint64_t bits = bigEndian(object.data() + 1, 8);
-        double at = 0;
-        std::memcpy(&at, &bits, sizeof at);
-        return CFDateCreate(nullptr, at);
-    }
-    case PLIST_UID:
-    {
-        // Keyed-archiver references read as Apple's XML writes them.
-        uint64_t uid = 0;
-        plist_get_uid_val(node, &uid);
-        const int64_t value = static_cast<int64_t>(uid);
-        CFNumberRef number = CFNumberCreate(nullptr, kCFNumberSInt64Type, &value);
-        const void* keys[] = {CFSTR("CF$UID")};
-        const void* values[] = {number};
-        CFTypeRef result =
-            mutability != kCFPropertyListImmutable
-                ? static_cast<CFTypeRef>(CFDictionaryCreateMutable(
-                      nullptr, 0, &kCFTypeDictionaryKeyCallBacks, &kCFTypeDictionaryValueCallBacks))
-                : nullptr;
-        if (result)
-            CFDictionarySetValue(static_cast<CFMutableDictionaryRef>(const_cast<void*>(result)),
-                                 keys[0], values[0]);
-        else
-            result = CFDictionaryCreate(nullptr, keys, values, 1, &kCFTypeDictionaryKeyCallBacks,
-                                        &kCFTypeDictionaryValueCallBacks);
-        CFRelease(number);
-        return result;
-    }
-    case PLIST_ARRAY:
-    {
-        CFMutableArrayRef array = CFArrayCreateMutable(nullptr, 0, &kCFTypeArrayCallBacks);
-        for (uint32_t i = 0, n = plist_array_get_size(node); i < n; ++i)
-        {
-            CFTypeRef item =
-                fromPlist(plist_array_get_item(node, i), mutability, depth + 1, problem);
-            if (!item)
-            {
-                CFRelease(array);
-                return nullptr;
-            }
-            CFArrayAppendValue(array, item);
-            CFRelease(item);
-        }
-        if (mutability != kCFPropertyListImmutable)
-            return array;
-        CFArrayRef frozen = CFArrayCreateCopy(nullptr, array);
-        CFRelease(array);
-        return frozen;
-    }
-    case PLIST_DICT:
-    {
-        CFMutableDictionaryRef dict = CFDictionaryCreateMutable(
-            nullptr, 0, &kCFTypeDictionaryKeyCallBacks, &kCFTypeDictionaryValueCallBacks);
-        plist_dict_iter it = nullptr;
-        plist_dict_new_iter(node, &it);
-        bool ok = true;
-        while (ok && it)
-        {
-            char* key = nullptr;
-            plist_t item = nullptr;
-            plist_dict_next_item(node, it, &key, &item);
-            if (!key || !item)
-            {
-                std::free(key);
-                break;
-            }
-            CFTypeRef keyString = createString(key, problem);
-            std::free(key);
-            CFTypeRef value = keyString ? fromPlist(item, mutability, depth + 1, problem) : nullptr;
-            if (value)
-                CFDictionarySetValue(dict, keyString, value);
-            ok = value != nullptr;
-            if (keyString)
-                CFRelease(keyString);
-            if (value)
-                CFRelease(value);
-        }
-        std::free(it);
-        if (!ok)
-        {
-            CFRelease(dict);
-            return nullptr;
-        }
-        if (mutability != kCFPropertyListImmutable)
-            return dict;
-        CFDictionaryRef frozen = CFDictionaryCreateCopy(nullptr, dict);
-        CFRelease(dict);
-        return frozen;
-    }
-    default:
-        problem = "The property list holds a value of an unknown kind.";
-        return nullptr;
     }
 }
 
@@ -1172,22 +830,18 @@ private:
         return true;
     }
 
-    CFTypeRef freeze(CFTypeRef container, bool dict) const
-    {
-        if (m_mutability != kCFPropertyListImmutable)
-            return container;
-        CFTypeRef frozen =
-            dict ? static_cast<CFTypeRef>(
-                       CFDictionaryCreateCopy(nullptr, static_cast<CFDictionaryRef>(container)))
-                 : static_cast<CFTypeRef>(
-                       CFArrayCreateCopy(nullptr, static_cast<CFArrayRef>(container)));
-        CFRelease(container);
-        return frozen;
-    }
-
     // Hands a finished value (owned) to the container being filled, or keeps it as the result.
     bool deliver(CFTypeRef value, bool isKey)
     {
+        // A key belongs only where a dictionary waits for one, as in Apple's
+        // parser and plistlib; anywhere else it is a structure error.
+        if (isKey && (m_stack.empty() || !m_stack.back().dict || m_stack.back().key))
+        {
+            CFRelease(value);
+            return fail(m_stack.empty()       ? "a <key> outside any <dict>"
+                        : m_stack.back().dict ? "a <key> where a value should follow a <key>"
+                                              : "a <key> inside an <array>");
+        }
         if (m_stack.empty())
         {
             if (m_result || m_closedPlist)
@@ -1206,7 +860,7 @@ private:
             CFRelease(value);
             return true;
         }
-        if (isKey && !top.key)
+        if (isKey)
         {
             top.key = static_cast<CFStringRef>(value);
             return true;
@@ -1222,6 +876,24 @@ private:
         top.key = nullptr;
         CFRelease(value);
         return true;
+    }
+
+    // Keyed archives write a UID as the dictionary {"CF$UID": n}; like Apple's
+    // parser, read it back as the UID.
+    static CFTypeRef uidOrDictionary(CFTypeRef dict)
+    {
+        auto dictionary = static_cast<CFDictionaryRef>(dict);
+        if (CFDictionaryGetCount(dictionary) != 1)
+            return dict;
+        const void* value = CFDictionaryGetValue(dictionary, CFSTR("CF$UID"));
+        int64_t n = -1;
+        if (!value || CFGetTypeID(value) != cf::kNumberTypeID ||
+            cf::numberIsFloat(static_cast<CFNumberRef>(value)) ||
+            cf::numberIsAboveInt64(static_cast<CFNumberRef>(value)) ||
+            (n = cf::numberAsInt64(static_cast<CFNumberRef>(value))) < 0 || n > UINT32_MAX)
+            return dict;
+        CFRelease(dict);
+        return _CFKeyedArchiverUIDCreate(nullptr, static_cast<uint32_t>(n));
     }
 
     CFTypeRef leaf(const std::string& name, const std::string& text)
@@ -1364,7 +1036,8 @@ private:
                         CFRelease(frame.container);
                         return fail("a dictionary key has no value");
                     }
-                    if (!deliver(freeze(frame.container, dict), false))
+                    CFTypeRef finished = cf::finishContainer(frame.container, m_mutability);
+                    if (!deliver(dict ? uidOrDictionary(finished) : finished, false))
                         return false;
                     continue;
                 }
@@ -1380,7 +1053,7 @@ private:
                                CFArrayCreateMutable(nullptr, 0, &kCFTypeArrayCallBacks));
                 if (empty)
                 {
-                    if (!deliver(freeze(container, dict), false))
+                    if (!deliver(cf::finishContainer(container, m_mutability), false))
                         return false;
                     continue;
                 }
@@ -1414,130 +1087,125 @@ private:
     std::string m_problem;
 };
 
-// libplist parses XML without recursion but frees recursively; refuse nesting
-// that could exhaust the stack before handing the text over. Every element
-// counts, so that leaves the room of two per container (key and value).
+// Refuses nesting beyond what the reader accepts before reading at all. Every
+// element counts, so that leaves the room of two per container (key and value).
 bool xmlNestingAcceptable(const char* text, size_t size)
 {
     return orbilib::utils::xmlNestingWithin(text, size, 2 * kMaxDepth + 8);
 }
 
-uint64_t readBigEndian(const unsigned char* p, size_t n)
+bool sameName(const std::string& a, const char* b)
 {
-    uint64_t value = 0;
+    const size_t n = std::strlen(b);
+    if (a.size() != n)
+        return false;
     for (size_t i = 0; i < n; ++i)
-        value = (value << 8) | p[i];
-    return value;
+        if (std::tolower(static_cast<unsigned char>(a[i])) != b[i])
+            return false;
+    return true;
 }
 
-// libplist parses binary property lists recursively; walk the object graph
-// without recursion first and refuse nesting (or structure) it could choke on.
-bool binaryNestingAcceptable(const unsigned char* bytes, size_t size)
+// The encoding named by the XML declaration at the start, or "" without one.
+std::string declaredEncoding(const char* bytes, size_t size)
 {
-    if (size < 8 + 32)
+    if (size < 6 || std::memcmp(bytes, "<?xml", 5) != 0)
+        return std::string();
+    const char* end =
+        static_cast<const char*>(std::memchr(bytes, '>', std::min<size_t>(size, 512)));
+    const std::string declaration(bytes, end ? end : bytes + std::min<size_t>(size, 512));
+    size_t at = declaration.find("encoding");
+    if (at == std::string::npos)
+        return std::string();
+    at = declaration.find_first_not_of(" \t\r\n", at + 8);
+    if (at == std::string::npos || declaration[at] != '=')
+        return std::string();
+    at = declaration.find_first_not_of(" \t\r\n", at + 1);
+    if (at == std::string::npos || (declaration[at] != '"' && declaration[at] != '\''))
+        return std::string();
+    const size_t close = declaration.find(declaration[at], at + 1);
+    return close == std::string::npos ? std::string() : declaration.substr(at + 1, close - at - 1);
+}
+
+bool fromUnicode(const char* bytes, size_t size, CFStringEncoding encoding, std::string& text,
+                 std::string& problem)
+{
+    CFStringRef string = CFStringCreateWithBytes(nullptr, reinterpret_cast<const UInt8*>(bytes),
+                                                 static_cast<CFIndex>(size), encoding, false);
+    const bool ok = string && cf::utf8Of(string, text);
+    if (string)
+        CFRelease(string);
+    if (!ok)
+        problem = "The data is not a valid XML property list: it is not valid text in its "
+                  "encoding.";
+    return ok;
+}
+
+// Converts text in an encoding named by its declaration to UTF-8 through iconv.
+bool fromNamedEncoding(const char* bytes, size_t size, const std::string& name, std::string& text,
+                       std::string& problem)
+{
+    std::string printable = name.substr(0, 40);
+    for (char& c : printable)
+        if (static_cast<unsigned char>(c) < 0x20 || static_cast<unsigned char>(c) >= 0x7F)
+            c = '?';
+    iconv_t converter = iconv_open("UTF-8", name.c_str());
+    if (converter == reinterpret_cast<iconv_t>(-1))
+    {
+        problem = "The data is not a valid XML property list: it declares the unknown encoding \"" +
+                  printable + "\".";
         return false;
-    const unsigned char* trailer = bytes + size - 32;
-    const size_t offsetSize = trailer[6], refSize = trailer[7];
-    const uint64_t count = readBigEndian(trailer + 8, 8);
-    const uint64_t top = readBigEndian(trailer + 16, 8);
-    const uint64_t table = readBigEndian(trailer + 24, 8);
-    if (offsetSize < 1 || offsetSize > 8 || refSize < 1 || refSize > 8 || count == 0 ||
-        top >= count || table >= size - 32 || count > (size - 32 - table) / offsetSize)
-        return false;
-    auto offsetOf = [&](uint64_t object)
-    { return readBigEndian(bytes + table + object * offsetSize, offsetSize); };
-    // The count in an object's marker, or in the integer after it; first is then
-    // the position of the object's contents.
-    auto countOf = [&](uint64_t offset, uint64_t& first, uint64_t& entries)
-    {
-        entries = bytes[offset] & 0x0F;
-        first = offset + 1;
-        if (entries != 0x0F)
-            return true;
-        if (first >= table || (bytes[first] >> 4) != 0x1)
-            return false;
-        const size_t width = size_t(1) << (bytes[first] & 0x0F);
-        if (width > 8 || first + 1 + width > table)
-            return false;
-        entries = readBigEndian(bytes + first + 1, width);
-        first += 1 + width;
-        return true;
-    };
-    // Children of a container object as (first reference position, number of references).
-    auto children = [&](uint64_t object, uint64_t& first, uint64_t& n)
-    {
-        n = 0;
-        const uint64_t offset = offsetOf(object);
-        if (offset >= table)
-            return false;
-        const unsigned type = bytes[offset] >> 4;
-        uint64_t entries = 0;
-        if (type == 0x6)
-        {
-            // libplist aborts the process on a UTF-16 string holding U+0000; such a
-            // string could not be written back either, so the list is refused.
-            if (!countOf(offset, first, entries) || entries > (table - first) / 2)
-                return false;
-            for (uint64_t i = 0; i < entries; ++i)
-                if (bytes[first + 2 * i] == 0 && bytes[first + 2 * i + 1] == 0)
-                    return false;
-            return true;
-        }
-        if (type != 0xA && type != 0xC && type != 0xD)
-            return true;
-        if (!countOf(offset, first, entries))
-            return false;
-        n = type == 0xD ? entries * 2 : entries;
-        return entries <= table && n <= (table - first) / refSize;
-    };
-    // Iterative depth-first walk; height[] memoises finished objects so shared
-    // subtrees are visited once. 0 = unvisited, -1 = on the current path.
-    std::vector<int> height(static_cast<size_t>(count), 0);
-    struct Frame
-    {
-        uint64_t object, first, n, next;
-        int best;
-    };
-    std::vector<Frame> stack;
-    auto push = [&](uint64_t object)
-    {
-        Frame frame{object, 0, 0, 0, 0};
-        if (!children(object, frame.first, frame.n))
-            return false;
-        height[object] = -1;
-        stack.push_back(frame);
-        return static_cast<int>(stack.size()) <= kMaxDepth;
-    };
-    if (!push(top))
-        return false;
-    while (!stack.empty())
-    {
-        Frame& frame = stack.back();
-        if (frame.next == frame.n)
-        {
-            height[frame.object] = frame.best + 1;
-            const int finished = height[frame.object];
-            stack.pop_back();
-            if (!stack.empty() && finished > stack.back().best)
-                stack.back().best = finished;
-            continue;
-        }
-        const uint64_t child = readBigEndian(bytes + frame.first + frame.next * refSize, refSize);
-        ++frame.next;
-        if (child >= count || height[child] < 0)
-            return false; // out of range, or a cycle
-        if (height[child] > 0)
-        {
-            if (height[child] > frame.best)
-                frame.best = height[child];
-            if (frame.best + static_cast<int>(stack.size()) > kMaxDepth)
-                return false;
-            continue;
-        }
-        if (!push(child))
-            return false;
     }
-    return true;
+    text.clear();
+    char buffer[16384];
+    char* in = const_cast<char*>(bytes);
+    size_t left = size;
+    bool ok = true;
+    while (ok && left > 0)
+    {
+        char* out = buffer;
+        size_t room = sizeof buffer;
+        const size_t rc = iconv(converter, &in, &left, &out, &room);
+        text.append(buffer, static_cast<size_t>(out - buffer));
+        ok = rc != static_cast<size_t>(-1) || errno == E2BIG;
+    }
+    iconv_close(converter);
+    if (!ok)
+        problem =
+            "The data is not a valid XML property list: it is not valid " + printable + " text.";
+    return ok;
+}
+
+// The document as UTF-8, read as Apple's parser reads it: a byte order mark
+// decides (UTF-8, UTF-16 or UTF-32 in either byte order), then a NUL in the
+// first two bytes (UTF-16 without a mark), then the encoding the declaration
+// names; UTF-8 when nothing says otherwise.
+bool documentText(const char* bytes, size_t size, std::string& text, std::string& problem)
+{
+    const auto* b = reinterpret_cast<const unsigned char*>(bytes);
+    if (size >= 4 && b[0] == 0 && b[1] == 0 && b[2] == 0xFE && b[3] == 0xFF)
+        return fromUnicode(bytes + 4, size - 4, kCFStringEncodingUTF32BE, text, problem);
+    if (size >= 4 && b[0] == 0xFF && b[1] == 0xFE && b[2] == 0 && b[3] == 0)
+        return fromUnicode(bytes + 4, size - 4, kCFStringEncodingUTF32LE, text, problem);
+    if (size >= 3 && b[0] == 0xEF && b[1] == 0xBB && b[2] == 0xBF)
+    {
+        text.assign(bytes + 3, size - 3);
+        return true;
+    }
+    if (size >= 2 && b[0] == 0xFE && b[1] == 0xFF)
+        return fromUnicode(bytes + 2, size - 2, kCFStringEncodingUTF16BE, text, problem);
+    if (size >= 2 && b[0] == 0xFF && b[1] == 0xFE)
+        return fromUnicode(bytes + 2, size - 2, kCFStringEncodingUTF16LE, text, problem);
+    if (size >= 2 && (b[0] == 0) != (b[1] == 0))
+        return fromUnicode(bytes, size,
+                           b[0] == 0 ? kCFStringEncodingUTF16BE : kCFStringEncodingUTF16LE, text,
+                           problem);
+    const std::string name = declaredEncoding(bytes, size);
+    if (name.empty() || sameName(name, "utf-8") || sameName(name, "utf8"))
+    {
+        text.assign(bytes, size);
+        return true;
+    }
+    return fromNamedEncoding(bytes, size, name, text, problem);
 }
 
 CFPropertyListRef parse(CFDataRef data, CFOptionFlags options, CFPropertyListFormat* format,
@@ -1555,46 +1223,34 @@ CFPropertyListRef parse(CFDataRef data, CFOptionFlags options, CFPropertyListFor
         problem = "The property list is too large.";
         return nullptr;
     }
-    const bool binary = size >= 8 && std::memcmp(bytes, "bplist00", 8) == 0;
-    if (binary ? !binaryNestingAcceptable(reinterpret_cast<const unsigned char*>(bytes), size)
-               : !xmlNestingAcceptable(bytes, size))
+    if (size >= 8 && std::memcmp(bytes, "bplist00", 8) == 0)
     {
-        problem = binary ? "The data is not a valid binary property list, or is nested too "
-                           "deeply."
-                         : "The property list is nested too deeply.";
+        CFPropertyListRef result = cf::parseBinaryPropertyList(
+            reinterpret_cast<const UInt8*>(bytes), size, options, problem);
+        if (result && format)
+            *format = kCFPropertyListBinaryFormat_v1_0;
+        return result;
+    }
+    std::string text;
+    if (!documentText(bytes, size, text, problem))
+        return nullptr;
+    if (!xmlNestingAcceptable(text.data(), text.size()))
+    {
+        problem = "The property list is nested too deeply.";
         return nullptr;
     }
-    if (!binary)
+    // XML cannot hold U+0000. NUL bytes after the last character (a terminator
+    // written with the text) stay harmless.
+    const char* end = text.data() + text.size();
+    const char* nul = static_cast<const char*>(std::memchr(text.data(), 0, text.size()));
+    if (nul && std::find_if(nul, end, [](char c) { return c != 0; }) != end)
     {
-        // XML cannot hold U+0000, and libplist copies a NUL byte inside a string or key
-        // into the value and then aborts the process on it. NUL bytes after the last
-        // character (a terminator written with the text) stay harmless.
-        const char* end = bytes + size;
-        const char* nul = static_cast<const char*>(std::memchr(bytes, 0, size));
-        if (nul && std::find_if(nul, end, [](char c) { return c != 0; }) != end)
-        {
-            problem = "The data is not a valid XML property list: it holds a NUL character.";
-            return nullptr;
-        }
+        problem = "The data is not a valid XML property list: it holds a NUL character.";
+        return nullptr;
     }
-    CFPropertyListRef result = nullptr;
-    if (!binary)
-        result = XmlReader(bytes, size, options).read(problem);
-    else
-    {
-        plist_t root = nullptr;
-        std::lock_guard<std::mutex> lock(libplistMutex());
-        plist_from_bin(bytes, static_cast<uint32_t>(size), &root);
-        PlistHolder holder(root);
-        if (!root)
-        {
-            problem = "The data is not a valid binary property list.";
-            return nullptr;
-        }
-        result = fromPlist(root, options, 0, problem);
-    }
+    CFPropertyListRef result = XmlReader(text.data(), text.size(), options).read(problem);
     if (result && format)
-        *format = binary ? kCFPropertyListBinaryFormat_v1_0 : kCFPropertyListXMLFormat_v1_0;
+        *format = kCFPropertyListXMLFormat_v1_0;
     return result;
 }
 
@@ -1611,42 +1267,17 @@ CFDataRef serialize(CFPropertyListRef plist, CFPropertyListFormat format, std::s
         problem = validator.problem;
         return nullptr;
     }
-    if (format == kCFPropertyListXMLFormat_v1_0)
-    {
-        std::string out = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<!DOCTYPE plist PUBLIC "
-                          "\"-//Apple//DTD PLIST 1.0//EN\" "
-                          "\"http://www.apple.com/DTDs/PropertyList-1.0.dtd\">\n<plist "
-                          "version=\"1.0\">\n";
-        if (!writeXml(plist, 0, out, problem))
-            return nullptr;
-        out += "</plist>\n";
-        return CFDataCreate(nullptr, reinterpret_cast<const UInt8*>(out.data()),
-                            static_cast<CFIndex>(out.size()));
-    }
-    PlistHolder root(toPlist(plist, false, problem));
-    if (!root)
+    if (format == kCFPropertyListBinaryFormat_v1_0)
+        return cf::writeBinaryPropertyList(plist);
+    std::string out = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<!DOCTYPE plist PUBLIC "
+                      "\"-//Apple//DTD PLIST 1.0//EN\" "
+                      "\"http://www.apple.com/DTDs/PropertyList-1.0.dtd\">\n<plist "
+                      "version=\"1.0\">\n";
+    if (!writeXml(plist, 0, out, problem))
         return nullptr;
-    char* out = nullptr;
-    uint32_t length = 0;
-    {
-        std::lock_guard<std::mutex> lock(libplistMutex());
-        if (format == kCFPropertyListXMLFormat_v1_0)
-            plist_to_xml(root.get(), &out, &length);
-        else
-            plist_to_bin(root.get(), &out, &length);
-    }
-    if (!out)
-    {
-        problem = "The property list could not be serialized.";
-        return nullptr;
-    }
-    CFDataRef data =
-        CFDataCreate(nullptr, reinterpret_cast<const UInt8*>(out), static_cast<CFIndex>(length));
-    if (format == kCFPropertyListXMLFormat_v1_0)
-        plist_to_xml_free(out);
-    else
-        plist_to_bin_free(out);
-    return data;
+    out += "</plist>\n";
+    return CFDataCreate(nullptr, reinterpret_cast<const UInt8*>(out.data()),
+                        static_cast<CFIndex>(out.size()));
 }
 
 CFTypeRef deepCopy(CFTypeRef value, CFOptionFlags mutability)
@@ -1666,11 +1297,7 @@ CFTypeRef deepCopy(CFTypeRef value, CFOptionFlags mutability)
             CFArrayAppendValue(copy, item);
             CFRelease(item);
         }
-        if (mutability != kCFPropertyListImmutable)
-            return copy;
-        CFArrayRef frozen = CFArrayCreateCopy(nullptr, copy);
-        CFRelease(copy);
-        return frozen;
+        return cf::finishContainer(copy, mutability);
     }
     if (type == cf::kDictionaryTypeID)
     {
@@ -1687,16 +1314,25 @@ CFTypeRef deepCopy(CFTypeRef value, CFOptionFlags mutability)
             CFDictionarySetValue(copy, keys[i], item);
             CFRelease(item);
         }
-        if (mutability != kCFPropertyListImmutable)
-            return copy;
-        CFDictionaryRef frozen = CFDictionaryCreateCopy(nullptr, copy);
-        CFRelease(copy);
-        return frozen;
+        return cf::finishContainer(copy, mutability);
     }
     // Strings, numbers, booleans and dates are immutable and can be shared.
     return CFRetain(value);
 }
 } // namespace
+
+CFTypeRef cf::finishContainer(CFTypeRef container, CFOptionFlags mutability)
+{
+    if (mutability != kCFPropertyListImmutable)
+        return container;
+    CFTypeRef frozen = CFGetTypeID(container) == kDictionaryTypeID
+                           ? static_cast<CFTypeRef>(CFDictionaryCreateCopy(
+                                 nullptr, static_cast<CFDictionaryRef>(container)))
+                           : static_cast<CFTypeRef>(
+                                 CFArrayCreateCopy(nullptr, static_cast<CFArrayRef>(container)));
+    CFRelease(container);
+    return frozen;
+}
 
 bool cf::storableInXml(CFTypeRef value, std::string& problem)
 {

@@ -101,6 +101,8 @@ std::string typeName(CFTypeID typeID)
         return "CFURL";
     case kErrorTypeID:
         return "CFError";
+    case kKeyedArchiverUIDTypeID:
+        return "CFKeyedArchiverUID";
     default:
         return "CFType";
     }

@@ -12,12 +12,13 @@ struct __CFString : __CFRuntimeBase
     explicit __CFString(std::u16string utf16, bool immortal = false)
         : __CFRuntimeBase(cf::kStringTypeID, immortal), m_utf16(std::move(utf16))
     {
-        m_utf8Valid = cf::encodeUtf8(m_utf16, m_utf8);
-        m_ascii = true;
         for (char16_t c : m_utf16)
+        {
             if (c >= 0x80)
                 m_ascii = false;
-        m_hasNul = m_utf16.find(u'\0') != std::u16string::npos;
+            if (c == u'\0')
+                m_hasNul = true;
+        }
     }
     bool equal(const __CFRuntimeBase* other) const override
     {
@@ -25,15 +26,39 @@ struct __CFString : __CFRuntimeBase
     }
     CFHashCode hash() const override
     {
-        return cf::hashBytes(m_utf16.data(), m_utf16.size() * sizeof(char16_t));
+        // Keys are looked up again and again; the text never changes.
+        CFHashCode known = m_hash.load(std::memory_order_relaxed);
+        if (known == 0)
+        {
+            known = cf::hashBytes(m_utf16.data(), m_utf16.size() * sizeof(char16_t));
+            m_hash.store(known, std::memory_order_relaxed);
+        }
+        return known;
     }
-    std::string describe() const override { return m_utf8Valid ? m_utf8 : "<invalid UTF-16>"; }
+    std::string describe() const override { return utf8Valid() ? utf8() : "<invalid UTF-16>"; }
+
+    // The UTF-8 form is made on first use: most strings never need it. Strings
+    // are shared between threads, so the one-time work is guarded.
+    bool utf8Valid() const
+    {
+        std::call_once(m_utf8Once, [this] { m_utf8Valid = cf::encodeUtf8(m_utf16, m_utf8); });
+        return m_utf8Valid;
+    }
+    const std::string& utf8() const
+    {
+        utf8Valid();
+        return m_utf8;
+    }
 
     const std::u16string m_utf16;
-    std::string m_utf8;
-    bool m_utf8Valid = false;
     bool m_ascii = true;
     bool m_hasNul = false;
+
+private:
+    mutable std::atomic<CFHashCode> m_hash{0}; // 0 until computed
+    mutable std::once_flag m_utf8Once;
+    mutable std::string m_utf8;
+    mutable bool m_utf8Valid = false;
 };
 
 namespace
@@ -474,9 +499,9 @@ const std::u16string& utf16Of(CFStringRef s)
 bool utf8Of(CFStringRef s, std::string& out)
 {
     const __CFString* string = str(s, "CFString");
-    if (!string || !string->m_utf8Valid)
+    if (!string || !string->utf8Valid())
         return false;
-    out = string->m_utf8;
+    out = string->utf8();
     return true;
 }
 
@@ -605,8 +630,8 @@ extern "C"
         if (!s || !buffer || bufferSize <= 0 || !supported(encoding))
             return false;
         std::string out;
-        if (encoding == kCFStringEncodingUTF8 && s->m_utf8Valid)
-            out = s->m_utf8;
+        if (encoding == kCFStringEncodingUTF8 && s->utf8Valid())
+            out = s->utf8();
         else if (encode(s->m_utf16, 0, s->m_utf16.size(), encoding, 0, false, out) !=
                  s->m_utf16.size())
         {
@@ -626,11 +651,11 @@ extern "C"
     const char* CFStringGetCStringPtr(CFStringRef theString, CFStringEncoding encoding)
     {
         const __CFString* s = str(theString, "CFStringGetCStringPtr");
-        if (!s || s->m_hasNul || !s->m_utf8Valid)
+        if (!s || s->m_hasNul || !s->utf8Valid())
             return nullptr;
         if (encoding == kCFStringEncodingUTF8 ||
             ((isAsciiOnly(encoding) || isLatin1(encoding)) && s->m_ascii))
-            return s->m_utf8.c_str();
+            return s->utf8().c_str();
         return nullptr;
     }
 

@@ -3,7 +3,6 @@
 
 #include <cstdlib>
 #include <iostream>
-#include <plist/plist.h>
 #include <string>
 #include <sys/stat.h>
 
@@ -38,20 +37,26 @@ int main(int argc, char** argv)
         return 1;
     }
     const std::string sDomain = argv[2];
-    plist_t root = nullptr;
+    CFPropertyListRef root = nullptr;
     try
     {
-        root = static_cast<plist_t>(CPlistText::readFile(fileForDomain(sDomain)));
+        root = CPlistText::readFile(fileForDomain(sDomain));
     }
     catch (const std::exception& error)
     {
         std::cerr << "defaults: " << error.what() << '\n';
         return 1;
     }
-    plist_t value = root;
+    CFPropertyListRef value = root;
     if (root && argc == 4)
-        value =
-            plist_get_node_type(root) == PLIST_DICT ? plist_dict_get_item(root, argv[3]) : nullptr;
+    {
+        CFStringRef key = CFStringCreateWithCString(nullptr, argv[3], kCFStringEncodingUTF8);
+        value = key && CFGetTypeID(root) == CFDictionaryGetTypeID()
+                    ? CFDictionaryGetValue(static_cast<CFDictionaryRef>(root), key)
+                    : nullptr;
+        if (key)
+            CFRelease(key);
+    }
     if (!value)
     {
         if (argc == 4)
@@ -60,11 +65,11 @@ int main(int argc, char** argv)
         else
             std::cerr << "\nDomain " << sDomain << " does not exist\n";
         if (root)
-            plist_free(root);
+            CFRelease(root);
         return 1;
     }
     std::cout << CPlistText::format(value) << '\n';
-    plist_free(root);
+    CFRelease(root);
     std::cout.flush();
     return std::cout ? 0 : 1;
 }

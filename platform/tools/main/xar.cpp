@@ -154,24 +154,59 @@ SOptions parse(int argc, char** argv)
     return options;
 }
 
+// Writes a member's data into a new file at sName.
+void extractData(const CXarReader& reader, const CXarReader::Entry& entry, CSafeTarget& target,
+                 const std::string& sName)
+{
+    const int fd =
+        target.createFile(sName, entry.mode >= 0 ? static_cast<mode_t>(entry.mode) : 0644);
+    try
+    {
+        reader.readData(entry,
+                        [&](const char* p, std::size_t n)
+                        {
+                            while (n > 0)
+                            {
+                                const ssize_t written = ::write(fd, p, n);
+                                if (written <= 0)
+                                    throw CToolError::fromErrno("cannot write " + sName);
+                                p += written;
+                                n -= static_cast<std::size_t>(written);
+                            }
+                        });
+        if (::close(fd) != 0)
+            throw CToolError::fromErrno("cannot write " + sName);
+    }
+    catch (...)
+    {
+        ::close(fd);
+        target.removeFile(sName);
+        throw;
+    }
+    if (entry.mtime)
+        target.setModificationTime(sName, entry.mtime);
+}
+
 void extract(const SOptions& options)
 {
     CXarReader reader(options.sArchive);
     std::vector<std::unique_ptr<CRegex>> patterns;
     for (const std::string& sPattern : options.lOperands)
         patterns.push_back(std::make_unique<CRegex>(sPattern));
+    auto selected = [&](const CXarReader::Entry& entry)
+    {
+        bool bMatch = patterns.empty();
+        for (const auto& pattern : patterns)
+            bMatch = bMatch || pattern->matches(entry.sPath);
+        return bMatch;
+    };
     CSafeTarget target(options.sDirectory.empty() ? "." : options.sDirectory);
     std::size_t extracted = 0;
+    std::string sRefused;
     for (const CXarReader::Entry& entry : reader.entries())
     {
-        if (!patterns.empty())
-        {
-            bool bMatch = false;
-            for (const auto& pattern : patterns)
-                bMatch = bMatch || pattern->matches(entry.sPath);
-            if (!bMatch)
-                continue;
-        }
+        if (!selected(entry))
+            continue;
         const std::string sName = CSafeTarget::normalizeMemberName(entry.sPath);
         if (sName.empty())
             continue;
@@ -181,52 +216,41 @@ void extract(const SOptions& options)
         switch (entry.type)
         {
         case CXarReader::Entry::Directory:
-            target.makeDirectory(sName, entry.mode >= 0 ? mode : 0755);
+            target.makeDirectory(sName, entry.mode >= 0 ? mode : 0755, entry.mtime);
             break;
         case CXarReader::Entry::File:
-        {
-            const int fd = target.createFile(sName, entry.mode >= 0 ? mode : 0644);
-            try
-            {
-                reader.readData(entry,
-                                [&](const char* p, std::size_t n)
-                                {
-                                    while (n > 0)
-                                    {
-                                        const ssize_t written = ::write(fd, p, n);
-                                        if (written <= 0)
-                                            throw CToolError::fromErrno("cannot write " + sName);
-                                        p += written;
-                                        n -= static_cast<std::size_t>(written);
-                                    }
-                                });
-                if (::close(fd) != 0)
-                    throw CToolError::fromErrno("cannot write " + sName);
-            }
-            catch (...)
-            {
-                ::close(fd);
-                target.removeFile(sName);
-                throw;
-            }
-            if (entry.mtime)
-                target.setModificationTime(sName, entry.mtime);
+            extractData(reader, entry, target, sName);
             break;
-        }
         case CXarReader::Entry::Symlink:
             target.makeSymlink(sName, entry.sLinkTarget);
             break;
         case CXarReader::Entry::Hardlink:
-            target.makeHardlink(sName, entry.sLinkTarget);
+        {
+            // A link asked for without its file gets the file's data.
+            const CXarReader::Entry& original = reader.entries()[entry.original];
+            if (selected(original))
+                target.makeHardlink(sName, entry.sLinkTarget);
+            else
+                extractData(reader, original, target, sName);
+            break;
+        }
+        case CXarReader::Entry::Fifo:
+            target.makeFifo(sName, entry.mode >= 0 ? mode : 0644);
             break;
         case CXarReader::Entry::Other:
-            std::cerr << "xar: skipping " << entry.sPath << " of unsupported type \""
-                      << entry.sTypeName << "\"\n";
+            // Device nodes from an archive are not made; the run fails once the rest is out.
+            std::cerr << "xar: refusing " << entry.sPath << " of the type \"" << entry.sTypeName
+                      << "\"\n";
+            if (sRefused.empty())
+                sRefused = "refusing " + entry.sPath + " of the type \"" + entry.sTypeName +
+                           "\"; everything else was extracted";
             continue;
         }
         ++extracted;
     }
     target.finish();
+    if (!sRefused.empty())
+        throw CToolError(sRefused);
     if (!patterns.empty() && extracted == 0)
         std::cerr << "xar: no member of " << options.sArchive << " matches\n";
 }

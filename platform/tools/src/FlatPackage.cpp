@@ -231,7 +231,7 @@ void CFlatPackage::expand(const std::string& sPackage, const std::string& sDirec
             switch (entry.type)
             {
             case CXarReader::Entry::Directory:
-                target.makeDirectory(sName, entry.mode >= 0 ? mode : 0755);
+                target.makeDirectory(sName, entry.mode >= 0 ? mode : 0755, entry.mtime);
                 break;
             case CXarReader::Entry::File:
                 if (leafOf(sName) == "Scripts")
@@ -260,6 +260,9 @@ void CFlatPackage::expand(const std::string& sPackage, const std::string& sDirec
                 break;
             case CXarReader::Entry::Hardlink:
                 target.makeHardlink(sName, entry.sLinkTarget);
+                break;
+            case CXarReader::Entry::Fifo:
+                target.makeFifo(sName, entry.mode >= 0 ? mode : 0644);
                 break;
             case CXarReader::Entry::Other:
                 throw CToolError(entry.sPath + " has the unsupported type \"" + entry.sTypeName +

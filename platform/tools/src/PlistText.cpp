@@ -2,16 +2,15 @@
 
 #include "RegularFile.h"
 
+#include <CoreFoundation/CFKeyedArchiverUID.h>
+
 #include <cctype>
 #include <cerrno>
-#include <cinttypes>
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
-#include <fstream>
-#include <iterator>
-#include <plist/plist.h>
 #include <sys/stat.h>
+#include <vector>
 
 namespace PlatformTools
 {
@@ -20,81 +19,96 @@ namespace
 // Property lists that tools read are small; a larger file is not what it claims to be.
 const std::uint64_t kMaxPlistBytes = 8u * 1024 * 1024;
 
-// libplist counts dates from Apple's epoch, 2001-01-01.
-const long long kAppleEpoch = 978307200;
+// CoreFoundation counts dates from 2001-01-01.
+const double kAppleEpoch = 978307200.0;
 
-std::string scalarText(plist_t node, bool& bHandled)
+// UTF-8 of a string, NUL characters included; a lone surrogate prints as U+FFFD.
+std::string textOf(CFStringRef string)
 {
-    bHandled = true;
-    switch (plist_get_node_type(node))
+    const CFIndex length = CFStringGetLength(string);
+    std::vector<UniChar> units(static_cast<std::size_t>(length));
+    CFStringGetCharacters(string, CFRangeMake(0, length), units.data());
+    std::string text;
+    for (std::size_t i = 0; i < units.size(); ++i)
     {
-    case PLIST_BOOLEAN:
-        return plist_bool_val_is_true(node) ? "1" : "0";
-    case PLIST_UINT:
-    {
-        uint64_t value = 0;
-        plist_get_uint_val(node, &value);
-        return std::to_string(static_cast<int64_t>(value));
+        std::uint32_t cp = units[i];
+        if (cp >= 0xD800 && cp <= 0xDBFF && i + 1 < units.size() && units[i + 1] >= 0xDC00 &&
+            units[i + 1] <= 0xDFFF)
+            cp = 0x10000 + ((cp - 0xD800) << 10) + (units[++i] - 0xDC00);
+        else if (cp >= 0xD800 && cp <= 0xDFFF)
+            cp = 0xFFFD;
+        if (cp < 0x80)
+            text += static_cast<char>(cp);
+        else if (cp < 0x800)
+            text += {static_cast<char>(0xC0 | cp >> 6), static_cast<char>(0x80 | (cp & 0x3F))};
+        else if (cp < 0x10000)
+            text += {static_cast<char>(0xE0 | cp >> 12), static_cast<char>(0x80 | (cp >> 6 & 0x3F)),
+                     static_cast<char>(0x80 | (cp & 0x3F))};
+        else
+            text +=
+                {static_cast<char>(0xF0 | cp >> 18), static_cast<char>(0x80 | (cp >> 12 & 0x3F)),
+                 static_cast<char>(0x80 | (cp >> 6 & 0x3F)), static_cast<char>(0x80 | (cp & 0x3F))};
     }
-    case PLIST_REAL:
-    {
-        double value = 0;
-        plist_get_real_val(node, &value);
-        char buffer[64];
-        std::snprintf(buffer, sizeof buffer, "%.15g", value);
-        if (std::strtod(buffer, nullptr) != value)
-            std::snprintf(buffer, sizeof buffer, "%.17g", value);
-        return buffer;
-    }
-    case PLIST_DATE:
-    {
-        int32_t sec = 0, usec = 0;
-        plist_get_date_val(node, &sec, &usec);
-        const std::time_t t = static_cast<std::time_t>(sec + kAppleEpoch);
-        struct tm parts;
-        gmtime_r(&t, &parts);
-        char buffer[64];
-        std::strftime(buffer, sizeof buffer, "%Y-%m-%d %H:%M:%S +0000", &parts);
-        return buffer;
-    }
-    case PLIST_DATA:
-    {
-        char* data = nullptr;
-        uint64_t length = 0;
-        plist_get_data_val(node, &data, &length);
-        std::string text = "{length = " + std::to_string(length) + ", bytes = 0x";
-        static const char digits[] = "0123456789abcdef";
-        for (uint64_t i = 0; i < length; ++i)
-        {
-            const unsigned char byte = static_cast<unsigned char>(data[i]);
-            text += digits[byte >> 4];
-            text += digits[byte & 0xf];
-        }
-        std::free(data);
-        return text + "}";
-    }
-    case PLIST_UID:
-    {
-        uint64_t value = 0;
-        plist_get_uid_val(node, &value);
-        return std::to_string(value);
-    }
-    default:
-        bHandled = false;
-        return std::string();
-    }
+    return text;
 }
 
-std::string stringOf(plist_t node)
+std::string describe(CFTypeRef value)
 {
-    char* value = nullptr;
-    if (plist_get_node_type(node) == PLIST_KEY)
-        plist_get_key_val(node, &value);
-    else
-        plist_get_string_val(node, &value);
-    std::string text = value ? value : "";
-    std::free(value);
+    CFStringRef description = CFCopyDescription(value);
+    const std::string text = description ? textOf(description) : std::string();
+    if (description)
+        CFRelease(description);
     return text;
+}
+
+std::string scalarText(CFTypeRef value, bool& bHandled)
+{
+    bHandled = true;
+    const CFTypeID type = CFGetTypeID(value);
+    if (type == CFBooleanGetTypeID())
+        return CFBooleanGetValue(static_cast<CFBooleanRef>(value)) ? "1" : "0";
+    if (type == CFNumberGetTypeID())
+    {
+        const auto number = static_cast<CFNumberRef>(value);
+        if (!CFNumberIsFloatType(number))
+            return describe(number); // exact, also beyond INT64_MAX
+        double real = 0;
+        CFNumberGetValue(number, kCFNumberFloat64Type, &real);
+        char buffer[64];
+        std::snprintf(buffer, sizeof buffer, "%.15g", real);
+        if (std::strtod(buffer, nullptr) != real)
+            std::snprintf(buffer, sizeof buffer, "%.17g", real);
+        return buffer;
+    }
+    if (type == CFDateGetTypeID())
+    {
+        const double at = CFDateGetAbsoluteTime(static_cast<CFDateRef>(value)) + kAppleEpoch;
+        const std::time_t t = static_cast<std::time_t>(at < 0 ? at - 1 : at);
+        struct tm parts;
+        char buffer[64] = "";
+        if (gmtime_r(&t, &parts))
+            std::strftime(buffer, sizeof buffer, "%Y-%m-%d %H:%M:%S +0000", &parts);
+        return buffer;
+    }
+    if (type == CFDataGetTypeID())
+    {
+        const auto data = static_cast<CFDataRef>(value);
+        const CFIndex length = CFDataGetLength(data);
+        const UInt8* bytes = CFDataGetBytePtr(data);
+        std::string text = "{length = " + std::to_string(length) + ", bytes = 0x";
+        static const char digits[] = "0123456789abcdef";
+        for (CFIndex i = 0; i < length; ++i)
+        {
+            text += digits[bytes[i] >> 4];
+            text += digits[bytes[i] & 0xf];
+        }
+        return text + "}";
+    }
+    if (type == _CFKeyedArchiverUIDGetTypeID())
+        return std::to_string(
+            _CFKeyedArchiverUIDGetValue(static_cast<CFKeyedArchiverUIDRef>(value)));
+    bHandled = false;
+    return std::string();
 }
 } // namespace
 
@@ -122,59 +136,53 @@ std::string CPlistText::quoted(const std::string& sText)
     return result + "\"";
 }
 
-std::string CPlistText::formatNested(void* node, int indent)
+std::string CPlistText::formatNested(CFPropertyListRef value, int indent)
 {
     const std::string pad(static_cast<std::size_t>(indent) * 4, ' ');
     const std::string inner(static_cast<std::size_t>(indent + 1) * 4, ' ');
-    const plist_type type = plist_get_node_type(node);
-    if (type == PLIST_STRING || type == PLIST_KEY)
-        return quoted(stringOf(node));
-    if (type == PLIST_ARRAY)
+    const CFTypeID type = CFGetTypeID(value);
+    if (type == CFStringGetTypeID())
+        return quoted(textOf(static_cast<CFStringRef>(value)));
+    if (type == CFArrayGetTypeID())
     {
-        const uint32_t count = plist_array_get_size(node);
+        const auto array = static_cast<CFArrayRef>(value);
+        const CFIndex count = CFArrayGetCount(array);
         if (count == 0)
             return "(\n" + pad + ")";
         std::string text = "(\n";
-        for (uint32_t i = 0; i < count; ++i)
-            text += inner + formatNested(plist_array_get_item(node, i), indent + 1) +
+        for (CFIndex i = 0; i < count; ++i)
+            text += inner + formatNested(CFArrayGetValueAtIndex(array, i), indent + 1) +
                     (i + 1 < count ? ",\n" : "\n");
         return text + pad + ")";
     }
-    if (type == PLIST_DICT)
+    if (type == CFDictionaryGetTypeID())
     {
+        const auto dict = static_cast<CFDictionaryRef>(value);
+        const CFIndex count = CFDictionaryGetCount(dict);
+        std::vector<const void*> keys(static_cast<std::size_t>(count)),
+            values(static_cast<std::size_t>(count));
+        CFDictionaryGetKeysAndValues(dict, keys.data(), values.data());
         std::string text = "{\n";
-        plist_dict_iter it = nullptr;
-        plist_dict_new_iter(node, &it);
-        for (;;)
-        {
-            char* key = nullptr;
-            plist_t value = nullptr;
-            plist_dict_next_item(node, it, &key, &value);
-            if (!value)
-                break;
-            text +=
-                inner + quoted(key ? key : "") + " = " + formatNested(value, indent + 1) + ";\n";
-            std::free(key);
-        }
-        std::free(it);
+        for (std::size_t i = 0; i < keys.size(); ++i)
+            text += inner + quoted(textOf(static_cast<CFStringRef>(keys[i]))) + " = " +
+                    formatNested(values[i], indent + 1) + ";\n";
         return text + pad + "}";
     }
     bool bHandled = false;
-    const std::string text = scalarText(static_cast<plist_t>(node), bHandled);
-    if (type == PLIST_DATE)
+    const std::string text = scalarText(value, bHandled);
+    if (type == CFDateGetTypeID())
         return "\"" + text + "\"";
     return bHandled ? text : "<unknown>";
 }
 
-std::string CPlistText::format(void* node)
+std::string CPlistText::format(CFPropertyListRef value)
 {
-    const plist_type type = plist_get_node_type(node);
-    if (type == PLIST_STRING || type == PLIST_KEY)
-        return stringOf(node);
-    return formatNested(node, 0);
+    if (CFGetTypeID(value) == CFStringGetTypeID())
+        return textOf(static_cast<CFStringRef>(value));
+    return formatNested(value, 0);
 }
 
-void* CPlistText::readFile(const std::string& sPath)
+CFPropertyListRef CPlistText::readFile(const std::string& sPath)
 {
     struct stat st;
     if (::lstat(sPath.c_str(), &st) != 0 && errno == ENOENT)
@@ -182,11 +190,11 @@ void* CPlistText::readFile(const std::string& sPath)
     const std::string data = CRegularFile::read(sPath, kMaxPlistBytes);
     if (data.empty())
         return nullptr;
-    plist_t root = nullptr;
-    if (plist_is_binary(data.data(), static_cast<uint32_t>(data.size())))
-        plist_from_bin(data.data(), static_cast<uint32_t>(data.size()), &root);
-    else
-        plist_from_xml(data.data(), static_cast<uint32_t>(data.size()), &root);
+    CFDataRef bytes = CFDataCreate(nullptr, reinterpret_cast<const UInt8*>(data.data()),
+                                   static_cast<CFIndex>(data.size()));
+    CFPropertyListRef root =
+        CFPropertyListCreateWithData(nullptr, bytes, kCFPropertyListImmutable, nullptr, nullptr);
+    CFRelease(bytes);
     return root;
 }
 

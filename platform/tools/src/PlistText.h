@@ -1,5 +1,7 @@
 #pragma once
 
+#include <CoreFoundation/CoreFoundation.h>
+
 #include <string>
 
 namespace PlatformTools
@@ -10,14 +12,14 @@ namespace PlatformTools
 class CPlistText
 {
 public:
-    // node is a libplist plist_t.
-    static std::string format(void* node);
-    // Reads an XML or binary property list; returns null (plist_t) when the file is missing or
-    // holds none. Throws CToolError when it is no regular file or larger than a few MB.
-    static void* readFile(const std::string& sPath);
+    static std::string format(CFPropertyListRef value);
+    // Reads a property list as CoreFoundation does (XML in any encoding it reads, or binary);
+    // returns null when the file is missing or holds none, else a list the caller releases.
+    // Throws CToolError when it is no regular file or larger than a few MB.
+    static CFPropertyListRef readFile(const std::string& sPath);
 
 private:
-    static std::string formatNested(void* node, int indent);
+    static std::string formatNested(CFPropertyListRef value, int indent);
     static std::string quoted(const std::string& sText);
 };
 

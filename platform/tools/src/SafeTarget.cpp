@@ -146,7 +146,7 @@ bool CSafeTarget::resolvesInside(const std::string& sRoot, const std::string& sM
            sResolved.compare(0, sRealRoot.size() + 1, sRealRoot + "/") == 0;
 }
 
-void CSafeTarget::makeDirectory(const std::string& sMember, mode_t mode)
+void CSafeTarget::makeDirectory(const std::string& sMember, mode_t mode, std::time_t mtime)
 {
     if (sMember.empty())
         return;
@@ -162,21 +162,25 @@ void CSafeTarget::makeDirectory(const std::string& sMember, mode_t mode)
     }
     else if (::mkdirat(parent.get(), sLeaf.c_str(), 0700) != 0)
         throw CToolError::fromErrno("cannot create the directory " + sMember);
-    m_lDirectoryModes.emplace_back(sMember, mode & 0777);
+    m_lDirectories.push_back(SDirectory{sMember, mode & 0777, mtime});
+}
+
+void CSafeTarget::clearLeaf(int parent, const std::string& sLeaf, const std::string& sMember) const
+{
+    struct stat st;
+    if (::fstatat(parent, sLeaf.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0)
+        return;
+    if (S_ISDIR(st.st_mode))
+        throw CToolError(sMember + " exists and is a directory");
+    if (::unlinkat(parent, sLeaf.c_str(), 0) != 0)
+        throw CToolError::fromErrno("cannot replace " + sMember);
 }
 
 int CSafeTarget::createFile(const std::string& sMember, mode_t mode)
 {
     std::string sLeaf;
     CFileDescriptor parent(openParent(sMember, sLeaf, true));
-    struct stat st;
-    if (::fstatat(parent.get(), sLeaf.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0)
-    {
-        if (S_ISDIR(st.st_mode))
-            throw CToolError(sMember + " exists and is a directory");
-        if (::unlinkat(parent.get(), sLeaf.c_str(), 0) != 0)
-            throw CToolError::fromErrno("cannot replace " + sMember);
-    }
+    clearLeaf(parent.get(), sLeaf, sMember);
     int fd = ::openat(parent.get(), sLeaf.c_str(),
                       O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
     if (fd < 0)
@@ -192,14 +196,7 @@ void CSafeTarget::makeSymlink(const std::string& sMember, const std::string& sTa
                          " that points outside the destination");
     std::string sLeaf;
     CFileDescriptor parent(openParent(sMember, sLeaf, true));
-    struct stat st;
-    if (::fstatat(parent.get(), sLeaf.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0)
-    {
-        if (S_ISDIR(st.st_mode))
-            throw CToolError(sMember + " exists and is a directory");
-        if (::unlinkat(parent.get(), sLeaf.c_str(), 0) != 0)
-            throw CToolError::fromErrno("cannot replace " + sMember);
-    }
+    clearLeaf(parent.get(), sLeaf, sMember);
     if (::symlinkat(sTarget.c_str(), parent.get(), sLeaf.c_str()) != 0)
         throw CToolError::fromErrno("cannot create the symbolic link " + sMember);
     m_lLinks.push_back(sMember);
@@ -207,24 +204,45 @@ void CSafeTarget::makeSymlink(const std::string& sMember, const std::string& sTa
 
 void CSafeTarget::makeHardlink(const std::string& sMember, const std::string& sExisting)
 {
+    if (!linkNow(sMember, sExisting))
+        m_lPendingHardlinks.emplace_back(sMember, sExisting);
+}
+
+bool CSafeTarget::linkNow(const std::string& sMember, const std::string& sExisting)
+{
     const std::string sSource = normalizeMemberName(sExisting);
     std::string sSourceLeaf;
     std::string sLeaf;
-    CFileDescriptor sourceParent(openParent(sSource, sSourceLeaf, false));
-    struct stat st;
-    if (::fstatat(sourceParent.get(), sSourceLeaf.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0 ||
-        !S_ISREG(st.st_mode))
-        throw CToolError("cannot link " + sMember + " to " + sExisting +
-                         ": not a file extracted before");
-    CFileDescriptor parent(openParent(sMember, sLeaf, true));
-    if (::fstatat(parent.get(), sLeaf.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0)
+    int sourceFd = -1;
+    try
     {
-        if (S_ISDIR(st.st_mode))
-            throw CToolError(sMember + " exists and is a directory");
-        ::unlinkat(parent.get(), sLeaf.c_str(), 0);
+        sourceFd = openParent(sSource, sSourceLeaf, false);
     }
+    catch (const CToolError&)
+    {
+        return false; // its folder is not there yet either
+    }
+    CFileDescriptor sourceParent(sourceFd);
+    struct stat st;
+    if (::fstatat(sourceParent.get(), sSourceLeaf.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0)
+        return false;
+    if (!S_ISREG(st.st_mode))
+        throw CToolError("cannot link " + sMember + " to " + sExisting + ": not a file");
+    CFileDescriptor parent(openParent(sMember, sLeaf, true));
+    clearLeaf(parent.get(), sLeaf, sMember);
     if (::linkat(sourceParent.get(), sSourceLeaf.c_str(), parent.get(), sLeaf.c_str(), 0) != 0)
         throw CToolError::fromErrno("cannot link " + sMember + " to " + sExisting);
+    return true;
+}
+
+void CSafeTarget::makeFifo(const std::string& sMember, mode_t mode)
+{
+    std::string sLeaf;
+    CFileDescriptor parent(openParent(sMember, sLeaf, true));
+    clearLeaf(parent.get(), sLeaf, sMember);
+    if (::mkfifoat(parent.get(), sLeaf.c_str(), 0600) != 0 ||
+        ::fchmodat(parent.get(), sLeaf.c_str(), mode & 0777, 0) != 0)
+        throw CToolError::fromErrno("cannot create the FIFO " + sMember);
 }
 
 void CSafeTarget::setModificationTime(const std::string& sMember, std::time_t mtime)
@@ -253,6 +271,11 @@ void CSafeTarget::removeFile(const std::string& sMember) noexcept
 
 void CSafeTarget::finish()
 {
+    for (const auto& pending : m_lPendingHardlinks)
+        if (!linkNow(pending.first, pending.second))
+            throw CToolError("cannot link " + pending.first + " to " + pending.second +
+                             ": the archive holds no such file");
+    m_lPendingHardlinks.clear();
     // A link may pass the name check yet leave through another link ("a" -> ".", "b" -> "a/..").
     for (const std::string& sLink : m_lLinks)
         if (!resolvesInside(m_sRoot, sLink))
@@ -261,17 +284,24 @@ void CSafeTarget::finish()
             throw CToolError("refusing the symbolic link " + sLink +
                              " that resolves outside the destination");
         }
-    // Deepest first, so that a read-only parent does not block its children.
-    for (auto it = m_lDirectoryModes.rbegin(); it != m_lDirectoryModes.rend(); ++it)
+    // Deepest first, so that a read-only parent does not block its children, and a folder's
+    // time is set after everything in it is done.
+    for (auto it = m_lDirectories.rbegin(); it != m_lDirectories.rend(); ++it)
     {
         std::string sLeaf;
-        CFileDescriptor parent(openParent(it->first, sLeaf, false));
+        CFileDescriptor parent(openParent(it->sMember, sLeaf, false));
         CFileDescriptor dir(
             ::openat(parent.get(), sLeaf.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
-        if (dir.get() >= 0)
-            ::fchmod(dir.get(), it->second | S_IRWXU);
+        if (dir.get() < 0)
+            continue;
+        ::fchmod(dir.get(), it->mode | S_IRWXU);
+        if (it->mtime)
+        {
+            const struct timespec times[2] = {{it->mtime, 0}, {it->mtime, 0}};
+            ::futimens(dir.get(), times);
+        }
     }
-    m_lDirectoryModes.clear();
+    m_lDirectories.clear();
 }
 
 } // namespace PlatformTools

@@ -295,7 +295,7 @@ std::size_t elementDepth(const std::string& sText)
 struct SWalkContext
 {
     std::vector<CXarReader::Entry>* pEntries;
-    std::map<std::string, std::string> pathsById;
+    std::map<std::string, std::size_t> indexById;
     std::vector<std::pair<std::size_t, std::string>> pendingHardlinks;
 };
 
@@ -335,6 +335,8 @@ void walkFiles(const TiXmlElement* parent, const std::string& sPrefix, SWalkCont
             entry.type = CXarReader::Entry::Directory;
         else if (entry.sTypeName == "symlink")
             entry.type = CXarReader::Entry::Symlink;
+        else if (entry.sTypeName == "fifo")
+            entry.type = CXarReader::Entry::Fifo;
         else if (entry.sTypeName == "hardlink")
         {
             const char* link = type->Attribute("link");
@@ -373,7 +375,7 @@ void walkFiles(const TiXmlElement* parent, const std::string& sPrefix, SWalkCont
                          entry.sExtractedChecksum);
         }
         if (!entry.sId.empty())
-            context.pathsById[entry.sId] = entry.sPath;
+            context.indexById[entry.sId] = context.pEntries->size();
         const std::string sPath = entry.sPath;
         context.pEntries->push_back(entry);
         walkFiles(file, sPath, context, depth + 1);
@@ -486,11 +488,13 @@ CXarReader::CXarReader(const std::string& sPath) : m_sPath(sPath), m_iFd(-1), m_
         walkFiles(toc, std::string(), context, 0);
         for (const auto& pending : context.pendingHardlinks)
         {
-            auto found = context.pathsById.find(pending.second);
-            if (found == context.pathsById.end())
+            // The original may come before or after the link.
+            auto found = context.indexById.find(pending.second);
+            if (found == context.indexById.end())
                 throw CToolError(sPath + ": the hard link " + m_lEntries[pending.first].sPath +
                                  " refers to a missing member");
-            m_lEntries[pending.first].sLinkTarget = found->second;
+            m_lEntries[pending.first].sLinkTarget = m_lEntries[found->second].sPath;
+            m_lEntries[pending.first].original = found->second;
         }
     }
     catch (...)

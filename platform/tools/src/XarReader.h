@@ -23,7 +23,8 @@ public:
             Directory,
             Symlink,
             Hardlink,
-            Other
+            Fifo,
+            Other // devices, sockets and types we do not know
         };
         std::string sPath; // as stored, joined with "/"
         std::string sId;
@@ -38,7 +39,8 @@ public:
         std::string sEncoding;
         std::string sArchivedStyle, sArchivedChecksum;
         std::string sExtractedStyle, sExtractedChecksum;
-        std::string sLinkTarget; // symbolic link target, or the path of a hard link's file
+        std::string sLinkTarget;  // symbolic link target, or the path of a hard link's file
+        std::size_t original = 0; // a hard link's file: its index in entries()
     };
 
     // Throws CToolError when the file is not a readable, intact xar archive.

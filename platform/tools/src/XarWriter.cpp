@@ -30,6 +30,10 @@ struct CXarWriter::Node
     mode_t mode = 0755;
     std::time_t mtime = 0;
     bool bCompress = true;
+    // A file with more names than this one: stored once, the other names link to it.
+    bool bLinked = false;
+    dev_t device = 0;
+    ino_t inode = 0;
     std::string sDiskPath;
     std::string sLinkTarget;
     std::map<std::string, std::unique_ptr<Node>> children; // sorted for stable archives
@@ -190,6 +194,8 @@ struct SWriteContext
 {
     CHeap heap;
     unsigned long nextId = 1;
+    // The member id under which each hard-linked file was stored first.
+    std::map<std::pair<dev_t, ino_t>, unsigned long> linkedIds;
 };
 
 void storeFile(const CXarWriter::Node& node, TiXmlElement* file, SWriteContext& context);
@@ -198,8 +204,18 @@ void writeNode(const std::string& sName, const CXarWriter::Node& node, TiXmlElem
                SWriteContext& context)
 {
     TiXmlElement file("file");
-    file.SetAttribute("id", std::to_string(context.nextId++));
-    if (node.kind == CXarWriter::Node::File)
+    const unsigned long id = context.nextId++;
+    file.SetAttribute("id", std::to_string(id));
+    // As Apple's xar: the first name of a hard-linked file holds the data as the
+    // "original", the others name its id.
+    std::string sLinkedTo;
+    if (node.kind == CXarWriter::Node::File && node.bLinked)
+    {
+        const auto inserted =
+            context.linkedIds.emplace(std::make_pair(node.device, node.inode), id);
+        sLinkedTo = inserted.second ? "original" : std::to_string(inserted.first->second);
+    }
+    if (node.kind == CXarWriter::Node::File && (sLinkedTo.empty() || sLinkedTo == "original"))
         storeFile(node, &file, context);
     addText(&file, "mtime", formatTime(node.mtime));
     addText(&file, "mode", octalMode(node.mode));
@@ -211,9 +227,14 @@ void writeNode(const std::string& sName, const CXarWriter::Node& node, TiXmlElem
         file.InsertEndChild(link);
     }
     const char* type = node.kind == CXarWriter::Node::Directory ? "directory"
+                       : !sLinkedTo.empty()                     ? "hardlink"
                        : node.kind == CXarWriter::Node::File    ? "file"
                                                                 : "symlink";
-    addText(&file, "type", type);
+    TiXmlElement typeElement("type");
+    if (!sLinkedTo.empty())
+        typeElement.SetAttribute("link", sLinkedTo);
+    typeElement.InsertEndChild(TiXmlText(type));
+    file.InsertEndChild(typeElement);
     addName(&file, sName);
     for (const auto& childNode : node.children)
         writeNode(childNode.first, *childNode.second, &file, context);
@@ -375,6 +396,9 @@ void CXarWriter::addFile(const std::string& sMember, const std::string& sDiskPat
     node.mtime = st.st_mtime;
     node.sDiskPath = sDiskPath;
     node.bCompress = bCompress;
+    node.bLinked = st.st_nlink > 1;
+    node.device = st.st_dev;
+    node.inode = st.st_ino;
 }
 
 void CXarWriter::addSymlink(const std::string& sMember, const std::string& sTarget,

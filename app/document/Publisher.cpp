@@ -6,6 +6,7 @@
 #include "app/packages/MacFlatPackage.h"
 #include "app/packages/Package.h"
 #include "app/packages/PackagerThread.h"
+#include "app/packages/RecordedTimes.h"
 #include "app/packages/TempDirectory.h"
 
 #include <QCoreApplication>
@@ -605,6 +606,9 @@ void CPublisher::packagerDone()
 void CPublisher::end(bool published, const QString& message)
 {
     m_bRunning = false;
+    // Under a source date the output records no time after it, as its members do.
+    if (published)
+        CRecordedTimes::clampTree(m_sOutput);
     // The worker moves the values file into the package; one left behind holds the
     // administrator's values and goes as soon as the publish ends.
     m_pValues.reset();

@@ -695,6 +695,11 @@ QProgressDialog* CAdminPage::progressDialog() const
     return m_pPublishFlow->progressDialog();
 }
 
+bool CAdminPage::isPublishing() const
+{
+    return m_pPublishFlow->isRunning();
+}
+
 void CAdminPage::publish()
 {
     qDebug() << "CAdminPage::publish() begin";

@@ -104,6 +104,8 @@ public:
     const QFileInfo& configurationFile() const { return m_pDocument->configurationFile(); }
     const QFileInfo& lastPublishedFile() const { return m_pDocument->lastPublishedFile(); }
     QProgressDialog* progressDialog() const;
+    // A publish is under way (its copy runs on a worker).
+    bool isPublishing() const;
     CPackagerThread* packagerThread() const { return m_pPackagerThread; }
     CCopyFileThread* copyThread() const { return m_pCopyThread; }
     CPublishSigning* signing() const { return m_pSigning; }

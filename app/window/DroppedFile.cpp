@@ -53,4 +53,3 @@ QString CDroppedFile::pathOf(const QMimeData* data)
         return QString();
     return info.absoluteFilePath();
 }
-

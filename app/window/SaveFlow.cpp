@@ -40,10 +40,13 @@ bool CSaveFlow::trySave(const QFileInfo& file)
     const bool saved = document.saveTo(path, document.secrets().storeSecrets());
     waiting.reset();
     if (!saved)
-        m_window.showWarning(QCoreApplication::translate("CAdminPage", "Tessary is unable to save \"%1\".  Close the file if it's open, verify "
-                       "that the disk isn't full, remove write-protection on the file, and then "
-                       "try again.")
-                        .arg(path));
+        m_window.showWarning(
+            QCoreApplication::translate(
+                "CAdminPage",
+                "Tessary is unable to save \"%1\".  Close the file if it's open, verify "
+                "that the disk isn't full, remove write-protection on the file, and then "
+                "try again.")
+                .arg(path));
     return saved;
 }
 
@@ -55,27 +58,33 @@ bool CSaveFlow::trySaveAs()
         const COverrideCursor arrow(Qt::ArrowCursor);
         QMessageBox::information(
             &m_window, m_window.documentTitle(),
-            QCoreApplication::translate("CAdminPage", "Note: A saved configuration file can only be re-opened by Tessary. You must "
-               "choose 'Publish' to generate a file to be used with %1.")
+            QCoreApplication::translate(
+                "CAdminPage",
+                "Note: A saved configuration file can only be re-opened by Tessary. You must "
+                "choose 'Publish' to generate a file to be used with %1.")
                 .arg(document.sourceFile().fileName()));
     }
     if (CDocument::isTestDefinition(document.sourceFile().filePath()))
     {
-        m_window.showWarning(QCoreApplication::translate("CAdminPage", "The AdminConfig.xml can not be saved or published. It is only used for "
-                       "testing purposes."));
+        m_window.showWarning(QCoreApplication::translate(
+            "CAdminPage", "The AdminConfig.xml can not be saved or published. It is only used for "
+                          "testing purposes."));
         return false;
     }
     const QString directory = document.configurationFile().filePath().isEmpty()
                                   ? m_window.lastOpenedDirectory()
                                   : document.configurationFile().absolutePath();
     // A page definition's own name is not offered: saving there would replace it.
-    QString proposed = QDir(directory).filePath(
-        document.configurationIsCustomization() ? m_window.configurationDisplayName() : QCoreApplication::translate("CAdminPage", "Untitled"));
+    QString proposed =
+        QDir(directory).filePath(document.configurationIsCustomization()
+                                     ? m_window.configurationDisplayName()
+                                     : QCoreApplication::translate("CAdminPage", "Untitled"));
     if (!proposed.contains(QLatin1Char('.')))
         proposed += QStringLiteral(".xml");
-    CSaveCustomizationDialog dialog(&m_window, QCoreApplication::translate("CAdminPage", "Save file..."), proposed,
-                                    QCoreApplication::translate("CAdminPage", "Configuration Files (*.xml)"),
-                                    document.secrets().storeSecrets());
+    CSaveCustomizationDialog dialog(
+        &m_window, QCoreApplication::translate("CAdminPage", "Save file..."), proposed,
+        QCoreApplication::translate("CAdminPage", "Configuration Files (*.xml)"),
+        document.secrets().storeSecrets());
     dialog.exec();
     QString chosen = dialog.chosenPath();
     if (chosen.isEmpty())
@@ -114,13 +123,13 @@ bool CSaveFlow::promptToSave(bool closing, bool importing)
         const COverrideCursor arrow(Qt::ArrowCursor);
         answer = QMessageBox::question(
             &m_window, m_window.documentTitle(),
-            QCoreApplication::translate("CAdminPage", "Do you want to save your changes to %1?").arg(m_window.configurationDisplayName()),
+            QCoreApplication::translate("CAdminPage", "Do you want to save your changes to %1?")
+                .arg(m_window.configurationDisplayName()),
             QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel, QMessageBox::Yes);
     }
     if (answer == QMessageBox::Yes)
     {
-        const bool saved =
-            hasSaveTarget() ? trySave(document.configurationFile()) : trySaveAs();
+        const bool saved = hasSaveTarget() ? trySave(document.configurationFile()) : trySaveAs();
         if (!saved)
             return false;
         m_window.addRecentFile(document.configurationFile().absoluteFilePath());
@@ -136,4 +145,3 @@ bool CSaveFlow::promptToSave(bool closing, bool importing)
     }
     return true;
 }
-

@@ -38,8 +38,8 @@ void CWindowGeometry::fitPage(QMainWindow& window, CPage* page)
     const QSize most(available.width() - 50, available.height() - 50);
     const int newWidth =
         qMax(window.width(), qMin(window.width() + wanted.width() - shown.width(), most.width()));
-    const int newHeight =
-        qMax(window.height(), qMin(window.height() + wanted.height() - shown.height(), most.height()));
+    const int newHeight = qMax(
+        window.height(), qMin(window.height() + wanted.height() - shown.height(), most.height()));
     if (newWidth == window.width() && newHeight == window.height())
         return;
     window.resize(newWidth, newHeight);

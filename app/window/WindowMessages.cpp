@@ -47,4 +47,3 @@ void CWindowMessages::inform(QWidget* parent, const QString& caption, const QStr
     const COverrideCursor arrow(Qt::ArrowCursor);
     QMessageBox::information(parent, caption, text, QMessageBox::Ok);
 }
-

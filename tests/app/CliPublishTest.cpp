@@ -219,23 +219,25 @@ TEST_F(CliPublishTest, MigrateReportsEveryKindOfUpstreamChange)
 {
     const QString previous =
         release("old/Sentinel.package", "4.2.1", [](QByteArray d) { return d; });
-    const QString next =
-        release("new/Sentinel.package", "4.3.0",
-                [](QByteArray d)
-                {
-                    d = replaced(d, "default=\"8443\" row=\"3\"", "default=\"9443\" row=\"3\"");
-                    d = replaced(d, "property=\"SENTINEL_CA_FILE\"", "");
-                    d = replaced(d, "<entry title=\"Every day\" value=\"daily\">",
-                                 "<entry title=\"Every day\" value=\"daily\" "
-                                 "versionmin=\"9.0\">");
-                    d = replaced(d, "maximum=\"365\"", "maximum=\"90\"");
-                    d = replaced(d, "mask=\"&gt;NNNNNNNNNNNNNNNN\"", "mask=\"9999999999999999\"");
-                    d = replaced(d, "<label title=\"Notes for your records",
-                                 "<lineedit name=\"Tenant\" "
-                                 "property=\"SENTINEL_TENANT\" default=\"main\"/>\n"
-                                 "<label title=\"Notes for your records");
-                    return d;
-                });
+    const QString next = release(
+        "new/Sentinel.package", "4.3.0",
+        [](QByteArray d)
+        {
+            d = replaced(d, "default=\"8443\" row=\"3\"", "default=\"9443\" row=\"3\"");
+            d = replaced(d, "property=\"SENTINEL_CA_FILE\"", "");
+            d = replaced(d, "<entry title=\"Every day\" value=\"daily\">",
+                         "<entry title=\"Every day\" value=\"daily\" "
+                         "versionmin=\"9.0\">");
+            d = replaced(d, "maximum=\"365\"", "maximum=\"90\"");
+            d = replaced(d, "mask=\"&gt;NNNNNNNNNNNNNNNN\"", "mask=\"9999999999999999\"");
+            // A line field that became a number field.
+            d = replaced(d, "<lineedit name=\"ProxyHost\"", "<numberedit name=\"ProxyHost\"");
+            d = replaced(d, "<label title=\"Notes for your records",
+                         "<lineedit name=\"Tenant\" "
+                         "property=\"SENTINEL_TENANT\" default=\"main\"/>\n"
+                         "<label title=\"Notes for your records");
+            return d;
+        });
     const QString customization = writeFile(
         "old/custom.xml",
         "<?xml version=\"1.0\"?>\n<AdminCustomization version=\"1.0\" source=\"" +
@@ -248,6 +250,7 @@ TEST_F(CliPublishTest, MigrateReportsEveryKindOfUpstreamChange)
             "<property name=\"SENTINEL_QUARANTINE_DAYS\" widget=\"QuarantineDays\">200</property>\n"
             "<property name=\"SENTINEL_ENROLLMENT_TOKEN\" widget=\"EnrollmentToken\">AB12CD34"
             "</property>\n"
+            "<property name=\"SENTINEL_PROXY_HOST\" widget=\"ProxyHost\">proxy.example</property>\n"
             "</properties></AdminCustomization>\n");
     const QString output = testPath("new/custom.xml");
     const CCliRun migrated =
@@ -267,11 +270,19 @@ TEST_F(CliPublishTest, MigrateReportsEveryKindOfUpstreamChange)
     EXPECT_EQ("removed", byName["SENTINEL_CA_FILE"].value("status").toString());
     EXPECT_EQ("/ca.pem", byName["SENTINEL_CA_FILE"].value("value").toString());
     EXPECT_EQ("new", byName["SENTINEL_TENANT"].value("status").toString());
+    // Properties the customization does not list are not new when the release it was
+    // made for has them: they keep the installer's default.
+    int added = 0;
+    for (const QJsonObject& item : byName)
+        added += item.value("status").toString() == "new";
+    EXPECT_EQ(1, added);
+    EXPECT_EQ("kept", byName["SENTINEL_SCAN_HOUR"].value("status").toString());
     EXPECT_EQ("main", byName["SENTINEL_TENANT"].value("newDefault").toString());
     // A secret's values are reported as set, never printed; the file still holds them.
     for (const auto& invalid : {QPair<QString, QString>{"SENTINEL_SCAN_SCHEDULE", "weekly"},
                                 {"SENTINEL_QUARANTINE_DAYS", "90"},
-                                {"SENTINEL_ENROLLMENT_TOKEN", "not set"}})
+                                {"SENTINEL_ENROLLMENT_TOKEN", "not set"},
+                                {"SENTINEL_PROXY_HOST", ""}})
     {
         const QJsonObject item = byName[invalid.first];
         EXPECT_EQ("invalid", item.value("status").toString()) << invalid.first.toStdString();
@@ -285,6 +296,8 @@ TEST_F(CliPublishTest, MigrateReportsEveryKindOfUpstreamChange)
     // The token the new field does not take (letters where it wants digits) is not cut
     // down to the digits it has: the field keeps its own, empty, value.
     EXPECT_FALSE(bytesOf(output).contains("1234")) << bytesOf(output).toStdString();
+    // Neither is a host name kept in what is now a number field.
+    EXPECT_FALSE(bytesOf(output).contains("proxy.example")) << bytesOf(output).toStdString();
 
     // The new customization opens over the new release with the carried values.
     const CCliRun shown = runCli({"show", output, "--json"});

@@ -1,5 +1,7 @@
 #include "CpioArchive.h"
 
+#include <utils/SourceDate.h>
+
 #include "DirectoryChange.h"
 #include "SafeTarget.h"
 #include "SecureExtractor.h"
@@ -104,8 +106,16 @@ void CCpioArchive::create(const std::string& sBaseDirectory,
     archive_read_disk_set_symlink_physical(disk);
     archive_read_disk_set_standard_lookup(disk);
     archive_write_set_format_cpio_odc(out);
+    // With a source date the archive records no clock, device or inode number: the
+    // same files give the same bytes on every run and machine.
+    const bool reproducible = orbilib::utils::sourceDateEpoch().has_value();
     if (bGzip)
+    {
         archive_write_add_filter_gzip(out);
+        if (reproducible)
+            archive_write_set_filter_option(out, "gzip", "timestamp", nullptr);
+    }
+    la_int64_t nextInode = 1;
     archive_write_set_bytes_in_last_block(out, 1);
     try
     {
@@ -120,6 +130,13 @@ void CCpioArchive::create(const std::string& sBaseDirectory,
                 const std::string sError = errorOf(disk);
                 archive_entry_free(entry);
                 throw CToolError("cannot add " + sMember + ": " + sError);
+            }
+            if (reproducible)
+            {
+                archive_entry_set_mtime(
+                    entry, orbilib::utils::clampedToSourceDate(archive_entry_mtime(entry)), 0);
+                archive_entry_set_dev(entry, 0);
+                archive_entry_set_ino64(entry, nextInode++);
             }
             if (pVerbose)
                 *pVerbose << sMember << '\n';

@@ -1,5 +1,7 @@
 #include "SigningIdentity.h"
 
+#include <utils/SourceDate.h>
+
 #include "OpenSsl.h"
 #include "TimeStamp.h"
 #include "ToolError.h"
@@ -308,8 +310,19 @@ CSigningIdentity::signCms(const std::vector<unsigned char>& tocChecksum) const
     const int flags = CMS_BINARY | CMS_DETACHED | CMS_PARTIAL | CMS_NOSMIMECAP;
     const X509Ptr leaf = parseDer(m_lCertificates.front());
     CmsPtr cms(CMS_sign(nullptr, nullptr, nullptr, nullptr, flags));
-    if (!cms || !CMS_add1_signer(cms.get(), leaf.get(), m_pKey, EVP_sha256(), flags))
+    CMS_SignerInfo* const signerInfo =
+        cms ? CMS_add1_signer(cms.get(), leaf.get(), m_pKey, EVP_sha256(), flags) : nullptr;
+    if (!signerInfo)
         throw CToolError("cannot make a CMS signature: " + opensslError());
+    // With a source date the signature records it as its signing time, not the clock.
+    if (const std::optional<std::time_t> epoch = orbilib::utils::sourceDateEpoch())
+    {
+        std::unique_ptr<ASN1_TIME, SFree<ASN1_TIME, ASN1_TIME_free>> when(
+            ASN1_TIME_set(nullptr, *epoch));
+        if (!when || CMS_signed_add1_attr_by_NID(signerInfo, NID_pkcs9_signingTime, when->type,
+                                                 when.get(), -1) != 1)
+            throw CToolError("cannot make a CMS signature: " + opensslError());
+    }
     for (std::size_t i = 1; i < m_lCertificates.size(); ++i)
     {
         const X509Ptr certificate = parseDer(m_lCertificates[i]);

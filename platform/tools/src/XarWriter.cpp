@@ -1,5 +1,7 @@
 #include "XarWriter.h"
 
+#include <utils/SourceDate.h>
+
 #include "Digest.h"
 #include "SafeTarget.h"
 #include "ToolError.h"
@@ -217,7 +219,9 @@ void writeNode(const std::string& sName, const CXarWriter::Node& node, TiXmlElem
     }
     if (node.kind == CXarWriter::Node::File && (sLinkedTo.empty() || sLinkedTo == "original"))
         storeFile(node, &file, context);
-    addText(&file, "mtime", formatTime(node.mtime));
+    // With a source date, nothing later than it is recorded: files written just now
+    // give the same archive on every run.
+    addText(&file, "mtime", formatTime(orbilib::utils::clampedToSourceDate(node.mtime)));
     addText(&file, "mode", octalMode(node.mode));
     if (node.kind == CXarWriter::Node::Symlink)
     {
@@ -363,7 +367,7 @@ CXarWriter::Node& CXarWriter::nodeFor(const std::string& sMember)
         if (!next)
         {
             next = std::make_unique<Node>();
-            next->mtime = std::time(nullptr);
+            next->mtime = orbilib::utils::recordedNow();
         }
         current = next.get();
         if (slash == std::string::npos)
@@ -462,7 +466,7 @@ void CXarWriter::write(const std::string& sArchivePath)
     document.InsertEndChild(TiXmlDeclaration("1.0", "UTF-8", ""));
     TiXmlElement xar("xar");
     TiXmlElement toc("toc");
-    addText(&toc, "creation-time", formatTime(std::time(nullptr)));
+    addText(&toc, "creation-time", formatTime(orbilib::utils::recordedNow()));
     TiXmlElement checksum("checksum");
     checksum.SetAttribute("style", "sha1");
     addText(&checksum, "offset", "0");

@@ -23,7 +23,8 @@ std::optional<std::time_t> sourceDateEpoch()
     errno = 0;
     char* end = nullptr;
     const unsigned long long value = std::strtoull(text, &end, 10);
-    if (errno != 0 || *end || value > static_cast<unsigned long long>(std::numeric_limits<std::time_t>::max()))
+    if (errno != 0 || *end ||
+        value > static_cast<unsigned long long>(std::numeric_limits<std::time_t>::max()))
         return std::nullopt;
     return static_cast<std::time_t>(value);
 }

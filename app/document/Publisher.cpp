@@ -149,10 +149,12 @@ void CPublisher::onPackagerProgress(qint64 current, qint64 total)
 {
     if (!m_bRunning || !m_bScript || m_bScriptFailed)
         return;
-    emit progress(current, total);
+    // Noted before the report goes out: the window shows it in a modal progress
+    // dialog, whose event loop may deliver the packager's end before emit returns.
     // The end is told once the copy has been moved into place.
     if (current == total)
         m_bScriptComplete = true;
+    emit progress(current, total);
 }
 
 void CPublisher::onPackagerOpenError(const QString& path)

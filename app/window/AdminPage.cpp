@@ -2,6 +2,7 @@
 
 #include "AboutDialog.h"
 #include "DroppedFile.h"
+#include "FieldMarks.h"
 #include "OpenFileDialog.h"
 #include "PageSearch.h"
 #include "PublishFlow.h"
@@ -407,7 +408,12 @@ void CAdminPage::documentCleared()
 
 void CAdminPage::documentChanged(CXmlObject* source)
 {
-    m_pDocument->fieldChanged(source);
+    // A group's value changes through its buttons: the group has changed too.
+    for (CXmlObject* field = source; field; field = field->parentObject())
+    {
+        m_pDocument->fieldChanged(field);
+        CFieldMarks::clear(field);
+    }
     refreshTitle();
 }
 
@@ -583,7 +589,11 @@ void CAdminPage::showLoadNotes()
     for (const CDocument::CValueNote& note : m_pDocument->loadNotes())
     {
         lines << CDocument::noteText(note);
-        refused = refused || note.m_kind == CDocument::CValueNote::Refused;
+        if (note.m_kind == CDocument::CValueNote::Refused && note.m_pGuard)
+        {
+            refused = true;
+            CFieldMarks::markRefused(note.m_pField, CDocument::noteText(note));
+        }
     }
     if (lines.isEmpty())
         return;

@@ -11,6 +11,7 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QLineEdit>
 #include <QMessageBox>
 #include <QThread>
 
@@ -24,9 +25,10 @@ class CliValueRulesTest : public AppFixture
 
 QString customization(const QString& name, const QString& installer, const QByteArray& body)
 {
-    return writeFile(name, "<?xml version=\"1.0\"?>\n<AdminCustomization version=\"1.0\" source=\"" +
-                               QFile::encodeName(installer) + "\"><properties>" + body +
-                               "</properties></AdminCustomization>\n");
+    return writeFile(name,
+                     "<?xml version=\"1.0\"?>\n<AdminCustomization version=\"1.0\" source=\"" +
+                         QFile::encodeName(installer) + "\"><properties>" + body +
+                         "</properties></AdminCustomization>\n");
 }
 
 QByteArray property(const char* name, const char* widget, const QByteArray& value)
@@ -69,13 +71,14 @@ TEST_F(CliValueRulesTest, PublishRunsTheDefinitionsChecksFirst)
     EXPECT_TRUE(QDir(testPath("out")).isEmpty());
     const CCliRun checked = runCli({"check", custom});
     EXPECT_EQ(1, checked.m_iStatus);
-    EXPECT_TRUE(published.m_sErr.contains(checked.m_sErr.trimmed())) << checked.m_sErr.toStdString();
+    EXPECT_TRUE(published.m_sErr.contains(checked.m_sErr.trimmed()))
+        << checked.m_sErr.toStdString();
 
     // With the host given, the same customization publishes.
-    const QString fixed = customization(
-        "fixed.xml", sample("TessarySample.package"),
-        kServer + property("SENTINEL_PROXY_MODE", "ProxyMode", "manual") +
-            property("SENTINEL_PROXY_HOST", "ProxyHost", "proxy.example"));
+    const QString fixed =
+        customization("fixed.xml", sample("TessarySample.package"),
+                      kServer + property("SENTINEL_PROXY_MODE", "ProxyMode", "manual") +
+                          property("SENTINEL_PROXY_HOST", "ProxyHost", "proxy.example"));
     EXPECT_EQ(0, runCli({"publish", fixed, "--output", testPath("out/Out.package")}).m_iStatus);
 }
 
@@ -102,8 +105,8 @@ TEST_F(CliValueRulesTest, ValuesOfACustomizationMeetTheirFieldsRules)
          {"SENTINEL_SCAN_SCHEDULE", "\"hourly\"", "\"weekly\""}}};
     for (const CRefused& bad : refused)
     {
-        const QString custom =
-            customization("refused.xml", sample("TessarySample.package"), kServer + bad.m_sProperty);
+        const QString custom = customization("refused.xml", sample("TessarySample.package"),
+                                             kServer + bad.m_sProperty);
         const CCliRun run = runCli({"publish", custom, "--output", output});
         EXPECT_EQ(2, run.m_iStatus) << bad.m_sProperty.toStdString();
         for (const QString& named : bad.m_lNamed)
@@ -143,12 +146,24 @@ TEST_F(CliValueRulesTest, ValuesOfACustomizationMeetTheirFieldsRules)
     EXPECT_TRUE(answers.m_lTexts.first().contains("SENTINEL_SERVER_PORT (ServerPort): the value "
                                                   "\"80abc\" is not taken by its field"))
         << answers.m_lTexts.first().toStdString();
+    QLineEdit* const field = window.findChild<QLineEdit*>("ServerPort");
+    ASSERT_TRUE(field);
+    EXPECT_TRUE(field->property("refused").toBool());
+    EXPECT_TRUE(field->toolTip().contains("whole number")) << field->toolTip().toStdString();
     answers.clear();
     window.publish();
     ASSERT_EQ(1, answers.m_lTexts.size());
     EXPECT_TRUE(answers.m_lTexts.first().startsWith("Tessary cannot publish"))
         << answers.m_lTexts.first().toStdString();
     EXPECT_TRUE(answers.m_lFileCaptions.isEmpty());
+    // Corrected, the field loses its mark and Publish goes on to ask for the output.
+    field->setText("8080");
+    EXPECT_FALSE(field->property("refused").toBool());
+    answers.clear();
+    window.publish();
+    EXPECT_FALSE(answers.m_lTexts.join('\n').contains("cannot publish"))
+        << answers.m_lTexts.join('\n').toStdString();
+    EXPECT_EQ(1, answers.m_lFileCaptions.size());
 }
 
 // The token field's input mask upper-cases what is typed; the same token from the
@@ -157,10 +172,9 @@ TEST_F(CliValueRulesTest, ASecretFromTheEnvironmentIsTakenAsTheFieldTakesIt)
 {
     QDir().mkpath(testPath("out"));
     const QString output = testPath("out/Out.package");
-    const CCliRun run =
-        runCli({"publish", sample("TessarySample.package"), "--output", output, "--set",
-                "SENTINEL_SERVER=console.example"},
-               {{"TESSARY_SECRET_SENTINEL_ENROLLMENT_TOKEN", "abcd1234efgh5678"}});
+    const CCliRun run = runCli({"publish", sample("TessarySample.package"), "--output", output,
+                                "--set", "SENTINEL_SERVER=console.example"},
+                               {{"TESSARY_SECRET_SENTINEL_ENROLLMENT_TOKEN", "abcd1234efgh5678"}});
     ASSERT_EQ(0, run.m_iStatus) << run.m_sErr.toStdString();
     EXPECT_TRUE(bytesOf(output).contains("export SENTINEL_ENROLLMENT_TOKEN='ABCD1234EFGH5678'"));
     EXPECT_TRUE(run.m_sErr.contains("letter case")) << run.m_sErr.toStdString();

@@ -98,8 +98,8 @@ CCandidates candidates(const CRule& rule)
     if (rule.m_sKind == QLatin1String("numberedit"))
         return {{"8443", "0", "-5", "+80", ""}, {"80abc", " 80", "99999999999", "1,000"}};
     if (rule.m_sKind == QLatin1String("textedit"))
-        return {QStringList(text) << "line one\nline two\n" << "a\r\nb\rc"
-                                  << QStringLiteral("x\u2029y") << "tab\tand\nlines",
+        return {QStringList(text) << "line one\nline two\n"
+                                  << "a\r\nb\rc" << QStringLiteral("x\u2029y") << "tab\tand\nlines",
                 {}};
     if (rule.m_sKind == QLatin1String("spinbox"))
         return {{QString::number(rule.m_iMinimum), QString::number(rule.m_iMaximum),
@@ -226,28 +226,26 @@ TEST_P(DifferentialTest, WindowAndCommandLinePublishTheSameForEveryCustomization
     const QString installer = QFileInfo(sample(GetParam())).absoluteFilePath();
     const QList<CRule> rules = rulesOf(installer);
     ASSERT_GT(rules.size(), 20);
-    const QString suffix = QFileInfo(installer).suffix() == QLatin1String("package")
-                               ? QStringLiteral(".package")
-                           : QFileInfo(installer).suffix() == QLatin1String("mpkg")
-                               ? QStringLiteral(".mpkg")
-                               : QStringLiteral(".pkg");
+    const QString suffix =
+        QFileInfo(installer).suffix() == QLatin1String("package") ? QStringLiteral(".package")
+        : QFileInfo(installer).suffix() == QLatin1String("mpkg")  ? QStringLiteral(".mpkg")
+                                                                  : QStringLiteral(".pkg");
     QDir().mkpath(testPath("custom"));
     QDir().mkpath(testPath("out"));
     const int count = customizations();
     std::mt19937 random(20261209u + qHash(QString::fromLatin1(GetParam())));
 
     QStringList asked;
-    CModalAnswerer answers({acceptReview, [&asked](QDialog* dialog)
-                            { return answerWithDefault(dialog, asked); }});
+    CModalAnswerer answers(
+        {acceptReview, [&asked](QDialog* dialog) { return answerWithDefault(dialog, asked); }});
     CAdminPage window{QString(), QStringList()};
     int published = 0;
     int disagreements = 0;
     for (int i = 0; i < count; ++i)
     {
         QString description;
-        const QString custom =
-            writeFile(QStringLiteral("custom/c%1.xml").arg(i),
-                      generated(random, rules, installer, description));
+        const QString custom = writeFile(QStringLiteral("custom/c%1.xml").arg(i),
+                                         generated(random, rules, installer, description));
         SCOPED_TRACE(QStringLiteral("customization %1: %2").arg(i).arg(description).toStdString());
         const QString output = testPath(QStringLiteral("out/o%1").arg(i) + suffix);
 

@@ -1,6 +1,8 @@
 #include "AppTestSupport.h"
 
 #include "app/document/PropertyText.h"
+#include "app/document/Publisher.h"
+#include "app/packages/CopyFileThread.h"
 #include "app/packages/PackageSignature.h"
 #include "app/packages/PackagerThread.h"
 #include "app/signing/PublishSigning.h"
@@ -947,4 +949,35 @@ TEST_F(PublishTest, SignaturesAreShownKeptFromBeingLostSilentlyAndMadeWithTheCho
     while (files.hasNext())
         EXPECT_FALSE(textOf(files.next()).contains("open-sesame"))
             << files.filePath().toStdString();
+}
+
+// The window shows the copy's progress in a modal dialog, whose event loop may
+// deliver the packager's end while a progress report is still being shown: the
+// copy was complete, and is published.
+TEST_F(PublishTest, AScriptCopyEndingWhileItsProgressIsShownIsPublished)
+{
+    CCopyFileThread worker;
+    CPackagerThread packager;
+    CPublisher publisher(worker, packager);
+    // As a modal progress dialog does when its value is set.
+    QObject::connect(&publisher, &CPublisher::progress, &publisher,
+                     [&](qint64 current, qint64 total)
+                     {
+                         if (current != total)
+                             return;
+                         packager.wait();
+                         QCoreApplication::processEvents();
+                     });
+    CPublisher::CRequest request;
+    request.m_source = QFileInfo(sample("TessarySample.package"));
+    request.m_lSetEntries = {{"SENTINEL_SERVER", "ServerAddress", "console.example"}};
+    QDir().mkpath(testPath("out"));
+    for (int i = 0; i < 3; ++i)
+    {
+        request.m_sOutput = testPath(QStringLiteral("out/o%1.package").arg(i));
+        QString message;
+        QString written;
+        EXPECT_TRUE(publisher.publish(request, message, written)) << message.toStdString();
+        EXPECT_TRUE(QFileInfo::exists(request.m_sOutput));
+    }
 }

@@ -144,12 +144,13 @@ Tessary::filecask.")
 # The source tarball holds the repository as it is laid out, without build folders.
 set(CPACK_SOURCE_GENERATOR "TGZ")
 set(CPACK_SOURCE_PACKAGE_FILE_NAME "tessary-${PROJECT_VERSION}")
-# Only the top folder's build folders (a path with "." or "+" matches itself).
-string(REPLACE "." "\\." _root "${PROJECT_SOURCE_DIR}")
-string(REPLACE "+" "\\+" _root "${_root}")
+# Only the top folder's build folders (a path with "." or "+" matches itself). The
+# patterns are written into CPack's configuration and read again, hence "\\\\".
+string(REPLACE "." "\\\\." _root "${PROJECT_SOURCE_DIR}")
+string(REPLACE "+" "\\\\+" _root "${_root}")
 set(CPACK_SOURCE_IGNORE_FILES
-  "^${_root}/build/" "^${_root}/build-[^/]*/" "^${_root}/\\.git(/|$)" "/\\.cache/"
-  "/__pycache__/" "\\.user$" "/compile_commands\\.json$")
+  "^${_root}/build/" "^${_root}/build-[^/]*/" "^${_root}/\\\\.git(/|$)" "/\\\\.cache/"
+  "/__pycache__/" "\\\\.user$" "/compile_commands\\\\.json$")
 
 # Read by cpack when it packs: the install prefix of the Debian packages, the
 # libraries' dependencies and the time recorded in every package.

@@ -9,7 +9,11 @@ trap 'rm -rf "$work"' EXIT
 fail() { echo "FAIL: $*" >&2; exit 1; }
 
 cmake --install "$build" --prefix "$work/prefix" >/dev/null
-[ -f "$work/prefix/lib/cmake/Tessary/TessaryConfigVersion.cmake" ] || fail "no package version file"
+lib=lib/$(dpkg-architecture -qDEB_HOST_MULTIARCH)
+[ -f "$work/prefix/$lib/cmake/Tessary/TessaryConfigVersion.cmake" ] || fail "no package version file"
+# The headers sit in a folder of their own, so a generic name (CoreFoundation) clashes with nobody.
+[ -f "$work/prefix/include/tessary/CoreFoundation/CFString.h" ] || fail "no CoreFoundation headers under include/tessary"
+[ ! -e "$work/prefix/include/CoreFoundation" ] || fail "CoreFoundation headers in the shared include folder"
 cmake -S "$here/consumer" -B "$work/consumer" -G Ninja -DCMAKE_PREFIX_PATH="$work/prefix" \
   >"$work/configure.log" 2>&1 || { cat "$work/configure.log" >&2; fail "find_package(Tessary) failed"; }
 cmake --build "$work/consumer" >"$work/build.log" 2>&1 \

@@ -23,8 +23,18 @@ namespace ToolTest
 SResult run(const std::string& sTool, const std::vector<std::string>& lArgs,
             const std::string& sDirectory, const std::string& sInput, bool bSystem)
 {
-    const TestSupport::ProgramResult result = TestSupport::runProgram(
-        bSystem ? sTool : TestSupport::toolsDirectory() + "/" + sTool, lArgs, sDirectory, sInput);
+    if (!bSystem)
+    {
+        const TestSupport::ProgramResult result = TestSupport::runProgram(
+            TestSupport::toolsDirectory() + "/" + sTool, lArgs, sDirectory, sInput);
+        return SResult{result.status, result.out, result.err};
+    }
+    // Peers such as bsdtar refuse non-ASCII member names in the C locale, which is
+    // what a container or a CI image usually has; give them the UTF-8 one the names use.
+    std::vector<std::string> lPeer{"LC_ALL=C.UTF-8", sTool};
+    lPeer.insert(lPeer.end(), lArgs.begin(), lArgs.end());
+    const TestSupport::ProgramResult result =
+        TestSupport::runProgram("env", lPeer, sDirectory, sInput);
     return SResult{result.status, result.out, result.err};
 }
 

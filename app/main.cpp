@@ -7,7 +7,10 @@
 #include <localization/QtStringsTranslator.h>
 #include <preference/Preference.h>
 
+#include "app/packages/Leftovers.h"
+
 #include <QApplication>
+#include <QDir>
 #include <QLibraryInfo>
 #include <QLocale>
 #include <QLoggingCategory>
@@ -70,6 +73,9 @@ int main(int argc, char** argv)
     // The package tools are found by name, as on macOS, so ours must come first.
     CToolDirectory::prependToPath(CToolDirectory::find(QCoreApplication::applicationDirPath()));
 #endif
+    // What killed runs of either program left in the temporary folder (values,
+    // expanded installers) goes now that nobody uses it.
+    CLeftovers::removeAbandoned(QDir::tempPath());
     Preference::Initialize();
     Localization::Initialize(L"AdminConfig", L"Localizable", std::wstring(),
                              std::shared_ptr<Preference::PreferenceSelector>());

@@ -33,7 +33,14 @@ QString CCliSecrets::variableName(const QString& property)
     return QStringLiteral("TESSARY_SECRET_") + name;
 }
 
-bool CCliSecrets::readFile(const QString& path, QString& error)
+QString CCliSecrets::exposedMode(unsigned int mode)
+{
+    if ((mode & 066) == 0)
+        return QString();
+    return QStringLiteral("%1").arg(mode & 07777, 4, 8, QLatin1Char('0'));
+}
+
+bool CCliSecrets::readFile(const QString& path, QString& error, bool allowInsecure)
 {
     qDebug().noquote() << "CCliSecrets::readFile(" + path + ") begin";
     const QString shown = QDir::toNativeSeparators(path);
@@ -57,6 +64,22 @@ bool CCliSecrets::readFile(const QString& path, QString& error)
         ::close(descriptor);
         error = tr("The secrets file \"%1\" is larger than %2 bytes.").arg(shown).arg(MaxFileSize);
         return false;
+    }
+    // As ssh does with keys: secrets others may read are no longer secret, and a file
+    // others may write gives values nobody chose.
+    const QString mode = exposedMode(status.st_mode);
+    if (!mode.isEmpty())
+    {
+        const QString text = tr("The secrets file \"%1\" can be read or written by others "
+                                "(mode %2); make it its owner's alone (chmod 600 \"%1\")")
+                                 .arg(shown, mode);
+        if (!allowInsecure)
+        {
+            ::close(descriptor);
+            error = text + tr(", or pass --allow-insecure-secrets-file.");
+            return false;
+        }
+        m_lWarnings << text + tr("; used as --allow-insecure-secrets-file asks.");
     }
     QFile file;
     if (!file.open(descriptor, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle))

@@ -22,7 +22,13 @@ public:
     // Reads a secrets file: NAME=VALUE lines, blank lines and lines starting with
     // "#" ignored, the value up to the end of its line. Only a regular file of at
     // most MaxFileSize bytes; false with the reason in error (never a value).
-    bool readFile(const QString& path, QString& error);
+    // A file group or others may read or write is refused unless allowInsecure, then
+    // used with a warning.
+    bool readFile(const QString& path, QString& error, bool allowInsecure = false);
+
+    // The mode as "0644" when group or others may read or write a file of it; empty
+    // when only its owner may.
+    static QString exposedMode(unsigned int mode);
 
     // Sets each secret of document that the secrets file, else its environment
     // variable, gives a value, as its field takes typed text. False with the reason
@@ -34,6 +40,8 @@ public:
     const QStringList& missing() const { return m_lMissing; }
     // What the fields changed of the secrets given (never the values themselves).
     const QStringList& adjusted() const { return m_lAdjusted; }
+    // What readFile() warned of (a file others may read, allowed).
+    const QStringList& warnings() const { return m_lWarnings; }
 
 private:
     QString m_sFile;
@@ -41,4 +49,5 @@ private:
     QMap<QString, int> m_lines;
     QStringList m_lMissing;
     QStringList m_lAdjusted;
+    QStringList m_lWarnings;
 };

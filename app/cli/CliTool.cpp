@@ -1,5 +1,7 @@
 #include "CliTool.h"
 
+#include "app/packages/OutputFile.h"
+
 #include "CliDocument.h"
 #include "CliSecrets.h"
 #include "app/document/DocumentRoot.h"
@@ -18,12 +20,15 @@
 #include "app/packages/Package.h"
 
 #include <QCoreApplication>
+#include <QCryptographicHash>
 #include <QDebug>
 #include <QDir>
+#include <QDirIterator>
 #include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace
@@ -196,7 +201,8 @@ QString CCliTool::usage()
               "      property with its default and current value.\n"
               "  publish CUSTOMIZATION|INSTALLER --output PATH [--installer PATH]\n"
               "          [--set NAME=VALUE]... [--secrets-file FILE] [--option NAME]...\n"
-              "          [--timeout SECONDS] [--force]\n"
+              "          [--timeout SECONDS] [--force] [--dry-run] [--json]\n"
+              "          [--allow-insecure-secrets-file]\n"
               "      Writes the customized installer, as the window's Publish does: the\n"
               "      definition's \"validate\" checks run first, answered as check answers\n"
               "      them, and one that fails stops it (exit 1). Values of the\n"
@@ -207,7 +213,14 @@ QString CCliTool::usage()
               "      Secret properties are set from FILE (NAME=VALUE lines) or from\n"
               "      TESSARY_SECRET_NAME (NAME upper-cased), never from --set; a secret\n"
               "      the customization was saved without and still missing stops it.\n"
-              "      An existing output is replaced only with --force. A flat package is\n"
+              "      A secrets file, signing identity or password file that group or\n"
+              "      others may read or write is refused unless\n"
+              "      --allow-insecure-secrets-file is given.\n"
+              "      An existing output (a link even: it is replaced, never written\n"
+              "      through) is replaced only with --force, once the new one is\n"
+              "      complete; a missing output folder is created. --dry-run runs every\n"
+              "      check and names the output without writing it; --json reports the\n"
+              "      output, kind, size, SHA-256, signature and warnings. A flat package is\n"
               "      signed with --sign-identity FILE.p12 [--sign-password-file FILE |\n"
               "      --sign-password-env VARIABLE] (else TESSARY_SIGN_PASSWORD).\n"
               "  check CUSTOMIZATION|INSTALLER [--installer PATH] [--set NAME=VALUE]...\n"
@@ -412,10 +425,12 @@ bool CCliTool::applyValues(const COptions& options, CCliDocument& document, CCli
     if (!applySettings(document, options.values(QStringLiteral("set")), warnings, error))
         return false;
     const QString secretsFile = options.value(QStringLiteral("secrets-file"));
-    if ((!secretsFile.isEmpty() && !secrets.readFile(secretsFile, error)) ||
+    if ((!secretsFile.isEmpty() && !secrets.readFile(secretsFile, error,
+                                                     options.m_lFlags.contains(QStringLiteral(
+                                                         "allow-insecure-secrets-file")))) ||
         !secrets.fill(document.document(), error))
         return false;
-    warnings << secrets.adjusted();
+    warnings << secrets.warnings() << secrets.adjusted();
     return true;
 }
 
@@ -462,6 +477,7 @@ void CCliTool::warn(const QStringList& warnings)
     for (const QString& warning : warnings)
         m_err << QStringLiteral("tessary-cli: warning: ") << warning << '\n';
     m_err.flush();
+    m_lWarned << warnings;
 }
 
 int CCliTool::show(const QStringList& arguments)
@@ -611,6 +627,31 @@ bool CCliTool::signingIdentity(const COptions& options, CMacFlatPackage::Signing
         error = tr("A signing password is given, but no --sign-identity.");
         return false;
     }
+    // A key others may read is no longer the signer's alone, and one they may write is
+    // theirs: both are refused, as ssh refuses such keys.
+    const bool allowInsecure =
+        options.m_lFlags.contains(QStringLiteral("allow-insecure-secrets-file"));
+    for (const QString& path : {identity, passwordFile})
+    {
+        struct stat status;
+        if (path.isEmpty() || ::stat(QFile::encodeName(path).constData(), &status) != 0)
+            continue;
+        const QString mode = CCliSecrets::exposedMode(status.st_mode);
+        if (mode.isEmpty())
+            continue;
+        const QString text = (path == identity ? tr("The signing identity \"%1\" can be read or "
+                                                    "written by others (mode %2)")
+                                               : tr("The password file \"%1\" can be read or "
+                                                    "written by others (mode %2)"))
+                                 .arg(native(path), mode);
+        if (!allowInsecure)
+        {
+            error = text + tr("; make it its owner's alone (chmod 600), or pass "
+                              "--allow-insecure-secrets-file.");
+            return false;
+        }
+        warn({tr("%1; used as --allow-insecure-secrets-file asks.").arg(text)});
+    }
     // The password never travels on the command line, where others could read it.
     QString password;
     if (!passwordFile.isEmpty())
@@ -647,7 +688,9 @@ int CCliTool::publish(const QStringList& arguments)
 {
     COptions options;
     QString error;
-    if (!parse(arguments, {QStringLiteral("force")},
+    if (!parse(arguments,
+               {QStringLiteral("force"), QStringLiteral("allow-insecure-secrets-file"),
+                QStringLiteral("json"), QStringLiteral("dry-run")},
                {QStringLiteral("output"), QStringLiteral("installer"), QStringLiteral("set"),
                 QStringLiteral("option"), QStringLiteral("sign-identity"),
                 QStringLiteral("sign-password-file"), QStringLiteral("sign-password-env"),
@@ -709,6 +752,7 @@ int CCliTool::publish(const QStringList& arguments)
     request.m_lSetEntries = doc.entries(true);
     request.m_bOverwrite = options.m_lFlags.contains(QStringLiteral("force"));
     request.m_signing = signing;
+    request.m_bDryRun = options.m_lFlags.contains(QStringLiteral("dry-run"));
     QString message;
     QString written;
     const bool published = publisher.publish(request, message, written);
@@ -725,9 +769,68 @@ int CCliTool::publish(const QStringList& arguments)
         // Refusals before anything was written are input errors.
         return fail(publisher.refused() ? UsageError : Failure, message);
     }
-    m_out << tr("Published %1").arg(native(written)) << '\n';
+    if (options.m_lFlags.contains(QStringLiteral("json")))
+        m_out << QString::fromUtf8(
+            QJsonDocument(publishReport(written, document.kind(), request.m_bDryRun,
+                                        !signing.identityFile.isEmpty()))
+                .toJson(QJsonDocument::Indented));
+    else if (request.m_bDryRun)
+        m_out
+            << tr("Every check passed; would write %1 (nothing was written).").arg(native(written))
+            << '\n';
+    else
+        m_out << tr("Published %1").arg(native(written)) << '\n';
     m_out.flush();
     return Success;
+}
+
+QJsonObject CCliTool::publishReport(const QString& written, const QString& kind, bool dryRun,
+                                    bool signedOutput) const
+{
+    QJsonObject report{{QStringLiteral("output"), written},
+                       {QStringLiteral("kind"), kind},
+                       {QStringLiteral("dryRun"), dryRun},
+                       {QStringLiteral("warnings"), QJsonArray::fromStringList(m_lWarned)}};
+    if (dryRun)
+        return report;
+    const QFileInfo file(written);
+    if (file.isFile())
+    {
+        QFile bytes(written);
+        QCryptographicHash hash(QCryptographicHash::Sha256);
+        if (bytes.open(QIODevice::ReadOnly) && hash.addData(&bytes))
+            report.insert(QStringLiteral("sha256"), QString::fromLatin1(hash.result().toHex()));
+        report.insert(QStringLiteral("size"), file.size());
+    }
+    else
+    {
+        // A bundle is a folder: its size is that of its files, and it has no one digest.
+        qint64 size = 0;
+        int files = 0;
+        QDirIterator it(written, QDir::Files | QDir::Hidden | QDir::System,
+                        QDirIterator::Subdirectories);
+        while (it.hasNext())
+        {
+            it.next();
+            if (!it.fileInfo().isSymLink())
+                size += it.fileInfo().size();
+            ++files;
+        }
+        report.insert(QStringLiteral("size"), size);
+        report.insert(QStringLiteral("files"), files);
+    }
+    if (CMacFlatPackage::isFlatPackage(written))
+    {
+        // What the package carries now, as a computer receiving it would check it.
+        const CPackageSignature signature = CPackageSignature::check(written);
+        QJsonObject shownSignature{{QStringLiteral("signed"), signedOutput},
+                                   {QStringLiteral("state"), signatureState(signature)},
+                                   {QStringLiteral("summary"), signature.summary()}};
+        if (!signature.chain().isEmpty())
+            shownSignature.insert(QStringLiteral("signer"), signature.chain().first().name);
+        report.insert(QStringLiteral("signature"), shownSignature);
+    }
+    return report;
 }
 
 bool CCliTool::checkTimeout(const COptions& options, int& timeoutMs, QString& error)
@@ -813,7 +916,7 @@ int CCliTool::check(const QStringList& arguments)
 {
     COptions options;
     QString error;
-    if (!parse(arguments, {QStringLiteral("json")},
+    if (!parse(arguments, {QStringLiteral("json"), QStringLiteral("allow-insecure-secrets-file")},
                {QStringLiteral("installer"), QStringLiteral("set"), QStringLiteral("option"),
                 QStringLiteral("timeout"), QStringLiteral("secrets-file")},
                tr("check needs one customization or installer."), options, error))
@@ -904,21 +1007,29 @@ int CCliTool::migrate(const QStringList& arguments)
         return Failure;
     if (!next.customizationFile().filePath().isEmpty() || !next.installer())
         return fail(UsageError, tr("--to needs an installer; \"%1\" is none.").arg(native(to)));
-    if (QFileInfo::exists(output) && !options.m_lFlags.contains(QStringLiteral("force")))
+    // A link counts as there, dangling or not: it is replaced, never written through.
+    const bool force = options.m_lFlags.contains(QStringLiteral("force"));
+    if (COutputFile::present(output) && !force)
         return fail(UsageError,
                     tr("\"%1\" already exists. Use --force to replace it.").arg(native(output)));
 
     const CCustomizationFile::CContents& contents = previous.customization();
     const QList<CMigration::CItem> items = CMigration::migrate(
         contents, previousOpened ? &previous.document() : nullptr, next.document());
+    QString reason;
     if (!CCustomizationFile::write(
             output, next.sourceFile(),
             contents.m_sLastSaveFile.isEmpty() ? QFileInfo() : QFileInfo(contents.m_sLastSaveFile),
-            next.document().entries(false)))
-        return fail(Failure, tr("Tessary is unable to save \"%1\".  Close the file if it's open, "
-                                "verify that the disk isn't full, remove write-protection on the "
-                                "file, and then try again.")
-                                 .arg(native(output)));
+            next.document().entries(false), nullptr, next.document().holdsSecretValues(), force,
+            &reason))
+    {
+        if (COutputFile::present(output) && !force)
+            return fail(
+                UsageError,
+                tr("\"%1\" already exists. Use --force to replace it.").arg(native(output)));
+        return fail(Failure, tr("Tessary is unable to save \"%1\": %2. Nothing was written.")
+                                 .arg(native(output), reason));
+    }
 
     const QString fromVersion = contents.m_sProductVersion;
     const QString toVersion = QString::fromStdWString(next.installer()->version().toString());

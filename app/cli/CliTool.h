@@ -3,6 +3,7 @@
 #include "app/document/CheckReport.h"
 #include "app/packages/MacFlatPackage.h"
 
+#include <QJsonObject>
 #include <QObject>
 #include <QString>
 #include <QStringList>
@@ -63,10 +64,13 @@ private:
     int publish(const QStringList& arguments);
     int check(const QStringList& arguments);
     int migrate(const QStringList& arguments);
+    // What publish --json reports of what was (or would be) written.
+    QJsonObject publishReport(const QString& written, const QString& kind, bool dryRun,
+                              bool signedOutput) const;
 
     // The identity of --sign-identity, checked; false with the reason in error.
-    static bool signingIdentity(const COptions& options, CMacFlatPackage::Signing& signing,
-                                QString& error);
+    bool signingIdentity(const COptions& options, CMacFlatPackage::Signing& signing,
+                         QString& error);
     // Applies --set NAME=VALUE as the fields take typed values; what a field changed
     // goes to warnings. False with the reason in error.
     static bool applySettings(CCliDocument& document, const QStringList& settings,
@@ -98,4 +102,6 @@ private:
     QTextStream& m_out;
     QTextStream& m_err;
     bool m_bProgressShown = false;
+    // Every warning given so far, for the reports that list them.
+    QStringList m_lWarned;
 };

@@ -5,7 +5,10 @@
 #include <localization/QtStringsTranslator.h>
 #include <preference/Preference.h>
 
+#include "app/packages/Leftovers.h"
+
 #include <QApplication>
+#include <QDir>
 #include <QLoggingCategory>
 #include <QTextStream>
 #include <csignal>
@@ -54,6 +57,9 @@ int main(int argc, char** argv)
     sigemptyset(&action.sa_mask);
     for (const int signal : {SIGINT, SIGTERM, SIGHUP})
         sigaction(signal, &action, nullptr);
+    // What killed runs of either program left in the temporary folder (values,
+    // expanded installers) goes now that nobody uses it.
+    CLeftovers::removeAbandoned(QDir::tempPath());
     Preference::Initialize();
     Localization::Initialize(L"AdminConfig", L"Localizable", std::wstring(),
                              std::shared_ptr<Preference::PreferenceSelector>());

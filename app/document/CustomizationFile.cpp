@@ -1,5 +1,7 @@
 #include "CustomizationFile.h"
 
+#include "app/packages/OutputFile.h"
+
 #include "app/packages/CopyFileThread.h"
 #include "app/packages/Package.h"
 #include "shared/XmlWidgets/XmlDefinitionReader.h"
@@ -9,7 +11,6 @@
 #include <QDebug>
 #include <QDir>
 #include <QMultiMap>
-#include <QSaveFile>
 #include <QXmlStreamReader>
 #include <memory>
 #include <tinyxml.h>
@@ -103,26 +104,19 @@ QByteArray CCustomizationFile::text(const QFileInfo& source, const QFileInfo& la
 
 bool CCustomizationFile::write(const QString& fileName, const QFileInfo& source,
                                const QFileInfo& lastSaveFile, const QList<CEntry>& entries,
-                               CPackage* opened)
+                               CPackage* opened, bool holdsSecrets, bool overwrite, QString* reason)
 {
     const QByteArray bytes = text(source, lastSaveFile, entries, opened);
-    // Written beside the old file and moved over it once complete: a failed or
-    // interrupted save leaves the previous file as it was.
-    QSaveFile file(fileName);
-    if (!file.open(QIODevice::WriteOnly))
-    {
-        qDebug() << "CCustomizationFile::write(): cannot write" << file.fileName()
-                 << file.errorString();
-        return false;
-    }
-    if (file.write(bytes) != bytes.size())
-    {
-        qDebug() << "CCustomizationFile::write(): cannot write" << file.fileName()
-                 << file.errorString();
-        file.cancelWriting();
-        return false;
-    }
-    return file.commit();
+    COutputFile::COptions options;
+    options.m_bOverwrite = overwrite;
+    options.m_bPrivate = holdsSecrets;
+    QString why;
+    if (COutputFile::write(fileName, bytes, options, &why))
+        return true;
+    qDebug().noquote() << "CCustomizationFile::write(): cannot write" << fileName << why;
+    if (reason)
+        *reason = why;
+    return false;
 }
 
 QFileInfo CCustomizationFile::sourceFile(const CContents& contents, const QFileInfo& file)

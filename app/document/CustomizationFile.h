@@ -52,10 +52,13 @@ public:
     static QByteArray text(const QFileInfo& source, const QFileInfo& lastSaveFile,
                            const QList<CEntry>& entries, CPackage* opened = nullptr);
     // Writes text() beside fileName and moves it over it once complete; false when
-    // nothing was stored.
+    // nothing was stored. What is at fileName (a link even) is replaced, never written
+    // through, and only when overwrite allows; a file holding secrets is made readable
+    // by its owner alone.
     static bool write(const QString& fileName, const QFileInfo& source,
                       const QFileInfo& lastSaveFile, const QList<CEntry>& entries,
-                      CPackage* opened = nullptr);
+                      CPackage* opened = nullptr, bool holdsSecrets = false, bool overwrite = true,
+                      QString* reason = nullptr);
 
     // The installer contents names, a relative name taken relative to the folder of
     // file (the customization it was read from); empty when it names none.

@@ -577,7 +577,19 @@ QList<CXmlObject*> CDocument::missingSecrets() const
 bool CDocument::saveTo(const QString& path, bool withSecrets) const
 {
     return CCustomizationFile::write(path, m_sourceFile, m_lastPublishedFile,
-                                     entries(false, withSecrets));
+                                     entries(false, withSecrets), nullptr,
+                                     withSecrets && holdsSecretValues());
+}
+
+bool CDocument::holdsSecretValues() const
+{
+    const QMultiMap<QString, CXmlObject*> properties = collectProperties(false);
+    for (auto it = properties.constBegin(); it != properties.constEnd(); ++it)
+    {
+        if (CSecretProperty::isSecret(it.value()) && !it.value()->getValue().isEmpty())
+            return true;
+    }
+    return false;
 }
 
 // ---------------------------------------------------------------------------

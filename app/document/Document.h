@@ -161,6 +161,8 @@ public:
     bool ownsPackage(const CPackage* package) const;
     // Writes a customization file of every property; false when nothing was stored.
     bool saveTo(const QString& path, bool withSecrets) const;
+    // Whether a secret field holds a value (files holding it are the owner's alone).
+    bool holdsSecretValues() const;
 
     // ---- Publishing
     // Why this document cannot be published as it stands (a test definition, a

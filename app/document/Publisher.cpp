@@ -3,7 +3,9 @@
 #include "app/packages/CopyFileThread.h"
 #include "app/packages/DmgPackage.h"
 #include "app/packages/ExecutableFile.h"
+#include "app/packages/Leftovers.h"
 #include "app/packages/MacFlatPackage.h"
+#include "app/packages/OutputFile.h"
 #include "app/packages/Package.h"
 #include "app/packages/PackagerThread.h"
 #include "app/packages/RecordedTimes.h"
@@ -63,10 +65,12 @@ bool samePath(const QString& first, const QString& second)
     return a.exists() && b.exists() && a.canonicalFilePath() == b.canonicalFilePath();
 }
 
-bool present(const QString& path)
+QString isTheInstaller(const QString& path)
 {
-    struct stat status;
-    return ::lstat(QFile::encodeName(path).constData(), &status) == 0;
+    return QCoreApplication::translate("CPublisher",
+                                       "The output \"%1\" is the installer being published; "
+                                       "choose another path for the customized copy.")
+        .arg(native(path));
 }
 
 QString alreadyExists(const QString& path)
@@ -275,29 +279,6 @@ QString CPublisher::bundleFailure(BundleResult result, const QString& path)
         .arg(native(path));
 }
 
-CPublisher::ReplaceResult CPublisher::replaceOutput(const QString& staged, const QString& output,
-                                                    const QString& previous)
-{
-    const QByteArray target = QFile::encodeName(output);
-    const QByteArray kept = QFile::encodeName(previous);
-    const bool hadPrevious = present(output);
-    if (hadPrevious && ::rename(target.constData(), kept.constData()) != 0)
-    {
-        qDebug() << "CPublisher::replaceOutput(): cannot move away" << output
-                 << qt_error_string(errno);
-        return OldOutputKept;
-    }
-    if (::rename(QFile::encodeName(staged).constData(), target.constData()) != 0)
-    {
-        qDebug() << "CPublisher::replaceOutput(): cannot move" << staged << "to" << output
-                 << qt_error_string(errno);
-        if (hadPrevious)
-            ::rename(kept.constData(), target.constData());
-        return NewOutputFailed;
-    }
-    return Replaced;
-}
-
 QString CPublisher::outputPath(const QString& output, const QFileInfo& input)
 {
     const QString suffix = input.suffix().toLower();
@@ -382,16 +363,15 @@ bool CPublisher::startMac(QString& message)
         samePath(m_sOutput, source.absoluteFilePath()))
     {
         m_bRefused = true;
-        message = unableToDelete(input.absoluteFilePath());
+        message = isTheInstaller(m_sOutput);
         return giveUp();
     }
-    if (present(m_sOutput) && !m_request.m_bOverwrite)
+    if (COutputFile::present(m_sOutput) && !m_request.m_bOverwrite)
     {
         m_bRefused = true;
         message = alreadyExists(m_sOutput);
         return giveUp();
     }
-
     m_bFlat = CMacFlatPackage::isFlatPackage(input.absoluteFilePath());
     // Only a flat package carries a signature of its own.
     if (!m_bFlat && !m_request.m_signing.identityFile.isEmpty())
@@ -401,25 +381,22 @@ bool CPublisher::startMac(QString& message)
                       .arg(native(input.absoluteFilePath()));
         return giveUp();
     }
-    m_sStaging.clear();
-    m_sStaged = m_sOutput;
-    if (!m_bFlat)
+    if (m_request.m_bDryRun)
+        return !giveUp();
+    CLeftovers::removeAbandoned(QFileInfo(m_sOutput).absolutePath());
+    // Every kind is built in a folder of its own beside the output and moved over it
+    // once complete: a failed or canceled copy leaves the previous output as it was,
+    // and whatever stands at the output path is replaced, never written through.
+    QString reason;
+    m_sStaging = COutputFile::stagingBeside(m_sOutput, &reason);
+    if (m_sStaging.isEmpty())
     {
-        // A bundle is built in a directory of its own beside the output and moved over
-        // it once complete: a failed or canceled copy leaves the previous output as it
-        // was.
-        const QString parent = QFileInfo(m_sOutput).absolutePath();
-        QByteArray pattern = QFile::encodeName(parent + QStringLiteral("/.Tessary-XXXXXX"));
-        if (!QDir().mkpath(parent) || !::mkdtemp(pattern.data()))
-        {
-            qDebug() << "CPublisher::startMac(): cannot create a directory beside" << m_sOutput
-                     << qt_error_string(errno);
-            message = unableToWrite(m_sOutput);
-            return giveUp();
-        }
-        m_sStaging = QFile::decodeName(pattern);
-        m_sStaged = m_sStaging + QLatin1Char('/') + QFileInfo(m_sOutput).fileName();
+        qDebug().noquote() << "CPublisher::startMac(): cannot create a folder beside" << m_sOutput
+                           << reason;
+        message = unableToWrite(m_sOutput);
+        return giveUp();
     }
+    m_sStaged = m_sStaging + QLatin1Char('/') + QFileInfo(m_sOutput).fileName();
     const QStringList ignore =
         ignoreList(m_bFlat, input.absoluteFilePath(), m_request.m_lSetEntries);
     const CPropertyText::Properties published = publishedProperties(m_request.m_lSetEntries);
@@ -427,21 +404,22 @@ bool CPublisher::startMac(QString& message)
     if (m_bFlat)
     {
         m_worker.setSigning(m_request.m_signing);
-        if (QFileInfo(m_sOutput).isDir())
-            m_worker.removeDirectory(m_sOutput);
         emit progress(0, 0);
         QString valuesFile;
-        m_pValues.reset(
-            new QTemporaryFile(QDir::tempPath() + QStringLiteral("/Tessary-values-XXXXXX.xml")));
+        // Every value, secrets included: for this user's eyes only, and named so that
+        // the next run removes it should this one be killed.
+        m_pValues.reset(new QTemporaryFile(
+            CLeftovers::prefix(QDir::tempPath(), QStringLiteral("Tessary-values")) +
+            QStringLiteral("XXXXXX.xml")));
         if (m_pValues->open())
         {
             m_pValues->close();
             // The package is open already: its product and version are read once.
             if (CCustomizationFile::write(m_pValues->fileName(), source, QFileInfo(m_sOutput),
-                                          m_request.m_lEntries, m_request.m_pPackage))
+                                          m_request.m_lEntries, m_request.m_pPackage, true))
                 valuesFile = m_pValues->fileName();
         }
-        m_worker.copyFlatPackage(input.absoluteFilePath(), m_sOutput,
+        m_worker.copyFlatPackage(input.absoluteFilePath(), m_sStaged,
                                  CPropertyText::shellText(published), ignore,
                                  CPropertyText::javaScriptText(published), valuesFile);
     }
@@ -462,28 +440,30 @@ bool CPublisher::startScript(QString& message)
     if (samePath(m_sOutput, source.absoluteFilePath()))
     {
         m_bRefused = true;
-        message = unableToDelete(source.absoluteFilePath());
+        message = isTheInstaller(m_sOutput);
         return false;
     }
-    if (present(m_sOutput) && !m_request.m_bOverwrite)
+    if (COutputFile::present(m_sOutput) && !m_request.m_bOverwrite)
     {
         m_bRefused = true;
         message = alreadyExists(m_sOutput);
         return false;
     }
+    if (m_request.m_bDryRun)
+        return true;
+    CLeftovers::removeAbandoned(QFileInfo(m_sOutput).absolutePath());
     // The copy is written beside the output and moved over it once complete, so a
     // failed or canceled copy leaves neither a partial installer nor a lost old one.
-    QTemporaryFile staging(m_sOutput + QStringLiteral(".XXXXXX"));
-    staging.setAutoRemove(false);
-    if (!staging.open())
+    QString reason;
+    m_sStaging = COutputFile::stagingBeside(m_sOutput, &reason);
+    if (m_sStaging.isEmpty())
     {
-        qDebug() << "CPublisher::startScript(): cannot create" << staging.fileTemplate()
-                 << staging.errorString();
+        qDebug().noquote() << "CPublisher::startScript(): cannot create a folder beside"
+                           << m_sOutput << reason;
         message = cannotWrite(m_sOutput);
         return false;
     }
-    staging.close();
-    m_sStaged = staging.fileName();
+    m_sStaged = m_sStaging + QLatin1Char('/') + QFileInfo(m_sOutput).fileName();
     m_bScriptFailed = false;
     m_bScriptComplete = false;
     m_bRunning = true;
@@ -514,7 +494,7 @@ void CPublisher::copyDone(const QFileInfo& dst)
     }
     if (m_bFlat)
     {
-        end(true, QString());
+        moveIntoPlace();
         return;
     }
     const CPropertyText::Properties published = publishedProperties(m_request.m_lSetEntries);
@@ -539,17 +519,28 @@ void CPublisher::copyDone(const QFileInfo& dst)
     case BundleWritten:
         break;
     }
-    // The previous output is moved into the staging directory, which goes as a whole
+    moveIntoPlace();
+}
+
+void CPublisher::moveIntoPlace()
+{
+    // The previous output is moved into the staging folder, which goes as a whole
     // afterwards; should the new one fail to move in, the old one comes back.
-    switch (replaceOutput(m_sStaged, m_sOutput, m_sStaging + QStringLiteral("/.previous-output")))
+    switch (COutputFile::install(m_sStaged, m_sOutput, m_request.m_bOverwrite,
+                                 m_sStaging + QStringLiteral("/.previous-output")))
     {
-    case OldOutputKept:
+    case COutputFile::AlreadyExists:
+        // Another run claimed the name meanwhile.
+        m_bRefused = true;
+        fail(alreadyExists(m_sOutput));
+        return;
+    case COutputFile::PreviousKept:
         fail(unableToDelete(m_sOutput));
         return;
-    case NewOutputFailed:
+    case COutputFile::Failed:
         fail(unableToWrite(m_sOutput));
         return;
-    case Replaced:
+    case COutputFile::Installed:
         break;
     }
     end(true, QString());
@@ -591,14 +582,25 @@ void CPublisher::packagerDone()
     {
         // Installers are started directly: the copy keeps the source's permissions.
         QFile::setPermissions(m_sStaged, QFile::permissions(m_request.m_source.absoluteFilePath()));
-        published = ::rename(QFile::encodeName(m_sStaged).constData(),
-                             QFile::encodeName(m_sOutput).constData()) == 0;
-        if (!published)
-            qDebug() << "CPublisher::packagerDone(): cannot move the copy to" << m_sOutput
-                     << qt_error_string(errno);
+        switch (COutputFile::install(m_sStaged, m_sOutput, m_request.m_bOverwrite,
+                                     m_sStaging + QStringLiteral("/.previous-output")))
+        {
+        case COutputFile::Installed:
+            break;
+        case COutputFile::AlreadyExists:
+            m_bRefused = true;
+            m_sFailure = alreadyExists(m_sOutput);
+            published = false;
+            break;
+        case COutputFile::PreviousKept:
+            m_sFailure = unableToDelete(m_sOutput);
+            published = false;
+            break;
+        case COutputFile::Failed:
+            published = false;
+            break;
+        }
     }
-    if (!published)
-        QFile::remove(m_sStaged);
     QString message;
     if (!published && !m_bCanceled)
         message = m_sFailure.isEmpty() ? cannotWrite(m_sOutput) : m_sFailure;
@@ -633,7 +635,7 @@ void CPublisher::removeLeftovers()
 {
     for (const QString& staging : qAsConst(m_lStagings))
     {
-        if (present(staging))
+        if (COutputFile::present(staging))
             recursiveRemove(staging);
     }
     m_lStagings.clear();
@@ -656,6 +658,12 @@ bool CPublisher::publish(const CRequest& request, QString& message, QString& wri
     {
         disconnect(connection);
         return false;
+    }
+    if (request.m_bDryRun)
+    {
+        disconnect(connection);
+        written = m_sOutput;
+        return true;
     }
     QTimer watch;
     connect(&watch, &QTimer::timeout, &loop,

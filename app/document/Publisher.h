@@ -44,6 +44,9 @@ public:
         bool m_bOverwrite = true;
         // Flat packages are signed with this identity (none: unsigned).
         CMacFlatPackage::Signing m_signing;
+        // Every check of the request runs, nothing is written: publish() then tells
+        // the path that would be written.
+        bool m_bDryRun = false;
     };
 
     // The workers are the caller's and outlive this object.
@@ -70,17 +73,6 @@ public:
                                          QString* failedPath);
     // What the administrator is told when writeBundleFiles failed at path.
     static QString bundleFailure(BundleResult result, const QString& path);
-
-    enum ReplaceResult
-    {
-        Replaced,
-        OldOutputKept,  // the previous output could not be moved away
-        NewOutputFailed // the new one could not be moved in; the old one is back
-    };
-    // Moves the complete copy at staged over output; a previous output is moved to
-    // previous first and comes back should the new one fail to move in.
-    static ReplaceResult replaceOutput(const QString& staged, const QString& output,
-                                       const QString& previous);
 
     // The path a publish to output writes: the package suffix is added as the
     // window's save dialog adds it.
@@ -140,6 +132,8 @@ private:
     bool startMac(QString& message);
     bool startScript(QString& message);
     void copyDone(const QFileInfo& dst);
+    // Moves the complete copy over the output and ends the publish.
+    void moveIntoPlace();
     void fail(const QString& message);
     void end(bool published, const QString& message);
     void packagerDone();

@@ -6,6 +6,7 @@
 #include "ExePackage.h"
 #include "ExecutableFile.h"
 #include "FileDescriptorIo.h"
+#include "Leftovers.h"
 #include "LinuxPackage.h"
 #include "MacFlatPackage.h"
 #include "MacPackage.h"
@@ -741,6 +742,10 @@ bool CCopyFileThread::internalCopyFlatPackage(const QFileInfo& src, const QFileI
             QFile::remove(target);
         const bool renamed = QFile::rename(saveAsXmlFile, target);
         qDebug() << "rename result:" << (renamed ? "true" : "false");
+        // Written for this user alone while it waited in the temporary folder; inside
+        // the package it is read by the installer like the package's other files.
+        if (renamed)
+            ::chmod(QFile::encodeName(target).constData(), 0644);
     }
     if (canceled())
     {
@@ -797,7 +802,9 @@ bool CCopyFileThread::internalCopyFlatPackage(const QFileInfo& src, const QFileI
     // The package is made in a directory of its own beside the destination and moved
     // over it once complete: a failed or canceled run leaves neither a partial
     // package nor a lost earlier one, and the move costs no copy.
-    QByteArray staging = QFile::encodeName(dst.absolutePath() + QStringLiteral("/.Tessary-XXXXXX"));
+    QByteArray staging =
+        QFile::encodeName(CLeftovers::prefix(dst.absolutePath(), QStringLiteral(".Tessary")) +
+                          QStringLiteral("XXXXXX"));
     if (!::mkdtemp(staging.data()))
     {
         qDebug() << "cannot create a directory beside" << dst.absoluteFilePath() << ":"

@@ -1,5 +1,7 @@
 #include "TempDirectory.h"
 
+#include "Leftovers.h"
+
 #include <QDebug>
 #include <QDir>
 #include <QFile>
@@ -17,7 +19,10 @@
 
 QString createTempDir()
 {
-    QByteArray templ = QFile::encodeName(QDir::tempPath() + QStringLiteral("/Tessary-XXXXXXXX"));
+    // Named after this process, so that a later run can tell it was left by a killed one.
+    QByteArray templ =
+        QFile::encodeName(CLeftovers::prefix(QDir::tempPath(), QStringLiteral("Tessary")) +
+                          QStringLiteral("XXXXXXXX"));
     if (!::mkdtemp(templ.data()))
     {
         qDebug() << "createTempDir() failed for" << templ << ":" << qt_error_string(errno);

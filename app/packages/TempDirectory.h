@@ -2,7 +2,7 @@
 
 #include <QString>
 
-// Makes a new owner-only directory "Tessary-XXXXXXXX" under the system temporary
+// Makes a new owner-only directory "Tessary-<pid>-XXXXXXXX" under the system temporary
 // directory and returns its path, or an empty string when it cannot be made.
 QString createTempDir();
 

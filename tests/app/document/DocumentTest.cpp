@@ -3,6 +3,7 @@
 #include "app/document/Migration.h"
 #include "app/document/Publisher.h"
 #include "app/document/SecretProperty.h"
+#include "app/packages/OutputFile.h"
 #include "shared/XmlWidgets/PageHolder.h"
 #include "tests/support/TestEnvironment.h"
 
@@ -263,15 +264,21 @@ TEST(DocumentTest, PublishingRulesForBundlesAndOutputs)
     EXPECT_EQ("export A='1'\n", properties.readAll());
 
     // The new output replaces the old one; should it fail to move in, the old stays.
+    // Without leave to replace, whatever is there (a dangling link even) stays.
     QDir().mkpath(root + "/staging/New.pkg");
     QDir().mkpath(root + "/Out.pkg/old");
-    EXPECT_EQ(CPublisher::Replaced,
-              CPublisher::replaceOutput(root + "/staging/New.pkg", root + "/Out.pkg",
-                                        root + "/staging/previous"));
+    ASSERT_TRUE(QFile::link(root + "/nowhere", root + "/Dangling.pkg"));
+    EXPECT_EQ(COutputFile::AlreadyExists,
+              COutputFile::install(root + "/staging/New.pkg", root + "/Dangling.pkg", false,
+                                   root + "/staging/previous"));
+    EXPECT_TRUE(QFileInfo(root + "/Dangling.pkg").isSymLink());
+    EXPECT_EQ(COutputFile::Installed,
+              COutputFile::install(root + "/staging/New.pkg", root + "/Out.pkg", true,
+                                   root + "/staging/previous"));
     EXPECT_FALSE(QFileInfo::exists(root + "/Out.pkg/old"));
-    EXPECT_EQ(CPublisher::NewOutputFailed,
-              CPublisher::replaceOutput(root + "/staging/Missing.pkg", root + "/Out.pkg",
-                                        root + "/staging/previous2"));
+    EXPECT_EQ(COutputFile::Failed,
+              COutputFile::install(root + "/staging/Missing.pkg", root + "/Out.pkg", true,
+                                   root + "/staging/previous2"));
     EXPECT_TRUE(QFileInfo(root + "/Out.pkg").isDir());
 }
 

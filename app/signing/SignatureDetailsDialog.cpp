@@ -53,9 +53,9 @@ CSignatureDetailsDialog::CSignatureDetailsDialog(const CPackageSignature& signat
     {
         const QString time = stamp.time.isValid()
                                  ? stamp.time.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss 'UTC'"))
-                                 : tr("an unknown time");
-        notes << (stamp.trusted ? tr("Time stamp: %1, by %2 (trusted)").arg(time, stamp.authority)
-                                : tr("Time stamp: %1, by %2, not honoured: %3")
+                                 : tr("unknown time");
+        notes << (stamp.trusted ? tr("Timestamp: %1, by %2 (trusted)").arg(time, stamp.authority)
+                                : tr("Timestamp: %1, by %2 (not honoured: %3)")
                                       .arg(time, stamp.authority, stamp.problem));
     }
     for (const QString& warning : signature.warnings())

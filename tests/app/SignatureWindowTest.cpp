@@ -78,8 +78,8 @@ QString fingerprintOf(const std::string& pem)
 
 TEST_F(SignatureWindowTest, HostileNamesAreShownEscapedInTheStatusBarAndTheDetails)
 {
-    const SigningPki::Leaf forger = pki->issue(
-        "forger", "Signer\nStatus: <b>trusted\xe2\x80\xae", SigningPki::InstallerSigning);
+    const SigningPki::Leaf forger = pki->issue("forger", "Signer\nStatus: <b>trusted\xe2\x80\xae",
+                                               SigningPki::InstallerSigning);
     const QString package = signedSample(forger, "Forged.pkg");
 
     CModalAnswerer driver;
@@ -117,8 +117,7 @@ TEST_F(SignatureWindowTest, HostileNamesAreShownEscapedInTheStatusBarAndTheDetai
     EXPECT_FALSE(hasRawControls(status->text()));
     // The tooltip is markup: the name's tags are escaped in it, not applied.
     const QString tip = status->toolTip();
-    EXPECT_TRUE(tip.contains("Signer\\nStatus: &lt;b&gt;trusted\\u202E"))
-        << tip.toStdString();
+    EXPECT_TRUE(tip.contains("Signer\\nStatus: &lt;b&gt;trusted\\u202E")) << tip.toStdString();
     EXPECT_FALSE(tip.contains("<b>"));
     EXPECT_FALSE(tip.contains(QChar(0x202E)));
 

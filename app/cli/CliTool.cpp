@@ -182,6 +182,108 @@ QString shown(const QString& value)
 {
     return CShownText::quoted(value);
 }
+
+QString listed(const QStringList& values)
+{
+    return values.isEmpty() ? CCliTool::tr("none named")
+                            : CShownText::escaped(values.join(QStringLiteral(", ")));
+}
+
+QString timestampTime(const CPackageSignature::Timestamp& stamp)
+{
+    return stamp.time.isValid() ? stamp.time.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss 'UTC'"))
+                                : CCliTool::tr("unknown time");
+}
+
+// The signature's time stamp and every certificate of its chain, a line per fact, each
+// text escaped: a name cannot start a line of its own.
+QString chainText(const CPackageSignature& signature)
+{
+    QString text;
+    const CPackageSignature::Timestamp& stamp = signature.timestamp();
+    if (stamp.present)
+    {
+        text +=
+            QStringLiteral("  ") +
+            (stamp.trusted ? CCliTool::tr("Timestamp: %1, by %2 (trusted)")
+                                 .arg(timestampTime(stamp), CShownText::escaped(stamp.authority))
+                           : CCliTool::tr("Timestamp: %1, by %2 (not honoured: %3)")
+                                 .arg(timestampTime(stamp), CShownText::escaped(stamp.authority),
+                                      CShownText::escaped(stamp.problem))) +
+            QLatin1Char('\n');
+    }
+    for (const QString& warning : signature.warnings())
+        text += QStringLiteral("  ") +
+                CCliTool::tr("Warning: %1").arg(CShownText::escaped(warning)) + QLatin1Char('\n');
+    int number = 0;
+    for (const CPackageSignature::Certificate& certificate : signature.chain())
+    {
+        const QString indent = QStringLiteral("    ");
+        text += QStringLiteral("  ") +
+                CCliTool::tr("Certificate %1: %2")
+                    .arg(++number)
+                    .arg(CShownText::escaped(certificate.name)) +
+                QLatin1Char('\n');
+        text += indent + CCliTool::tr("Subject: %1").arg(CShownText::escaped(certificate.subject)) +
+                QLatin1Char('\n');
+        text += indent +
+                CCliTool::tr("Issuer: %1")
+                    .arg(CShownText::escaped(certificate.issuerSubject.isEmpty()
+                                                 ? certificate.issuer
+                                                 : certificate.issuerSubject)) +
+                QLatin1Char('\n');
+        text += indent +
+                CCliTool::tr("Valid from: %1 to %2")
+                    .arg(CShownText::escaped(certificate.validFrom),
+                         CShownText::escaped(certificate.expires)) +
+                QLatin1Char('\n');
+        text += indent + CCliTool::tr("Key usage: %1").arg(listed(certificate.keyUsage)) +
+                QLatin1Char('\n');
+        text += indent +
+                CCliTool::tr("Extended key usage: %1").arg(listed(certificate.extendedKeyUsage)) +
+                QLatin1Char('\n');
+        if (!certificate.sha256.isEmpty())
+            text += indent +
+                    CCliTool::tr("SHA-256: %1").arg(CShownText::escaped(certificate.sha256)) +
+                    QLatin1Char('\n');
+    }
+    return text;
+}
+
+QJsonObject signatureJson(const CPackageSignature& signature)
+{
+    QJsonArray chain;
+    for (const CPackageSignature::Certificate& certificate : signature.chain())
+        chain.append(QJsonObject{
+            {QStringLiteral("name"), certificate.name},
+            {QStringLiteral("issuer"), certificate.issuer},
+            {QStringLiteral("validFrom"), certificate.validFrom},
+            {QStringLiteral("expires"), certificate.expires},
+            {QStringLiteral("subject"), certificate.subject},
+            {QStringLiteral("issuerSubject"), certificate.issuerSubject},
+            {QStringLiteral("keyUsage"), QJsonArray::fromStringList(certificate.keyUsage)},
+            {QStringLiteral("extendedKeyUsage"),
+             QJsonArray::fromStringList(certificate.extendedKeyUsage)},
+            {QStringLiteral("sha256"), certificate.sha256}});
+    QJsonObject object{
+        {QStringLiteral("state"), signatureState(signature)},
+        {QStringLiteral("verifies"), signature.verifies()},
+        {QStringLiteral("summary"), signature.summary()},
+        {QStringLiteral("problem"), signature.problem()},
+        {QStringLiteral("warnings"), QJsonArray::fromStringList(signature.warnings())},
+        {QStringLiteral("chain"), chain}};
+    const CPackageSignature::Timestamp& stamp = signature.timestamp();
+    if (stamp.present)
+        object.insert(
+            QStringLiteral("timestamp"),
+            QJsonObject{{QStringLiteral("time"), stamp.time.isValid()
+                                                     ? QJsonValue(stamp.time.toString(Qt::ISODate))
+                                                     : QJsonValue(QJsonValue::Null)},
+                        {QStringLiteral("authority"), stamp.authority},
+                        {QStringLiteral("trusted"), stamp.trusted},
+                        {QStringLiteral("problem"), stamp.problem}});
+    return object;
+}
 } // namespace
 
 volatile sig_atomic_t CCliTool::m_gInterrupted = 0;
@@ -202,7 +304,8 @@ QString CCliTool::usage()
               "  publish CUSTOMIZATION|INSTALLER --output PATH [--installer PATH]\n"
               "          [--set NAME=VALUE]... [--secrets-file FILE] [--option NAME]...\n"
               "          [--timeout SECONDS] [--force] [--dry-run] [--json]\n"
-              "          [--allow-insecure-secrets-file]\n"
+              "          [--allow-insecure-secrets-file] [--sign-identity FILE.p12\n"
+              "          [--timestamp-url URL]]\n"
               "      Writes the customized installer, as the window's Publish does: the\n"
               "      definition's \"validate\" checks run first, answered as check answers\n"
               "      them, and one that fails stops it (exit 1). Values of the\n"
@@ -222,7 +325,11 @@ QString CCliTool::usage()
               "      check and names the output without writing it; --json reports the\n"
               "      output, kind, size, SHA-256, signature and warnings. A flat package is\n"
               "      signed with --sign-identity FILE.p12 [--sign-password-file FILE |\n"
-              "      --sign-password-env VARIABLE] (else TESSARY_SIGN_PASSWORD).\n"
+              "      --sign-password-env VARIABLE] (else TESSARY_SIGN_PASSWORD), and with\n"
+              "      --timestamp-url URL the signature carries a time stamp of that\n"
+              "      authority (http:// or https://); an authority that fails stops it\n"
+              "      (exit 1). Other installers cannot be signed (exit 2); a signed one\n"
+              "      published without an identity loses its signature, which is said.\n"
               "  check CUSTOMIZATION|INSTALLER [--installer PATH] [--set NAME=VALUE]...\n"
               "        [--secrets-file FILE] [--option NAME]... [--timeout SECONDS] [--json]\n"
               "      Runs the checks a publish runs first (the definition's \"validate\"\n"
@@ -529,20 +636,7 @@ int CCliTool::show(const QStringList& arguments)
             root.insert(QStringLiteral("customization"),
                         document.customizationFile().absoluteFilePath());
         if (flat)
-        {
-            QJsonArray chain;
-            for (const CPackageSignature::Certificate& certificate : signature.chain())
-                chain.append(QJsonObject{{QStringLiteral("name"), certificate.name},
-                                         {QStringLiteral("issuer"), certificate.issuer},
-                                         {QStringLiteral("validFrom"), certificate.validFrom},
-                                         {QStringLiteral("expires"), certificate.expires}});
-            root.insert(QStringLiteral("signature"),
-                        QJsonObject{{QStringLiteral("state"), signatureState(signature)},
-                                    {QStringLiteral("verifies"), signature.verifies()},
-                                    {QStringLiteral("summary"), signature.summary()},
-                                    {QStringLiteral("problem"), signature.problem()},
-                                    {QStringLiteral("chain"), chain}});
-        }
+            root.insert(QStringLiteral("signature"), signatureJson(signature));
         m_out << QString::fromUtf8(QJsonDocument(root).toJson(QJsonDocument::Indented));
         m_out.flush();
         return Success;
@@ -552,7 +646,8 @@ int CCliTool::show(const QStringList& arguments)
           << tr("Kind: %1").arg(document.kind()) << '\n'
           << tr("Installer: %1").arg(native(document.sourceFile().absoluteFilePath())) << '\n';
     if (flat)
-        m_out << tr("Signature: %1").arg(signatureText(signature)) << '\n';
+        m_out << tr("Signature: %1").arg(CShownText::escaped(signatureText(signature))) << '\n'
+              << chainText(signature);
     if (!document.customizationFile().filePath().isEmpty())
         m_out
             << tr("Customization: %1").arg(native(document.customizationFile().absoluteFilePath()))
@@ -620,8 +715,14 @@ bool CCliTool::signingIdentity(const COptions& options, CMacFlatPackage::Signing
     const QString identity = options.value(QStringLiteral("sign-identity"));
     const QString passwordFile = options.value(QStringLiteral("sign-password-file"));
     const QString passwordVariable = options.value(QStringLiteral("sign-password-env"));
+    const QString timestampUrl = options.value(QStringLiteral("timestamp-url"));
     if (identity.isEmpty())
     {
+        if (!timestampUrl.isEmpty())
+        {
+            error = tr("--timestamp-url stamps a signature, but no --sign-identity is given.");
+            return false;
+        }
         if (passwordFile.isEmpty() && passwordVariable.isEmpty())
             return true;
         error = tr("A signing password is given, but no --sign-identity.");
@@ -652,6 +753,12 @@ bool CCliTool::signingIdentity(const COptions& options, CMacFlatPackage::Signing
         }
         warn({tr("%1; used as --allow-insecure-secrets-file asks.").arg(text)});
     }
+    if (!timestampUrl.isEmpty())
+    {
+        error = CPackageSignature::timestampUrlProblem(timestampUrl);
+        if (!error.isEmpty())
+            return false;
+    }
     // The password never travels on the command line, where others could read it.
     QString password;
     if (!passwordFile.isEmpty())
@@ -679,8 +786,11 @@ bool CCliTool::signingIdentity(const COptions& options, CMacFlatPackage::Signing
         error = tr("This identity cannot sign: %1").arg(check.problem());
         return false;
     }
+    // The authority is asked when the package is signed: one that fails then fails
+    // the publish, and nothing is written.
     signing.identityFile = QFileInfo(identity).absoluteFilePath();
     signing.password = password;
+    signing.timestampUrl = timestampUrl;
     return true;
 }
 
@@ -694,7 +804,8 @@ int CCliTool::publish(const QStringList& arguments)
                {QStringLiteral("output"), QStringLiteral("installer"), QStringLiteral("set"),
                 QStringLiteral("option"), QStringLiteral("sign-identity"),
                 QStringLiteral("sign-password-file"), QStringLiteral("sign-password-env"),
-                QStringLiteral("secrets-file"), QStringLiteral("timeout")},
+                QStringLiteral("timestamp-url"), QStringLiteral("secrets-file"),
+                QStringLiteral("timeout")},
                tr("publish needs one customization or installer."), options, error))
         return fail(UsageError, error);
     CMacFlatPackage::Signing signing;
@@ -737,6 +848,12 @@ int CCliTool::publish(const QStringList& arguments)
     }
     if (interrupted())
         return Failure;
+    // Any change breaks a signature: a signed installer published without an
+    // identity is said, as the window says it.
+    const QString source = document.sourceFile().absoluteFilePath();
+    if (signing.identityFile.isEmpty() && CMacFlatPackage::isFlatPackage(source) &&
+        CPackageSignature::check(source).present())
+        warn({CPackageSignature::unsignedCopyWarning()});
 
     CCopyFileThread worker;
     CPackagerThread packager;

@@ -436,6 +436,15 @@ bool CPublisher::startScript(QString& message)
 {
     const QFileInfo& source = m_request.m_source;
     m_bScript = true;
+    // A script installer has no place for a signature: an identity asked for would be
+    // silently left out.
+    if (!m_request.m_signing.identityFile.isEmpty())
+    {
+        m_bRefused = true;
+        message = tr("Only flat packages can be signed; \"%1\" is a script installer.")
+                      .arg(native(source.absoluteFilePath()));
+        return false;
+    }
     m_sOutput = QFileInfo(outputPath(m_request.m_sOutput, source)).absoluteFilePath();
     if (samePath(m_sOutput, source.absoluteFilePath()))
     {

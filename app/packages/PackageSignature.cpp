@@ -8,6 +8,7 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcessEnvironment>
+#include <QUrl>
 
 namespace
 {
@@ -96,6 +97,24 @@ QString CPackageSignature::displayText(const QString& text)
             ++i;
     }
     return result;
+}
+
+QString CPackageSignature::unsignedCopyWarning()
+{
+    return tr("The installer you opened is signed. The published copy will be unsigned: any "
+              "change to an installer breaks its signature.");
+}
+
+QString CPackageSignature::timestampUrlProblem(const QString& url)
+{
+    const QUrl parsed(url, QUrl::StrictMode);
+    const QString scheme = parsed.scheme().toLower();
+    if (parsed.isValid() && (scheme == QLatin1String("http") || scheme == QLatin1String("https")) &&
+        !parsed.host().isEmpty())
+        return QString();
+    return tr("\"%1\" is no address of a time-stamping server: give an http:// or https:// "
+              "address such as http://timestamp.example.com/.")
+        .arg(displayText(url.left(200)));
 }
 
 CPackageSignature CPackageSignature::check(const QString& packagePath)

@@ -73,6 +73,17 @@ public:
     static QString displayText(const QString& text);
 
     State state() const { return m_eState; }
+    // The package carries a signature, good or not; publishing a changed copy loses it.
+    bool present() const
+    {
+        return m_eState != Unknown && m_eState != Unsigned && m_eState != Identity;
+    }
+    // What the administrator is told when a signed installer is published unsigned.
+    static QString unsignedCopyWarning();
+    // Why url cannot name a time-stamping authority (an http:// or https:// address with a
+    // host); empty when it can.
+    static QString timestampUrlProblem(const QString& url);
+
     // The signature matches the archive, whoever made it.
     bool verifies() const
     {

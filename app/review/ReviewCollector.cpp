@@ -5,6 +5,7 @@
 #include "app/document/DocumentRoot.h"
 #include "app/document/PropertyDefaults.h"
 #include "app/document/SecretProperty.h"
+#include "app/document/ShownText.h"
 #include "app/index/IndexLink.h"
 #include "app/index/PageIndex.h"
 #include "app/validation/CheckResults.h"
@@ -108,13 +109,16 @@ CReviewReport CReviewCollector::collect(const CDocument& document, QList<CRow>* 
     const CPropertyDefaults& defaults = document.defaults();
     if (CPackage* const package = document.package())
     {
-        report.m_sProduct = package->product();
-        report.m_sVersion = QString::fromStdWString(package->version().toString());
+        // Everything shown comes from the installer or the customization: escaped, a
+        // value cannot start a row of its own or turn the text after it around.
+        report.m_sProduct = CShownText::escaped(package->product());
+        report.m_sVersion =
+            CShownText::escaped(QString::fromStdWString(package->version().toString()));
     }
     const QString source = document.sourceFile().absoluteFilePath();
     if (!document.sourceFile().filePath().isEmpty())
     {
-        report.m_sSourcePath = QDir::toNativeSeparators(source);
+        report.m_sSourcePath = CShownText::escaped(QDir::toNativeSeparators(source));
         report.m_sSourceDigest = digestOf(source);
     }
     report.m_sDate = QDateTime::currentDateTimeUtc().toString(Qt::ISODate);
@@ -124,7 +128,7 @@ CReviewReport CReviewCollector::collect(const CDocument& document, QList<CRow>* 
     {
         if (CSecretProperty::isSecret(object))
             return CSecretProperty::shownValue(value);
-        return value.isEmpty() ? empty : value;
+        return value.isEmpty() ? empty : CShownText::escaped(value);
     };
     const QList<CPage*> pages =
         pagesInIndexOrder(document.root().pageIndex(), document.root().pageHolder());
@@ -135,9 +139,10 @@ CReviewReport CReviewCollector::collect(const CDocument& document, QList<CRow>* 
             if (!defaults.differs(object))
                 continue;
             CReviewReport::CEntry entry;
-            entry.m_sPage = page->windowTitle().isEmpty() ? page->name() : page->windowTitle();
-            entry.m_sLabel = CPropertyLabel::of(object);
-            entry.m_sProperty = object->property();
+            entry.m_sPage = CShownText::escaped(
+                page->windowTitle().isEmpty() ? page->name() : page->windowTitle());
+            entry.m_sLabel = CShownText::escaped(CPropertyLabel::of(object));
+            entry.m_sProperty = CShownText::escaped(object->property());
             entry.m_sDefault = shown(object, defaults.defaultOf(object));
             entry.m_sValue = shown(object, object->getValue());
             report.m_lEntries.append(entry);
@@ -148,6 +153,7 @@ CReviewReport CReviewCollector::collect(const CDocument& document, QList<CRow>* 
     const CPropertyText::Properties properties = shownProperties(document);
     report.m_sShellText = CPropertyText::shellText(properties);
     report.m_sJavaScriptText = CPropertyText::javaScriptText(properties);
-    report.m_lCheckResults = CCheckResults::lines();
+    for (const QString& line : CCheckResults::lines())
+        report.m_lCheckResults << CShownText::escaped(line);
     return report;
 }

@@ -1,5 +1,7 @@
 #include "PublishSigning.h"
 
+#include "SignatureDetailsDialog.h"
+
 #include "shared/XmlWidgets/OverrideCursor.h"
 
 #include <preference/Preference.h>
@@ -16,26 +18,50 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
+#include <QMouseEvent>
 #include <QPointer>
 #include <QPushButton>
+#include <QTextDocument>
 #include <QThread>
+#include <QToolButton>
 #include <QVBoxLayout>
 
 const wchar_t* const CPublishSigning::SettingsKey = L"Software\\Ombrel\\Tessary\\Signing";
 const wchar_t* const CPublishSigning::IdentityFileValue = L"IdentityFile";
+const wchar_t* const CPublishSigning::TimestampUrlValue = L"TimestampUrl";
 
 CPublishSigning::CPublishSigning(QWidget* window)
-    : QObject(window), m_pWindow(window), m_pLabel(new QLabel(window))
+    : QObject(window), m_pWindow(window), m_pLabel(new QLabel(window)),
+      m_pDetails(new QToolButton(window))
 {
     m_pLabel->setObjectName(QStringLiteral("SignatureStatus"));
+    // Names come from certificates: shown as they are, never as markup.
+    m_pLabel->setTextFormat(Qt::PlainText);
     m_pLabel->setContentsMargins(10, 0, 10, 0);
+    m_pLabel->setAccessibleName(tr("Installer signature"));
+    m_pLabel->setCursor(Qt::PointingHandCursor);
+    m_pLabel->installEventFilter(this);
     m_pLabel->hide();
+    m_pDetails->setObjectName(QStringLiteral("SignatureDetailsButton"));
+    m_pDetails->setText(tr("Details..."));
+    m_pDetails->setAccessibleName(tr("Signature details"));
+    m_pDetails->setToolTip(tr("Show the installer's signature and its certificates"));
+    m_pDetails->setFocusPolicy(Qt::StrongFocus);
+    m_pDetails->setAutoRaise(true);
+    m_pDetails->hide();
+    connect(m_pDetails, &QAbstractButton::clicked, this, &CPublishSigning::showDetails);
     if (boost::shared_ptr<Preference::PreferenceBase> store =
             Preference::Get(Preference::ScopeApplication))
     {
         std::wstring value;
         store->Read(SettingsKey, IdentityFileValue, value, std::wstring());
         m_sIdentityFile = QString::fromStdWString(value);
+        value.clear();
+        store->Read(SettingsKey, TimestampUrlValue, value, std::wstring());
+        // A stored address is used only as the dialog would take it.
+        const QString url = QString::fromStdWString(value);
+        if (CPackageSignature::timestampUrlProblem(url).isEmpty())
+            m_sTimestampUrl = url;
     }
 }
 
@@ -49,6 +75,7 @@ void CPublishSigning::documentOpened(const QString& flatPackagePath)
     m_sSourcePath = flatPackagePath;
     m_source = CPackageSignature();
     m_bWarned = false;
+    m_pDetails->hide();
     if (flatPackagePath.isEmpty())
     {
         m_pLabel->hide();
@@ -85,8 +112,31 @@ void CPublishSigning::documentOpened(const QString& flatPackagePath)
 void CPublishSigning::showSource()
 {
     m_pLabel->setText(m_source.summary());
-    m_pLabel->setToolTip(m_source.details());
+    // A tooltip is read as markup when it looks like some: the details go as escaped
+    // rich text, whatever a certificate calls itself.
+    m_pLabel->setToolTip(Qt::convertFromPlainText(m_source.details(), Qt::WhiteSpaceNormal));
     m_pLabel->show();
+    m_pDetails->show();
+}
+
+void CPublishSigning::showDetails()
+{
+    if (m_pLabel->isHidden() || m_sSourcePath.isEmpty())
+        return;
+    CSignatureDetailsDialog dialog(m_source, m_pWindow);
+    dialog.exec();
+}
+
+bool CPublishSigning::eventFilter(QObject* watched, QEvent* event)
+{
+    if (watched == m_pLabel && event->type() == QEvent::MouseButtonRelease &&
+        static_cast<QMouseEvent*>(event)->button() == Qt::LeftButton && !m_pDetails->isHidden())
+    {
+        // Opened after the click has been handled, not inside the label's own event.
+        QMetaObject::invokeMethod(this, &CPublishSigning::showDetails, Qt::QueuedConnection);
+        return true;
+    }
+    return QObject::eventFilter(watched, event);
 }
 
 void CPublishSigning::remember() const
@@ -95,6 +145,7 @@ void CPublishSigning::remember() const
             Preference::Get(Preference::ScopeApplication))
     {
         if (!store->Write(SettingsKey, IdentityFileValue, m_sIdentityFile.toStdWString()) ||
+            !store->Write(SettingsKey, TimestampUrlValue, m_sTimestampUrl.toStdWString()) ||
             !store->Commit())
             qDebug() << "CPublishSigning::remember(): the identity file was not stored";
     }
@@ -135,6 +186,13 @@ bool CPublishSigning::chooseIdentity()
     password->setObjectName(QStringLiteral("IdentityPassword"));
     password->setEchoMode(QLineEdit::Password);
     form->addRow(tr("&Password:"), password);
+    auto* const timestamp = new QLineEdit(m_sTimestampUrl, &dialog);
+    timestamp->setObjectName(QStringLiteral("TimestampUrl"));
+    timestamp->setPlaceholderText(tr("none (http:// or https:// address)"));
+    timestamp->setToolTip(
+        tr("An RFC 3161 time-stamping authority: its time stamp keeps the signature valid "
+           "after the certificate expires. Leave empty to sign without one."));
+    form->addRow(tr("&Time-stamping server:"), timestamp);
     layout->addLayout(form);
     auto* const verdict = new QLabel(&dialog);
     verdict->setObjectName(QStringLiteral("IdentityVerdict"));
@@ -149,6 +207,7 @@ bool CPublishSigning::chooseIdentity()
         file->setEnabled(sign->isChecked());
         choose->setEnabled(sign->isChecked());
         password->setEnabled(sign->isChecked());
+        timestamp->setEnabled(sign->isChecked());
     };
     enable();
     connect(sign, &QCheckBox::toggled, &dialog, enable);
@@ -171,12 +230,25 @@ bool CPublishSigning::chooseIdentity()
                     dialog.accept();
                     return;
                 }
-                // The identity is opened as publishing would: a wrong password or an
-                // unsuitable certificate is said here, not after a long publish.
+                const QString url = timestamp->text().trimmed();
+                if (!url.isEmpty())
+                {
+                    const QString problem = CPackageSignature::timestampUrlProblem(url);
+                    if (!problem.isEmpty())
+                    {
+                        verdict->setText(problem);
+                        timestamp->setFocus();
+                        return;
+                    }
+                }
+                // The identity is opened as publishing would, and the authority asked
+                // once: a wrong password, an unsuitable certificate or a server that
+                // gives no time stamp is said here, not after a long publish.
                 CPackageSignature identity;
                 {
                     const COverrideCursor wait(Qt::WaitCursor);
-                    identity = CPackageSignature::checkIdentity(file->text(), password->text());
+                    identity =
+                        CPackageSignature::checkIdentity(file->text(), password->text(), url);
                 }
                 if (identity.state() != CPackageSignature::Identity)
                 {
@@ -193,6 +265,7 @@ bool CPublishSigning::chooseIdentity()
     }
     m_sIdentityFile = sign->isChecked() ? QFileInfo(file->text()).absoluteFilePath() : QString();
     m_sPassword = sign->isChecked() ? password->text() : QString();
+    m_sTimestampUrl = sign->isChecked() ? timestamp->text().trimmed() : m_sTimestampUrl;
     m_bUnlocked = sign->isChecked();
     remember();
     qDebug() << "CPublishSigning::chooseIdentity() end";
@@ -211,16 +284,15 @@ bool CPublishSigning::prepare(CMacFlatPackage::Signing& signing)
         {
             signing.identityFile = m_sIdentityFile;
             signing.password = m_sPassword;
+            signing.timestampUrl = m_sTimestampUrl;
             return true;
         }
     }
-    const CPackageSignature::State state = m_source.state();
-    if (!m_bWarned && state != CPackageSignature::Unsigned && state != CPackageSignature::Unknown)
+    if (!m_bWarned && m_source.present())
     {
         m_bWarned = true;
         QMessageBox box(QMessageBox::Information, tr("Tessary"),
-                        tr("The installer you opened is signed. The published copy will be "
-                           "unsigned: any change to an installer breaks its signature."),
+                        CPackageSignature::unsignedCopyWarning(),
                         QMessageBox::Ok | QMessageBox::Cancel, m_pWindow);
         box.setObjectName(QStringLiteral("UnsignedOutputWarning"));
         box.setInformativeText(tr("To sign what you publish, choose a signing identity under "

@@ -7,6 +7,7 @@
 #include <QString>
 
 class QLabel;
+class QToolButton;
 class QWidget;
 
 // Everything about signatures the window shows and asks: the signature the opened
@@ -22,12 +23,15 @@ public:
     // Where the identity file is remembered, in the application's settings.
     static const wchar_t* const SettingsKey;
     static const wchar_t* const IdentityFileValue;
+    static const wchar_t* const TimestampUrlValue;
 
     explicit CPublishSigning(QWidget* window);
     ~CPublishSigning() override;
 
-    // The status bar label; the window owns it once it is placed.
+    // The status bar label, and the button beside it that opens the signature's
+    // details (as a click on the label does); the window owns them once placed.
     QLabel* statusLabel() const { return m_pLabel; }
+    QToolButton* detailsButton() const { return m_pDetails; }
 
     // A document was opened from this installer: checks its signature when it is
     // a flat package (path empty: nothing to show).
@@ -38,6 +42,8 @@ public:
     // False when the dialog was canceled.
     bool chooseIdentity();
     QString identityFile() const { return m_sIdentityFile; }
+    // The time-stamping authority published signatures ask (none when empty).
+    QString timestampUrl() const { return m_sTimestampUrl; }
 
     // Called before a flat package is published: asks for the password when an
     // identity is chosen but not yet unlocked in this session, or warns once that
@@ -52,9 +58,16 @@ public:
         m_bUnlocked = false;
     }
 
+public slots:
+    // Shows the opened installer's signature in full.
+    void showDetails();
+
 signals:
     // The background check of an opened installer has finished.
     void sourceSignatureChecked();
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
     void showSource();
@@ -62,11 +75,13 @@ private:
 
     QWidget* m_pWindow;
     QLabel* m_pLabel;
+    QToolButton* m_pDetails;
     CPackageSignature m_source;
     QString m_sSourcePath;
     int m_nGeneration = 0;
     bool m_bWarned = false;
     QString m_sIdentityFile;
+    QString m_sTimestampUrl;
     QString m_sPassword;
     // The identity opened with m_sPassword in this session (an empty password is one).
     bool m_bUnlocked = false;

@@ -56,6 +56,7 @@
 #include <QStatusBar>
 #include <QTextBrowser>
 #include <QTimer>
+#include <QToolButton>
 #include <QUrl>
 #include <QWindow>
 #include <optional>
@@ -97,6 +98,7 @@ CAdminPage::CAdminPage(const QString& sFile, const QStringList& options,
     createLayout();
     m_pSigning = new CPublishSigning(this);
     statusBar()->addWidget(m_pSigning->statusLabel(), 1);
+    statusBar()->addWidget(m_pSigning->detailsButton());
     new CPageSearch(this);
     createMenus();
     loadStyleSheets();

@@ -327,3 +327,44 @@ TEST_F(ReviewTest, TheReportCarriesTheLastWebChecksOfTheDocument)
     EXPECT_TRUE(CCheckResults::lines().isEmpty()) << CCheckResults::lines().join('\n').toStdString()
                                                   << driver.m_lTexts.join('\n').toStdString();
 }
+
+TEST_F(ReviewTest, ValuesCannotForgeRowsOrTurnTextAroundInTheReviewAndItsReport)
+{
+    const QString flat = QFileInfo(sample("TessarySample.pkg")).absoluteFilePath();
+    // A value that would start a page and a row of its own, and reverse what follows.
+    const QString custom = writeFile(
+        "review/forged.xml",
+        "<?xml version=\"1.0\" encoding=\"utf-8\"?>\n<AdminCustomization version=\"1.0\" "
+        "source=\"" +
+            flat.toUtf8() +
+            "\"><properties>"
+            "<property name=\"SENTINEL_SERVER\" widget=\"ServerAddress\">ok.example</property>"
+            "<property name=\"SENTINEL_SCAN_EXCLUSIONS\" widget=\"Exclusions\">/tmp\n[Proxy]\n"
+            "  Fake (SENTINEL_PROXY)\xe2\x80\xae</property>"
+            "</properties></AdminCustomization>\n");
+    CModalAnswerer driver(QMessageBox::Yes);
+    CAdminPage window(custom, QStringList());
+    QStringList cells;
+    QString text;
+    driver.m_lHandlers << [&](QDialog* dialog)
+    {
+        CReviewDialog* const review = qobject_cast<CReviewDialog*>(dialog);
+        if (!review)
+            return false;
+        for (int i = 0; i < review->table()->topLevelItemCount(); ++i)
+            cells << rowOf(review->table()->topLevelItem(i));
+        text = review->report().toText();
+        review->reject();
+        return true;
+    };
+    window.review();
+    EXPECT_TRUE(cells.contains("/tmp\\n[Proxy]\\n  Fake (SENTINEL_PROXY)\\u202e"))
+        << cells.join('|').toStdString();
+    for (const QString& cell : cells)
+        EXPECT_FALSE(cell.contains('\n') || cell.contains(QChar(0x202E))) << cell.toStdString();
+    // The report names the value escaped; only the published texts hold it as it is.
+    const QString changes = text.section(QStringLiteral("\nShell properties:\n"), 0, 0);
+    EXPECT_FALSE(changes.contains("\n[Proxy]")) << text.toStdString();
+    EXPECT_FALSE(changes.contains(QChar(0x202E)));
+    EXPECT_TRUE(changes.contains("Value: /tmp\\n[Proxy]")) << text.toStdString();
+}

@@ -24,6 +24,12 @@ if(NOT APPLE)
       OUTPUT_FILE "${_manual}")
     install(FILES "${_manual}" DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
   endforeach()
+  # Shell completions, where bash-completion and zsh look for them by command name.
+  set(_completions "${PROJECT_SOURCE_DIR}/packaging/completions")
+  install(FILES "${_completions}/tessary-cli.bash"
+    DESTINATION ${CMAKE_INSTALL_DATADIR}/bash-completion/completions RENAME tessary-cli)
+  install(FILES "${_completions}/_tessary-cli"
+    DESTINATION ${CMAKE_INSTALL_DATADIR}/zsh/vendor-completions)
 endif()
 
 # The Debian packages: the program in tessary, each shared library in a package named

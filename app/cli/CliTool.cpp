@@ -2,6 +2,7 @@
 
 #include "app/packages/OutputFile.h"
 
+#include "CliDiff.h"
 #include "CliDocument.h"
 #include "CliSecrets.h"
 #include "app/document/DocumentRoot.h"
@@ -343,17 +344,31 @@ QString CCliTool::usage()
               "      and reports every property: kept, default changed upstream, removed\n"
               "      upstream, new upstream, or a value that no longer fits (and what it\n"
               "      became).\n"
+              "  diff CUSTOMIZATION [OTHER_CUSTOMIZATION | --to NEW_INSTALLER]\n"
+              "       [--option NAME]... [--json]\n"
+              "      What differs between two customizations; with one, between its\n"
+              "      installer's defaults and its values; with --to, between its values\n"
+              "      and what migrate would carry them to (nothing is written). One line\n"
+              "      per property: \"~ NAME: \"old\" -> \"new\"\", \"+ NAME: ...\" (only in\n"
+              "      the second), \"- NAME: ...\" (only in the first); secrets only as\n"
+              "      set, not set or changed. Exit 0 the same, 1 different, 2 error.\n"
+              "  show --values CUSTOMIZATION [--installer PATH]\n"
+              "      One line per saved value, in a stable order, for git's textconv\n"
+              "      (see docs/pipelines.md); a file that is no customization is printed\n"
+              "      as it is.\n"
               "\n"
               "  --installer PATH  the installer to use instead of the one the\n"
               "                    customization names\n"
               "  --option NAME     a start-up option of Tessary (e.g. diagnostics), for\n"
               "                    pages shown only with it\n"
               "  --help            this text\n"
+              "  --version         the version of tessary-cli\n"
               "\n"
-              "show and check print secret values (tokens, passwords, keys) only as\n"
-              "\"set\" or \"not set\".\n"
+              "show, check and diff print secret values (tokens, passwords, keys) only\n"
+              "as \"set\" or \"not set\".\n"
               "\n"
-              "Exit status: 0 done, 1 failed, 2 usage or input error (nothing written).\n");
+              "Exit status: 0 done, 1 failed (diff: different), 2 usage or input error\n"
+              "(nothing written).\n");
 }
 
 QString CCliTool::COptions::value(const QString& name) const
@@ -448,6 +463,12 @@ int CCliTool::run(const QStringList& arguments)
     if (arguments.isEmpty())
         return fail(UsageError, tr("No command given.") + QLatin1Char('\n') + usage());
     const QString command = arguments.first();
+    if (command == QLatin1String("--version"))
+    {
+        m_out << QStringLiteral("tessary-cli " TESSARY_VERSION_STRING) << '\n';
+        m_out.flush();
+        return Success;
+    }
     if (command == QLatin1String("--help") || command == QLatin1String("-h") ||
         command == QLatin1String("help") || arguments.contains(QStringLiteral("--help")))
     {
@@ -456,8 +477,12 @@ int CCliTool::run(const QStringList& arguments)
         return Success;
     }
     const QStringList rest = arguments.mid(1);
+    if (command == QLatin1String("show") && rest.contains(QStringLiteral("--values")))
+        return CCliDiff(m_out, m_err).values(rest);
     if (command == QLatin1String("show"))
         return show(rest);
+    if (command == QLatin1String("diff"))
+        return CCliDiff(m_out, m_err).diff(rest);
     if (command == QLatin1String("publish"))
         return publish(rest);
     if (command == QLatin1String("check"))

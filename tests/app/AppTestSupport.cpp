@@ -57,6 +57,41 @@ std::string runShell(const QString& command)
     return output;
 }
 
+QString scriptRelease(const QString& name, const QString& version,
+                      const std::function<QByteArray(QByteArray)>& edit)
+{
+    QByteArray header;
+    QByteArray definition;
+    QByteArray rest;
+    int part = 0;
+    for (const QByteArray& line :
+         bytesOf(sample(QStringLiteral("TessarySample.package"))).split('\n'))
+    {
+        if (part == 0 && line.startsWith("# SoftwareVersion "))
+            header += "# SoftwareVersion " + version.toUtf8() + '\n';
+        else if (part == 0)
+        {
+            header += line + '\n';
+            part = line.startsWith("## BEGIN OF XML CONFIG") ? 1 : 0;
+        }
+        else if (part == 1 && line.startsWith("## END OF XML CONFIG"))
+        {
+            rest += line + '\n';
+            part = 2;
+        }
+        else if (part == 1)
+            definition += line.mid(1) + '\n';
+        else
+            rest += line + '\n';
+    }
+    EXPECT_EQ(2, part) << "the sample script installer has no page definition";
+    QByteArray changed;
+    for (const QByteArray& line : edit(definition).split('\n'))
+        changed += '#' + line + '\n';
+    rest.chop(1);
+    return writeFile(name, header + changed + rest);
+}
+
 QMap<QString, QString> exportedBy(const QString& file)
 {
     std::string output;

@@ -35,6 +35,11 @@ std::string runShell(const QString& command);
 // sets by itself.
 QMap<QString, QString> exportedBy(const QString& file);
 
+// A script installer like the sample, with another version and its page definition
+// changed by edit (applied to the definition's text); written to name.
+QString scriptRelease(const QString& name, const QString& version,
+                      const std::function<QByteArray(QByteArray)>& edit);
+
 // Processes events until condition holds or timeoutMs passes.
 bool waitFor(const std::function<bool()>& condition, int timeoutMs = 30000);
 

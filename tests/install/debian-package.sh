@@ -23,7 +23,8 @@ lacks() { ! grep -q "$2" <<<"$(contents "$1")" || fail "$1 holds $(grep "$2" <<<
 
 # The program, each library in a package named after its soname, and one -dev package.
 for f in /usr/bin/Tessary /usr/bin/tessary-cli /usr/libexec/tessary/xar /usr/share/man/man1/Tessary.1.gz \
-  /usr/share/applications/com.ombrel.Tessary.desktop /usr/share/doc/tessary/copyright; do
+  /usr/share/applications/com.ombrel.Tessary.desktop /usr/share/doc/tessary/copyright \
+  /usr/share/bash-completion/completions/tessary-cli /usr/share/zsh/vendor-completions/_tessary-cli; do
   has tessary "$f"
 done
 lacks tessary '\.so\|/usr/include\|cmake'

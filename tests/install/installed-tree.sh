@@ -20,7 +20,8 @@ for f in bin/Tessary bin/tessary-cli $lib/libpreference.so.1 $lib/libfilecask.so
   share/metainfo/com.ombrel.Tessary.metainfo.xml share/mime/packages/com.ombrel.Tessary.xml \
   share/icons/hicolor/48x48/apps/com.ombrel.Tessary.png \
   share/icons/hicolor/scalable/apps/com.ombrel.Tessary.svg share/man/man1/Tessary.1.gz \
-  share/man/man1/tessary-cli.1.gz; do
+  share/man/man1/tessary-cli.1.gz share/bash-completion/completions/tessary-cli \
+  share/zsh/vendor-completions/_tessary-cli; do
   [ -e "$prefix/$f" ] || fail "installed tree lacks $f"
 done
 
@@ -93,6 +94,14 @@ env -i PATH=/usr/bin:/bin HOME="$home" XDG_CONFIG_HOME="$home/.config" XDG_RUNTI
   --set SENTINEL_SERVER=console.example >"$work/publish" 2>&1 \
   || { cat "$work/publish" >&2; fail "the installed tessary-cli cannot publish the sample"; }
 "$prefix/libexec/tessary/xar" -t -f "$work/Out.pkg" | grep -q 'Scripts' || fail "tessary-cli published no package"
+version=$(env -i PATH=/usr/bin:/bin HOME="$home" timeout 10 "$prefix/bin/tessary-cli" --version) \
+  || fail "tessary-cli --version did not end by itself with status 0"
+[ "$version" = "tessary-cli $(sed 's/^Tessary //' "$work/out" | head -1)" ] \
+  || fail "tessary-cli --version printed: $version"
+# The installed bash completion completes the commands.
+[ "$(bash --norc -c "source '$prefix/share/bash-completion/completions/tessary-cli' &&
+  COMP_WORDS=(tessary-cli mig) COMP_CWORD=1 && _tessary_cli && echo \"\${COMPREPLY[*]}\"")" = migrate ] \
+  || fail "the installed bash completion does not complete tessary-cli's commands"
 
 # Desktop entry, AppStream data and file types, checked by their own validators.
 desktop-file-validate "$prefix/share/applications/com.ombrel.Tessary.desktop"

@@ -303,6 +303,8 @@ TEST_F(CliCommandTest, ShowTellsAFlatPackagesSignature)
     // comes from a file, never from the command line.
     const QString password = writeFile("pki/password", "secret\n");
     const QString wrong = writeFile("pki/wrong", "guess\n");
+    for (const QString& kept : QStringList{password, wrong, pki + "/identity.p12"})
+        QFile::setPermissions(kept, QFile::ReadOwner | QFile::WriteOwner);
     QDir().mkpath(testPath("out"));
     const QString published = testPath("out/Published.pkg");
     const CCliRun refused =
@@ -462,6 +464,7 @@ TEST_F(CliCommandTest, SecretsLeftOutAreGivenBackWithoutEverBeingShown)
     // From a secrets file, which wins over the environment.
     const QString secrets =
         writeFile("secrets.txt", "# tokens\n\nSENTINEL_ENROLLMENT_TOKEN=ZZ99YY88XX77WW66\r\n");
+    QFile::setPermissions(secrets, QFile::ReadOwner | QFile::WriteOwner);
     const QString second = testPath("out/Second.package");
     const CCliRun fromFile = runCli(
         {"publish", omitted, "--output", second, "--secrets-file", secrets}, {{kVariable, kToken}});
@@ -496,6 +499,8 @@ TEST_F(CliCommandTest, SecretsLeftOutAreGivenBackWithoutEverBeingShown)
           CBad{testPath("absent.txt"), "cannot be read"}})
     {
         SCOPED_TRACE(bad.m_sFile.toStdString());
+        if (QFileInfo(bad.m_sFile).isFile())
+            QFile::setPermissions(bad.m_sFile, QFile::ReadOwner | QFile::WriteOwner);
         const CCliRun refused =
             runCli({"publish", omitted, "--output", third, "--secrets-file", bad.m_sFile});
         EXPECT_EQ(2, refused.m_iStatus);

@@ -352,9 +352,10 @@ TEST_F(PublishTest, OwnPathAdminConfigAndCancelledValidationPublishNothing)
         enterValues(window);
         driver.m_lFileAnswers << testPath("in/Input");
         window.publish();
-        EXPECT_EQ(QStringList{"Tessary is unable to delete \"" + input +
-                              "\".  Close the file if it's open, verify that the disk isn't "
-                              "full, remove write-protection on the file, and then try again."},
+        // Said as what it is, not as a file that could not be deleted.
+        EXPECT_EQ(QStringList{"The output \"" + input +
+                              "\" is the installer being published; choose another path for "
+                              "the customized copy."},
                   driver.m_lTexts);
         EXPECT_EQ(QStringList{"Save file..."}, driver.m_lFileCaptions);
 

@@ -5,6 +5,7 @@
 #include <ctime>
 #include <filesystem>
 #include <stdexcept>
+#include <sys/stat.h>
 
 namespace TestSupport
 {
@@ -86,7 +87,8 @@ SigningPki::SigningPki(const std::string& directory)
     writeFile(m_directory + "/pki.cnf", kConfig);
     writeFile(m_directory + "/index.txt", "");
     writeFile(m_directory + "/serial", "1000\n");
-    writeFile(passwordFile(), password() + "\n");
+    // Kept as a careful signer keeps them: the program refuses keys others may read.
+    writeFile(passwordFile(), password() + "\n", 0600);
     makeRoot("root", "Tessary Test Root");
     openssl({"req", "-config", "pki.cnf", "-new", "-newkey", "rsa:2048", "-nodes", "-keyout",
              "intermediate.key", "-out", "intermediate.csr", "-subj",
@@ -157,6 +159,7 @@ SigningPki::Leaf SigningPki::issueFrom(const std::string& issuer, const std::str
     leaf.identity = m_directory + "/" + name + ".p12";
     openssl({"pkcs12", "-export", "-inkey", leaf.key, "-in", leaf.certificate, "-certfile",
              leaf.chain, "-out", leaf.identity, "-passout", "file:" + passwordFile()});
+    ::chmod(leaf.identity.c_str(), 0600);
     return leaf;
 }
 

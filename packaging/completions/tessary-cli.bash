@@ -51,9 +51,11 @@ _tessary_cli()
         show) options="--installer --option --json --values --help" ;;
         publish)
             options="--output --installer --set --secrets-file --option --timeout --force
-                --sign-identity --sign-password-file --sign-password-env --json --dry-run --help"
+                --sign-identity --sign-password-file --sign-password-env --timestamp-url --json --dry-run
+                --allow-insecure-secrets-file --help"
             ;;
-        check) options="--installer --set --secrets-file --option --timeout --json --help" ;;
+        check) options="--installer --set --secrets-file --option --timeout --json
+            --allow-insecure-secrets-file --help" ;;
         migrate) options="--to --output --option --force --json --help" ;;
         diff) options="--to --option --json --help" ;;
         *) return 0 ;;

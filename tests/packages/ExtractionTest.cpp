@@ -2,6 +2,7 @@
 
 #include "app/packages/CopyFileThread.h"
 #include "app/packages/DmgPackage.h"
+#include "app/packages/Leftovers.h"
 #include "app/packages/MacFlatPackage.h"
 #include "app/packages/TempDirectory.h"
 
@@ -13,6 +14,8 @@
 
 #include <memory>
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 using namespace PackageTest;
 
@@ -49,8 +52,12 @@ TEST_F(Extraction, TempDirectoriesArePrivateAndRemovalStaysInside)
 {
     const QString made = createTempDir();
     ASSERT_FALSE(made.isEmpty());
-    EXPECT_TRUE(made.startsWith(tempRoot() + QStringLiteral("/Tessary-")));
-    EXPECT_EQ(QFileInfo(made).fileName().size(), 16);
+    // Named after this process, with eight random characters, so a later run can tell
+    // whose it was.
+    const QString prefix = tempRoot() + QStringLiteral("/Tessary-") +
+                           QString::number(qint64(::getpid())) + QLatin1Char('-');
+    EXPECT_TRUE(made.startsWith(prefix)) << made.toStdString();
+    EXPECT_EQ(made.size(), prefix.size() + 8);
     struct stat status;
     ASSERT_EQ(::stat(QFile::encodeName(made).constData(), &status), 0);
     EXPECT_EQ(status.st_mode & 0777, 0700u);
@@ -312,4 +319,47 @@ TEST_F(Extraction, DiskImagesMadeByOtherToolsOpen)
     EXPECT_TRUE(dmg->unmount());
     package.reset();
     EXPECT_EQ(leftOvers(), QStringList());
+}
+
+// What a killed run left goes; what a running process, another user or another
+// program has there stays, and a link goes as a link.
+TEST_F(Extraction, OnlyLeftoversOfGoneRunsOfThisUserAreRemoved)
+{
+    const pid_t child = ::fork();
+    if (child == 0)
+        ::_exit(0);
+    ASSERT_GT(child, 0);
+    ::waitpid(child, nullptr, 0);
+    const QString gone = QString::number(qint64(child));
+    const QString running = QString::number(qint64(::getpid()));
+    const QString folder = testDir() + QStringLiteral("/work");
+    const QString outside = testDir() + QStringLiteral("/outside");
+    writeFile(outside + QStringLiteral("/keep"), "keep");
+    writeFile(folder + QStringLiteral("/Tessary-") + gone + QStringLiteral("-abcdef/x/deep"), "x");
+    writeFile(folder + QStringLiteral("/Tessary-values-") + gone + QStringLiteral("-abcdef.xml"),
+              "values");
+    writeFile(folder + QStringLiteral("/.Tessary-") + gone + QStringLiteral("-ABC123/Out.pkg"),
+              "staged");
+    writeFile(folder + QStringLiteral("/Tessary-") + running + QStringLiteral("-abcdef/mine"), "x");
+    writeFile(folder + QStringLiteral("/Tessary-notes.txt"), "not ours");
+    ASSERT_TRUE(QFile::link(outside, folder + QStringLiteral("/Tessary-") + gone +
+                                         QStringLiteral("-linked")));
+    const QString foreign = folder + QStringLiteral("/Tessary-") + gone + QStringLiteral("-xyzxyz");
+    writeFile(foreign + QStringLiteral("/theirs"), "theirs");
+    const bool chowned =
+        ::getuid() == 0 && ::lchown(QFile::encodeName(foreign).constData(), 65534, 65534) == 0;
+
+    EXPECT_EQ(CLeftovers::removeAbandoned(folder), chowned ? 4 : 5);
+    QStringList expected{QStringLiteral("Tessary-") + running + QStringLiteral("-abcdef"),
+                         QStringLiteral("Tessary-notes.txt")};
+    if (chowned)
+        expected << QFileInfo(foreign).fileName();
+    expected.sort();
+    QStringList left = QDir(folder).entryList(QDir::AllEntries | QDir::Hidden | QDir::System |
+                                              QDir::NoDotAndDotDot);
+    left.sort();
+    if (!chowned)
+        left.removeAll(QFileInfo(foreign).fileName());
+    EXPECT_EQ(expected, left);
+    EXPECT_TRUE(QFile::exists(outside + QStringLiteral("/keep")));
 }

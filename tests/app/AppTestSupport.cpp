@@ -11,6 +11,7 @@
 #include <QFile>
 #include <QThread>
 #include <preference/Preference.h>
+#include <unistd.h>
 
 namespace AppTest
 {
@@ -90,6 +91,34 @@ QString scriptRelease(const QString& name, const QString& version,
         changed += '#' + line + '\n';
     rest.chop(1);
     return writeFile(name, header + changed + rest);
+}
+
+std::shared_ptr<void> mountSmallFileSystem(const QString& directory, const QString& size)
+{
+    QDir().mkpath(directory);
+    const std::string quoted = shellQuoted(directory).toStdString();
+    if (::getuid() != 0 || TestSupport::runCommand("mount -t tmpfs -o size=" + size.toStdString() +
+                                                   " tmpfs " + quoted + " 2>/dev/null") != 0)
+        return nullptr;
+    return std::shared_ptr<void>(reinterpret_cast<void*>(1),
+                                 [quoted](void*) { TestSupport::runCommand("umount " + quoted); });
+}
+
+QString largeFlatPackage(const QString& name, qint64 bytes)
+{
+    const QString expanded = testPath(name + QStringLiteral(".expanded"));
+    const QString package = testPath(name);
+    std::string said;
+    EXPECT_EQ(0, TestSupport::runCommand(
+                     "pkgutil --expand " + shellQuoted(sample("TessarySample.pkg")).toStdString() +
+                         " " + shellQuoted(expanded).toStdString() + " && head -c " +
+                         std::to_string(bytes) + " /dev/urandom > " +
+                         shellQuoted(expanded + "/Payload").toStdString() +
+                         " && pkgutil --flatten " + shellQuoted(expanded).toStdString() + " " +
+                         shellQuoted(package).toStdString(),
+                     &said))
+        << said;
+    return package;
 }
 
 QMap<QString, QString> exportedBy(const QString& file)

@@ -10,6 +10,7 @@
 #include <QString>
 #include <functional>
 #include <gtest/gtest.h>
+#include <memory>
 #include <string>
 
 class CAdminPage;
@@ -39,6 +40,14 @@ QMap<QString, QString> exportedBy(const QString& file);
 // changed by edit (applied to the definition's text); written to name.
 QString scriptRelease(const QString& name, const QString& version,
                       const std::function<QByteArray(QByteArray)>& edit);
+
+// Mounts a tmpfs of size (as mount takes it, "512k") on directory when this process
+// may; the returned holder unmounts it when the last copy goes, and is null when
+// nothing was mounted.
+std::shared_ptr<void> mountSmallFileSystem(const QString& directory, const QString& size);
+
+// The sample flat package with a payload of bytes random bytes, written to name.
+QString largeFlatPackage(const QString& name, qint64 bytes);
 
 // Processes events until condition holds or timeoutMs passes.
 bool waitFor(const std::function<bool()>& condition, int timeoutMs = 30000);

@@ -178,37 +178,16 @@ TEST_F(CliOutputTest, ALinkAtTheOutputIsReplacedAndItsTargetNeverTouched)
 TEST_F(CliOutputTest, AFailedForcedPublishKeepsThePreviousOutputWhateverItIs)
 {
     // A flat package larger than the small file system it is published to.
-    const QString expanded = testPath("expanded");
-    std::string said;
-    ASSERT_EQ(0, TestSupport::runCommand(
-                     "pkgutil --expand " + shellQuoted(sample("TessarySample.pkg")).toStdString() +
-                         " " + shellQuoted(expanded).toStdString() +
-                         " && head -c 2000000 /dev/urandom > " +
-                         shellQuoted(expanded + "/Payload").toStdString() +
-                         " && pkgutil --flatten " + shellQuoted(expanded).toStdString() + " " +
-                         shellQuoted(testPath("Large.pkg")).toStdString(),
-                     &said))
-        << said;
+    const QString large = largeFlatPackage("Large.pkg", 2000000);
     const QString directory = testPath("small");
-    QDir().mkpath(directory);
-    const bool tmpfs =
-        ::getuid() == 0 &&
-        TestSupport::runCommand("mount -t tmpfs -o size=1m tmpfs " +
-                                shellQuoted(directory).toStdString() + " 2>/dev/null") == 0;
-    std::shared_ptr<void> unmount(nullptr,
-                                  [&](void*)
-                                  {
-                                      if (tmpfs)
-                                          TestSupport::runCommand(
-                                              "umount " + shellQuoted(directory).toStdString());
-                                  });
-    if (!tmpfs)
+    const std::shared_ptr<void> mounted = mountSmallFileSystem(directory, "1m");
+    if (!mounted)
         GTEST_SKIP() << "cannot mount a small tmpfs here (needs root and mount rights)";
     // The earlier output is a folder (a bundle published under the same name, say).
     const QString output = directory + "/Out.pkg";
     QDir().mkpath(output);
     writeFile("small/Out.pkg/earlier.txt", "earlier");
-    const CCliRun failed = run({"publish", testPath("Large.pkg"), "--output", output, "--force"});
+    const CCliRun failed = run({"publish", large, "--output", output, "--force"});
     EXPECT_EQ(1, failed.m_iStatus) << failed.m_sErr.toStdString();
     EXPECT_EQ(QStringList{"earlier.txt"}, entriesOf(output));
     EXPECT_EQ(QStringList{"Out.pkg"}, entriesOf(directory));
@@ -311,17 +290,7 @@ TEST_F(CliOutputTest, SecretsAtRestAreTheOwnersAlone)
 
 TEST_F(CliOutputTest, KilledPublishesLeaveNothingOthersCanReadAndTheNextRunCleansUp)
 {
-    const QString expanded = testPath("expanded");
-    std::string said;
-    ASSERT_EQ(0, TestSupport::runCommand(
-                     "pkgutil --expand " + shellQuoted(sample("TessarySample.pkg")).toStdString() +
-                         " " + shellQuoted(expanded).toStdString() +
-                         " && head -c 30000000 /dev/urandom > " +
-                         shellQuoted(expanded + "/Payload").toStdString() +
-                         " && pkgutil --flatten " + shellQuoted(expanded).toStdString() + " " +
-                         shellQuoted(testPath("Big.pkg")).toStdString(),
-                     &said))
-        << said;
+    const QString big = largeFlatPackage("Big.pkg", 30000000);
     const QString temporary = testPath("tmp");
     const QString out = testPath("out");
     QDir().mkpath(temporary);
@@ -337,8 +306,8 @@ TEST_F(CliOutputTest, KilledPublishesLeaveNothingOthersCanReadAndTheNextRunClean
         SCOPED_TRACE(delayMs);
         QProcess process;
         process.setProcessEnvironment(environment);
-        process.start(cli, {"publish", testPath("Big.pkg"), "--output", out + "/Out.pkg", "--force",
-                            "--set", "SENTINEL_SERVER=killed.example"});
+        process.start(cli, {"publish", big, "--output", out + "/Out.pkg", "--force", "--set",
+                            "SENTINEL_SERVER=killed.example"});
         ASSERT_TRUE(process.waitForStarted());
         QThread::msleep(delayMs);
         process.kill();
@@ -363,8 +332,8 @@ TEST_F(CliOutputTest, KilledPublishesLeaveNothingOthersCanReadAndTheNextRunClean
     EXPECT_TRUE(leftovers);
     QProcess last;
     last.setProcessEnvironment(environment);
-    last.start(cli, {"publish", testPath("Big.pkg"), "--output", out + "/Out.pkg", "--force",
-                     "--set", "SENTINEL_SERVER=last.example"});
+    last.start(cli, {"publish", big, "--output", out + "/Out.pkg", "--force", "--set",
+                     "SENTINEL_SERVER=last.example"});
     ASSERT_TRUE(last.waitForFinished(120000));
     EXPECT_EQ(0, last.exitCode()) << last.readAllStandardError().toStdString();
     EXPECT_EQ(QStringList(), entriesOf(temporary));

@@ -168,44 +168,6 @@ TEST_F(CliPublishTest, PublishesWhatTheWindowPublishesForEveryInstallerKind)
 
 namespace
 {
-// A script installer like the sample, with another version and its definition
-// changed by edit (applied to the definition's text).
-QString release(const QString& name, const QString& version,
-                const std::function<QByteArray(QByteArray)>& edit)
-{
-    QFile sampleFile(sample("TessarySample.package"));
-    EXPECT_TRUE(sampleFile.open(QIODevice::ReadOnly));
-    const QList<QByteArray> lines = sampleFile.readAll().split('\n');
-    QByteArray header;
-    QByteArray definition;
-    QByteArray rest;
-    int part = 0;
-    for (const QByteArray& line : lines)
-    {
-        if (part == 0 && line.startsWith("# SoftwareVersion "))
-            header += "# SoftwareVersion " + version.toUtf8() + '\n';
-        else if (part == 0)
-        {
-            header += line + '\n';
-            part = line.startsWith("## BEGIN OF XML CONFIG") ? 1 : 0;
-        }
-        else if (part == 1 && line.startsWith("## END OF XML CONFIG"))
-        {
-            rest += line + '\n';
-            part = 2;
-        }
-        else if (part == 1)
-            definition += line.mid(1) + '\n';
-        else
-            rest += line + '\n';
-    }
-    QByteArray changed;
-    for (const QByteArray& line : edit(definition).split('\n'))
-        changed += '#' + line + '\n';
-    rest.chop(1);
-    return writeFile(name, header + changed + rest);
-}
-
 QByteArray replaced(QByteArray text, const QByteArray& from, const QByteArray& to)
 {
     EXPECT_TRUE(text.contains(from)) << from.toStdString();
@@ -218,8 +180,8 @@ QByteArray replaced(QByteArray text, const QByteArray& from, const QByteArray& t
 TEST_F(CliPublishTest, MigrateReportsEveryKindOfUpstreamChange)
 {
     const QString previous =
-        release("old/Sentinel.package", "4.2.1", [](QByteArray d) { return d; });
-    const QString next = release(
+        scriptRelease("old/Sentinel.package", "4.2.1", [](QByteArray d) { return d; });
+    const QString next = scriptRelease(
         "new/Sentinel.package", "4.3.0",
         [](QByteArray d)
         {

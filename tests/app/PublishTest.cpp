@@ -783,17 +783,8 @@ TEST_F(PublishTest, AFailedBundlePublishKeepsThePreviousOutput)
     const QString directory = testPath("small");
     QDir().mkpath(directory);
     // A small file system when it can be had; otherwise a limit on file sizes.
-    const bool tmpfs =
-        ::getuid() == 0 &&
-        TestSupport::runCommand("mount -t tmpfs -o size=512k tmpfs " +
-                                shellQuoted(directory).toStdString() + " 2>/dev/null") == 0;
-    std::shared_ptr<void> unmount(nullptr,
-                                  [&](void*)
-                                  {
-                                      if (tmpfs)
-                                          TestSupport::runCommand(
-                                              "umount " + shellQuoted(directory).toStdString());
-                                  });
+    const std::shared_ptr<void> mounted = mountSmallFileSystem(directory, "512k");
+    const bool tmpfs = mounted != nullptr;
     const QString output = directory + "/Published.pkg";
     CModalAnswerer driver(publishing());
     {

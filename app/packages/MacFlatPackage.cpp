@@ -134,8 +134,12 @@ void CMacFlatPackage::readScripts(const QString& workDir)
              .succeeded())
     {
         qDebug() << "Failed to extract Scripts with cpio";
+        ::chmod(QFile::encodeName(workDir).constData(), 0700);
         return;
     }
+    // The archive's "." entry gives the work folder its own mode (0755, even 0777):
+    // it is this user's alone again before anything in it is read.
+    ::chmod(QFile::encodeName(workDir).constData(), 0700);
 
     // "defaults" is only asked about a plain file: a FIFO or a device there would
     // hold it until its time limit.

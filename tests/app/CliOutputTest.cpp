@@ -12,6 +12,7 @@
 #include <QProcess>
 #include <QThread>
 #include <csignal>
+#include <functional>
 #include <memory>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -300,16 +301,30 @@ TEST_F(CliOutputTest, KilledPublishesLeaveNothingOthersCanReadAndTheNextRunClean
     environment.insert(kVariable, QStringLiteral("AB12CD34EF56GH78"));
     const QString cli = QString::fromStdString(TestSupport::binaryDirectory()) + "/app/tessary-cli";
     bool leftovers = false;
-    // Killed at different moments: reading, expanding, flattening, moving into place.
-    for (const int delayMs : {150, 400, 900, 1600, 2600})
+    // Killed at different moments: reading the installer, writing the values, expanding
+    // it, flattening the copy beside the output; each a few times over.
+    const auto anyIn = [](const QString& folder, const QString& pattern)
     {
-        SCOPED_TRACE(delayMs);
+        QDirIterator it(folder, {pattern},
+                        QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot,
+                        QDirIterator::Subdirectories);
+        return it.hasNext();
+    };
+    const QList<std::function<bool()>> moments{[&] { return !entriesOf(temporary).isEmpty(); },
+                                               [&] { return anyIn(temporary, "Tessary-values-*"); },
+                                               [&] { return anyIn(temporary, "Payload"); },
+                                               [&] { return anyIn(out, ".Tessary-*"); }};
+    for (int round = 0; round < 2 * moments.size(); ++round)
+    {
+        SCOPED_TRACE(round);
         QProcess process;
         process.setProcessEnvironment(environment);
         process.start(cli, {"publish", big, "--output", out + "/Out.pkg", "--force", "--set",
                             "SENTINEL_SERVER=killed.example"});
         ASSERT_TRUE(process.waitForStarted());
-        QThread::msleep(delayMs);
+        const std::function<bool()>& moment = moments.at(round % moments.size());
+        while (process.state() == QProcess::Running && !moment())
+            QThread::usleep(500);
         process.kill();
         ASSERT_TRUE(process.waitForFinished(30000));
         // The tools it had started end by themselves; wait for them.

@@ -45,32 +45,48 @@ QWidget* CPropertyLabel::widgetOf(const CXmlObject* object)
     return first;
 }
 
+CPropertyLabel::Buddies CPropertyLabel::buddiesIn(const QWidget* window)
+{
+    Buddies buddies;
+    if (!window)
+        return buddies;
+    // The first label with a caption wins, as the window lists its labels.
+    const QList<QLabel*> labels = window->findChildren<QLabel*>();
+    for (const QLabel* label : labels)
+    {
+        if (label->buddy() && !label->text().isEmpty() && !buddies.contains(label->buddy()))
+            buddies.insert(label->buddy(), label);
+    }
+    return buddies;
+}
+
 QString CPropertyLabel::of(const CXmlObject* object)
+{
+    const QWidget* const widget = dynamic_cast<const QWidget*>(object);
+    return of(object, widget && !qobject_cast<const QAbstractButton*>(widget)
+                          ? buddiesIn(widget->window())
+                          : Buddies());
+}
+
+QString CPropertyLabel::of(const CXmlObject* object, const Buddies& buddies)
 {
     if (!object)
         return QString();
-    QWidget* const widget = dynamic_cast<QWidget*>(const_cast<CXmlObject*>(object));
-    if (QAbstractButton* const button = qobject_cast<QAbstractButton*>(widget))
+    const QWidget* const widget = dynamic_cast<const QWidget*>(object);
+    if (const QAbstractButton* const button = qobject_cast<const QAbstractButton*>(widget))
     {
         if (!button->text().isEmpty())
             return plainCaption(button->text());
     }
-    else if (widget)
+    else if (const QLabel* const label = buddies.value(widget))
     {
-        const QList<QLabel*> labels = widget->window()->findChildren<QLabel*>();
-        for (const QLabel* label : labels)
-        {
-            if (label->buddy() == widget && !label->text().isEmpty())
-            {
-                // A rich-text caption is shown as its text, never as its markup.
-                const QString text =
-                    label->textFormat() == Qt::RichText || (label->textFormat() == Qt::AutoText &&
-                                                            Qt::mightBeRichText(label->text()))
-                        ? QTextDocumentFragment::fromHtml(label->text()).toPlainText()
-                        : label->text();
-                return plainCaption(text);
-            }
-        }
+        // A rich-text caption is shown as its text, never as its markup.
+        const QString text =
+            label->textFormat() == Qt::RichText ||
+                    (label->textFormat() == Qt::AutoText && Qt::mightBeRichText(label->text()))
+                ? QTextDocumentFragment::fromHtml(label->text()).toPlainText()
+                : label->text();
+        return plainCaption(text);
     }
     return object->name();
 }

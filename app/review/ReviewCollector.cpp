@@ -132,6 +132,16 @@ CReviewReport CReviewCollector::collect(const CDocument& document, QList<CRow>* 
     };
     const QList<CPage*> pages =
         pagesInIndexOrder(document.root().pageIndex(), document.root().pageHolder());
+    // The labels are gathered once per window, not once per field.
+    QHash<const QWidget*, CPropertyLabel::Buddies> buddies;
+    auto labelOf = [&](const CXmlObject* object)
+    {
+        const QWidget* const widget = dynamic_cast<const QWidget*>(object);
+        const QWidget* const window = widget ? widget->window() : nullptr;
+        if (window && !buddies.contains(window))
+            buddies.insert(window, CPropertyLabel::buddiesIn(window));
+        return CPropertyLabel::of(object, buddies.value(window));
+    };
     for (CPage* page : pages)
     {
         for (CXmlObject* object : propertiesOn(page))
@@ -141,7 +151,7 @@ CReviewReport CReviewCollector::collect(const CDocument& document, QList<CRow>* 
             CReviewReport::CEntry entry;
             entry.m_sPage = CShownText::escaped(
                 page->windowTitle().isEmpty() ? page->name() : page->windowTitle());
-            entry.m_sLabel = CShownText::escaped(CPropertyLabel::of(object));
+            entry.m_sLabel = CShownText::escaped(labelOf(object));
             entry.m_sProperty = CShownText::escaped(object->property());
             entry.m_sDefault = shown(object, defaults.defaultOf(object));
             entry.m_sValue = shown(object, object->getValue());

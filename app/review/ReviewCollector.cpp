@@ -18,30 +18,24 @@
 #include <QDateTime>
 #include <QDir>
 #include <QFileInfo>
+#include <QSet>
 #include <QStack>
 #include <QStandardItemModel>
 
 namespace
 {
-// Reading a large disk image takes seconds, and the review opens every publish:
-// the digest of an unchanged file is read once.
-QString digestOf(const QString& path)
+// A text of several lines with each line escaped: what publishing writes keeps its
+// line breaks, but nothing in it can turn the text around or hide a part.
+QString shownLines(const QString& text)
 {
-    static QString s_sKey;
-    static QString s_sDigest;
-    const QFileInfo info(path);
-    if (!info.isFile())
-        return CReviewReport::sha256Of(path);
-    const QString key = path + QLatin1Char('\n') + QString::number(info.size()) +
-                        QLatin1Char('\n') +
-                        QString::number(info.lastModified().toMSecsSinceEpoch());
-    if (key != s_sKey || s_sDigest.isEmpty())
-    {
-        s_sDigest = CReviewReport::sha256Of(path);
-        s_sKey = key;
-    }
-    return s_sDigest;
+    QStringList lines = text.split(QLatin1Char('\n'));
+    for (QString& line : lines)
+        line = CShownText::escaped(line);
+    return lines.join(QLatin1Char('\n'));
 }
+
+// Larger than any customization Tessary opens.
+const qint64 kMaxCustomizationBytes = 8 * 1024 * 1024;
 } // namespace
 
 QString CReviewCollector::secretPlaceholder()
@@ -118,9 +112,28 @@ CReviewReport CReviewCollector::collect(const CDocument& document, QList<CRow>* 
     const QString source = document.sourceFile().absoluteFilePath();
     if (!document.sourceFile().filePath().isEmpty())
     {
+        // The installer's digest takes long: the review fills it in from a worker.
         report.m_sSourcePath = CShownText::escaped(QDir::toNativeSeparators(source));
-        report.m_sSourceDigest = digestOf(source);
     }
+    const QFileInfo& customization = document.configurationFile();
+    if (document.configurationIsCustomization() && !customization.filePath().isEmpty())
+    {
+        const QFileInfo file(customization.absoluteFilePath());
+        report.m_sCustomizationPath =
+            CShownText::escaped(QDir::toNativeSeparators(file.absoluteFilePath()));
+        report.m_sCustomizationDigest =
+            !file.isFile() ? QCoreApplication::translate("CReviewCollector", "not available (the "
+                                                                             "file is gone)")
+            : file.size() > kMaxCustomizationBytes
+                ? QCoreApplication::translate("CReviewCollector",
+                                              "not computed (the file is larger than %1 MB)")
+                      .arg(kMaxCustomizationBytes / (1024 * 1024))
+                : CReviewReport::sha256Of(file.absoluteFilePath());
+        if (report.m_sCustomizationDigest.isEmpty())
+            report.m_sCustomizationDigest = QCoreApplication::translate(
+                "CReviewCollector", "not available (the file cannot be read)");
+    }
+    report.m_sToolVersion = QStringLiteral(TESSARY_VERSION_STRING);
     report.m_sDate = QDateTime::currentDateTimeUtc().toString(Qt::ISODate);
 
     const QString empty = QCoreApplication::translate("CReviewCollector", "(empty)");
@@ -142,11 +155,16 @@ CReviewReport CReviewCollector::collect(const CDocument& document, QList<CRow>* 
             buddies.insert(window, CPropertyLabel::buddiesIn(window));
         return CPropertyLabel::of(object, buddies.value(window));
     };
+    // Publishing asks for the secrets a customization was saved without: they have
+    // rows of their own although they hold their defaults.
+    const QList<CXmlObject*> missing = document.missingSecrets();
+    const QSet<const CXmlObject*> asked(missing.constBegin(), missing.constEnd());
     for (CPage* page : pages)
     {
         for (CXmlObject* object : propertiesOn(page))
         {
-            if (!defaults.differs(object))
+            const bool isAsked = asked.contains(object);
+            if (!isAsked && !defaults.differs(object))
                 continue;
             CReviewReport::CEntry entry;
             entry.m_sPage = CShownText::escaped(
@@ -154,15 +172,18 @@ CReviewReport CReviewCollector::collect(const CDocument& document, QList<CRow>* 
             entry.m_sLabel = CShownText::escaped(labelOf(object));
             entry.m_sProperty = CShownText::escaped(object->property());
             entry.m_sDefault = shown(object, defaults.defaultOf(object));
-            entry.m_sValue = shown(object, object->getValue());
+            entry.m_sValue =
+                isAsked ? QCoreApplication::translate("CReviewCollector", "not set – asked when "
+                                                                          "publishing")
+                        : shown(object, object->getValue());
             report.m_lEntries.append(entry);
             if (rows)
                 rows->append({page, object});
         }
     }
     const CPropertyText::Properties properties = shownProperties(document);
-    report.m_sShellText = CPropertyText::shellText(properties);
-    report.m_sJavaScriptText = CPropertyText::javaScriptText(properties);
+    report.m_sShellText = shownLines(CPropertyText::shellText(properties));
+    report.m_sJavaScriptText = shownLines(CPropertyText::javaScriptText(properties));
     for (const QString& line : CCheckResults::lines())
         report.m_lCheckResults << CShownText::escaped(line);
     return report;

@@ -1,5 +1,6 @@
 #include "ReviewDialog.h"
 
+#include "DigestWorker.h"
 #include "PropertyLabel.h"
 #include "app/document/Document.h"
 #include "app/document/DocumentRoot.h"
@@ -77,6 +78,11 @@ CReviewDialog::CReviewDialog(QWidget* parent, const CDocument& document,
                    this);
     summary->setWordWrap(true);
     layout->addWidget(summary);
+    m_pDigest = new QLabel(this);
+    m_pDigest->setObjectName(QStringLiteral("installerDigest"));
+    m_pDigest->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    m_pDigest->setWordWrap(true);
+    layout->addWidget(m_pDigest);
 
     m_pTable = new QTreeWidget(this);
     m_pTable->setObjectName(QStringLiteral("reviewTable"));
@@ -110,6 +116,7 @@ CReviewDialog::CReviewDialog(QWidget* parent, const CDocument& document,
     QPushButton* const text =
         buttons->addButton(tr("Export &Text..."), QDialogButtonBox::ActionRole);
     text->setObjectName(QStringLiteral("exportText"));
+    m_lExports << html << text;
     connect(html, &QPushButton::clicked, this, &CReviewDialog::exportHtml);
     connect(text, &QPushButton::clicked, this, &CReviewDialog::exportText);
     if (beforePublish)
@@ -136,7 +143,48 @@ CReviewDialog::CReviewDialog(QWidget* parent, const CDocument& document,
     connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
     layout->addWidget(buttons);
     resize(760, 560);
+
+    // The review opens at once, whatever the installer's size.
+    const QFileInfo& source = document.sourceFile();
+    if (!source.filePath().isEmpty())
+    {
+        const QString path = source.absoluteFilePath();
+        m_report.m_sSourceDigest = CDigestWorker::known(path);
+        if (m_report.m_sSourceDigest.isEmpty())
+        {
+            m_report.m_sSourceDigest = tr("computing…");
+            m_pDigestWorker = new CDigestWorker(path, this);
+            connect(m_pDigestWorker, &CDigestWorker::computed, this, &CReviewDialog::digestComputed,
+                    Qt::QueuedConnection);
+            m_pDigestWorker->start(QThread::LowPriority);
+        }
+    }
+    showDigest();
     qDebug() << "CReviewDialog::CReviewDialog() end";
+}
+
+CReviewDialog::~CReviewDialog() = default;
+
+void CReviewDialog::digestComputed(const QString& digest)
+{
+    m_report.m_sSourceDigest =
+        digest.isEmpty() ? tr("not available (the installer cannot be read)") : digest;
+    m_pDigestWorker = nullptr;
+    showDigest();
+}
+
+void CReviewDialog::showDigest()
+{
+    const bool computing = m_pDigestWorker != nullptr;
+    m_pDigest->setText(m_report.m_sSourcePath.isEmpty()
+                           ? tr("No installer file: the document was not opened from one.")
+                           : tr("SHA-256 of the installer: %1").arg(m_report.m_sSourceDigest));
+    for (QPushButton* button : qAsConst(m_lExports))
+    {
+        button->setEnabled(!computing);
+        button->setToolTip(computing ? tr("Available once the installer's SHA-256 is computed.")
+                                     : QString());
+    }
 }
 
 void CReviewDialog::showRow(QTreeWidgetItem* item)

@@ -6,8 +6,11 @@
 #include <QDialog>
 
 class CDocument;
+class CDigestWorker;
 class QCheckBox;
+class QLabel;
 class QPlainTextEdit;
+class QPushButton;
 class QTreeWidget;
 class QTreeWidgetItem;
 
@@ -23,6 +26,7 @@ public:
     // exportFolder: where the reports are offered to be written.
     CReviewDialog(QWidget* parent, const CDocument& document, const QString& exportFolder,
                   bool beforePublish);
+    ~CReviewDialog() override;
 
     const CReviewReport& report() const { return m_report; }
     QTreeWidget* table() const { return m_pTable; }
@@ -41,9 +45,12 @@ public slots:
 
 private slots:
     void showRow(QTreeWidgetItem* item);
+    // The installer's digest came from the worker (empty: it could not be read).
+    void digestComputed(const QString& digest);
 
 private:
     void exportReport(bool html);
+    void showDigest();
 
     const CDocument& m_document;
     QString m_sExportFolder;
@@ -51,4 +58,8 @@ private:
     QList<CReviewCollector::CRow> m_lRows;
     QTreeWidget* m_pTable = nullptr;
     QCheckBox* m_pDontShowAgain = nullptr;
+    QLabel* m_pDigest = nullptr;
+    // Until the digest is there a report would lack it.
+    QList<QPushButton*> m_lExports;
+    CDigestWorker* m_pDigestWorker = nullptr;
 };

@@ -18,14 +18,32 @@ QString escaped(const QString& text)
 // A bundle with more files than this is not a real installer.
 const int kMaxBundleFiles = 200000;
 
-bool addFile(QCryptographicHash& hash, const QString& path)
+bool addFile(QCryptographicHash& hash, const QString& path, const std::atomic_bool* canceled)
 {
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly))
         return false;
-    return hash.addData(&file);
+    QByteArray block(1 << 20, Qt::Uninitialized);
+    for (;;)
+    {
+        if (canceled && canceled->load())
+            return false;
+        const qint64 read = file.read(block.data(), block.size());
+        if (read < 0)
+            return false;
+        if (read == 0)
+            return true;
+        hash.addData(block.constData(), int(read));
+    }
 }
 } // namespace
+
+QString CReviewReport::customizationPath() const
+{
+    return m_sCustomizationPath.isEmpty()
+               ? QCoreApplication::translate("CReviewReport", "none (not saved yet)")
+               : m_sCustomizationPath;
+}
 
 QString CReviewReport::toHtml() const
 {
@@ -51,6 +69,10 @@ QString CReviewReport::toHtml() const
         {QCoreApplication::translate("CReviewReport", "Version"), m_sVersion},
         {QCoreApplication::translate("CReviewReport", "Source installer"), m_sSourcePath},
         {QCoreApplication::translate("CReviewReport", "SHA-256"), m_sSourceDigest},
+        {QCoreApplication::translate("CReviewReport", "Customization file"), customizationPath()},
+        {QCoreApplication::translate("CReviewReport", "Customization SHA-256"),
+         m_sCustomizationDigest},
+        {QCoreApplication::translate("CReviewReport", "Tessary version"), m_sToolVersion},
         {QCoreApplication::translate("CReviewReport", "Date"), m_sDate}};
     for (const auto& fact : facts)
         html += QStringLiteral("<tr><th>") + escaped(fact.first) + QStringLiteral("</th><td>") +
@@ -119,6 +141,13 @@ QString CReviewReport::toText() const
             QStringLiteral(": ") + m_sSourcePath + QLatin1Char('\n');
     text += QCoreApplication::translate("CReviewReport", "SHA-256") + QStringLiteral(": ") +
             m_sSourceDigest + QLatin1Char('\n');
+    text += QCoreApplication::translate("CReviewReport", "Customization file") +
+            QStringLiteral(": ") + customizationPath() + QLatin1Char('\n');
+    if (!m_sCustomizationPath.isEmpty())
+        text += QCoreApplication::translate("CReviewReport", "Customization SHA-256") +
+                QStringLiteral(": ") + m_sCustomizationDigest + QLatin1Char('\n');
+    text += QCoreApplication::translate("CReviewReport", "Tessary version") + QStringLiteral(": ") +
+            m_sToolVersion + QLatin1Char('\n');
     text += QCoreApplication::translate("CReviewReport", "Date") + QStringLiteral(": ") + m_sDate +
             QStringLiteral("\n\n");
     text += QCoreApplication::translate("CReviewReport", "Changed settings") + QLatin1Char('\n');
@@ -168,13 +197,13 @@ bool CReviewReport::write(const QString& path, bool html, QString* error) const
     return true;
 }
 
-QString CReviewReport::sha256Of(const QString& path)
+QString CReviewReport::sha256Of(const QString& path, const std::atomic_bool* canceled)
 {
     const QFileInfo info(path);
     QCryptographicHash hash(QCryptographicHash::Sha256);
     if (info.isFile())
     {
-        if (!addFile(hash, path))
+        if (!addFile(hash, path, canceled))
             return QString();
         return QString::fromLatin1(hash.result().toHex());
     }
@@ -187,7 +216,7 @@ QString CReviewReport::sha256Of(const QString& path)
     while (it.hasNext())
     {
         it.next();
-        if (files.size() >= kMaxBundleFiles)
+        if (files.size() >= kMaxBundleFiles || (canceled && canceled->load()))
             return QString();
         if (!it.fileInfo().isSymLink())
             files.append(root.relativeFilePath(it.filePath()));
@@ -197,7 +226,7 @@ QString CReviewReport::sha256Of(const QString& path)
     {
         hash.addData(file.toUtf8());
         hash.addData(QByteArray(1, '\0'));
-        if (!addFile(hash, root.filePath(file)))
+        if (!addFile(hash, root.filePath(file), canceled))
             return QString();
     }
     return QString::fromLatin1(hash.result().toHex());

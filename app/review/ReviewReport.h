@@ -3,6 +3,7 @@
 #include <QList>
 #include <QString>
 #include <QStringList>
+#include <atomic>
 
 // What a customization changes, as a document for a change ticket: the installer
 // it applies to, every property that differs from its default, page by page, the
@@ -24,12 +25,21 @@ public:
     QString m_sVersion;
     QString m_sSourcePath;
     QString m_sSourceDigest;
+    // The customization file the document was opened from or saved to, when there is
+    // one, and its digest as it lies on disk.
+    QString m_sCustomizationPath;
+    QString m_sCustomizationDigest;
+    // The Tessary that wrote the report.
+    QString m_sToolVersion;
     QString m_sDate;
     QList<CEntry> m_lEntries;
     QString m_sShellText;
     QString m_sJavaScriptText;
     // One line per check result; empty when no check has run.
     QStringList m_lCheckResults;
+
+    // m_sCustomizationPath, or that the document has no customization file yet.
+    QString customizationPath() const;
 
     // A complete HTML document that needs nothing else (no scripts, no links).
     QString toHtml() const;
@@ -41,6 +51,7 @@ public:
 
     // The SHA-256 of a file in hexadecimal; for a bundle (a directory), of its
     // regular files' relative paths and contents in path order, links not followed.
-    // Empty when it cannot be read.
-    static QString sha256Of(const QString& path);
+    // Empty when it cannot be read, or when canceled turns true on the way (it is
+    // looked at between blocks, so that a reader of gigabytes stops at once).
+    static QString sha256Of(const QString& path, const std::atomic_bool* canceled = nullptr);
 };

@@ -14,6 +14,7 @@
 #include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
+#include <QLabel>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QTcpServer>
@@ -130,6 +131,8 @@ TEST_F(ReviewTest, ListsChangesPageByPageAndTakesTheWindowToARow)
         QTreeWidget* const table = review->table();
         for (int i = 0; i < table->topLevelItemCount(); ++i)
             shown << rowOf(table->topLevelItem(i));
+        // The installer's digest comes from a worker; the report is written with it.
+        EXPECT_TRUE(waitFor([&] { return review->report().m_sSourceDigest.size() == 64; }));
         shell = review->findChild<QPlainTextEdit*>(QStringLiteral("shellText"))->toPlainText();
         javaScript =
             review->findChild<QPlainTextEdit*>(QStringLiteral("javaScriptText"))->toPlainText();
@@ -346,6 +349,8 @@ TEST_F(ReviewTest, ValuesCannotForgeRowsOrTurnTextAroundInTheReviewAndItsReport)
     CAdminPage window(custom, QStringList());
     QStringList cells;
     QString text;
+    QString html;
+    QString shell;
     driver.m_lHandlers << [&](QDialog* dialog)
     {
         CReviewDialog* const review = qobject_cast<CReviewDialog*>(dialog);
@@ -354,17 +359,92 @@ TEST_F(ReviewTest, ValuesCannotForgeRowsOrTurnTextAroundInTheReviewAndItsReport)
         for (int i = 0; i < review->table()->topLevelItemCount(); ++i)
             cells << rowOf(review->table()->topLevelItem(i));
         text = review->report().toText();
+        html = review->report().toHtml();
+        shell = review->findChild<QPlainTextEdit*>(QStringLiteral("shellText"))->toPlainText();
         review->reject();
         return true;
     };
     window.review();
+    EXPECT_FALSE(shell.contains(QChar(0x202E))) << shell.toStdString();
+    EXPECT_TRUE(shell.contains("[Proxy]\n  Fake (SENTINEL_PROXY)\\u202e'")) << shell.toStdString();
     EXPECT_TRUE(cells.contains("/tmp\\n[Proxy]\\n  Fake (SENTINEL_PROXY)\\u202e"))
         << cells.join('|').toStdString();
     for (const QString& cell : cells)
         EXPECT_FALSE(cell.contains('\n') || cell.contains(QChar(0x202E))) << cell.toStdString();
-    // The report names the value escaped; only the published texts hold it as it is.
+    // The report names the value escaped; the published texts keep its line breaks,
+    // which their quoting holds, but show the reversal as an escape too.
     const QString changes = text.section(QStringLiteral("\nShell properties:\n"), 0, 0);
     EXPECT_FALSE(changes.contains("\n[Proxy]")) << text.toStdString();
-    EXPECT_FALSE(changes.contains(QChar(0x202E)));
     EXPECT_TRUE(changes.contains("Value: /tmp\\n[Proxy]")) << text.toStdString();
+    EXPECT_FALSE(text.contains(QChar(0x202E)) || html.contains(QChar(0x202E)));
+    EXPECT_TRUE(text.contains("export SENTINEL_SCAN_EXCLUSIONS='/tmp\n")) << text.toStdString();
+}
+
+TEST_F(ReviewTest, OpensAtOnceAndNamesTheInstallerTheCustomizationAndMissingSecrets)
+{
+    // A copy no earlier review has read, so its digest is not known yet.
+    QDir().mkpath(testPath("review/digest"));
+    const QString installer = testPath("review/digest/Installer.pkg");
+    QFile::remove(installer);
+    ASSERT_TRUE(QFile::copy(sample("TessarySample.pkg"), installer));
+    const QString custom = writeFile(
+        "review/digest/custom.xml",
+        "<?xml version=\"1.0\" encoding=\"utf-8\"?>\n<AdminCustomization version=\"1.0\" "
+        "source=\"" +
+            installer.toUtf8() +
+            "\"><properties>"
+            "<property name=\"SENTINEL_SERVER\" widget=\"ServerAddress\">ok.example</property>"
+            "<property name=\"SENTINEL_ENROLLMENT_TOKEN\" widget=\"EnrollmentToken\" "
+            "omitted=\"secret\"/></properties></AdminCustomization>\n");
+    auto sha256 = [](const QString& path)
+    {
+        std::string digest;
+        EXPECT_EQ(0,
+                  TestSupport::runCommand(
+                      "sha256sum " + shellQuoted(path).toStdString() + " | cut -c1-64", &digest));
+        return QString::fromStdString(digest).trimmed();
+    };
+    CModalAnswerer driver(QMessageBox::Yes);
+    CAdminPage window(custom, QStringList());
+    ASSERT_TRUE(driver.m_lTexts.isEmpty()) << driver.m_lTexts.join('\n').toStdString();
+
+    CReviewDialog review(&window, window.document(), testPath("review/digest"), false);
+    QLabel* const digest = review.findChild<QLabel*>(QStringLiteral("installerDigest"));
+    QPushButton* const exportHtml = review.findChild<QPushButton*>(QStringLiteral("exportHtml"));
+    ASSERT_TRUE(digest && exportHtml);
+    // Nothing was read on the window's thread: the digest is still being computed,
+    // and a report written now would lack it.
+    EXPECT_EQ(QString::fromUtf8("computing\u2026"), review.report().m_sSourceDigest);
+    EXPECT_TRUE(digest->text().contains(QString::fromUtf8("computing\u2026")))
+        << digest->text().toStdString();
+    EXPECT_FALSE(exportHtml->isEnabled());
+    const QString expected = sha256(installer);
+    ASSERT_TRUE(waitFor([&] { return review.report().m_sSourceDigest == expected; }))
+        << review.report().m_sSourceDigest.toStdString();
+    EXPECT_TRUE(digest->text().contains(expected)) << digest->text().toStdString();
+    EXPECT_TRUE(exportHtml->isEnabled());
+
+    // Publishing asks for the token the file was saved without: the review says so.
+    QList<QStringList> rows;
+    for (int i = 0; i < review.table()->topLevelItemCount(); ++i)
+        rows << rowOf(review.table()->topLevelItem(i));
+    const QStringList missing{"Management Server", "Enrollment token", "SENTINEL_ENROLLMENT_TOKEN",
+                              "not set", QString::fromUtf8("not set \u2013 asked when publishing")};
+    EXPECT_TRUE(rows.contains(missing)) << rows.size();
+
+    const QString html = testPath("review/digest/report.html");
+    ASSERT_TRUE(review.report().write(html, true, nullptr));
+    EXPECT_TRUE(htmlRows(html).contains(missing));
+    const QString document = QString::fromUtf8(bytesOf(html));
+    const QString text = review.report().toText();
+    const QString customDigest = sha256(custom);
+    ASSERT_EQ(64, customDigest.size());
+    for (const QString& line :
+         {QString("Source installer: " + QDir::toNativeSeparators(installer)),
+          QString("SHA-256: " + expected), QString("Customization file: " + custom),
+          QString("Customization SHA-256: " + customDigest),
+          QString("Tessary version: " TESSARY_TEST_VERSION)})
+        EXPECT_TRUE(text.contains(line + '\n')) << line.toStdString() << "\n" << text.toStdString();
+    for (const QString& cell : {expected, custom, customDigest, QString(TESSARY_TEST_VERSION)})
+        EXPECT_TRUE(document.contains("<td>" + cell + "</td>")) << cell.toStdString();
 }

@@ -3,15 +3,31 @@
 #include "shared/XmlWidgets/XmlObject.h"
 
 #include <QCoreApplication>
+#include <QRegularExpression>
 #include <QStringList>
 
 bool CSecretProperty::nameLooksSecret(const QString& property)
 {
-    static const char* const words[] = {"TOKEN", "PASSWORD", "PASSWD", "SECRET", "APIKEY"};
-    for (const char* word : words)
+    // Long enough to mean a secret wherever they stand in a name.
+    static const char* const parts[] = {"TOKEN",  "PASSWORD",   "PASSWD", "PASSPHRASE",
+                                        "SECRET", "CREDENTIAL", "APIKEY", "API_KEY"};
+    for (const char* part : parts)
     {
-        if (property.contains(QLatin1String(word), Qt::CaseInsensitive))
+        if (property.contains(QLatin1String(part), Qt::CaseInsensitive))
             return true;
+    }
+    // Short ones only as words of their own ("DB_PWD", not "PWDEBUG"): inside longer
+    // words they would hide values that are no secret.
+    static const char* const words[] = {"PWD"};
+    const QStringList nameWords =
+        property.split(QRegularExpression(QStringLiteral("[^A-Za-z0-9]+")), Qt::SkipEmptyParts);
+    for (const QString& word : nameWords)
+    {
+        for (const char* secret : words)
+        {
+            if (word.compare(QLatin1String(secret), Qt::CaseInsensitive) == 0)
+                return true;
+        }
     }
     return false;
 }

@@ -9,8 +9,9 @@ class CXmlObject;
 class CSecretProperty
 {
 public:
-    // A name that says it holds a secret: TOKEN, PASSWORD, PASSWD, SECRET or APIKEY,
-    // in any letter case, anywhere in the name.
+    // A name that says it holds a secret, in any letter case: TOKEN, PASSWORD,
+    // PASSWD, PASSPHRASE, SECRET, CREDENTIAL, APIKEY or API_KEY anywhere in the name,
+    // or PWD as a word of its own (between non-alphanumeric characters or the ends).
     static bool nameLooksSecret(const QString& property);
     // Marked secret by its element, or named like a secret.
     static bool isSecret(const CXmlObject* object);

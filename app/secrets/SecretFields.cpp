@@ -1,5 +1,6 @@
 #include "SecretFields.h"
 
+#include "SecretCover.h"
 #include "app/document/SecretProperty.h"
 
 #include "shared/XmlWidgets/XmlObject.h"
@@ -11,6 +12,7 @@
 #include <QPainter>
 #include <QPainterPath>
 #include <QPixmap>
+#include <QPlainTextEdit>
 #include <QStack>
 
 namespace
@@ -38,12 +40,32 @@ QIcon eyeIcon(bool crossed)
     return QIcon(pixmap);
 }
 
-void showText(QLineEdit* field, QAction* toggle, bool shown)
+void showToggle(QAction* toggle, bool shown)
 {
-    field->setEchoMode(shown ? QLineEdit::Normal : QLineEdit::Password);
     toggle->setIcon(eyeIcon(!shown));
     toggle->setToolTip(shown ? QCoreApplication::translate("CSecretFields", "Hide the value")
                              : QCoreApplication::translate("CSecretFields", "Show the value"));
+}
+
+void showText(QLineEdit* field, QAction* toggle, bool shown)
+{
+    // Masked, an input mask's blanks are bullets too: an empty token field would look
+    // filled. Empty, it has nothing to hide.
+    const bool nothingToHide = field->text().isEmpty() && !field->inputMask().isEmpty();
+    field->setEchoMode(shown || nothingToHide ? QLineEdit::Normal : QLineEdit::Password);
+    if (nothingToHide && !shown)
+        field->setInputMethodHints(field->inputMethodHints() | Qt::ImhHiddenText |
+                                   Qt::ImhSensitiveData | Qt::ImhNoPredictiveText |
+                                   Qt::ImhNoAutoUppercase);
+    showToggle(toggle, shown);
+}
+
+QAction* newToggle(QWidget* field)
+{
+    QAction* const toggle = new QAction(field);
+    toggle->setObjectName(QLatin1String(ToggleName));
+    toggle->setCheckable(true);
+    return toggle;
 }
 } // namespace
 
@@ -51,13 +73,24 @@ void CSecretFields::protect(QLineEdit* field)
 {
     if (!field || field->findChild<QAction*>(QLatin1String(ToggleName)))
         return;
-    QAction* const toggle = new QAction(field);
-    toggle->setObjectName(QLatin1String(ToggleName));
-    toggle->setCheckable(true);
+    QAction* const toggle = newToggle(field);
     field->addAction(toggle, QLineEdit::TrailingPosition);
     QObject::connect(toggle, &QAction::toggled, field,
                      [field, toggle](bool shown) { showText(field, toggle, shown); });
+    QObject::connect(field, &QLineEdit::textChanged, toggle,
+                     [field, toggle] { showText(field, toggle, toggle->isChecked()); });
     showText(field, toggle, false);
+}
+
+void CSecretFields::protect(QPlainTextEdit* field)
+{
+    if (!field || field->findChild<QAction*>(QLatin1String(ToggleName)))
+        return;
+    QAction* const toggle = newToggle(field);
+    QObject::connect(toggle, &QAction::toggled, field,
+                     [toggle](bool shown) { showToggle(toggle, shown); });
+    showToggle(toggle, false);
+    new CSecretCover(field, toggle);
 }
 
 void CSecretFields::protect(const CXmlObject* tree)
@@ -69,7 +102,13 @@ void CSecretFields::protect(const CXmlObject* tree)
     {
         const CXmlObject* const object = pending.pop();
         if (CSecretProperty::isSecret(object))
-            protect(dynamic_cast<QLineEdit*>(const_cast<CXmlObject*>(object)));
+        {
+            CXmlObject* const field = const_cast<CXmlObject*>(object);
+            if (QLineEdit* const line = dynamic_cast<QLineEdit*>(field))
+                protect(line);
+            else if (QPlainTextEdit* const text = dynamic_cast<QPlainTextEdit*>(field))
+                protect(text);
+        }
         for (CXmlObject* child : object->childObjects())
             pending.push(child);
     }

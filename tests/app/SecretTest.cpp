@@ -4,14 +4,19 @@
 #include "app/window/AdminPage.h"
 #include "tests/support/TestEnvironment.h"
 
+#include "shared/XmlWidgets/Page.h"
+#include "shared/XmlWidgets/PageHolder.h"
 #include "shared/XmlWidgets/XmlObject.h"
 #include <QAction>
 #include <QCheckBox>
+#include <QCoreApplication>
 #include <QFile>
 #include <QFileDialog>
 #include <QLineEdit>
 #include <QMutex>
 #include <QMutexLocker>
+#include <QPlainTextEdit>
+#include <QStyle>
 
 using namespace AppTest;
 
@@ -51,10 +56,12 @@ class SecretTest : public AppFixture
 
 TEST_F(SecretTest, SecretsAreKnownByNameOrByTheirElement)
 {
-    for (const char* name :
-         {"SENTINEL_ENROLLMENT_TOKEN", "proxy_password", "DB_PASSWD", "ClientSecret", "X_ApiKey"})
+    for (const char* name : {"SENTINEL_ENROLLMENT_TOKEN", "proxy_password", "DB_PASSWD",
+                             "ClientSecret", "X_ApiKey", "API_KEY", "x_api_key", "SSH_PASSPHRASE",
+                             "Credential", "DB_CREDENTIALS", "PWD", "db_pwd", "PWD_HASH"})
         EXPECT_TRUE(CSecretProperty::nameLooksSecret(QLatin1String(name))) << name;
-    for (const char* name : {"SENTINEL_SERVER", "PASS", "API_KEY", "TOKE"})
+    // The short part only as a word of its own: not inside longer words.
+    for (const char* name : {"SENTINEL_SERVER", "PASS", "TOKE", "PWDEBUG", "DEBUG_PWDIR", "KEY"})
         EXPECT_FALSE(CSecretProperty::nameLooksSecret(QLatin1String(name))) << name;
     EXPECT_EQ(QStringLiteral("set"), CSecretProperty::shownValue(QStringLiteral("x")));
     EXPECT_EQ(QStringLiteral("not set"), CSecretProperty::shownValue(QString()));
@@ -89,6 +96,54 @@ TEST_F(SecretTest, SecretsAreKnownByNameOrByTheirElement)
     EXPECT_FALSE(plain->findChild<QAction*>(QStringLiteral("showSecret")));
 }
 
+TEST_F(SecretTest, ASecretTextFieldIsMaskedUntilItsToggleShowsIt)
+{
+    const QString definition =
+        writeFile("secret/Text.xml",
+                  "<AdminConfig version=\"1.8\" title=\"Secrets\"><pageholder><page name=\"P\" "
+                  "title=\"P\" layout=\"vertical\">"
+                  "<textedit name=\"Key\" property=\"SIGNING_KEY\" secret=\"1\"/>"
+                  "<textedit name=\"Notes\" property=\"NOTES\"/>"
+                  "</page></pageholder></AdminConfig>");
+    CModalAnswerer answerer;
+    CAdminPage window(definition, QStringList());
+    window.show();
+    ASSERT_TRUE(answerer.m_lSeen.isEmpty()) << answerer.m_lSeen.join('\n').toStdString();
+    CPage* const page = window.findChild<CPage*>(QStringLiteral("P"));
+    ASSERT_TRUE(page);
+    window.pageHolder()->setActivePage(page);
+    QPlainTextEdit* const key = window.findChild<QPlainTextEdit*>(QStringLiteral("Key"));
+    QPlainTextEdit* const notes = window.findChild<QPlainTextEdit*>(QStringLiteral("Notes"));
+    ASSERT_TRUE(key && notes);
+    EXPECT_FALSE(notes->findChild<QAction*>(QStringLiteral("showSecret")));
+    QAction* const toggle = key->findChild<QAction*>(QStringLiteral("showSecret"));
+    ASSERT_TRUE(toggle);
+    // Two values of one shape look alike while masked, and apart once shown.
+    auto looks = [&](const QString& value)
+    {
+        key->setPlainText(value);
+        QCoreApplication::processEvents();
+        return key->grab().toImage();
+    };
+    const QString first = QStringLiteral("-----BEGIN KEY-----\nMIIEvAIBADANBgkq\n");
+    const QString second = QStringLiteral("-----BEGIN KEY-----\nZZZZZZZZZZZZZZZZ\n");
+    auto alike = [&]
+    {
+        const QImage one = looks(first);
+        return one == looks(second);
+    };
+    EXPECT_TRUE(alike());
+    toggle->trigger();
+    EXPECT_FALSE(alike());
+    toggle->trigger();
+    EXPECT_TRUE(alike());
+    // Masking changes what is shown, never the value.
+    const CXmlObject* const object = dynamic_cast<const CXmlObject*>(key);
+    ASSERT_TRUE(object);
+    EXPECT_EQ(second, object->getValue());
+    EXPECT_NE(looks(QString()), looks(first));
+}
+
 TEST_F(SecretTest, SavedFilesAndTheLogLackSecretsWhichPublishingAsksForAndShips)
 {
     CLogCapture log;
@@ -102,10 +157,20 @@ TEST_F(SecretTest, SavedFilesAndTheLogLackSecretsWhichPublishingAsksForAndShips)
         QLineEdit* const token = window.findChild<QLineEdit*>(QStringLiteral("EnrollmentToken"));
         QLineEdit* const server = window.findChild<QLineEdit*>(QStringLiteral("ServerAddress"));
         ASSERT_TRUE(token && server);
-        EXPECT_EQ(QLineEdit::Password, token->echoMode());
+        // Empty, the masked field shows no bullets (as if it held a token); filled,
+        // one per character and nothing of the token.
+        EXPECT_TRUE(token->displayText().trimmed().isEmpty()) << token->displayText().toStdString();
         server->setText(QStringLiteral("console.example.org"));
         token->setText(kToken);
         ASSERT_EQ(kToken, token->text());
+        EXPECT_EQ(QLineEdit::Password, token->echoMode());
+        EXPECT_EQ(QString(kToken.size(),
+                          QChar(token->style()->styleHint(QStyle::SH_LineEdit_PasswordCharacter,
+                                                          nullptr, token))),
+                  token->displayText());
+        token->clear();
+        EXPECT_TRUE(token->displayText().trimmed().isEmpty()) << token->displayText().toStdString();
+        token->setText(kToken);
 
         driver.m_lFileAnswers << settings;
         window.saveAs();
@@ -194,8 +259,8 @@ TEST_F(SecretTest, SavedFilesAndTheLogLackSecretsWhichPublishingAsksForAndShips)
         EXPECT_TRUE(field);
         if (field)
         {
-            EXPECT_EQ(QLineEdit::Password, field->echoMode());
             field->setText(kToken);
+            EXPECT_EQ(QLineEdit::Password, field->echoMode());
         }
         dialog->accept();
         return true;

@@ -1,6 +1,7 @@
 #include "PageSearch.h"
 
 #include "AdminPage.h"
+#include "app/document/SecretProperty.h"
 #include "app/index/IndexLink.h"
 #include "app/index/PageIndex.h"
 #include "app/review/PropertyLabel.h"
@@ -8,6 +9,7 @@
 
 #include "shared/XmlWidgets/Page.h"
 #include "shared/XmlWidgets/PageHolder.h"
+#include "shared/XmlWidgets/XmlWidget.h"
 
 #include <QAbstractButton>
 #include <QComboBox>
@@ -31,9 +33,16 @@ bool holds(const QString& caption, const QString& text)
             caption.contains(text, Qt::CaseInsensitive));
 }
 
-// Whether what widget shows (caption, entries) holds text.
+// Whether what widget shows (caption, entries, its help text) holds text.
 bool shows(const QWidget* widget, const QString& text)
 {
+    if (const CXmlWidget* const own = dynamic_cast<const CXmlWidget*>(widget))
+    {
+        if (holds(own->getTessaryDetails(), text))
+            return true;
+    }
+    if (holds(widget->toolTip(), text))
+        return true;
     if (const QLabel* label = qobject_cast<const QLabel*>(widget))
         return holds(label->text(), text);
     if (const QAbstractButton* button = qobject_cast<const QAbstractButton*>(widget))
@@ -47,6 +56,14 @@ bool shows(const QWidget* widget, const QString& text)
         }
     }
     return false;
+}
+// Whether property's name or current value holds text. A secret's value is never
+// looked at: which searches find it would tell what it holds.
+bool propertyHolds(const CXmlObject* object, const QString& text)
+{
+    return object->property().contains(text, Qt::CaseInsensitive) ||
+           (!CSecretProperty::isSecret(object) &&
+            object->getValue().contains(text, Qt::CaseInsensitive));
 }
 } // namespace
 
@@ -83,6 +100,23 @@ CPageSearch::CPageSearch(CAdminPage* window) : QLineEdit(window), m_pWindow(wind
     index->installEventFilter(this);
     connect(window->pageHolder(), &CPageHolder::pageChanged, this,
             &CPageSearch::highlightShownPage);
+
+    // In the page holder's place while nothing matches, rather than a page that has
+    // nothing of what was asked for.
+    CPageHolder* const holder = window->pageHolder();
+    m_pNoMatch = new QLabel(tr("No settings match"), holder->parentWidget());
+    m_pNoMatch->setObjectName(QStringLiteral("noSettingsMatch"));
+    m_pNoMatch->setAlignment(Qt::AlignCenter);
+    m_pNoMatch->setAutoFillBackground(true);
+    m_pNoMatch->hide();
+    if (QSplitter* const splitter = qobject_cast<QSplitter*>(holder->parentWidget()))
+    {
+        const int at = splitter->indexOf(holder);
+        splitter->insertWidget(at + 1, m_pNoMatch);
+        splitter->setStretchFactor(at + 1, 1);
+    }
+    // A page that is asked for (by an action, say) is shown whatever the search.
+    connect(holder, &CPageHolder::pageChanged, this, [this] { showNoMatch(false); });
     // A new document brings new rows: they are filtered once they are all there.
     connect(index->indexModel(), &QStandardItemModel::rowsInserted, this,
             [this] { QTimer::singleShot(0, this, &CPageSearch::applyFilter); });
@@ -96,7 +130,7 @@ bool CPageSearch::pageMatches(const CPage* page, const QString& text)
         return true;
     for (const CXmlObject* object : CReviewCollector::propertiesOn(page))
     {
-        if (object->property().contains(text, Qt::CaseInsensitive))
+        if (propertyHolds(object, text))
             return true;
     }
     const QList<QWidget*> widgets = page->findChildren<QWidget*>();
@@ -127,7 +161,7 @@ QList<QWidget*> CPageSearch::matchingWidgets(const CPage* page, const QString& t
     }
     for (const CXmlObject* object : CReviewCollector::propertiesOn(page))
     {
-        if (!object->property().contains(text, Qt::CaseInsensitive))
+        if (!propertyHolds(object, text))
             continue;
         QWidget* const widget = CPropertyLabel::widgetOf(object);
         if (widget && !found.contains(widget))
@@ -136,11 +170,27 @@ QList<QWidget*> CPageSearch::matchingWidgets(const CPage* page, const QString& t
     return found;
 }
 
+void CPageSearch::showNoMatch(bool shown)
+{
+    if (m_pNoMatch->isHidden() == !shown)
+        return;
+    m_pNoMatch->setVisible(shown);
+    m_pWindow->pageHolder()->setVisible(!shown);
+}
+
 void CPageSearch::applyFilter()
 {
     const QString query = text().trimmed();
     CPageIndex* const index = m_pWindow->pageIndex();
-    filterRows(index->indexModel()->invisibleRootItem(), query);
+    // The page in view when a search starts is the one its end goes back to.
+    if (!query.isEmpty() && !m_bSearching)
+        m_before = index->currentIndex();
+    const bool ended = query.isEmpty() && m_bSearching;
+    m_bSearching = !query.isEmpty();
+    const bool anyShown = filterRows(index->indexModel()->invisibleRootItem(), query);
+    showNoMatch(!query.isEmpty() && !anyShown);
+    if (ended && m_before.isValid())
+        index->setCurrentIndex(m_before);
     // The shown page is one that matches, when there is one.
     CIndexLink* const current = index->currentLink();
     if (!query.isEmpty() && !(current && current->page() && pageMatches(current->page(), query)))

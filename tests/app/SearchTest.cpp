@@ -9,6 +9,8 @@
 #include "shared/XmlWidgets/PageHolder.h"
 
 #include <QAbstractButton>
+#include <QCheckBox>
+#include <QLabel>
 #include <QLineEdit>
 #include <QSpinBox>
 #include <QStandardItemModel>
@@ -119,5 +121,57 @@ TEST_F(SearchTest, FiltersTheSamplesPagesAndMarksWhatMatches)
     EXPECT_TRUE(search->text().isEmpty());
     EXPECT_EQ(everything, visibleRows(window));
     EXPECT_FALSE(marked(window.findChild<QLineEdit*>(QStringLiteral("ProxyHost"))));
+    EXPECT_TRUE(answerer.m_lSeen.isEmpty()) << answerer.m_lSeen.join('\n').toStdString();
+}
+
+TEST_F(SearchTest, FindsHelpTextsAndValuesAndSaysWhenNothingMatches)
+{
+    CModalAnswerer answerer;
+    CAdminPage window(sample("TessarySample.pkg"), QStringList());
+    window.show();
+    CPageSearch* const search = window.findChild<CPageSearch*>(QStringLiteral("pageSearch"));
+    ASSERT_TRUE(search);
+    QLineEdit* const server = window.findChild<QLineEdit*>(QStringLiteral("ServerAddress"));
+    QLineEdit* const token = window.findChild<QLineEdit*>(QStringLiteral("EnrollmentToken"));
+    ASSERT_TRUE(server && token);
+    server->setText(QStringLiteral("zebra.example.org"));
+    token->setText(QStringLiteral("QWERTYQWERTYQWER"));
+    const QStringList everything = visibleRows(window);
+    // The page in view before searching.
+    const QList<CIndexLink*> scanning = window.pageIndex()->findItems(QStringLiteral("Scanning"));
+    ASSERT_EQ(1, scanning.size());
+    window.pageIndex()->setCurrentItem(scanning.first());
+    ASSERT_EQ(QStringLiteral("ScanPage"), shownPage(window));
+    QLabel* const none = window.findChild<QLabel*>(QStringLiteral("noSettingsMatch"));
+    ASSERT_TRUE(none);
+    EXPECT_FALSE(none->isVisible());
+
+    // The help text shown under the pages.
+    search->setText(QStringLiteral("present a valid certificate"));
+    EXPECT_EQ(QStringList({"Deployment", "Management Server"}), visibleRows(window));
+    EXPECT_EQ(QStringLiteral("ServerPage"), shownPage(window));
+    EXPECT_TRUE(marked(window.findChild<QCheckBox*>(QStringLiteral("UseTls"))));
+    // A field's current value.
+    search->setText(QStringLiteral("ZEBRA"));
+    EXPECT_EQ(QStringList({"Deployment", "Management Server"}), visibleRows(window));
+    EXPECT_TRUE(marked(server));
+    EXPECT_FALSE(marked(window.findChild<QCheckBox*>(QStringLiteral("UseTls"))));
+    EXPECT_FALSE(none->isVisible());
+
+    // A secret's value is never searched: that would tell what it holds. With no
+    // match the window says so instead of going on showing the last page.
+    search->setText(QStringLiteral("qwertyqwerty"));
+    EXPECT_TRUE(visibleRows(window).isEmpty());
+    EXPECT_TRUE(none->isVisible());
+    EXPECT_EQ(QStringLiteral("No settings match"), none->text());
+    EXPECT_FALSE(window.pageHolder()->isVisible());
+    EXPECT_FALSE(marked(token));
+
+    // Cleared, the search gives back the page it started from.
+    search->clear();
+    EXPECT_FALSE(none->isVisible());
+    EXPECT_TRUE(window.pageHolder()->isVisible());
+    EXPECT_EQ(everything, visibleRows(window));
+    EXPECT_EQ(QStringLiteral("ScanPage"), shownPage(window));
     EXPECT_TRUE(answerer.m_lSeen.isEmpty()) << answerer.m_lSeen.join('\n').toStdString();
 }

@@ -3,7 +3,6 @@
 #include "shared/XmlWidgets/XmlObject.h"
 
 #include <QCoreApplication>
-#include <QRegularExpression>
 #include <QStringList>
 
 bool CSecretProperty::nameLooksSecret(const QString& property)
@@ -17,17 +16,21 @@ bool CSecretProperty::nameLooksSecret(const QString& property)
             return true;
     }
     // Short ones only as words of their own ("DB_PWD", not "PWDEBUG"): inside longer
-    // words they would hide values that are no secret.
+    // words they would hide values that are no secret. Asked for every field shown,
+    // so the name is walked, not split.
     static const char* const words[] = {"PWD"};
-    const QStringList nameWords =
-        property.split(QRegularExpression(QStringLiteral("[^A-Za-z0-9]+")), Qt::SkipEmptyParts);
-    for (const QString& word : nameWords)
+    int start = 0;
+    for (int i = 0; i <= property.size(); ++i)
     {
+        if (i < property.size() && property.at(i).isLetterOrNumber())
+            continue;
+        const QStringRef word = property.midRef(start, i - start);
         for (const char* secret : words)
         {
             if (word.compare(QLatin1String(secret), Qt::CaseInsensitive) == 0)
                 return true;
         }
+        start = i + 1;
     }
     return false;
 }

@@ -15,7 +15,8 @@ const int kMaxLineBullets = 120;
 } // namespace
 
 CSecretCover::CSecretCover(QPlainTextEdit* field, QAction* toggle)
-    : QWidget(field), m_pField(field), m_pButton(new QToolButton(field))
+    : QWidget(field), m_pField(field), m_pViewport(field->viewport()),
+      m_pButton(new QToolButton(field))
 {
     setObjectName(QStringLiteral("secretCover"));
     // Clicks and the wheel reach the field below: it keeps the focus and the cursor.
@@ -27,7 +28,7 @@ CSecretCover::CSecretCover(QPlainTextEdit* field, QAction* toggle)
     m_pButton->setCursor(Qt::ArrowCursor);
     connect(toggle, &QAction::toggled, this, [this](bool shown) { setVisible(!shown); });
     connect(field, &QPlainTextEdit::textChanged, this, &CSecretCover::textChanged);
-    field->viewport()->installEventFilter(this);
+    m_pViewport->installEventFilter(this);
     textChanged();
     follow();
     setVisible(!toggle->isChecked());
@@ -35,7 +36,7 @@ CSecretCover::CSecretCover(QPlainTextEdit* field, QAction* toggle)
 
 bool CSecretCover::eventFilter(QObject* watched, QEvent* event)
 {
-    if (watched == m_pField->viewport() &&
+    if (watched == m_pViewport &&
         (event->type() == QEvent::Resize || event->type() == QEvent::Move))
         follow();
     return QWidget::eventFilter(watched, event);
@@ -43,7 +44,9 @@ bool CSecretCover::eventFilter(QObject* watched, QEvent* event)
 
 void CSecretCover::follow()
 {
-    const QRect area = m_pField->viewport()->geometry();
+    if (!m_pButton)
+        return;
+    const QRect area = m_pViewport->geometry();
     setGeometry(area);
     const QSize button = m_pButton->sizeHint();
     m_pButton->setGeometry(area.right() - button.width(), area.top(), button.width(),

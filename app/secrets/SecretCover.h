@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QString>
+#include <QPointer>
 #include <QWidget>
 
 class QAction;
@@ -29,7 +30,10 @@ private:
     void textChanged();
 
     QPlainTextEdit* m_pField;
-    QToolButton* m_pButton;
+    // Kept apart from the field: while the field is destroyed its viewport still
+    // sends events, and the field is no text edit any more by then.
+    QWidget* m_pViewport;
+    QPointer<QToolButton> m_pButton;
     // One bullet per character, line by line, bounded: a text of megabytes would
     // take seconds to lay out at every paint.
     QString m_sBullets;

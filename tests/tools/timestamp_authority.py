@@ -37,7 +37,7 @@ ess_cert_id_alg = sha256
 
 def reply(query, directory, faketime=None):
     """The DER response to a DER query, signed by the authority in directory. With faketime
-    (a faketime(1) time specification) the authority's clock shows that time."""
+    (a time as faketime(1) takes it) the authority's clock shows that time."""
     with tempfile.TemporaryDirectory() as work:
         def path(name):
             return os.path.join(work, name)

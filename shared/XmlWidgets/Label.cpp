@@ -8,9 +8,8 @@
 
 namespace
 {
-// Selectable by mouse, links reachable by mouse and keyboard.
-const int DefaultInteraction =
-    Qt::TextSelectableByMouse | Qt::LinksAccessibleByMouse | Qt::LinksAccessibleByKeyboard;
+// Selectable by mouse, links reachable by mouse and, when there are any, by keyboard.
+const int DefaultInteraction = Qt::TextSelectableByMouse | Qt::LinksAccessibleByMouse;
 // Characters of a caption shown at most.
 const int kMaxCaption = 16384;
 } // namespace
@@ -40,6 +39,9 @@ int CLabel::parse(TiXmlElement* element, QString& error)
     setWordWrap(QString::fromUtf8(element->Attribute("wrap")).toLower() == QLatin1String("t"));
 
     int interaction = DefaultInteraction;
+    // Keyboard access to links makes the label a Tab stop; a plain caption is none.
+    if (text().contains(QLatin1String("<a "), Qt::CaseInsensitive))
+        interaction |= Qt::LinksAccessibleByKeyboard;
     if (const char* value = element->Attribute("interaction"))
     {
         bool ok = false;

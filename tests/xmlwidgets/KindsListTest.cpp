@@ -194,6 +194,7 @@ TEST_F(KindsListTest, LabelCaptionBuddyWrapInteractionAndClicks)
         "<container name=\"box\" layout=\"horizontal\"><lineedit name=\"target\"/></container>"
         "<label name=\"plain\" wrap=\"true\" interaction=\"0\"/>"
         "<label name=\"junk\" interaction=\"many\"/>"
+        "<label name=\"link\" title=\"See &lt;a href=&quot;#x&quot;&gt;x&lt;/a&gt;\"/>"
         "<lineedit name=\"f\"/><lineedit name=\"g\"/>")));
     ASSERT_TRUE(d->ok()) << d->error.toStdString();
     auto* label = d->find<CLabel>("l");
@@ -201,10 +202,14 @@ TEST_F(KindsListTest, LabelCaptionBuddyWrapInteractionAndClicks)
     EXPECT_EQ(label->text(), QStringLiteral("&Name:"));
     EXPECT_EQ(label->buddy(), d->find<CLineEdit>("target"));
     EXPECT_TRUE(label->wordWrap());
-    EXPECT_EQ(int(label->textInteractionFlags()), 13);
+    // A plain caption is no Tab stop; only one with a link is reachable by keyboard.
+    EXPECT_EQ(int(label->textInteractionFlags()), 5);
+    EXPECT_FALSE(label->focusPolicy() & Qt::TabFocus);
+    EXPECT_EQ(int(d->find<CLabel>("link")->textInteractionFlags()), 13);
+    EXPECT_TRUE(d->find<CLabel>("link")->focusPolicy() & Qt::TabFocus);
     EXPECT_FALSE(d->find<CLabel>("plain")->wordWrap()); // only "t" switches it on
     EXPECT_EQ(int(d->find<CLabel>("plain")->textInteractionFlags()), 0);
-    EXPECT_EQ(int(d->find<CLabel>("junk")->textInteractionFlags()), 13);
+    EXPECT_EQ(int(d->find<CLabel>("junk")->textInteractionFlags()), 5);
     EXPECT_EQ(label->getValue(), QString());
     label->setValue(QStringLiteral("ignored"));
     EXPECT_EQ(label->getValue(), QString());

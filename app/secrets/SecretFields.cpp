@@ -65,6 +65,8 @@ QAction* newToggle(QWidget* field)
     QAction* const toggle = new QAction(field);
     toggle->setObjectName(QLatin1String(ToggleName));
     toggle->setCheckable(true);
+    // What a screen reader announces; the checked state says whether it is shown.
+    toggle->setText(QCoreApplication::translate("CSecretFields", "Show the value"));
     return toggle;
 }
 } // namespace

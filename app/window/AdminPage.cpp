@@ -30,6 +30,7 @@
 #include <preference/Preference.h>
 #include <preference/PreferenceBase.h>
 
+#include <QAbstractButton>
 #include <QApplication>
 #include <QCloseEvent>
 #include <QDebug>
@@ -50,11 +51,13 @@
 #include <QPushButton>
 #include <QRegularExpression>
 #include <QScreen>
+#include <QSet>
 #include <QShowEvent>
 #include <QSplitter>
 #include <QStandardItemModel>
 #include <QStatusBar>
 #include <QTextBrowser>
+#include <QTextDocumentFragment>
 #include <QTimer>
 #include <QToolButton>
 #include <QUrl>
@@ -99,7 +102,8 @@ CAdminPage::CAdminPage(const QString& sFile, const QStringList& options,
     m_pSigning = new CPublishSigning(this);
     statusBar()->addWidget(m_pSigning->statusLabel(), 1);
     statusBar()->addWidget(m_pSigning->detailsButton());
-    new CPageSearch(this);
+    // Publish's shortcut works while searching too.
+    (new CPageSearch(this))->installEventFilter(this);
     createMenus();
     loadStyleSheets();
     setMinimumSize(800, 600);
@@ -260,6 +264,12 @@ void CAdminPage::createMenus()
     m_pSaveAction = fileMenu->addAction(tr("&Save"));
     m_pSaveAction->setShortcut(QKeySequence(tr("Ctrl+S")));
     m_pSaveAsAction = fileMenu->addAction(tr("Save &As..."));
+    // The platform's own Save As keys; where it has none, the usual ones.
+    const QList<QKeySequence> saveAsKeys = QKeySequence::keyBindings(QKeySequence::SaveAs);
+    if (saveAsKeys.isEmpty())
+        m_pSaveAsAction->setShortcut(QKeySequence(tr("Ctrl+Shift+S")));
+    else
+        m_pSaveAsAction->setShortcuts(saveAsKeys);
     m_pImportAction = fileMenu->addAction(tr("I&mport..."));
     connect(m_pSaveAction, &QAction::triggered, this, &CAdminPage::save);
     connect(m_pSaveAsAction, &QAction::triggered, this, &CAdminPage::saveAs);
@@ -558,9 +568,90 @@ void CAdminPage::definitionLoaded()
     for (QWidget* field : fields)
         field->installEventFilter(this);
     CSecretFields::protect(this);
+    keepMenuMnemonics();
+    nameUnlabelledFields();
     QStandardItemModel* const model = m_pPageIndex->indexModel();
     if (model->rowCount() > 1)
         m_pPageIndex->setCurrentIndex(model->index(1, 0));
+}
+
+void CAdminPage::keepMenuMnemonics()
+{
+    // Alt with a menu's letter opens the menu; a caption using the same letter would
+    // take the key instead, so the caption gives its letter up.
+    QSet<QChar> menuLetters;
+    for (QAction* const menu : menuBar()->actions())
+    {
+        const int at = mnemonicAt(menu->text());
+        if (at >= 0)
+            menuLetters.insert(menu->text().at(at + 1).toUpper());
+    }
+    for (QLabel* const label : m_pPageHolder->findChildren<QLabel*>())
+    {
+        QString text = label->text();
+        if (Qt::mightBeRichText(text))
+            continue;
+        const int at = mnemonicAt(text);
+        if (at >= 0 && menuLetters.contains(text.at(at + 1).toUpper()))
+            label->setText(text.remove(at, 1));
+    }
+}
+
+void CAdminPage::nameUnlabelledFields()
+{
+    // A field laid out right after a caption that names no buddy is announced by that
+    // caption, not by its value or nothing. Buttons carry their own caption.
+    QSet<const QWidget*> labelled;
+    for (const QLabel* const label : m_pPageHolder->findChildren<QLabel*>())
+    {
+        if (label->buddy())
+            labelled.insert(label->buddy());
+    }
+    for (QWidget* const container : m_pPageHolder->findChildren<QWidget*>())
+    {
+        QLayout* const layout = container->layout();
+        if (!layout)
+            continue;
+        QLabel* previous = nullptr;
+        for (int i = 0; i < layout->count(); ++i)
+        {
+            QWidget* const widget = layout->itemAt(i)->widget();
+            if (!widget)
+                continue;
+            QLabel* const label = qobject_cast<QLabel*>(widget);
+            const QAbstractButton* const button = qobject_cast<QAbstractButton*>(widget);
+            if (!label && previous && widget->accessibleName().isEmpty() &&
+                widget->focusPolicy() != Qt::NoFocus && !labelled.contains(widget) &&
+                !(button && !button->text().isEmpty()))
+            {
+                QString name = previous->text();
+                if (Qt::mightBeRichText(name))
+                {
+                    name = QTextDocumentFragment::fromHtml(name).toPlainText();
+                }
+                else
+                {
+                    const int at = mnemonicAt(name);
+                    if (at >= 0)
+                        name.remove(at, 1);
+                    name.replace(QLatin1String("&&"), QLatin1String("&"));
+                }
+                widget->setAccessibleName(name);
+            }
+            previous = label && !label->buddy() && !label->text().isEmpty() ? label : nullptr;
+        }
+    }
+}
+
+int CAdminPage::mnemonicAt(const QString& text)
+{
+    for (int at = text.indexOf(QLatin1Char('&')); at >= 0 && at + 1 < text.size();
+         at = text.indexOf(QLatin1Char('&'), at + 2))
+    {
+        if (text.at(at + 1) != QLatin1Char('&'))
+            return at;
+    }
+    return -1;
 }
 
 bool CAdminPage::loadPageDefinition(const QByteArray& bytes)

@@ -185,6 +185,12 @@ private:
     void fitShownPage();
     // After a definition loaded: the fields take drops and Publish's shortcut.
     void definitionLoaded();
+    // Captions give up mnemonic letters that open a menu of the menu bar.
+    void keepMenuMnemonics();
+    // Fields that no caption names as buddy take the name of the caption before them.
+    void nameUnlabelledFields();
+    // Where text's mnemonic marker ("&" before its letter) is, or -1.
+    static int mnemonicAt(const QString& text);
     // Lists what the fields made of the values just loaded, if anything.
     void showLoadNotes();
     // Asks to save a changed document; false when the command must stop.

@@ -71,6 +71,7 @@ CPageSearch::CPageSearch(CAdminPage* window) : QLineEdit(window), m_pWindow(wind
 {
     setObjectName(QStringLiteral("pageSearch"));
     setPlaceholderText(tr("Search settings"));
+    setAccessibleName(placeholderText());
     setClearButtonEnabled(true);
     setToolTip(tr("Shows only the pages that mention this text (Ctrl+F)."));
 
@@ -277,6 +278,20 @@ void CPageSearch::keyPressEvent(QKeyEvent* event)
         clear();
         event->accept();
         return;
+    }
+    // Down or Return goes on to the first page that matches.
+    const int key = event->key();
+    if ((key == Qt::Key_Down || key == Qt::Key_Return || key == Qt::Key_Enter) &&
+        !text().trimmed().isEmpty())
+    {
+        const QList<CIndexLink*> links = shownPages();
+        if (!links.isEmpty())
+        {
+            m_pWindow->pageIndex()->setCurrentItem(links.first());
+            m_pWindow->pageIndex()->setFocus(Qt::TabFocusReason);
+            event->accept();
+            return;
+        }
     }
     QLineEdit::keyPressEvent(event);
 }

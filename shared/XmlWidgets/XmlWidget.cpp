@@ -47,7 +47,12 @@ int CXmlWidget::parse(TiXmlElement* element, QString& error)
         else if (name == QLatin1String("tooltip"))
         {
             if (!value.isEmpty())
+            {
                 m_sToolTip = translate(attribute->Value());
+                // The help text is shown on hovering only; a screen reader reads it here.
+                if (target)
+                    target->setAccessibleDescription(m_sToolTip);
+            }
         }
         else if (name == QLatin1String("focus") || name == QLatin1String("enabled") ||
                  name == QLatin1String("visible"))

@@ -2,7 +2,7 @@
 // signature, with certificates openssl makes here and a local time-stamping authority.
 #include "AppTestSupport.h"
 #include "CliRunner.h"
-#include "tests/support/SigningPki.h"
+#include "SigningFixture.h"
 
 #include <QDir>
 #include <QJsonArray>
@@ -16,33 +16,14 @@ using TestSupport::SigningPki;
 
 namespace
 {
-class CliSigningTest : public AppFixture
+class CliSigningTest : public SigningFixture
 {
 protected:
     void SetUp() override
     {
-        AppFixture::SetUp();
-        pki = std::make_unique<SigningPki>(testPath("pki").toStdString());
-        qputenv("TESSARY_TRUSTED_CERTIFICATES", QByteArray::fromStdString(pki->root()));
+        SigningFixture::SetUp();
         signer = pki->issue("signer", "Tessary CLI Signer", SigningPki::InstallerSigning);
         QDir().mkpath(testPath("out"));
-    }
-    void TearDown() override
-    {
-        qunsetenv("TESSARY_TRUSTED_CERTIFICATES");
-        AppFixture::TearDown();
-    }
-
-    // The sample flat package signed by leaf with the stand-in tools.
-    QString signedSample(const SigningPki::Leaf& leaf, const QString& name)
-    {
-        const QString expanded = testPath("expanded-" + name);
-        runShell("pkgutil --expand " + shellQuoted(sample("TessarySample.pkg")) + " " +
-                 shellQuoted(expanded) + " && pkgutil --flatten " + shellQuoted(expanded) + " " +
-                 shellQuoted(testPath(name)) + " --sign-identity " +
-                 shellQuoted(QString::fromStdString(leaf.identity)) + " --sign-password-file " +
-                 shellQuoted(QString::fromStdString(pki->passwordFile())));
-        return testPath(name);
     }
 
     QStringList signWith(const SigningPki::Leaf& leaf) const
@@ -51,19 +32,8 @@ protected:
                 QString::fromStdString(pki->passwordFile())};
     }
 
-    std::unique_ptr<SigningPki> pki;
     SigningPki::Leaf signer;
 };
-
-// openssl's SHA-256 fingerprint of the first certificate in a PEM file, as the tools
-// write fingerprints (hex bytes separated by spaces).
-QString fingerprintOf(const std::string& pem)
-{
-    const QString line =
-        QString::fromStdString(runShell("openssl x509 -noout -fingerprint -sha256 -in " +
-                                        shellQuoted(QString::fromStdString(pem))));
-    return line.section(QLatin1Char('='), 1).trimmed().replace(QLatin1Char(':'), QLatin1Char(' '));
-}
 
 QJsonObject signatureOf(const CCliRun& run)
 {

@@ -2,10 +2,10 @@
 // hostile certificate names, and publishing with a time-stamping server.
 #include "AppTestSupport.h"
 
+#include "SigningFixture.h"
 #include "app/packages/PackageSignature.h"
 #include "app/signing/PublishSigning.h"
 #include "app/window/AdminPage.h"
-#include "tests/support/SigningPki.h"
 
 #include <QAction>
 #include <QCheckBox>
@@ -28,33 +28,8 @@ namespace
 {
 const QString kSuccess = QStringLiteral("Tessary successfully generated the installation package.");
 
-class SignatureWindowTest : public AppFixture
+class SignatureWindowTest : public SigningFixture
 {
-protected:
-    void SetUp() override
-    {
-        AppFixture::SetUp();
-        pki = std::make_unique<SigningPki>(testPath("pki").toStdString());
-        qputenv("TESSARY_TRUSTED_CERTIFICATES", QByteArray::fromStdString(pki->root()));
-    }
-    void TearDown() override
-    {
-        qunsetenv("TESSARY_TRUSTED_CERTIFICATES");
-        AppFixture::TearDown();
-    }
-
-    QString signedSample(const SigningPki::Leaf& leaf, const QString& name)
-    {
-        const QString expanded = testPath("expanded-" + name);
-        runShell("pkgutil --expand " + shellQuoted(sample("TessarySample.pkg")) + " " +
-                 shellQuoted(expanded) + " && pkgutil --flatten " + shellQuoted(expanded) + " " +
-                 shellQuoted(testPath(name)) + " --sign-identity " +
-                 shellQuoted(QString::fromStdString(leaf.identity)) + " --sign-password-file " +
-                 shellQuoted(QString::fromStdString(pki->passwordFile())));
-        return testPath(name);
-    }
-
-    std::unique_ptr<SigningPki> pki;
 };
 
 // Characters a label or a terminal would act on: line breaks, other controls, the
@@ -67,13 +42,6 @@ bool hasRawControls(const QString& text)
     return false;
 }
 
-QString fingerprintOf(const std::string& pem)
-{
-    const QString line =
-        QString::fromStdString(runShell("openssl x509 -noout -fingerprint -sha256 -in " +
-                                        shellQuoted(QString::fromStdString(pem))));
-    return line.section(QLatin1Char('='), 1).trimmed().replace(QLatin1Char(':'), QLatin1Char(' '));
-}
 } // namespace
 
 TEST_F(SignatureWindowTest, HostileNamesAreShownEscapedInTheStatusBarAndTheDetails)

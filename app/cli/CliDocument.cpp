@@ -1,6 +1,7 @@
 #include "CliDocument.h"
 
 #include "app/document/DocumentRoot.h"
+#include "app/document/ShownText.h"
 #include "app/packages/BoundedFile.h"
 #include "app/packages/CopyFileThread.h"
 #include "app/packages/MacFlatPackage.h"
@@ -51,7 +52,7 @@ bool validInstaller(CPackage* package, QString& error)
     error = tr("\"%1\" isn't a valid KORVA installation package.")
                 .arg(native(package->file().filePath()));
     if (!package->problem().isEmpty())
-        error += QLatin1Char(' ') + package->problem();
+        error += QLatin1Char(' ') + CShownText::escaped(package->problem());
     return false;
 }
 

@@ -215,7 +215,7 @@ CDocument::OpenResult CDocument::open(CPackage* package, bool loadAsConfiguratio
         if (!package->problem().isEmpty())
             message += QStringLiteral("\n\n") +
                        QCoreApplication::translate("CAdminPage", "Details:") +
-                       QStringLiteral("\n") + package->problem();
+                       QStringLiteral("\n") + CShownText::escaped(package->problem());
         if (!ownsPackage(package))
             delete package;
         return NotValid;

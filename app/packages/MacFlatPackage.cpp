@@ -35,6 +35,26 @@ bool isCpioArchive(const QString& path)
     return head.startsWith("070707") || head.startsWith("070701") || head.startsWith("070702") ||
            head.startsWith("\xc7\x71") || head.startsWith("\x71\xc7");
 }
+
+// Why a tool did not do its part, in its own words where it gave any: the first
+// line of what it wrote to its standard error.
+QString toolReason(const QString& tool, const CToolRunner::Result& result)
+{
+    if (!result.started)
+        return QStringLiteral("%1 could not be started").arg(tool);
+    if (!result.finished)
+        return QStringLiteral("%1 did not finish within %2 seconds")
+            .arg(tool)
+            .arg(kToolLimitMs / 1000);
+    const QString said =
+        QString::fromUtf8(result.errors).trimmed().section(QLatin1Char('\n'), 0, 0).trimmed();
+    if (!said.isEmpty())
+        return said.startsWith(tool + QLatin1Char(':')) ? said
+                                                        : QStringLiteral("%1: %2").arg(tool, said);
+    return result.crashed
+               ? QStringLiteral("%1 crashed").arg(tool)
+               : QStringLiteral("%1 ended with exit code %2").arg(tool).arg(result.exitCode);
+}
 } // namespace
 
 CMacFlatPackage::CMacFlatPackage(const QFileInfo& file, bool ignoreCustomization)
@@ -93,9 +113,11 @@ void CMacFlatPackage::readScripts(const QString& workDir)
         setProblem(QStringLiteral("%1: 'Scripts' is larger than the limit of %2")
                        .arg(QDir::toNativeSeparators(path), limitText));
     }
+    const QString shownPath = QDir::toNativeSeparators(path);
     if (!xar.succeeded())
     {
         qDebug() << "xar failed, or simply did not find 'Scripts' at top level";
+        setProblem(QStringLiteral("%1: %2").arg(shownPath, toolReason(QStringLiteral("xar"), xar)));
         return;
     }
 
@@ -104,6 +126,7 @@ void CMacFlatPackage::readScripts(const QString& workDir)
         !QFile::rename(scripts, work.absoluteFilePath(QStringLiteral("Scripts.gz"))))
     {
         qDebug() << "Failed to rename Scripts to Scripts.gz";
+        setProblem(QStringLiteral("%1: the package holds no 'Scripts' archive").arg(shownPath));
         return;
     }
 
@@ -119,21 +142,27 @@ void CMacFlatPackage::readScripts(const QString& workDir)
     if (!gunzip.succeeded())
     {
         qDebug() << "Failed to gunzip Scripts.gz";
+        setProblem(QStringLiteral("%1: 'Scripts' %2")
+                       .arg(shownPath, toolReason(QStringLiteral("gzip"), gunzip)));
         return;
     }
     // A cpio archive writes no more than its own size; a compressed one could again.
     if (!isCpioArchive(work.absoluteFilePath(QStringLiteral("Scripts"))))
     {
         qDebug() << "Failed to extract Scripts with cpio: it is not a cpio archive";
+        setProblem(QStringLiteral("%1: 'Scripts' is not a cpio archive").arg(shownPath));
         return;
     }
 
-    if (!CToolRunner::run(QStringLiteral("cpio"),
-                          {QStringLiteral("-i"), QStringLiteral("-F"), QStringLiteral("Scripts")},
-                          workDir, kToolLimitMs, kMaxUnpackedBytes)
-             .succeeded())
+    const CToolRunner::Result cpio =
+        CToolRunner::run(QStringLiteral("cpio"),
+                         {QStringLiteral("-i"), QStringLiteral("-F"), QStringLiteral("Scripts")},
+                         workDir, kToolLimitMs, kMaxUnpackedBytes);
+    if (!cpio.succeeded())
     {
         qDebug() << "Failed to extract Scripts with cpio";
+        setProblem(QStringLiteral("%1: 'Scripts' %2")
+                       .arg(shownPath, toolReason(QStringLiteral("cpio"), cpio)));
         ::chmod(QFile::encodeName(workDir).constData(), 0700);
         return;
     }
@@ -157,12 +186,16 @@ void CMacFlatPackage::readScripts(const QString& workDir)
             m_version.parse(QString::fromLatin1(version).toStdWString());
     }
     else
+    {
         qDebug().noquote() << path << ": Info.plist is missing or not a regular file";
+        setProblem(QStringLiteral("%1: 'Scripts' holds no Info.plist").arg(shownPath));
+    }
 
     const QString configPath = work.absoluteFilePath(QStringLiteral("AdminConfig.xml"));
     if (!QFileInfo(configPath).isSymLink() && !QFileInfo::exists(configPath))
     {
         qDebug() << "No AdminConfig.xml file";
+        setProblem(QStringLiteral("%1: 'Scripts' holds no AdminConfig.xml").arg(shownPath));
         return;
     }
     QByteArray config;

@@ -123,6 +123,9 @@ CAdminPage::CAdminPage(const QString& sFile, const QStringList& options,
     m_pWelcomePage = new CWelcomePage(m_pPageHolder, nullptr);
     m_pWelcomePage->setPageName(welcomeName);
     m_pPageHolder->addPage(m_pWelcomePage);
+    m_pWelcomePage->setRecentFiles(m_pRecentFiles->files());
+    connect(m_pRecentFiles, &CRecentFiles::changed, m_pWelcomePage, &CWelcomePage::setRecentFiles);
+    connect(m_pWelcomePage, &CWelcomePage::recentFileChosen, this, &CAdminPage::openRecentFile);
     CIndexLink* const welcomeLink = new CIndexLink(m_pPageIndex);
     welcomeLink->setPageName(welcomeName);
     m_pPageIndex->indexModel()->invisibleRootItem()->appendRow(welcomeLink);
@@ -327,12 +330,28 @@ void CAdminPage::fitShownPage()
 
 void CAdminPage::showWarning(const QString& text)
 {
+    showForMessage();
     CWindowMessages::warn(this, documentTitle(), text);
 }
 
 void CAdminPage::showInformation(const QString& text)
 {
+    showForMessage();
     CWindowMessages::inform(this, documentTitle(), text);
+}
+
+void CAdminPage::showPublished(const QString& text, const QString& output)
+{
+    showForMessage();
+    CWindowMessages::informPublished(this, documentTitle(), text, output);
+}
+
+void CAdminPage::showForMessage()
+{
+    // A message about opening the command line's file comes while the window is
+    // still being made: it is shown over the window, not alone before it.
+    if (!m_bFittedOnFirstShow && !isVisible())
+        show();
 }
 
 void CAdminPage::showEvent(QShowEvent* event)
@@ -447,7 +466,9 @@ void CAdminPage::pageAdded(CPage* /*pPage*/) {}
 
 void CAdminPage::pageModified(CPage* pPage)
 {
-    if (!pPage)
+    // Values a document is opened with (a customization's, an import's) are no
+    // change the administrator made on the page.
+    if (!pPage || isLoading())
         return;
     const QList<CIndexLink*> links = m_pPageIndex->findItems(pPage->windowTitle());
     for (CIndexLink* link : links)
@@ -479,8 +500,8 @@ void CAdminPage::open(const QString& sPath)
     {
         COpenFileDialog dialog(
             this, tr("Open file..."), m_sOpenedPath.isEmpty() ? m_sLastOpenedDir : m_sOpenedPath,
-            tr("All Supported Files (*.xml *.mpkg *.pkg *.dmg);;Apple Package (*.dmg *.pkg "
-               "*.mpkg);;Configuration Files (*.xml)"));
+            tr("All Supported Files (*.xml *.mpkg *.pkg *.dmg *.package);;Apple Package (*.dmg "
+               "*.pkg *.mpkg);;Linux Script Installer (*.package);;Configuration Files (*.xml)"));
         dialog.exec();
         path = dialog.chosenPath();
         if (path.isEmpty())
@@ -905,7 +926,7 @@ void CAdminPage::openRecentFile(const QString& path)
         emit openFile(path);
         return;
     }
-    showWarning(tr("Could not open %1").arg(path));
+    showWarning(tr("Could not open %1").arg(CShownText::escaped(path)));
     removeRecentFile(path);
 }
 

@@ -118,6 +118,9 @@ public:
 
     void showWarning(const QString& text);
     void showInformation(const QString& text);
+    // The information that output was published, with a way to show it in the
+    // file manager.
+    void showPublished(const QString& text, const QString& output);
     void setOpenedPath(const QString& path) { m_sOpenedPath = path; }
     void refreshTitle();
 
@@ -183,6 +186,8 @@ private:
     void makeReasonableSize();
     // Grows the window, within the screen, until the shown page needs no scrolling.
     void fitShownPage();
+    // Shows the window when it has never been shown, so a message has it behind.
+    void showForMessage();
     // After a definition loaded: the fields take drops and Publish's shortcut.
     void definitionLoaded();
     // Captions give up mnemonic letters that open a menu of the menu bar.

@@ -221,12 +221,13 @@ void CPublishFlow::endProgress()
     setWaitCursor(false);
 }
 
-void CPublishFlow::finished(bool published, const QString& message, const QString& /*written*/)
+void CPublishFlow::finished(bool published, const QString& message, const QString& written)
 {
     endProgress();
     if (published)
     {
-        m_window.showInformation(tr("Tessary successfully generated the installation package."));
+        m_window.showPublished(tr("Tessary successfully generated the installation package."),
+                               written);
         return;
     }
     if (m_pPublisher->wasCanceled() || message.isEmpty())

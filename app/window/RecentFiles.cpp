@@ -1,6 +1,7 @@
 #include "RecentFiles.h"
 
 #include "app/document/Document.h"
+#include "app/document/ShownText.h"
 #include "app/packages/Package.h"
 
 #include <QAction>
@@ -51,7 +52,8 @@ void CRecentFiles::fillMenu()
     for (int i = 0; i < m_lFiles.size() && i < Limit; ++i)
     {
         const QString path = m_lFiles.at(i);
-        QAction* const entry = m_pMenu->addAction(path);
+        // A name may hold control or direction characters: shown escaped.
+        QAction* const entry = m_pMenu->addAction(CShownText::escaped(path));
         entry->setData(path);
         connect(entry, &QAction::triggered, this, [this, path] { emit chosen(path); });
     }
@@ -60,4 +62,5 @@ void CRecentFiles::fillMenu()
 void CRecentFiles::updateMenu()
 {
     m_pMenu->setEnabled(!m_lFiles.isEmpty());
+    emit changed(m_lFiles);
 }

@@ -29,6 +29,8 @@ public:
 signals:
     // An entry of the submenu was chosen.
     void chosen(const QString& path);
+    // The list changed.
+    void changed(const QStringList& files);
 
 public slots:
     // Rebuilds the submenu from the list.

@@ -2,9 +2,17 @@
 
 #include "shared/XmlWidgets/OverrideCursor.h"
 
+#include "app/document/ShownText.h"
+
+#include <QDesktopServices>
+#include <QDir>
+#include <QFileInfo>
 #include <QLabel>
 #include <QMessageBox>
+#include <QProcess>
+#include <QPushButton>
 #include <QRegularExpression>
+#include <QUrl>
 
 void CWindowMessages::warn(QWidget* parent, const QString& caption, const QString& text)
 {
@@ -46,4 +54,45 @@ void CWindowMessages::inform(QWidget* parent, const QString& caption, const QStr
 {
     const COverrideCursor arrow(Qt::ArrowCursor);
     QMessageBox::information(parent, caption, text, QMessageBox::Ok);
+}
+
+void CWindowMessages::informPublished(QWidget* parent, const QString& caption, const QString& text,
+                                      const QString& output)
+{
+    const COverrideCursor arrow(Qt::ArrowCursor);
+    if (output.isEmpty())
+    {
+        QMessageBox::information(parent, caption, text, QMessageBox::Ok);
+        return;
+    }
+    QMessageBox box(QMessageBox::Information, caption, text, QMessageBox::Ok, parent);
+    box.setTextFormat(Qt::PlainText);
+    box.setInformativeText(CShownText::escaped(QDir::toNativeSeparators(output)));
+    // A file name can look like markup: the path is shown as plain text.
+    if (QLabel* const path = box.findChild<QLabel*>(QStringLiteral("qt_msgbox_informativelabel")))
+        path->setTextFormat(Qt::PlainText);
+#ifdef Q_OS_MACOS
+    QPushButton* const show = box.addButton(tr("Show in Finder"), QMessageBox::ActionRole);
+#else
+    QPushButton* const show = box.addButton(tr("Show in File Manager"), QMessageBox::ActionRole);
+#endif
+    box.setDefaultButton(QMessageBox::Ok);
+    box.exec();
+    if (box.clickedButton() == show && !showInFileManager(output))
+        warn(parent, caption,
+             tr("The file manager could not be asked to show %1.")
+                 .arg(CShownText::escaped(QDir::toNativeSeparators(output))));
+}
+
+bool CWindowMessages::showInFileManager(const QString& path)
+{
+    const QFileInfo file(path);
+#ifdef Q_OS_MACOS
+    if (QProcess::startDetached(QStringLiteral("/usr/bin/open"),
+                                {QStringLiteral("-R"), file.absoluteFilePath()}))
+        return true;
+#endif
+    // The folder holding it: a package may itself be a folder (a bundle), which the
+    // file manager would open instead of showing.
+    return QDesktopServices::openUrl(QUrl::fromLocalFile(file.absolutePath()));
 }

@@ -3,6 +3,7 @@
 #include "SecretCover.h"
 #include "app/document/SecretProperty.h"
 
+#include "shared/XmlWidgets/TextEdit.h"
 #include "shared/XmlWidgets/XmlObject.h"
 
 #include <QAction>
@@ -89,9 +90,17 @@ void CSecretFields::protect(QPlainTextEdit* field)
     if (!field || field->findChild<QAction*>(QLatin1String(ToggleName)))
         return;
     QAction* const toggle = newToggle(field);
+    CTextEdit* const own = qobject_cast<CTextEdit*>(field);
     QObject::connect(toggle, &QAction::toggled, field,
-                     [toggle](bool shown) { showToggle(toggle, shown); });
+                     [toggle, own](bool shown)
+                     {
+                         showToggle(toggle, shown);
+                         if (own)
+                             own->setCopyProtected(!shown);
+                     });
     showToggle(toggle, false);
+    if (own)
+        own->setCopyProtected(true);
     new CSecretCover(field, toggle);
 }
 

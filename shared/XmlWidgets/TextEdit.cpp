@@ -1,4 +1,7 @@
 #include "TextEdit.h"
+#include <QAction>
+#include <QContextMenuEvent>
+#include <QMenu>
 
 #include <QApplication>
 #include <QKeyEvent>
@@ -230,6 +233,12 @@ void CTextEdit::applyReadOnly()
 
 void CTextEdit::keyPressEvent(QKeyEvent* event)
 {
+    // Cut would remove the text without putting it anywhere.
+    if (m_bCopyProtected && (event == QKeySequence::Cut || event == QKeySequence::Copy))
+    {
+        event->accept();
+        return;
+    }
     if (isFolded() && !m_bReadOnly && editsText(event))
         unfold();
     QPlainTextEdit::keyPressEvent(event);
@@ -248,11 +257,33 @@ void CTextEdit::contextMenuEvent(QContextMenuEvent* event)
     // The menu offers Paste and Cut only on an editable text.
     if (!m_bReadOnly)
         unfold();
-    QPlainTextEdit::contextMenuEvent(event);
+    if (!m_bCopyProtected)
+    {
+        QPlainTextEdit::contextMenuEvent(event);
+        return;
+    }
+    QMenu* const menu = createStandardContextMenu(event->pos());
+    protectMenu(menu);
+    menu->exec(event->globalPos());
+    delete menu;
+}
+
+void CTextEdit::protectMenu(QMenu* menu) const
+{
+    if (!m_bCopyProtected || !menu)
+        return;
+    for (QAction* const action : menu->actions())
+    {
+        if (action->objectName() == QLatin1String("edit-copy") ||
+            action->objectName() == QLatin1String("edit-cut"))
+            action->setEnabled(false);
+    }
 }
 
 QMimeData* CTextEdit::createMimeDataFromSelection() const
 {
+    if (m_bCopyProtected)
+        return new QMimeData;
     if (!isFolded())
         return QPlainTextEdit::createMimeDataFromSelection();
     // The copy holds the value, without the breaks that exist only on screen.

@@ -3,6 +3,8 @@
 #include "XmlWidget.h"
 
 #include <QPlainTextEdit>
+
+class QMenu;
 #include <vector>
 
 // A multi-line plain-text field ("textedit"); its value is its text.
@@ -24,6 +26,13 @@ public:
     // Any text: what the document changes (line ends become line feeds) stands.
     ValueFit offerValue(const QString& value, QString* reason = nullptr) override;
     QWidget* widget() const override;
+    // While protected, nothing of the text leaves the field: copy, cut, dragging
+    // and the X11 selection get no text, as a password field gives none.
+    void setCopyProtected(bool protect) { m_bCopyProtected = protect; }
+    bool isCopyProtected() const { return m_bCopyProtected; }
+    // Turns off Copy and Cut in menu (the field's standard context menu) while
+    // protected.
+    void protectMenu(QMenu* menu) const;
 
 protected:
     void keyPressEvent(QKeyEvent* event) override;
@@ -54,4 +63,5 @@ private:
     QString m_sFoldedValue;
     std::vector<int> m_vBreaks;
     bool m_bReplacing = false;
+    bool m_bCopyProtected = false;
 };

@@ -8,7 +8,9 @@
 #include "shared/XmlWidgets/PageHolder.h"
 #include "shared/XmlWidgets/XmlObject.h"
 #include <QAction>
+#include <QApplication>
 #include <QCheckBox>
+#include <QClipboard>
 #include <QCoreApplication>
 #include <QFile>
 #include <QFileDialog>
@@ -17,6 +19,7 @@
 #include <QMutexLocker>
 #include <QPlainTextEdit>
 #include <QStyle>
+#include <QTest>
 
 using namespace AppTest;
 
@@ -142,6 +145,28 @@ TEST_F(SecretTest, ASecretTextFieldIsMaskedUntilItsToggleShowsIt)
     ASSERT_TRUE(object);
     EXPECT_EQ(second, object->getValue());
     EXPECT_NE(looks(QString()), looks(first));
+
+    // While masked, nothing of it reaches the clipboard; shown, it does.
+    auto copied = [&]
+    {
+        QApplication::clipboard()->setText(QStringLiteral("before"));
+        key->setFocus();
+        key->selectAll();
+        QTest::keySequence(key, QKeySequence::Copy);
+        return QApplication::clipboard()->text();
+    };
+    key->setPlainText(first);
+    EXPECT_NE(first, copied());
+    EXPECT_FALSE(copied().contains(QLatin1String("MIIE")));
+    toggle->trigger();
+    EXPECT_EQ(first, copied());
+    toggle->trigger();
+    QApplication::clipboard()->setText(QStringLiteral("before"));
+    key->selectAll();
+    QTest::keySequence(key, QKeySequence::Cut);
+    EXPECT_FALSE(QApplication::clipboard()->text().contains(QLatin1String("MIIE")));
+    // Cut takes nothing out of a masked field: the value stays whole.
+    EXPECT_EQ(first, object->getValue());
 }
 
 TEST_F(SecretTest, SavedFilesAndTheLogLackSecretsWhichPublishingAsksForAndShips)

@@ -4,10 +4,11 @@
 #include <QList>
 
 class CXmlObject;
-class QLineEdit;
+class QLabel;
 
 // Asks for the secret values a customization file was saved without, so that the
-// published installer carries them. The values go straight into the page fields.
+// published installer carries them. The values go into the page fields by the
+// fields' own rules: a value a field refuses keeps the dialog open with the reason.
 class CSecretPromptDialog : public QDialog
 {
     Q_OBJECT
@@ -20,10 +21,17 @@ public:
     // cancels, and then no field changes.
     static bool askFor(const QList<CXmlObject*>& secrets, const QString& caption, QWidget* parent);
 
-    // Puts the entered values into the fields.
-    void apply() const;
+    // Offers the entered values to the fields; when one refuses, every field keeps
+    // what it held and the reasons are shown. True when all were taken.
+    bool apply();
+
+    void accept() override;
 
 private:
+    QString enteredText(int index) const;
+
     QList<CXmlObject*> m_lSecrets;
-    QList<QLineEdit*> m_lFields;
+    // A line edit for a one-line secret, a plain text edit for a multi-line one.
+    QList<QWidget*> m_lFields;
+    QLabel* m_pProblem = nullptr;
 };

@@ -1,6 +1,7 @@
 #include "AppTestSupport.h"
 
 #include "app/document/SecretProperty.h"
+#include "app/secrets/SecretPromptDialog.h"
 #include "app/window/AdminPage.h"
 #include "tests/support/TestEnvironment.h"
 
@@ -14,6 +15,7 @@
 #include <QCoreApplication>
 #include <QFile>
 #include <QFileDialog>
+#include <QLabel>
 #include <QLineEdit>
 #include <QMutex>
 #include <QMutexLocker>
@@ -313,4 +315,44 @@ TEST_F(SecretTest, SavedFilesAndTheLogLackSecretsWhichPublishingAsksForAndShips)
     const QString logged = log.text();
     EXPECT_TRUE(logged.contains("CCopyFileThread::enqueue()")) << "nothing was logged";
     EXPECT_FALSE(logged.contains(kToken)) << logged.toStdString();
+}
+
+TEST_F(SecretTest, ThePromptKeepsASecretsLinesAndItsFieldsRules)
+{
+    const QString definition = writeFile(
+        "secret/Prompt.xml",
+        "<AdminConfig version=\"1.8\" title=\"Secrets\"><pageholder><page name=\"P\" "
+        "title=\"P\" layout=\"vertical\">"
+        "<textedit name=\"Key\" property=\"SIGNING_KEY\" secret=\"1\"/>"
+        "<lineedit name=\"Token\" property=\"ENROLL_TOKEN\" mask=\"&gt;NNNN\" secret=\"1\"/>"
+        "</page></pageholder></AdminConfig>");
+    CModalAnswerer answerer;
+    CAdminPage window(definition, QStringList());
+    CXmlObject* const key = dynamic_cast<CXmlObject*>(window.findChild<QWidget*>("Key"));
+    CXmlObject* const token = dynamic_cast<CXmlObject*>(window.findChild<QWidget*>("Token"));
+    ASSERT_TRUE(key && token);
+
+    CSecretPromptDialog dialog({key, token}, QStringLiteral("Secrets"), &window);
+    QPlainTextEdit* const keyField = dialog.findChild<QPlainTextEdit*>("SIGNING_KEY");
+    QLineEdit* const tokenField = dialog.findChild<QLineEdit*>("ENROLL_TOKEN");
+    ASSERT_TRUE(keyField && tokenField);
+    EXPECT_TRUE(keyField->findChild<QAction*>(QStringLiteral("showSecret")));
+
+    // A token too short for its mask is refused, and then nothing changes.
+    const QString pem = QStringLiteral("-----BEGIN KEY-----\nMIIEvAIBADANBgkq\n-----END KEY-----");
+    keyField->setPlainText(pem);
+    tokenField->setText(QStringLiteral("ab"));
+    EXPECT_EQ(QLineEdit::Password, tokenField->echoMode());
+    EXPECT_FALSE(dialog.apply());
+    EXPECT_TRUE(key->getValue().isEmpty());
+    EXPECT_TRUE(token->getValue().isEmpty());
+    QLabel* const problem = dialog.findChild<QLabel*>("problem");
+    ASSERT_TRUE(problem);
+    EXPECT_TRUE(problem->isVisibleTo(&dialog));
+    EXPECT_FALSE(problem->text().contains(QLatin1String("ab"), Qt::CaseInsensitive));
+
+    tokenField->setText(QStringLiteral("abcd"));
+    EXPECT_TRUE(dialog.apply());
+    EXPECT_EQ(pem.toStdString(), key->getValue().toStdString());
+    EXPECT_EQ(QStringLiteral("ABCD"), token->getValue());
 }

@@ -7,6 +7,8 @@
 #include "app/review/PropertyLabel.h"
 #include "app/review/ReviewCollector.h"
 
+#include "shared/XmlWidgets/ComboBox.h"
+#include "shared/XmlWidgets/ComboBoxItem.h"
 #include "shared/XmlWidgets/Page.h"
 #include "shared/XmlWidgets/PageHolder.h"
 #include "shared/XmlWidgets/XmlWidget.h"
@@ -49,10 +51,17 @@ bool shows(const QWidget* widget, const QString& text)
         return holds(button->text(), text);
     if (const QComboBox* combo = qobject_cast<const QComboBox*>(widget))
     {
+        const CComboBox* const own = dynamic_cast<const CComboBox*>(combo);
         for (int i = 0; i < combo->count(); ++i)
         {
             if (holds(combo->itemText(i), text))
                 return true;
+            // An entry's own help text.
+            if (const CComboBoxItem* const entry = own ? own->entryAt(i) : nullptr)
+            {
+                if (holds(entry->getTessaryDetails(), text))
+                    return true;
+            }
         }
     }
     return false;

@@ -175,3 +175,28 @@ TEST_F(SearchTest, FindsHelpTextsAndValuesAndSaysWhenNothingMatches)
     EXPECT_EQ(QStringLiteral("ScanPage"), shownPage(window));
     EXPECT_TRUE(answerer.m_lSeen.isEmpty()) << answerer.m_lSeen.join('\n').toStdString();
 }
+
+TEST_F(SearchTest, FindsTheHelpTextOfAListsEntry)
+{
+    const QString definition = writeFile(
+        "search/Entries.xml",
+        "<AdminConfig version=\"1.8\" title=\"Entries\"><index>"
+        "<indexlink page=\"First\" title=\"First\"/><indexlink page=\"Second\" "
+        "title=\"Second\"/></index><pageholder>"
+        "<page name=\"First\" title=\"First\" layout=\"vertical\">"
+        "<lineedit name=\"Name\" property=\"NAME\"/></page>"
+        "<page name=\"Second\" title=\"Second\" layout=\"vertical\">"
+        "<combobox name=\"Channel\" property=\"CHANNEL\" default=\"s\">"
+        "<entry title=\"Stable\" value=\"s\"/>"
+        "<entry title=\"Preview\" value=\"p\" tooltip=\"Gets builds a week before everyone\"/>"
+        "</combobox></page></pageholder></AdminConfig>");
+    CModalAnswerer answerer;
+    CAdminPage window(definition, QStringList());
+    window.show();
+    CPageSearch* const search = window.findChild<CPageSearch*>(QStringLiteral("pageSearch"));
+    ASSERT_TRUE(search);
+    search->setText(QStringLiteral("week before"));
+    EXPECT_EQ(QStringList({"Second"}), visibleRows(window));
+    EXPECT_EQ(QStringLiteral("Second"), shownPage(window));
+    EXPECT_TRUE(answerer.m_lSeen.isEmpty()) << answerer.m_lSeen.join('\n').toStdString();
+}

@@ -146,8 +146,10 @@ CAdminPage::CAdminPage(const QString& sFile, const QStringList& options,
 
     refreshTitle();
     updateDocumentActions(false);
+    m_bOpeningFirstFile = true;
     if (!sFile.isEmpty() && !tryOpen(CCopyFileThread::loadPackage(QFileInfo(sFile)), false, true))
         m_sOpenedPath.clear(); // nothing to go back to after a failed open
+    m_bOpeningFirstFile = false;
     if (!m_pPageIndex->currentIndex().isValid())
         m_pPageIndex->setCurrentIndex(m_pPageIndex->indexModel()->index(0, 0));
 
@@ -350,7 +352,7 @@ void CAdminPage::showForMessage()
 {
     // A message about opening the command line's file comes while the window is
     // still being made: it is shown over the window, not alone before it.
-    if (!m_bFittedOnFirstShow && !isVisible())
+    if (m_bOpeningFirstFile && !m_bFittedOnFirstShow && !isVisible())
         show();
 }
 

@@ -209,6 +209,8 @@ private:
 
     CDocument* m_pDocument = nullptr;
     bool m_bFittedOnFirstShow = false;
+    // The file named when the window was made is being opened.
+    bool m_bOpeningFirstFile = false;
     QString m_sOpenedPath;
     QString m_sLastOpenedDir;
     CRecentFiles* m_pRecentFiles = nullptr;

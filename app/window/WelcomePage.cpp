@@ -31,9 +31,9 @@ CWelcomePage::CWelcomePage(CPageHolder* holder, QWidget* parent) : CPage(holder,
         {tr("4: Deploy customized installer (.pkg) with your software deployment tools."), true,
          QString()},
         {tr("Tessary opens disk images (.dmg), flat and bundle packages (.pkg, .mpkg), Linux "
-            "script installers (.package) and saved customizations (.xml)."),
-         true, QString()},
-        {tr("Choose File > Open, or drop a file on this window."), true, QString()}};
+            "script installers (.package) and saved customizations (.xml).") +
+             QLatin1Char(' ') + tr("Choose File > Open, or drop a file on this window."),
+         true, QString()}};
     int row = 0;
     for (const Row& content : rows)
     {

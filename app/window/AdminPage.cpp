@@ -106,7 +106,6 @@ CAdminPage::CAdminPage(const QString& sFile, const QStringList& options,
     (new CPageSearch(this))->installEventFilter(this);
     createMenus();
     loadStyleSheets();
-    setMinimumSize(800, 600);
     setAcceptDrops(true);
     setWindowIcon(QIcon(QStringLiteral(":/res/manager_16x16.png")));
     connect(this, &CAdminPage::openFile, this, qOverload<const QString&>(&CAdminPage::open),
@@ -316,6 +315,7 @@ void CAdminPage::loadStyleSheets()
 
 void CAdminPage::makeReasonableSize()
 {
+    // Also lowers the least size to what a small screen has room for.
     CWindowGeometry::growOnLargeScreen(*this);
 }
 
@@ -341,6 +341,11 @@ void CAdminPage::showEvent(QShowEvent* event)
     if (m_bFittedOnFirstShow)
         return;
     m_bFittedOnFirstShow = true;
+    // The screen is known now; it may be smaller than the one guessed before.
+    CWindowGeometry::keepWithinScreen(*this);
+    if (QWindow* const handle = windowHandle())
+        connect(handle, &QWindow::screenChanged, this,
+                [this] { CWindowGeometry::keepWithinScreen(*this); });
     // Sizes are known once the window is laid out for its first showing.
     QTimer::singleShot(0, this, &CAdminPage::fitShownPage);
 }
@@ -556,7 +561,12 @@ bool CAdminPage::tryOpen(CPackage* package, bool loadAsConfiguration, bool remem
         m_pSaveFlow->setOpenedFromPackage(!path.endsWith(QLatin1String(".xml")));
     }
     if (loaded)
+    {
+        // However the file came (menu, drop, recent list), its first page shows whole
+        // once it is laid out.
+        QTimer::singleShot(0, this, &CAdminPage::fitShownPage);
         showLoadNotes();
+    }
     qDebug().noquote() << "CAdminPage::tryOpen(" + path + ") end";
     return loaded;
 }

@@ -11,6 +11,7 @@
 #include "WelcomePage.h"
 #include "WindowGeometry.h"
 #include "WindowMessages.h"
+#include "WindowStyle.h"
 
 #include "app/document/Migration.h"
 #include "app/document/Publisher.h"
@@ -294,23 +295,11 @@ void CAdminPage::createMenus()
 
 void CAdminPage::loadStyleSheets()
 {
-    QByteArray bytes;
-    const QStringList sources{QStringLiteral(":/res/style.qss"),
-                              QStringLiteral(":/res/style-mac.qss"), QStringLiteral("style.qss")};
-    for (int i = 0; i < sources.size(); ++i)
-    {
-        QFile file(sources.at(i));
-        if (file.open(QIODevice::ReadOnly))
-            bytes += file.readAll();
-        if (i + 1 < sources.size())
-            bytes += '\n';
-    }
-    const int nul = bytes.indexOf('\0');
-    if (nul >= 0)
-        bytes.truncate(nul);
-    const QString styleSheet = QString::fromUtf8(bytes);
-    qApp->setStyleSheet(styleSheet);
-    m_pDetailsLabel->setStyleSheet(styleSheet);
+    // The look follows the palette, also when the desktop changes it later.
+    CWindowStyle* const style = new CWindowStyle(this);
+    connect(style, &CWindowStyle::applied, m_pDetailsLabel,
+            [this](const QString& styleSheet) { m_pDetailsLabel->setStyleSheet(styleSheet); });
+    style->apply();
 }
 
 void CAdminPage::makeReasonableSize()

@@ -86,8 +86,9 @@ QImage shown(CAdminPage& window, const QWidget* widget, const QRect& area)
 // A dark scheme as a desktop sets it: light text on dark grounds.
 QPalette darkPalette()
 {
-    QPalette palette;
     const QColor window(53, 53, 53);
+    // Light, dark, mid and shadow follow from the button's colour.
+    QPalette palette(window, window);
     const QColor base(35, 35, 35);
     palette.setColor(QPalette::Window, window);
     palette.setColor(QPalette::WindowText, Qt::white);

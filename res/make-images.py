@@ -61,8 +61,8 @@ def rounded_rect(x, y, x0, y0, x1, y1, r):
 
 # Highlight bar of the page index: blue, lighter at the top, round ends.
 BAR_H = 24
-BAR_TOP = (92, 152, 224)
-BAR_BOTTOM = (38, 96, 178)
+BAR_TOP = (56, 114, 192)
+BAR_BOTTOM = (30, 82, 160)
 
 
 def bar_colour(y):

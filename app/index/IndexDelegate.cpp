@@ -41,10 +41,7 @@ void CIndexDelegate::paint(QPainter* painter, const QStyleOptionViewItem& option
         opt.palette.setColor(QPalette::Text, Qt::white);
         opt.palette.setColor(QPalette::HighlightedText, Qt::white);
     }
-    else
-    {
-        opt.palette.setColor(QPalette::Text, QColor(25, 25, 25));
-    }
+    // Other rows keep the index's text colour, which follows the palette.
 
     opt.rect = rect.adjusted(leftWidth, 0, -rightWidth, 0);
     opt.features &= ~QStyleOptionViewItem::HasDecoration;

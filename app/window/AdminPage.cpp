@@ -11,6 +11,7 @@
 #include "WelcomePage.h"
 #include "WindowGeometry.h"
 #include "WindowMessages.h"
+#include "WindowStyle.h"
 
 #include "app/document/Migration.h"
 #include "app/document/Publisher.h"
@@ -106,7 +107,6 @@ CAdminPage::CAdminPage(const QString& sFile, const QStringList& options,
     (new CPageSearch(this))->installEventFilter(this);
     createMenus();
     loadStyleSheets();
-    setMinimumSize(800, 600);
     setAcceptDrops(true);
     setWindowIcon(QIcon(QStringLiteral(":/res/manager_16x16.png")));
     connect(this, &CAdminPage::openFile, this, qOverload<const QString&>(&CAdminPage::open),
@@ -300,27 +300,16 @@ void CAdminPage::createMenus()
 
 void CAdminPage::loadStyleSheets()
 {
-    QByteArray bytes;
-    const QStringList sources{QStringLiteral(":/res/style.qss"),
-                              QStringLiteral(":/res/style-mac.qss"), QStringLiteral("style.qss")};
-    for (int i = 0; i < sources.size(); ++i)
-    {
-        QFile file(sources.at(i));
-        if (file.open(QIODevice::ReadOnly))
-            bytes += file.readAll();
-        if (i + 1 < sources.size())
-            bytes += '\n';
-    }
-    const int nul = bytes.indexOf('\0');
-    if (nul >= 0)
-        bytes.truncate(nul);
-    const QString styleSheet = QString::fromUtf8(bytes);
-    qApp->setStyleSheet(styleSheet);
-    m_pDetailsLabel->setStyleSheet(styleSheet);
+    // The look follows the palette, also when the desktop changes it later.
+    CWindowStyle* const style = new CWindowStyle(this);
+    connect(style, &CWindowStyle::applied, m_pDetailsLabel,
+            [this](const QString& styleSheet) { m_pDetailsLabel->setStyleSheet(styleSheet); });
+    style->apply();
 }
 
 void CAdminPage::makeReasonableSize()
 {
+    // Also lowers the least size to what a small screen has room for.
     CWindowGeometry::growOnLargeScreen(*this);
 }
 
@@ -362,6 +351,11 @@ void CAdminPage::showEvent(QShowEvent* event)
     if (m_bFittedOnFirstShow)
         return;
     m_bFittedOnFirstShow = true;
+    // The screen is known now; it may be smaller than the one guessed before.
+    CWindowGeometry::keepWithinScreen(*this);
+    if (QWindow* const handle = windowHandle())
+        connect(handle, &QWindow::screenChanged, this,
+                [this] { CWindowGeometry::keepWithinScreen(*this); });
     // Sizes are known once the window is laid out for its first showing.
     QTimer::singleShot(0, this, &CAdminPage::fitShownPage);
 }
@@ -579,7 +573,12 @@ bool CAdminPage::tryOpen(CPackage* package, bool loadAsConfiguration, bool remem
         m_pSaveFlow->setOpenedFromPackage(!path.endsWith(QLatin1String(".xml")));
     }
     if (loaded)
+    {
+        // However the file came (menu, drop, recent list), its first page shows whole
+        // once it is laid out.
+        QTimer::singleShot(0, this, &CAdminPage::fitShownPage);
         showLoadNotes();
+    }
     qDebug().noquote() << "CAdminPage::tryOpen(" + path + ") end";
     return loaded;
 }

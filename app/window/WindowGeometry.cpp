@@ -2,48 +2,121 @@
 
 #include "shared/XmlWidgets/Page.h"
 
+#include <QCoreApplication>
+#include <QEvent>
 #include <QGuiApplication>
 #include <QMainWindow>
 #include <QScreen>
 #include <QWindow>
 
-void CWindowGeometry::growOnLargeScreen(QMainWindow& window)
+namespace
+{
+// Room kept around the window for its frame and title bar.
+const int FrameRoom = 50;
+// Screens taller than this get a window a quarter larger.
+const int LargeScreenHeight = 1200;
+
+QScreen* screenOf(const QWidget& window)
 {
     QScreen* screen = window.windowHandle() ? window.windowHandle()->screen() : nullptr;
     if (!screen)
         screen = QGuiApplication::screenAt(window.geometry().center());
     if (!screen)
         screen = QGuiApplication::primaryScreen();
-    if (!screen)
+    return screen;
+}
+
+// What the frame adds to the window's own size, once the window has one.
+QSize frameExtra(const QWidget& window)
+{
+    const QSize extra = window.frameGeometry().size() - window.size();
+    return QSize(qMax(0, extra.width()), qMax(0, extra.height()));
+}
+
+void resizeAndCentre(QMainWindow& window, const QSize& size, const QRect& available)
+{
+    window.resize(size);
+    window.move(CWindowGeometry::centred(window.size() + frameExtra(window), available));
+}
+} // namespace
+
+const QSize CWindowGeometry::PreferredMinimum(800, 600);
+
+QSize CWindowGeometry::largest(const QRect& available)
+{
+    return QSize(qMax(1, available.width() - FrameRoom), qMax(1, available.height() - FrameRoom));
+}
+
+QSize CWindowGeometry::least(const QRect& available)
+{
+    return PreferredMinimum.boundedTo(largest(available));
+}
+
+QSize CWindowGeometry::grown(const QSize& size, const QRect& available)
+{
+    if (available.height() <= LargeScreenHeight)
+        return size.boundedTo(largest(available));
+    return QSize(size.width() * 5 / 4, size.height() * 5 / 4).boundedTo(largest(available));
+}
+
+QSize CWindowGeometry::fitted(const QSize& size, const QSize& wanted, const QSize& shown,
+                              const QRect& available)
+{
+    const QSize needed(size.width() + qMax(0, wanted.width() - shown.width()),
+                       size.height() + qMax(0, wanted.height() - shown.height()));
+    return needed.boundedTo(largest(available));
+}
+
+QPoint CWindowGeometry::centred(const QSize& frame, const QRect& available)
+{
+    return QPoint(available.left() + qMax(0, (available.width() - frame.width()) / 2),
+                  available.top() + qMax(0, (available.height() - frame.height()) / 2));
+}
+
+QRect CWindowGeometry::availableArea(const QWidget& window)
+{
+    QScreen* const screen = screenOf(window);
+    return screen ? screen->availableGeometry() : QRect();
+}
+
+void CWindowGeometry::keepWithinScreen(QMainWindow& window)
+{
+    const QRect available = availableArea(window);
+    if (available.isEmpty())
         return;
-    const QRect available = screen->availableGeometry();
-    if (available.height() <= 1200)
+    window.setMinimumSize(least(available));
+    if (window.isMaximized() || window.isFullScreen())
         return;
-    const int newWidth = qMin(static_cast<int>(window.width() * 1.25), available.width() - 50);
-    const int newHeight = qMin(static_cast<int>(window.height() * 1.25), available.height() - 50);
-    window.resize(newWidth, newHeight);
-    window.move((available.width() - 50 - newWidth) / 2, (available.height() - 50 - newHeight) / 2);
+    const QSize most = largest(available);
+    if (window.width() > most.width() || window.height() > most.height())
+        resizeAndCentre(window, window.size().boundedTo(most), available);
+}
+
+void CWindowGeometry::growOnLargeScreen(QMainWindow& window)
+{
+    const QRect available = availableArea(window);
+    if (available.isEmpty())
+        return;
+    window.setMinimumSize(least(available));
+    const QSize size = grown(window.size(), available);
+    if (size != window.size() || available.height() > LargeScreenHeight)
+        resizeAndCentre(window, size, available);
 }
 
 void CWindowGeometry::fitPage(QMainWindow& window, CPage* page)
 {
-    QScreen* const screen =
-        window.windowHandle() ? window.windowHandle()->screen() : QGuiApplication::primaryScreen();
-    if (!page || !page->widget() || !screen || window.isMaximized() || window.isFullScreen())
+    if (!page || !page->QScrollArea::widget() || !window.isVisible() || window.isMaximized() ||
+        window.isFullScreen())
         return;
-    const QSize wanted = page->widget()->sizeHint();
-    const QSize shown = page->viewport()->size();
-    const QRect available = screen->availableGeometry();
-    // Keep room for the window's frame and the desktop's panels.
-    const QSize most(available.width() - 50, available.height() - 50);
-    const int newWidth =
-        qMax(window.width(), qMin(window.width() + wanted.width() - shown.width(), most.width()));
-    const int newHeight = qMax(
-        window.height(), qMin(window.height() + wanted.height() - shown.height(), most.height()));
-    if (newWidth == window.width() && newHeight == window.height())
+    const QRect available = availableArea(window);
+    if (available.isEmpty())
         return;
-    window.resize(newWidth, newHeight);
-    QRect frame = window.frameGeometry();
-    frame.moveCenter(available.center());
-    window.move(qMax(available.left(), frame.left()), qMax(available.top(), frame.top()));
+    // A page just built or just brought to front gets its size from layouts still
+    // pending; measure it after them.
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::LayoutRequest);
+    window.setMinimumSize(least(available));
+    const QSize size = fitted(window.size(), page->QScrollArea::widget()->sizeHint(),
+                              page->viewport()->size(), available);
+    if (size != window.size())
+        resizeAndCentre(window, size, available);
 }

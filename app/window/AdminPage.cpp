@@ -125,6 +125,13 @@ CAdminPage::CAdminPage(const QString& sFile, const QStringList& options,
     m_pPageHolder->addPage(m_pWelcomePage);
     m_pWelcomePage->setRecentFiles(m_pRecentFiles->files());
     connect(m_pRecentFiles, &CRecentFiles::changed, m_pWelcomePage, &CWelcomePage::setRecentFiles);
+    // The remembered files arrive after the window is shown: the welcome page grows.
+    connect(m_pRecentFiles, &CRecentFiles::changed, this,
+            [this]
+            {
+                if (isVisible() && m_pPageHolder->currentWidget() == m_pWelcomePage)
+                    QTimer::singleShot(0, this, &CAdminPage::fitShownPage);
+            });
     connect(m_pWelcomePage, &CWelcomePage::recentFileChosen, this, &CAdminPage::openRecentFile);
     CIndexLink* const welcomeLink = new CIndexLink(m_pPageIndex);
     welcomeLink->setPageName(welcomeName);

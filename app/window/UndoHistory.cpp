@@ -5,9 +5,9 @@
 
 #include <QAbstractButton>
 #include <QAbstractSpinBox>
-#include <QButtonGroup>
 #include <QAction>
 #include <QApplication>
+#include <QButtonGroup>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPair>

@@ -992,11 +992,12 @@ bool CAdminPage::eventFilter(QObject* watched, QEvent* event)
             event->ignore();
             return true;
         }
-        // The document's undo wins over the field's own, so that what an action
-        // changed on linked fields goes back with it; typing just done is a step.
+        // In a page's field the document's undo wins over the field's own, so that
+        // what an action changed on linked fields goes back with it; typing just done
+        // is a step. The search field keeps its own.
         for (QAction* const action : {m_pUndoHistory->undoAction(), m_pUndoHistory->redoAction()})
         {
-            if (!action->shortcuts().contains(pressed))
+            if (!m_pPageHolder->isAncestorOf(target) || !action->shortcuts().contains(pressed))
                 continue;
             m_pUndoHistory->recordPending();
             if (action->isEnabled())

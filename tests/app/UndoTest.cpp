@@ -8,14 +8,17 @@
 #include "shared/XmlWidgets/Page.h"
 #include "shared/XmlWidgets/PageHolder.h"
 
+#include <QAbstractButton>
 #include <QAction>
 #include <QApplication>
 #include <QCheckBox>
+#include <QContextMenuEvent>
 #include <QLineEdit>
 #include <QMenu>
 #include <QMenuBar>
 #include <QPlainTextEdit>
 #include <QTest>
+#include <QTimer>
 #include <QUndoStack>
 #include <memory>
 
@@ -224,6 +227,15 @@ TEST_F(UndoTest, TypingIsOneStepAndCtrlZFromTheFieldTakesItBackWithTheLinkedFiel
     EXPECT_EQ("console.example.org", address->text());
     EXPECT_EQ("console.example.org", review->text());
     EXPECT_EQ(3, stack().count());
+
+    // The search field keeps its own undo.
+    QLineEdit* const search = window().findChild<QLineEdit*>(QStringLiteral("pageSearch"));
+    ASSERT_TRUE(search);
+    search->setFocus();
+    QTest::keyClicks(search, QStringLiteral("ab"));
+    QTest::keyClick(search, Qt::Key_Z, Qt::ControlModifier);
+    EXPECT_NE("ab", search->text());
+    EXPECT_EQ("console.example.org", address->text());
     EXPECT_TRUE(m_answerer.m_lSeen.isEmpty()) << m_answerer.m_lSeen.join('\n').toStdString();
 }
 
@@ -384,4 +396,66 @@ TEST_F(UndoTest, APageResetsItsEnabledFieldsAsOneStep)
     EXPECT_FALSE(field<QWidget>(window(), "CaCertificate")->isEnabled());
     m_pUndo->trigger();
     EXPECT_EQ("Call 123", contact->toPlainText());
+}
+
+TEST_F(UndoTest, AChosenRadioButtonIsOneStepOfItsGroupAndItsActionsFollowTheUndo)
+{
+    QAbstractButton* const atBoot = field<QAbstractButton>(window(), "StartAtBoot");
+    QAbstractButton* const manually = field<QAbstractButton>(window(), "StartManually");
+    QWidget* const note = field<QWidget>(window(), "ManualStartNote");
+    ASSERT_TRUE(atBoot && manually && note);
+    ASSERT_TRUE(atBoot->isChecked());
+    ASSERT_TRUE(note->isHidden());
+    manually->click();
+    settle();
+    EXPECT_FALSE(note->isHidden());
+    EXPECT_EQ(1, stack().count());
+    EXPECT_EQ("&Undo Change to SENTINEL_START_MODE", m_pUndo->text());
+    m_pUndo->trigger();
+    EXPECT_TRUE(atBoot->isChecked());
+    EXPECT_TRUE(note->isHidden());
+    m_pRedo->trigger();
+    EXPECT_TRUE(manually->isChecked());
+    EXPECT_FALSE(note->isHidden());
+
+    // The group resets to its default with the page.
+    showPageOf(window(), manually);
+    findAction(&window(), QStringLiteral("Reset Pa&ge to Defaults"))->trigger();
+    EXPECT_TRUE(atBoot->isChecked());
+    EXPECT_TRUE(note->isHidden());
+}
+
+TEST_F(UndoTest, TheFieldsContextMenuResetsIt)
+{
+    QLineEdit* const port = field<QLineEdit>(window(), "ServerPort");
+    ASSERT_TRUE(port);
+    activate();
+    showPageOf(window(), port);
+    port->setText(QStringLiteral("9000"));
+    settle();
+    // The menu is answered once it shows.
+    bool answered = false;
+    QTimer::singleShot(0,
+                       [&]
+                       {
+                           QMenu* const menu =
+                               qobject_cast<QMenu*>(QApplication::activePopupWidget());
+                           if (!menu)
+                               return;
+                           for (QAction* const action : menu->actions())
+                           {
+                               if (action->text() == QLatin1String("Reset to &Default"))
+                               {
+                                   answered = true;
+                                   action->trigger();
+                               }
+                           }
+                           menu->close();
+                       });
+    QContextMenuEvent request(QContextMenuEvent::Mouse, QPoint(5, 5),
+                              port->mapToGlobal(QPoint(5, 5)));
+    QCoreApplication::sendEvent(port, &request);
+    EXPECT_TRUE(answered);
+    EXPECT_EQ("8443", port->text());
+    EXPECT_EQ("&Undo Reset of Port", m_pUndo->text());
 }

@@ -3,11 +3,13 @@
 #include "AboutDialog.h"
 #include "DroppedFile.h"
 #include "FieldMarks.h"
+#include "FieldReset.h"
 #include "OpenFileDialog.h"
 #include "PageSearch.h"
 #include "PublishFlow.h"
 #include "RecentFiles.h"
 #include "SaveFlow.h"
+#include "UndoHistory.h"
 #include "WelcomePage.h"
 #include "WindowGeometry.h"
 #include "WindowMessages.h"
@@ -100,6 +102,14 @@ CAdminPage::CAdminPage(const QString& sFile, const QStringList& options,
             });
 
     createLayout();
+    m_pUndoHistory = new CUndoHistory(*this, this);
+    m_pFieldReset = new CFieldReset(*m_pUndoHistory, this);
+    connect(m_pUndoHistory, &CUndoHistory::cleanRestored, this,
+            [this]
+            {
+                CDocumentRoot::resetChanged(false);
+                refreshTitle();
+            });
     m_pSigning = new CPublishSigning(this);
     statusBar()->addWidget(m_pSigning->statusLabel(), 1);
     statusBar()->addWidget(m_pSigning->detailsButton());
@@ -117,6 +127,7 @@ CAdminPage::CAdminPage(const QString& sFile, const QStringList& options,
     connect(m_pPageHolder, &CPageHolder::pageAdded, this, &CAdminPage::pageAdded,
             Qt::QueuedConnection);
     connect(m_pPageHolder, &CPageHolder::pageModified, this, &CAdminPage::pageModified);
+    connect(m_pPageHolder, &CPageHolder::pageChanged, this, &CAdminPage::updateResetPageAction);
 
     // The built-in first page and its row.
     const QString welcomeName = tr("welcome");
@@ -291,6 +302,17 @@ void CAdminPage::createMenus()
     exitAction->setShortcut(QKeySequence(tr("Ctrl+Q")));
     connect(exitAction, &QAction::triggered, this, &QWidget::close);
 
+    QMenu* const editMenu = menuBar()->addMenu(tr("&Edit"));
+    editMenu->addAction(m_pUndoHistory->undoAction());
+    editMenu->addAction(m_pUndoHistory->redoAction());
+    editMenu->addSeparator();
+    m_pResetPageAction = editMenu->addAction(tr("Reset Pa&ge to Defaults"));
+    m_pResetPageAction->setEnabled(false);
+    connect(m_pResetPageAction, &QAction::triggered, this, &CAdminPage::resetShownPage);
+    // What changed just now becomes a step before the menu names it.
+    connect(editMenu, &QMenu::aboutToShow, m_pUndoHistory,
+            [this] { m_pUndoHistory->recordPending(); });
+
     QMenu* const publishMenu = menuBar()->addMenu(tr("&Publish"));
     m_pPublishAction = publishMenu->addAction(tr("Publish &customizations..."));
     m_pPublishAction->setShortcut(QKeySequence(tr("Ctrl+E")));
@@ -438,10 +460,14 @@ void CAdminPage::documentCleared()
     // Without a document the welcome row is the one highlighted.
     if (!m_pPageIndex->currentIndex().isValid())
         m_pPageIndex->setCurrentIndex(m_pPageIndex->indexModel()->index(0, 0));
+    m_pFieldReset->forget();
+    m_pUndoHistory->clear();
+    updateResetPageAction();
 }
 
 void CAdminPage::documentChanged(CXmlObject* source)
 {
+    m_pUndoHistory->noteChange(source);
     // A group's value changes through its buttons: the group has changed too.
     for (CXmlObject* field = source; field; field = field->parentObject())
     {
@@ -449,6 +475,26 @@ void CAdminPage::documentChanged(CXmlObject* source)
         CFieldMarks::clear(field);
     }
     refreshTitle();
+    updateResetPageAction();
+}
+
+void CAdminPage::resetChanged(bool recursive)
+{
+    CDocumentRoot::resetChanged(recursive);
+    if (m_pUndoHistory)
+        m_pUndoHistory->markClean();
+}
+
+void CAdminPage::resetShownPage()
+{
+    m_pFieldReset->resetPage(qobject_cast<CPage*>(m_pPageHolder->currentWidget()));
+}
+
+void CAdminPage::updateResetPageAction()
+{
+    if (m_pResetPageAction && m_pPageHolder)
+        m_pResetPageAction->setEnabled(
+            m_pFieldReset->pageDiffers(qobject_cast<CPage*>(m_pPageHolder->currentWidget())));
 }
 
 void CAdminPage::quitRequested()
@@ -567,6 +613,8 @@ bool CAdminPage::tryOpen(CPackage* package, bool loadAsConfiguration, bool remem
     if (result != CDocument::NoPackage && result != CDocument::Unreadable &&
         result != CDocument::NotValid)
     {
+        // Another document, or the values of one: nothing before it is undone.
+        m_pUndoHistory->clear();
         refreshTitle();
         updateDocumentActions(loaded);
         // The signature shown is that of the installer the document came from.
@@ -597,6 +645,8 @@ void CAdminPage::definitionLoaded()
     for (QWidget* field : fields)
         field->installEventFilter(this);
     CSecretFields::protect(this);
+    m_pFieldReset->definitionLoaded(*this, m_pPageHolder);
+    m_pUndoHistory->clear();
     keepMenuMnemonics();
     nameUnlabelledFields();
     QStandardItemModel* const model = m_pPageIndex->indexModel();
@@ -698,6 +748,8 @@ bool CAdminPage::loadCustomizationFile(const QFileInfo& file, bool importMode)
 {
     QString message;
     const bool loaded = m_pDocument->loadCustomizationFile(file, importMode, message);
+    // Loaded values (an import too) are where the history starts.
+    m_pUndoHistory->clear();
     if (!loaded && !message.isEmpty())
         showWarning(message);
     refreshTitle();
@@ -968,6 +1020,20 @@ bool CAdminPage::eventFilter(QObject* watched, QEvent* event)
         {
             event->ignore();
             return true;
+        }
+        // In a page's field the document's undo wins over the field's own, so that
+        // what an action changed on linked fields goes back with it; typing just done
+        // is a step. The search field keeps its own.
+        for (QAction* const action : {m_pUndoHistory->undoAction(), m_pUndoHistory->redoAction()})
+        {
+            if (!m_pPageHolder->isAncestorOf(target) || !action->shortcuts().contains(pressed))
+                continue;
+            m_pUndoHistory->recordPending();
+            if (action->isEnabled())
+            {
+                event->ignore();
+                return true;
+            }
         }
         return QMainWindow::eventFilter(watched, event);
     }

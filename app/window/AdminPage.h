@@ -20,6 +20,7 @@ class QProgressDialog;
 class QPushButton;
 class QTextBrowser;
 class CCopyFileThread;
+class CFieldReset;
 class CIndexLink;
 class CPackage;
 class CPackagerThread;
@@ -30,6 +31,7 @@ class CPublishFlow;
 class CPublishSigning;
 class CRecentFiles;
 class CSaveFlow;
+class CUndoHistory;
 class CWelcomePage;
 
 // The main window: a view of the one open document. It is the root of the page
@@ -65,6 +67,11 @@ public:
     void runValidateActions() override;
 
     CDocument& document() const { return *m_pDocument; }
+    // The undo history of the fields' values, and their resets.
+    CUndoHistory& undoHistory() const { return *m_pUndoHistory; }
+    CFieldReset& fieldReset() const { return *m_pFieldReset; }
+    // Resetting the root's changed flag (a save, a load) marks the values as saved.
+    void resetChanged(bool recursive) override;
 
     // Opens package (owned from now on) as the document.
     bool tryOpen(CPackage* package, bool loadAsConfiguration, bool rememberInRecent);
@@ -150,6 +157,8 @@ public slots:
     void publish();
     // Shows what the document changes (Publish > Review customizations...).
     void review();
+    // Edit > Reset Page to Defaults: the page shown.
+    void resetShownPage();
     // The publishing slots: forwards to the publish sequence, which the workers
     // report to.
     void onProgress();
@@ -206,6 +215,7 @@ private:
     // A file of the recent-files list was chosen.
     void openRecentFile(const QString& path);
     void writeLastOpenedDirectory();
+    void updateResetPageAction();
 
     CDocument* m_pDocument = nullptr;
     bool m_bFittedOnFirstShow = false;
@@ -221,6 +231,9 @@ private:
     QAction* m_pImportAction = nullptr;
     QAction* m_pPublishAction = nullptr;
     QAction* m_pReviewAction = nullptr;
+    QAction* m_pResetPageAction = nullptr;
+    CUndoHistory* m_pUndoHistory = nullptr;
+    CFieldReset* m_pFieldReset = nullptr;
     QMenu* m_pOpenRecentMenu = nullptr;
     QPushButton* m_pPublishButton = nullptr;
     QGridLayout* m_pGridLayout = nullptr;

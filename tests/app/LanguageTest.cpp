@@ -48,9 +48,10 @@ TEST_F(LanguageFixture, GermanUserSeesTheWindowInGermanFromTheShippedTable)
 {
     start("de_DE.UTF-8");
     CAdminPage window(sample(QStringLiteral("TessarySample.pkg")), QStringList());
-    EXPECT_EQ(menuTitles(window).mid(0, 3),
-              (QStringList{QStringLiteral("&Datei"), QStringLiteral("&Veröffentlichen"),
-                           QStringLiteral("&Hilfe")}));
+    EXPECT_EQ(menuTitles(window).mid(0, 4),
+              (QStringList{QStringLiteral("&Datei"), QStringLiteral("&Bearbeiten"),
+                           QStringLiteral("&Veröffentlichen"), QStringLiteral("&Hilfe")}));
+    EXPECT_NE(findAction(&window, QStringLiteral("&Rückgängig")), nullptr);
     EXPECT_NE(findAction(&window, QStringLiteral("Speichern &unter …")), nullptr);
     EXPECT_EQ(findAction(&window, QStringLiteral("Save &As...")), nullptr);
 }

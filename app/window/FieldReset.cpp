@@ -12,6 +12,7 @@
 #include "shared/XmlWidgets/TextEdit.h"
 
 #include <QAbstractButton>
+#include <QAbstractScrollArea>
 #include <QButtonGroup>
 #include <QContextMenuEvent>
 #include <QMenu>
@@ -75,8 +76,12 @@ void CFieldReset::definitionLoaded(CXmlObject& root, QWidget* holder)
         return;
     for (QWidget* const widget : holder->findChildren<QWidget*>())
     {
-        if (fieldOf(widget))
-            widget->installEventFilter(this);
+        if (!fieldOf(widget))
+            continue;
+        widget->installEventFilter(this);
+        // A text field's menu is asked for on its viewport, where the mouse is.
+        if (QAbstractScrollArea* const area = qobject_cast<QAbstractScrollArea*>(widget))
+            area->viewport()->installEventFilter(this);
     }
 }
 
@@ -229,7 +234,12 @@ QMenu* CFieldReset::createContextMenu(QWidget* widget)
     if (auto* line = qobject_cast<QLineEdit*>(widget))
         menu = line->createStandardContextMenu();
     else if (auto* text = qobject_cast<QPlainTextEdit*>(widget))
+    {
         menu = text->createStandardContextMenu();
+        // A masked secret offers no Copy or Cut.
+        if (const CTextEdit* const own = qobject_cast<const CTextEdit*>(text))
+            own->protectMenu(menu);
+    }
     else
         menu = new QMenu(widget);
     if (!menu->isEmpty())
@@ -262,7 +272,13 @@ bool CFieldReset::eventFilter(QObject* watched, QEvent* event)
 {
     if (event->type() != QEvent::ContextMenu)
         return QObject::eventFilter(watched, event);
-    QWidget* const widget = qobject_cast<QWidget*>(watched);
+    QWidget* widget = qobject_cast<QWidget*>(watched);
+    if (QAbstractScrollArea* const area =
+            widget ? qobject_cast<QAbstractScrollArea*>(widget->parentWidget()) : nullptr)
+    {
+        if (area->viewport() == widget && fieldOf(area))
+            widget = area;
+    }
     QMenu* const menu = createContextMenu(widget);
     if (!menu)
         return QObject::eventFilter(watched, event);

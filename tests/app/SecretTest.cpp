@@ -12,16 +12,20 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QClipboard>
+#include <QContextMenuEvent>
 #include <QCoreApplication>
 #include <QFile>
 #include <QFileDialog>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMap>
+#include <QMenu>
 #include <QMutex>
 #include <QMutexLocker>
 #include <QPlainTextEdit>
 #include <QStyle>
 #include <QTest>
+#include <QTimer>
 
 using namespace AppTest;
 
@@ -169,6 +173,28 @@ TEST_F(SecretTest, ASecretTextFieldIsMaskedUntilItsToggleShowsIt)
     EXPECT_FALSE(QApplication::clipboard()->text().contains(QLatin1String("MIIE")));
     // Cut takes nothing out of a masked field: the value stays whole.
     EXPECT_EQ(first, object->getValue());
+
+    // Nor does its menu offer to copy or cut it.
+    QMap<QString, bool> offered;
+    QTimer::singleShot(0,
+                       [&]
+                       {
+                           QMenu* const menu =
+                               qobject_cast<QMenu*>(QApplication::activePopupWidget());
+                           if (!menu)
+                               return;
+                           for (QAction* const action : menu->actions())
+                               offered.insert(action->objectName(), action->isEnabled());
+                           menu->close();
+                       });
+    key->selectAll();
+    QContextMenuEvent request(QContextMenuEvent::Mouse, QPoint(5, 5),
+                              key->viewport()->mapToGlobal(QPoint(5, 5)));
+    QCoreApplication::sendEvent(key->viewport(), &request);
+    ASSERT_TRUE(offered.contains(QStringLiteral("edit-copy")));
+    EXPECT_FALSE(offered.value(QStringLiteral("edit-copy")));
+    EXPECT_FALSE(offered.value(QStringLiteral("edit-cut")));
+    EXPECT_TRUE(offered.value(QStringLiteral("edit-paste")));
 }
 
 TEST_F(SecretTest, SavedFilesAndTheLogLackSecretsWhichPublishingAsksForAndShips)

@@ -459,3 +459,41 @@ TEST_F(UndoTest, TheFieldsContextMenuResetsIt)
     EXPECT_EQ("8443", port->text());
     EXPECT_EQ("&Undo Reset of Port", m_pUndo->text());
 }
+
+TEST_F(UndoTest, ATextFieldsContextMenuOffersItsEditingAndTheReset)
+{
+    QPlainTextEdit* const exclusions = field<QPlainTextEdit>(window(), "Exclusions");
+    ASSERT_TRUE(exclusions);
+    activate();
+    showPageOf(window(), exclusions);
+    const QString before = exclusions->toPlainText();
+    exclusions->setPlainText(QStringLiteral("/one\n/two"));
+    settle();
+    QStringList names;
+    QTimer::singleShot(
+        0,
+        [&]
+        {
+            QMenu* const menu = qobject_cast<QMenu*>(QApplication::activePopupWidget());
+            if (!menu)
+                return;
+            QAction* reset = nullptr;
+            for (QAction* const action : menu->actions())
+            {
+                names << (action->objectName().isEmpty() ? action->text() : action->objectName());
+                if (action->text() == QLatin1String("Reset to &Default"))
+                    reset = action;
+            }
+            if (reset)
+                reset->trigger();
+            menu->close();
+        });
+    // A text field's menu is asked for on its viewport, where the mouse is.
+    QContextMenuEvent request(QContextMenuEvent::Mouse, QPoint(5, 5),
+                              exclusions->viewport()->mapToGlobal(QPoint(5, 5)));
+    QCoreApplication::sendEvent(exclusions->viewport(), &request);
+    EXPECT_TRUE(names.contains(QLatin1String("edit-copy"))) << names.join(',').toStdString();
+    EXPECT_TRUE(names.contains(QLatin1String("Reset to &Default")))
+        << names.join(',').toStdString();
+    EXPECT_EQ(before.toStdString(), exclusions->toPlainText().toStdString());
+}

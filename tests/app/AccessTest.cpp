@@ -10,6 +10,7 @@
 
 #include <QAccessible>
 #include <QAction>
+#include <QApplication>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenuBar>
@@ -165,4 +166,39 @@ TEST_F(AccessTest, KeysReachTheMenusAndTheSearchHandsOnToItsMatches)
         EXPECT_EQ("Proxy", window.pageIndex()->currentLink()->text().toStdString()) << key;
     }
     EXPECT_TRUE(answerer.m_lSeen.isEmpty()) << answerer.m_lSeen.join('\n').toStdString();
+}
+
+TEST_F(AccessTest, TheFocusedControlLooksFocused)
+{
+    CModalAnswerer answerer;
+    CAdminPage window(sample("TessarySample.pkg"), QStringList());
+    window.show();
+    QApplication::setActiveWindow(&window);
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&window));
+    QLineEdit* const server = window.findChild<QLineEdit*>(QStringLiteral("ServerAddress"));
+    ASSERT_TRUE(server);
+    // As after a Tab: styles draw the focus of keyboard users.
+    QTest::keyClick(&window, Qt::Key_Tab);
+    ASSERT_TRUE(window.testAttribute(Qt::WA_KeyboardFocusChange));
+    QStringList unseen;
+    // Every kind of control on the first page: a button, a check box, a line edit.
+    for (QWidget* const control : server->parentWidget()->findChildren<QWidget*>())
+    {
+        if (!control->isVisible() || !control->isEnabled() ||
+            !(control->focusPolicy() & Qt::TabFocus) || qobject_cast<QLabel*>(control))
+            continue;
+        server->setFocus(Qt::TabFocusReason);
+        QCoreApplication::processEvents();
+        if (control == server)
+            window.findChild<CPageSearch*>()->setFocus(Qt::TabFocusReason);
+        QCoreApplication::processEvents();
+        const QImage before = control->grab().toImage();
+        control->setFocus(Qt::TabFocusReason);
+        QCoreApplication::processEvents();
+        ASSERT_TRUE(control->hasFocus()) << control->objectName().toStdString();
+        if (control->grab().toImage() == before)
+            unseen << control->objectName() + QLatin1Char('/') +
+                          QString::fromLatin1(control->metaObject()->className());
+    }
+    EXPECT_TRUE(unseen.isEmpty()) << unseen.join(", ").toStdString();
 }

@@ -5,11 +5,15 @@
 #include "tests/support/TestEnvironment.h"
 
 #include <QAction>
+#include <QApplication>
+#include <QContextMenuEvent>
 #include <QCoreApplication>
 #include <QDialog>
 #include <QDir>
 #include <QFile>
+#include <QMenu>
 #include <QThread>
+#include <QTimer>
 #include <preference/Preference.h>
 #include <unistd.h>
 
@@ -163,6 +167,26 @@ QAction* findAction(CAdminPage* window, const QString& text)
             return action;
     }
     return nullptr;
+}
+
+bool withContextMenu(QWidget* widget, const std::function<void(QMenu*)>& look)
+{
+    bool shown = false;
+    QTimer::singleShot(0,
+                       [&]
+                       {
+                           QMenu* const menu =
+                               qobject_cast<QMenu*>(QApplication::activePopupWidget());
+                           if (!menu)
+                               return;
+                           shown = true;
+                           look(menu);
+                           menu->close();
+                       });
+    QContextMenuEvent request(QContextMenuEvent::Mouse, QPoint(5, 5),
+                              widget->mapToGlobal(QPoint(5, 5)));
+    QCoreApplication::sendEvent(widget, &request);
+    return shown;
 }
 
 bool acceptReview(QDialog* dialog)

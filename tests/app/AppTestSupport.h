@@ -16,6 +16,8 @@
 class CAdminPage;
 class QAction;
 class QDialog;
+class QMenu;
+class QWidget;
 
 namespace AppTest
 {
@@ -51,6 +53,11 @@ QString largeFlatPackage(const QString& name, qint64 bytes);
 
 // Processes events until condition holds or timeoutMs passes.
 bool waitFor(const std::function<bool()>& condition, int timeoutMs = 30000);
+
+// Asks widget for its context menu, as a right click near its top left corner
+// would, and hands the menu to look while it is shown (then closes it); false when
+// no menu showed.
+bool withContextMenu(QWidget* widget, const std::function<void(QMenu*)>& look);
 
 // The main window's menu action with this text, or null.
 QAction* findAction(CAdminPage* window, const QString& text);

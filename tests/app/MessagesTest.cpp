@@ -59,6 +59,19 @@ public slots:
 
 class MessagesTest : public AppFixture
 {
+protected:
+    // Hands the next message box to look, which answers it.
+    static void onNextBox(CModalAnswerer& answerer, const std::function<void(QMessageBox*)>& look)
+    {
+        answerer.once(
+            [look](QDialog* dialog)
+            {
+                QMessageBox* const box = qobject_cast<QMessageBox*>(dialog);
+                if (box)
+                    look(box);
+                return box != nullptr;
+            });
+    }
 };
 
 TEST_F(MessagesTest, ATruncatedPackageSaysWhyOverTheWindow)
@@ -70,17 +83,13 @@ TEST_F(MessagesTest, ATruncatedPackageSaysWhyOverTheWindow)
     QString text;
     bool overWindow = false;
     CModalAnswerer answerer(CModalAnswerer::HandlersOnly);
-    answerer.once(
-        [&](QDialog* dialog)
-        {
-            QMessageBox* const box = qobject_cast<QMessageBox*>(dialog);
-            if (!box)
-                return false;
-            text = box->text();
-            overWindow = box->parentWidget() && box->parentWidget()->isVisible();
-            box->button(QMessageBox::Ok)->click();
-            return true;
-        });
+    onNextBox(answerer,
+              [&](QMessageBox* box)
+              {
+                  text = box->text();
+                  overWindow = box->parentWidget() && box->parentWidget()->isVisible();
+                  box->button(QMessageBox::Ok)->click();
+              });
     CAdminPage window(truncated, QStringList());
     ASSERT_FALSE(text.isEmpty());
     EXPECT_TRUE(overWindow);
@@ -150,20 +159,16 @@ TEST_F(MessagesTest, ThePublishedMessageNamesTheOutputAndShowsItsFolder)
     QString informative;
     bool plain = false;
     CModalAnswerer answerer(CModalAnswerer::HandlersOnly);
-    answerer.once(
-        [&](QDialog* dialog)
-        {
-            QMessageBox* const box = qobject_cast<QMessageBox*>(dialog);
-            if (!box)
-                return false;
-            informative = box->informativeText();
-            QLabel* const path = box->findChild<QLabel*>("qt_msgbox_informativelabel");
-            plain = path && path->textFormat() == Qt::PlainText;
-            for (QAbstractButton* button : box->buttons())
-                if (button->text() == QLatin1String("Show in File Manager"))
-                    button->click();
-            return true;
-        });
+    onNextBox(answerer,
+              [&](QMessageBox* box)
+              {
+                  informative = box->informativeText();
+                  QLabel* const path = box->findChild<QLabel*>("qt_msgbox_informativelabel");
+                  plain = path && path->textFormat() == Qt::PlainText;
+                  for (QAbstractButton* button : box->buttons())
+                      if (button->text() == QLatin1String("Show in File Manager"))
+                          button->click();
+              });
     CWindowMessages::informPublished(nullptr, QStringLiteral("Sample"),
                                      QStringLiteral("Tessary successfully generated the "
                                                     "installation package."),

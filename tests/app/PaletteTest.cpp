@@ -1,4 +1,5 @@
 #include "AppTestSupport.h"
+#include "DarkPalette.h"
 
 #include "app/index/PageIndex.h"
 #include "app/window/AdminPage.h"
@@ -81,32 +82,6 @@ Legibility legibility(const QImage& image)
 QImage shown(CAdminPage& window, const QWidget* widget, const QRect& area)
 {
     return window.grab(QRect(widget->mapTo(&window, area.topLeft()), area.size())).toImage();
-}
-
-// A dark scheme as a desktop sets it: light text on dark grounds.
-QPalette darkPalette()
-{
-    const QColor window(53, 53, 53);
-    // Light, dark, mid and shadow follow from the button's colour.
-    QPalette palette(window, window);
-    const QColor base(35, 35, 35);
-    palette.setColor(QPalette::Window, window);
-    palette.setColor(QPalette::WindowText, Qt::white);
-    palette.setColor(QPalette::Base, base);
-    palette.setColor(QPalette::AlternateBase, window);
-    palette.setColor(QPalette::ToolTipBase, window);
-    palette.setColor(QPalette::ToolTipText, Qt::white);
-    palette.setColor(QPalette::Text, Qt::white);
-    palette.setColor(QPalette::Button, window);
-    palette.setColor(QPalette::ButtonText, Qt::white);
-    palette.setColor(QPalette::BrightText, Qt::red);
-    palette.setColor(QPalette::Link, QColor(42, 130, 218));
-    palette.setColor(QPalette::Highlight, QColor(42, 130, 218));
-    palette.setColor(QPalette::HighlightedText, Qt::black);
-    palette.setColor(QPalette::Disabled, QPalette::Text, QColor(127, 127, 127));
-    palette.setColor(QPalette::Disabled, QPalette::WindowText, QColor(127, 127, 127));
-    palette.setColor(QPalette::Disabled, QPalette::ButtonText, QColor(127, 127, 127));
-    return palette;
 }
 
 // The application's palette for a test, and the one before it afterwards.

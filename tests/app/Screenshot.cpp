@@ -3,6 +3,7 @@
 //   app_screenshot [--dark] <installer> <output.png> [tools directory]
 // --dark sets a dark colour scheme on the application first, as a desktop with a
 // dark theme does, so the picture shows the window following it.
+#include "DarkPalette.h"
 #include "app/document/ToolDirectory.h"
 #include "app/window/AdminPage.h"
 
@@ -19,34 +20,6 @@
 #include <QStyleFactory>
 #include <QTextStream>
 
-namespace
-{
-QPalette darkPalette()
-{
-    const QColor window(53, 53, 53);
-    // Light, dark, mid and shadow follow from the button's colour.
-    QPalette palette(window, window);
-    const QColor disabled(127, 127, 127);
-    palette.setColor(QPalette::Window, window);
-    palette.setColor(QPalette::WindowText, Qt::white);
-    palette.setColor(QPalette::Base, QColor(35, 35, 35));
-    palette.setColor(QPalette::AlternateBase, window);
-    palette.setColor(QPalette::ToolTipBase, window);
-    palette.setColor(QPalette::ToolTipText, Qt::white);
-    palette.setColor(QPalette::Text, Qt::white);
-    palette.setColor(QPalette::Button, window);
-    palette.setColor(QPalette::ButtonText, Qt::white);
-    palette.setColor(QPalette::BrightText, Qt::red);
-    palette.setColor(QPalette::Link, QColor(42, 130, 218));
-    palette.setColor(QPalette::Highlight, QColor(42, 130, 218));
-    palette.setColor(QPalette::HighlightedText, Qt::black);
-    palette.setColor(QPalette::Disabled, QPalette::Text, disabled);
-    palette.setColor(QPalette::Disabled, QPalette::WindowText, disabled);
-    palette.setColor(QPalette::Disabled, QPalette::ButtonText, disabled);
-    return palette;
-}
-} // namespace
-
 int main(int argc, char** argv)
 {
     QApplication application(argc, argv);
@@ -61,7 +34,7 @@ int main(int argc, char** argv)
     if (dark)
     {
         QApplication::setStyle(QStyleFactory::create(QStringLiteral("Fusion")));
-        QApplication::setPalette(darkPalette());
+        QApplication::setPalette(AppTest::darkPalette());
     }
     CToolDirectory::prependToPath(
         arguments.size() > 2 ? arguments.at(2)

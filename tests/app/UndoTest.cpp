@@ -433,28 +433,19 @@ TEST_F(UndoTest, TheFieldsContextMenuResetsIt)
     showPageOf(window(), port);
     port->setText(QStringLiteral("9000"));
     settle();
-    // The menu is answered once it shows.
     bool answered = false;
-    QTimer::singleShot(0,
-                       [&]
-                       {
-                           QMenu* const menu =
-                               qobject_cast<QMenu*>(QApplication::activePopupWidget());
-                           if (!menu)
-                               return;
-                           for (QAction* const action : menu->actions())
-                           {
-                               if (action->text() == QLatin1String("Reset to &Default"))
-                               {
-                                   answered = true;
-                                   action->trigger();
-                               }
-                           }
-                           menu->close();
-                       });
-    QContextMenuEvent request(QContextMenuEvent::Mouse, QPoint(5, 5),
-                              port->mapToGlobal(QPoint(5, 5)));
-    QCoreApplication::sendEvent(port, &request);
+    withContextMenu(port,
+                    [&](QMenu* menu)
+                    {
+                        for (QAction* const action : menu->actions())
+                        {
+                            if (action->text() == QLatin1String("Reset to &Default"))
+                            {
+                                answered = true;
+                                action->trigger();
+                            }
+                        }
+                    });
     EXPECT_TRUE(answered);
     EXPECT_EQ("8443", port->text());
     EXPECT_EQ("&Undo Reset of Port", m_pUndo->text());
@@ -470,28 +461,21 @@ TEST_F(UndoTest, ATextFieldsContextMenuOffersItsEditingAndTheReset)
     exclusions->setPlainText(QStringLiteral("/one\n/two"));
     settle();
     QStringList names;
-    QTimer::singleShot(
-        0,
-        [&]
-        {
-            QMenu* const menu = qobject_cast<QMenu*>(QApplication::activePopupWidget());
-            if (!menu)
-                return;
-            QAction* reset = nullptr;
-            for (QAction* const action : menu->actions())
-            {
-                names << (action->objectName().isEmpty() ? action->text() : action->objectName());
-                if (action->text() == QLatin1String("Reset to &Default"))
-                    reset = action;
-            }
-            if (reset)
-                reset->trigger();
-            menu->close();
-        });
     // A text field's menu is asked for on its viewport, where the mouse is.
-    QContextMenuEvent request(QContextMenuEvent::Mouse, QPoint(5, 5),
-                              exclusions->viewport()->mapToGlobal(QPoint(5, 5)));
-    QCoreApplication::sendEvent(exclusions->viewport(), &request);
+    withContextMenu(exclusions->viewport(),
+                    [&](QMenu* menu)
+                    {
+                        QAction* reset = nullptr;
+                        for (QAction* const action : menu->actions())
+                        {
+                            names << (action->objectName().isEmpty() ? action->text()
+                                                                     : action->objectName());
+                            if (action->text() == QLatin1String("Reset to &Default"))
+                                reset = action;
+                        }
+                        if (reset)
+                            reset->trigger();
+                    });
     EXPECT_TRUE(names.contains(QLatin1String("edit-copy"))) << names.join(',').toStdString();
     EXPECT_TRUE(names.contains(QLatin1String("Reset to &Default")))
         << names.join(',').toStdString();

@@ -233,13 +233,10 @@ QMenu* CFieldReset::createContextMenu(QWidget* widget)
     QMenu* menu = nullptr;
     if (auto* line = qobject_cast<QLineEdit*>(widget))
         menu = line->createStandardContextMenu();
+    else if (auto* own = qobject_cast<CTextEdit*>(widget))
+        menu = own->createContextMenu(QPoint());
     else if (auto* text = qobject_cast<QPlainTextEdit*>(widget))
-    {
         menu = text->createStandardContextMenu();
-        // A masked secret offers no Copy or Cut.
-        if (const CTextEdit* const own = qobject_cast<const CTextEdit*>(text))
-            own->protectMenu(menu);
-    }
     else
         menu = new QMenu(widget);
     if (!menu->isEmpty())

@@ -254,18 +254,19 @@ void CTextEdit::inputMethodEvent(QInputMethodEvent* event)
 
 void CTextEdit::contextMenuEvent(QContextMenuEvent* event)
 {
+    QMenu* const menu = createContextMenu(event->pos());
+    menu->exec(event->globalPos());
+    delete menu;
+}
+
+QMenu* CTextEdit::createContextMenu(const QPoint& position)
+{
     // The menu offers Paste and Cut only on an editable text.
     if (!m_bReadOnly)
         unfold();
-    if (!m_bCopyProtected)
-    {
-        QPlainTextEdit::contextMenuEvent(event);
-        return;
-    }
-    QMenu* const menu = createStandardContextMenu(event->pos());
+    QMenu* const menu = createStandardContextMenu(position);
     protectMenu(menu);
-    menu->exec(event->globalPos());
-    delete menu;
+    return menu;
 }
 
 void CTextEdit::protectMenu(QMenu* menu) const

@@ -30,9 +30,10 @@ public:
     // and the X11 selection get no text, as a password field gives none.
     void setCopyProtected(bool protect) { m_bCopyProtected = protect; }
     bool isCopyProtected() const { return m_bCopyProtected; }
-    // Turns off Copy and Cut in menu (the field's standard context menu) while
-    // protected.
-    void protectMenu(QMenu* menu) const;
+    // The field's standard context menu, for those that add to it: a folded text is
+    // unfolded first so that the menu offers Paste and Cut, and while protected Copy
+    // and Cut are off.
+    QMenu* createContextMenu(const QPoint& position);
 
 protected:
     void keyPressEvent(QKeyEvent* event) override;
@@ -55,6 +56,7 @@ private:
     // The position in the value of a position in the folded document.
     int valuePosition(int shownPosition) const;
     void applyReadOnly();
+    void protectMenu(QMenu* menu) const;
 
     QTextOption::WrapMode m_defaultWrapMode;
     // As the definition or an action asks; a folded text is read-only regardless.

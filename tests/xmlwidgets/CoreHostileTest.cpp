@@ -3,12 +3,15 @@
 #include "shared/XmlWidgets/TextEdit.h"
 #include "shared/XmlWidgets/XmlDefinitionReader.h"
 
+#include <QAction>
 #include <QApplication>
 #include <QCheckBox>
 #include <QClipboard>
 #include <QLabel>
+#include <QMenu>
 #include <QTest>
 #include <QTextBlock>
+#include <memory>
 #include <tinyxml.h>
 
 using namespace FrameworkTest;
@@ -218,6 +221,17 @@ TEST_F(CoreHostile, LongParagraphsAreShownFoldedAndKeepTheirValueThroughEditing)
     EXPECT_EQ(1, changes);
     EXPECT_FALSE(edit->isReadOnly());
     QTest::keyClick(edit, Qt::Key_Backspace);
+    EXPECT_EQ(text, edit->getValue());
+
+    // Its menu, asked for by whoever adds to it, offers Paste on the folded text.
+    edit->setValue(text);
+    QApplication::clipboard()->setText(QStringLiteral("pasted"));
+    std::unique_ptr<QMenu> menu(edit->createContextMenu(QPoint()));
+    bool paste = false;
+    for (QAction* const action : menu->actions())
+        paste =
+            paste || (action->objectName() == QLatin1String("edit-paste") && action->isEnabled());
+    EXPECT_TRUE(paste);
     EXPECT_EQ(text, edit->getValue());
 
     // Text set around the folding replaces it.
